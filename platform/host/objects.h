@@ -1,0 +1,57 @@
+// Kernel objects of the host terminal behind HANDLE values: files, ports,
+// events, threads, processes, device searches. Each facility derives its own
+// object and registers it; the generic calls (ReadFile, WriteFile,
+// WaitForSingleObject, CloseHandle, ...) dispatch through this table.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "platform/host/host_api.h"
+
+namespace hostobjects {
+
+class Object {
+public:
+    virtual ~Object() = default;
+    // Each returns FALSE with SetLastError when the object does not support the call.
+    virtual BOOL read(void* buffer, DWORD toRead, DWORD* read);
+    virtual BOOL write(const void* buffer, DWORD toWrite, DWORD* written);
+    virtual DWORD seek(LONG distance, DWORD method);
+    // WAIT_OBJECT_0, WAIT_TIMEOUT or WAIT_FAILED; timeout in terminal milliseconds.
+    virtual DWORD wait(DWORD milliseconds);
+    virtual BOOL setEvent(bool signalled);
+    virtual BOOL ioControl(DWORD code, void* in, DWORD inSize, void* out, DWORD outSize, DWORD* returned);
+    // Serial port calls.
+    virtual BOOL setCommMask(DWORD mask);
+    virtual BOOL waitCommEvent(DWORD* mask);
+    virtual BOOL getCommTimeouts(COMMTIMEOUTS* timeouts);
+    virtual BOOL setCommTimeouts(const COMMTIMEOUTS* timeouts);
+    // Called once when the last handle is closed; must wake any thread waiting on it.
+    virtual void close() {}
+};
+
+HANDLE add(std::shared_ptr<Object> object);
+std::shared_ptr<Object> get(HANDLE handle);
+// Removes the handle and closes the object; FALSE for an unknown handle.
+BOOL remove(HANDLE handle);
+
+}  // namespace hostobjects
+
+// Hooks between host facilities (each implemented by the facility named).
+namespace hostfacility {
+// ports.cpp: opens "COMn:" (n 0..9); null with SetLastError on failure.
+std::shared_ptr<hostobjects::Object> openPort(int index, DWORD access);
+// bluetooth.cpp: the host path behind a registered Bluetooth virtual port, or "".
+std::string bluetoothPortPath(int index);
+// windows.cpp: a key press the keyboard did not deliver because a hot key took it.
+// Returns true when a registered hot key matched (WM_HOTKEY posted).
+bool dispatchHotKey(unsigned virtualKey, unsigned modifiers);
+// keyboard.cpp: the focused application's window handle (0 = no focus).
+HWND focusWindow();
+// keyboard.cpp: a message posted to the focused application's window.
+void focusWindowMessage(UINT message, WPARAM wParam, LPARAM lParam);
+// core: terminal milliseconds now; real milliseconds for terminal ones.
+uint64_t terminalNow();
+int64_t realMilliseconds(DWORD terminalMilliseconds);
+}  // namespace hostfacility

@@ -1,0 +1,168 @@
+// The host terminal: what a person can do with a handheld terminal, and what
+// it shows, for tests and the console. Several processes attach to one
+// terminal (the wedge, second instances, the console, tests); its state lives
+// in the terminal root folder and in shared memory mapped from it.
+//
+// Terminal root layout:
+//   <root>/                 the device's file system ("\\Zentrova\\Keyvane.ini"
+//                           is <root>/Zentrova/Keyvane.ini, letter case ignored)
+//   <root>/.terminal/       the terminal itself: terminal.conf, shared state,
+//                           and the logs of what the terminal showed
+// The root is KEYVANE_TERMINAL from the environment (default ./terminal).
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace terminal {
+
+// ------------------------------------------------------------------ attach
+// Attaches this process to the terminal at `root` (creating its folders and
+// shared state when missing). Platform calls attach to $KEYVANE_TERMINAL on
+// first use when nothing was attached explicitly.
+bool attach(const std::string& root);
+const std::string& root();
+// Clears the terminal's shared state and logs (not the device files): events,
+// windows, hot keys, keyboard, focused application, lights, sounds, message
+// boxes, tray, scripts, barcodes in view, 5-volt state, devices.
+void reset();
+// Maps a device path ("\\IPSM\\Keyvane.ini") to a host path in the root.
+std::string hostPath(const std::u16string& devicePath);
+
+// ------------------------------------------------------------------ configuration
+// Stored in <root>/.terminal/terminal.conf ("key = value" lines):
+//   model = 0x....        device model number answered to the model request (0 = none)
+//   screen = 240x320      screen size
+//   clock = 1             terminal clock speed: Sleep(n) takes n/clock real ms
+//   COM3 = /dev/ttyUSB0   host path behind a COM port (tty or pseudo-terminal)
+//   decoder = <path>      the stand-in decoder library that "Decoder.dll" loads
+//   multidecode = 1       the engine supports native multi decode (0: answers 10)
+void setModel(int32_t model);
+int32_t model();
+void setScreen(int width, int height);
+void setClockSpeed(int factor);
+int clockSpeed();
+void setPortPath(int comIndex, const std::string& hostPath);
+std::string portPath(int comIndex);
+void setConfig(const std::string& key, const std::string& value);
+std::string config(const std::string& key);
+
+// ------------------------------------------------------------------ named events
+// -1 when no event of that name exists, else 0 or 1.
+int eventState(const std::string& name);
+// Creates the event (manual reset) when missing.
+void setEventState(const std::string& name, bool signalled);
+
+// ------------------------------------------------------------------ keyboard
+void pressKey(int virtualKey);
+void releaseKey(int virtualKey);
+bool keyDown(int virtualKey);
+struct KeyEvent {
+    uint64_t time;  // terminal milliseconds
+    int virtualKey;
+    bool down;
+    bool silent;
+    char16_t character;  // for Unicode characters sent through PostKeybdMessage; else 0
+    std::string how;      // "key", "unicode", "post:<window class>"
+};
+std::vector<KeyEvent> keyEvents();
+void clearKeyEvents();
+
+// ------------------------------------------------------------------ focused application
+// The focused window's class ("Edit", "RichInk", "Internet Explorer_Server",
+// anything else); an empty class means no focus at all.
+void setFocusClass(const std::u16string& windowClass);
+std::u16string focusClass();
+// The text a user sees in the focused application.
+std::u16string focusText();
+void clearFocusText();
+
+// ------------------------------------------------------------------ windows, hot keys, tray
+struct WindowInfo {
+    uint32_t handle;
+    int pid;
+    std::u16string title;
+    std::u16string windowClass;
+};
+std::vector<WindowInfo> windows();
+struct HotKey {
+    uint32_t window;  // 0 = thread registration
+    int pid;
+    int id;
+    unsigned modifiers;
+    unsigned virtualKey;
+};
+std::vector<HotKey> hotKeys();
+// Tray icons currently shown (owner window, icon id).
+std::vector<std::pair<uint32_t, unsigned>> trayIcons();
+// Taps the tray icon (posts the callback message with WM_LBUTTONUP).
+bool tapTray();
+// The next popup menu choices, used in order (0 = no choice).
+void scriptMenuChoice(unsigned command);
+
+// ------------------------------------------------------------------ message boxes
+struct MessageBoxRecord {
+    std::u16string text;
+    std::u16string caption;
+    unsigned type;
+    uint32_t owner;
+    int answer;
+};
+std::vector<MessageBoxRecord> messageBoxes();
+// The next answers, used in order; with none, OK (and No for Yes/No questions).
+void scriptMessageBoxAnswer(int answer);
+
+// ------------------------------------------------------------------ lights, vibrator, sounds
+struct LedRecord {
+    uint64_t time;
+    unsigned led;  // platform LED number
+    int state;
+};
+std::vector<LedRecord> ledChanges();
+int ledState(unsigned led);
+// Number of NLedSetDevice calls so far, and the next n calls to refuse.
+int ledCalls();
+void refuseLedCalls(int count);
+struct SoundRecord {
+    uint64_t time;
+    std::string sound;  // "resource:129" or "file:<name>"
+};
+std::vector<SoundRecord> sounds();
+
+// ------------------------------------------------------------------ scan engine
+struct Barcode {
+    std::string data;  // bytes
+    char symbologyLetter = 'a';
+    char second = 0;
+    char third = 0;
+    int symbologyId = -1;  // -1: any enabled symbology is accepted
+    int row = 240;         // image row (0..479)
+};
+void putInView(const Barcode& barcode);
+void clearView();
+std::vector<Barcode> inView();
+// What the decode-settings file wrote into the engine.
+struct SymbologyState {
+    uint32_t flags;
+    uint32_t minLength;
+    uint32_t maxLength;
+    int writes;
+};
+SymbologyState symbology(int id);
+std::vector<int32_t> globalSettings();  // the six decoder global settings
+int32_t lightsMode();
+bool engineConnected();
+bool aimerOn();
+std::vector<int32_t> decodeWindow();  // enable, left, top, right, bottom
+
+// ------------------------------------------------------------------ card reader and power
+// Swipes a card: the bytes arrive at the card reader on "COM1:".
+bool swipeCard(const std::string& data);
+int fiveVoltState();  // -1 never switched, 0 off, 1 on
+
+// ------------------------------------------------------------------ processes
+// Registers a host program that CreateProcessW starts for a device path.
+void installProgram(const std::u16string& devicePath, const std::string& hostExecutable);
+
+}  // namespace terminal

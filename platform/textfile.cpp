@@ -1,0 +1,215 @@
+#include "textfile.h"
+
+#include <cstring>
+#include <new>
+#include <vector>
+
+namespace {
+
+// Files larger than this are read up to this size only.
+constexpr size_t kMaxFileBytes = 64u * 1024u * 1024u;
+
+// Windows-1252 code points for the bytes 0x80..0x9F.
+constexpr char16_t kCp1252High[32] = {0x20AC, 0xFFFD, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+                                      0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0xFFFD, 0x017D, 0xFFFD,
+                                      0xFFFD, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+                                      0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0xFFFD, 0x017E, 0x0178};
+
+bool readAll(const WCHAR* path, std::vector<unsigned char>& bytes) {
+    HANDLE h = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    unsigned char chunk[8192];
+    for (;;) {
+        DWORD got = 0;
+        if (!ReadFile(h, chunk, sizeof chunk, &got, nullptr) || got == 0) break;
+        size_t room = kMaxFileBytes - bytes.size();
+        bytes.insert(bytes.end(), chunk, chunk + (got < room ? got : room));
+        if (bytes.size() >= kMaxFileBytes) break;
+    }
+    CloseHandle(h);
+    return true;
+}
+
+// Decodes UTF-8 starting at i; returns false on an invalid sequence.
+bool decodeUtf8(const std::vector<unsigned char>& b, size_t& i, char32_t& out) {
+    unsigned char c = b[i];
+    int extra;
+    char32_t cp;
+    if (c < 0x80) {
+        out = c;
+        ++i;
+        return true;
+    } else if (c >= 0xC2 && c <= 0xDF) {
+        extra = 1;
+        cp = c & 0x1F;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+        extra = 2;
+        cp = c & 0x0F;
+    } else if (c >= 0xF0 && c <= 0xF4) {
+        extra = 3;
+        cp = c & 0x07;
+    } else {
+        return false;
+    }
+    if (i + static_cast<size_t>(extra) >= b.size()) return false;
+    for (int k = 1; k <= extra; ++k) {
+        unsigned char cc = b[i + static_cast<size_t>(k)];
+        if ((cc & 0xC0) != 0x80) return false;
+        cp = (cp << 6) | (cc & 0x3F);
+    }
+    if ((extra == 2 && cp < 0x800) || (extra == 3 && (cp < 0x10000 || cp > 0x10FFFF)) ||
+        (cp >= 0xD800 && cp <= 0xDFFF))
+        return false;
+    out = cp;
+    i += static_cast<size_t>(extra) + 1;
+    return true;
+}
+
+bool isValidUtf8(const std::vector<unsigned char>& b, size_t start) {
+    size_t i = start;
+    char32_t cp;
+    while (i < b.size())
+        if (!decodeUtf8(b, i, cp)) return false;
+    return true;
+}
+
+void pushCodePoint(std::vector<char16_t>& out, char32_t cp) {
+    if (cp >= 0x10000) {
+        cp -= 0x10000;
+        out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
+        out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
+    } else {
+        out.push_back(static_cast<char16_t>(cp));
+    }
+}
+
+// Text-mode reading drops a carriage return that stands before a line feed.
+template <typename Char>
+void dropCrBeforeLf(std::vector<Char>& text) {
+    size_t w = 0;
+    for (size_t r = 0; r < text.size(); ++r) {
+        if (text[r] == '\r' && r + 1 < text.size() && text[r + 1] == '\n') continue;
+        text[w++] = text[r];
+    }
+    text.resize(w);
+}
+
+}  // namespace
+
+struct TextFile {
+    std::vector<unsigned char> bytes;  // the file's bytes, "\r\n" folded
+    std::vector<char16_t> wide;        // decoded on first wide read
+    bool decoded = false;
+    size_t bytePos = 0;
+    size_t widePos = 0;
+};
+
+static void decodeWide(TextFile* f, const std::vector<unsigned char>& raw) {
+    std::vector<char16_t>& out = f->wide;
+    size_t n = raw.size();
+    if (n >= 2 && raw[0] == 0xFF && raw[1] == 0xFE) {
+        for (size_t i = 2; i + 1 < n; i += 2) out.push_back(static_cast<char16_t>(raw[i] | (raw[i + 1] << 8)));
+        if ((n - 2) % 2 != 0) out.push_back(0xFFFD);
+    } else if (n >= 2 && raw[0] == 0xFE && raw[1] == 0xFF) {
+        for (size_t i = 2; i + 1 < n; i += 2) out.push_back(static_cast<char16_t>((raw[i] << 8) | raw[i + 1]));
+        if ((n - 2) % 2 != 0) out.push_back(0xFFFD);
+    } else {
+        size_t start = (n >= 3 && raw[0] == 0xEF && raw[1] == 0xBB && raw[2] == 0xBF) ? 3 : 0;
+        if (start == 3 || isValidUtf8(raw, 0)) {
+            size_t i = start;
+            while (i < n) {
+                char32_t cp;
+                if (!decodeUtf8(raw, i, cp)) {
+                    cp = 0xFFFD;
+                    ++i;
+                }
+                pushCodePoint(out, cp);
+            }
+        } else {
+            for (size_t i = 0; i < n; ++i) {
+                unsigned char c = raw[i];
+                out.push_back(c >= 0x80 && c <= 0x9F ? kCp1252High[c - 0x80] : static_cast<char16_t>(c));
+            }
+        }
+    }
+    dropCrBeforeLf(out);
+    f->decoded = true;
+}
+
+TextFile* textFileOpen(const WCHAR* path) {
+    std::vector<unsigned char> raw;
+    if (path == nullptr || !readAll(path, raw)) return nullptr;
+    TextFile* f = new (std::nothrow) TextFile;
+    if (f == nullptr) return nullptr;
+    decodeWide(f, raw);
+    f->bytes = std::move(raw);
+    dropCrBeforeLf(f->bytes);
+    return f;
+}
+
+bool textFileReadLine(TextFile* file, WCHAR* buffer, size_t capacity) {
+    if (file == nullptr || buffer == nullptr || capacity == 0) return false;
+    if (file->widePos >= file->wide.size()) {
+        buffer[0] = 0;
+        return false;
+    }
+    size_t n = 0;
+    while (n + 1 < capacity && file->widePos < file->wide.size()) {
+        char16_t c = file->wide[file->widePos++];
+        buffer[n++] = static_cast<WCHAR>(c);
+        if (c == '\n') break;
+    }
+    buffer[n] = 0;
+    return true;
+}
+
+bool textFileReadLineA(TextFile* file, char* buffer, size_t capacity) {
+    if (file == nullptr || buffer == nullptr || capacity == 0) return false;
+    if (file->bytePos >= file->bytes.size()) {
+        buffer[0] = 0;
+        return false;
+    }
+    size_t n = 0;
+    while (n + 1 < capacity && file->bytePos < file->bytes.size()) {
+        char c = static_cast<char>(file->bytes[file->bytePos++]);
+        buffer[n++] = c;
+        if (c == '\n') break;
+    }
+    buffer[n] = 0;
+    return true;
+}
+
+void textFileRewind(TextFile* file) {
+    if (file == nullptr) return;
+    file->bytePos = 0;
+    file->widePos = 0;
+}
+
+void textFileClose(TextFile* file) { delete file; }
+
+bool textFileAppend(const WCHAR* path, const char* bytes, size_t length) {
+    // Append-only access: each write lands at the end, so lines of two threads
+    // or processes never overwrite each other.
+    HANDLE h = CreateFileW(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    std::vector<char> out;
+    out.reserve(length + 16);
+    for (size_t i = 0; i < length; ++i) {
+        if (bytes[i] == '\n') out.push_back('\r');
+        out.push_back(bytes[i]);
+    }
+    DWORD written = 0;
+    BOOL ok = out.empty() ? TRUE : WriteFile(h, out.data(), static_cast<DWORD>(out.size()), &written, nullptr);
+    CloseHandle(h);
+    return ok != FALSE;
+}
+
+bool textFileExists(const WCHAR* path) {
+    HANDLE h = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    CloseHandle(h);
+    return true;
+}

@@ -1,0 +1,36 @@
+// Text-mode file access over the platform's file calls, as the runtime's
+// "r" and "a" modes give it: on reading, "\r\n" becomes "\n"; on appending,
+// every "\n" is written as "\r\n".
+//
+// Wide reading accepts these encodings: UTF-16LE or UTF-16BE with a byte-order
+// mark (as the platform's editors write), UTF-8 with or without a byte-order
+// mark, and 8-bit ANSI (Windows-1252) for a file that is not valid UTF-8.
+// Invalid sequences never stop the reading: they become U+FFFD.
+#pragma once
+
+#include <cstddef>
+
+#if defined(_WIN32)
+#include "win32/ce_api.h"
+#else
+#include "host/host_api.h"
+#endif
+
+struct TextFile;
+
+// Opens a file for reading ("r"); null when it cannot be opened.
+TextFile* textFileOpen(const WCHAR* path);
+// Reads like fgetws: at most capacity-1 characters, up to and including the
+// next line feed. Returns false at the end of the file (nothing read).
+bool textFileReadLine(TextFile* file, WCHAR* buffer, size_t capacity);
+// Reads like fgets over the file's bytes (no decoding).
+bool textFileReadLineA(TextFile* file, char* buffer, size_t capacity);
+void textFileRewind(TextFile* file);
+void textFileClose(TextFile* file);
+
+// Opens (creating when missing) and appends in text mode, then closes, so the
+// text is complete on disk when the call returns. False when the file cannot
+// be opened (for example its folder does not exist).
+bool textFileAppend(const WCHAR* path, const char* bytes, size_t length);
+// True when a file can be opened for reading ("r").
+bool textFileExists(const WCHAR* path);

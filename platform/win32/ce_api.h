@@ -1,0 +1,61 @@
+// Windows build: the platform's headers, and declarations of the Windows CE
+// calls that desktop headers lack. They are bound at run time from the core
+// library where it exists (platform/win32/).
+#pragma once
+
+#ifndef UNICODE
+#define UNICODE
+#endif
+#ifndef _UNICODE
+#define _UNICODE
+#endif
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+#include <mmsystem.h>
+#include <shellapi.h>
+
+#define IOCTL_HAL_GET_DEVICE_MODEL 0x01012404u
+#define IOCTL_5V_OUTPUT_ON 0x001B20F8u
+#define IOCTL_5V_OUTPUT_OFF 0x001B20FCu
+#define ERROR_5V_ALREADY_SET 0x20000001u
+#define KeyStateDownFlag 0x0080u
+#ifndef KEYEVENTF_SILENT
+#define KEYEVENTF_SILENT 0x0004u
+#endif
+
+#define NLED_SETTINGS_INFO_ID 2
+struct NLED_SETTINGS_INFO {
+    UINT LedNum;
+    INT OffOnBlink;
+    LONG TotalCycleTime;
+    LONG OnTime;
+    LONG OffTime;
+    INT MetaCycleOn;
+    INT MetaCycleOff;
+};
+
+struct DEVMGR_DEVICE_INFORMATION {
+    DWORD dwSize;
+    HANDLE hDevice;
+    HANDLE hParentDevice;
+    WCHAR szLegacyName[6];
+    WCHAR szDeviceKey[260];
+    WCHAR szDeviceName[260];
+    WCHAR szBusName[260];
+};
+enum DeviceSearchType { DeviceSearchByLegacyName, DeviceSearchByDeviceName, DeviceSearchByBusName, DeviceSearchByGuid,
+                        DeviceSearchByParent };
+
+BOOL KernelIoControl(DWORD ioControlCode, LPVOID inBuf, DWORD inBufSize, LPVOID outBuf, DWORD outBufSize,
+                     LPDWORD bytesReturned);
+BOOL PostKeybdMessage(HWND window, UINT virtualKey, UINT keyStateFlags, UINT characterCount, UINT* shiftStateBuffer,
+                      UINT* characterBuffer);
+HWND GetForegroundKeyboardTarget();
+BOOL UnregisterFunc1(UINT modifiers, int virtualKey);
+BOOL NLedSetDevice(UINT infoId, void* info);
+HANDLE FindFirstDevice(DeviceSearchType searchType, LPCVOID searchParam, DEVMGR_DEVICE_INFORMATION* info);
+BOOL DeactivateDevice(HANDLE device);
+HANDLE RegisterDevice(LPCWSTR type, DWORD index, LPCWSTR library, DWORD info);
+BOOL TrackPopupMenuExCE(HMENU menu, UINT flags, int x, int y, HWND window, void* params);

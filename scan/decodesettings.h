@@ -1,0 +1,23 @@
+// The decode-settings file "DecodeSettings.Vqf": locate, read and apply.
+#pragma once
+
+#include "platform/platform.h"
+
+constexpr int kDecodeSettingsPathChars = 260;
+extern char decodeSettingsPath[kDecodeSettingsPathChars];
+
+enum DecodeLineKind { LineSectionStart = 0, LineProperty = 1, LineOther = 2, LineText = 3, LineClosing = 4 };
+
+struct DecodeLineOutputs {
+    char name[512];
+    char textValue[512];
+    int number;
+    BYTE boolean;
+};
+
+// Fills `path` (260 bytes) with the first location that opens; 0 and empty otherwise.
+int locateDecodeSettings(char* path);
+// Applies the file to the scan engine; 1 when it was opened and read to its end.
+int applyDecodeSettings(const char* path);
+// Reads one line; returns 0 at end of file.
+int readDecodeLine(TextFile* file, int* kind, DecodeLineOutputs* out);

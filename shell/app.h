@@ -1,0 +1,46 @@
+// The application shell: process entry, named events, the hidden main window
+// with its tray icon and menu, the scanner switch and teardown, and the
+// settings editor launch.
+#pragma once
+
+#include <atomic>
+
+#include "platform/platform.h"
+
+constexpr int SCAN_HOTKEY_ID = 42;
+constexpr UINT kScanKey = 42;
+constexpr UINT WM_SCANNER_ENABLE = WM_USER + 1;
+constexpr UINT WM_TRAY_NOTIFY = 101;
+constexpr UINT kMenuSymbologySettings = 32772;
+constexpr UINT kMenuExit = 32773;
+
+// Resource numbers.
+constexpr UINT kStringTitle = 1;      // "Keyvane"
+constexpr UINT kStringClassName = 2;  // "KEYVANE"
+constexpr UINT kIconApp = 101;
+constexpr UINT kMenuTray = 136;
+constexpr UINT kAcceleratorTable = 2;
+constexpr UINT kSoundBadRead = 4;
+constexpr UINT kSoundGoodRead = 129;
+constexpr UINT kSoundConnected = 134;
+constexpr UINT kSoundPortFailed = 135;
+
+extern HINSTANCE appInstance;
+extern std::atomic<HWND> mainWindow;
+extern HANDLE loadedEvent;       // "KVN_Loaded"
+extern HANDLE enableEvent;       // "KVN_Enable"
+extern HANDLE enableStateEvent;  // "KVN_Enable_State"
+extern std::atomic<int> deviceModel;
+extern HMENU trayPopupMenu;
+extern std::atomic<BYTE> allKeysCaptured;
+
+// The process entry: the platform's GUI entry with the command line (without
+// the program name). Returns the exit code.
+int keyvaneMain(HINSTANCE instance, LPCWSTR commandLine);
+
+LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+BOOL trayIcon(HWND window, BOOL add);
+int scannerDisconnect();
+void allKeysCapture(BOOL capture);
+void settingsEditorLaunch();
+int startProcess(LPCWSTR path, LPCWSTR arguments, BOOL wait);
