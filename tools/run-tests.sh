@@ -1,0 +1,54 @@
+#!/usr/bin/env bash
+# Sets up a fresh Debian machine (when something is missing), builds Keyvane
+# for the host terminal and runs the whole suite: the normal build, the
+# address/undefined-behaviour sanitizer build, the thread sanitizer build,
+# the Windows program under wine (when mingw-w64 and wine are available).
+#
+#   tools/run-tests.sh            everything
+#   tools/run-tests.sh --quick    the normal build only
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+quick=0
+[[ "${1:-}" == "--quick" ]] && quick=1
+
+need=()
+for pkg in cmake g++ make libgtest-dev libgmock-dev libbenchmark-dev; do
+  dpkg -s "$pkg" >/dev/null 2>&1 || need+=("$pkg")
+done
+if [[ $quick == 0 ]]; then
+  for pkg in g++-mingw-w64-x86-64 wine wine64; do
+    dpkg -s "$pkg" >/dev/null 2>&1 || need+=("$pkg")
+  done
+fi
+if ((${#need[@]})); then
+  echo "== installing: ${need[*]}"
+  SUDO=""; [[ $(id -u) != 0 ]] && SUDO="sudo"
+  $SUDO apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq "${need[@]}" >/dev/null
+fi
+
+jobs=$(nproc 2>/dev/null || echo 2)
+
+run_preset() {
+  local preset=$1
+  echo "== build: $preset"
+  cmake --preset "$preset" >/dev/null
+  cmake --build --preset "$preset" -j"$jobs"
+  echo "== test: $preset"
+  ctest --preset "$preset"
+}
+
+run_preset default
+if [[ $quick == 0 ]]; then
+  run_preset asan
+  run_preset tsan
+  if command -v x86_64-w64-mingw32-g++ >/dev/null && command -v wine >/dev/null; then
+    echo "== build: windows"
+    cmake --preset windows >/dev/null
+    cmake --build --preset windows -j"$jobs"
+    echo "== test: windows program under wine"
+    tools/windows/smoke-test.sh build/windows
+  fi
+fi
+echo "== all passed"
