@@ -1,26 +1,435 @@
-// The host terminal's keyboard and focused application.
+// The host terminal's keyboard and the focused application.
+//
+// Keyboard: a key-down table of 256 virtual keys and a log of every key event
+// (virtual key, press or release, silent flag, character, how it came, the
+// terminal time), shared by every process attached to the terminal.
+//
+//   how "key"           injected with keybd_event
+//   how "user"          pressed or released on the keypad (terminal::pressKey)
+//   how "unicode"       a character sent with PostKeybdMessage (character set)
+//   how "post:<class>"  a message posted to the focused window: WM_KEYDOWN and
+//                       WM_KEYUP carry the virtual key, WM_CHAR the character
+//
+// The log keeps the last kEventSlots events; keyEvents() returns them oldest
+// first.
+//
+// The focused application is one text field with a window class ("" = no
+// focus); a new terminal starts with an "Edit" field in focus. Its window is a fixed pseudo-window (kFocusWindow) that windows.cpp
+// treats as a window of that class; messages posted to it arrive in
+// focusWindowMessage(). The field turns key presses into characters through
+// the terminal's keypad: configuration key "keypad" (0 = default keypad,
+// 1..6 = keypad families) selects the family whose rows it reads back, so
+// tests and the console set it alongside the model. Where a family gives one
+// key to two characters, the family's own row wins, then the lower code.
+// Enter types a line feed, Tab a tab, Backspace removes the last character;
+// keys pressed with Control, and modifier keys, type nothing. Character
+// messages (WM_CHAR, PostKeybdMessage) append their character (carriage
+// return as a line feed, 8 as Backspace). Posted WM_KEYDOWN and WM_KEYUP are
+// recorded but type nothing.
+//
+// A key pressed on the keypad that a hot key is registered for is offered to
+// windows.cpp (dispatchHotKey) and types nothing when taken; keys injected
+// with keybd_event are never offered. Hot-key modifiers are the modifier keys
+// the user holds (the wedge's own injected Shift does not count).
+#include <cstring>
+#include <string>
+#include <vector>
+
 #include "platform/host/host_api.h"
 #include "platform/host/objects.h"
+#include "platform/host/shared.h"
 #include "platform/host/terminal.h"
 
-void keybd_event(BYTE, BYTE, DWORD, ULONG_PTR) {}
-BOOL PostKeybdMessage(HWND, UINT, UINT, UINT, UINT*, UINT*) { return TRUE; }
-SHORT GetAsyncKeyState(int) { return 0; }
-HWND GetForegroundKeyboardTarget() { return nullptr; }
+namespace {
+
+constexpr uint32_t kEventSlots = 32768;
+constexpr uint32_t kFocusTextChars = 262144;
+constexpr size_t kClassChars = 64;
+constexpr size_t kEventClassChars = 28;
+constexpr uintptr_t kFocusWindow = 0x7FFE0001u;
+
+enum How : uint8_t { HowKey = 0, HowUser = 1, HowUnicode = 2, HowPost = 3 };
+
+struct EventSlot {
+    uint64_t time;
+    uint16_t virtualKey;
+    char16_t character;
+    uint8_t down;
+    uint8_t silent;
+    uint8_t how;
+    uint8_t reserved;
+    char16_t windowClass[kEventClassChars];
+};
+
+struct KeyboardRecord {
+    hostshared::SharedHeader header;
+    uint8_t down[256];
+    uint8_t userDown[256];
+    uint64_t eventCount;  // events ever recorded
+    uint64_t eventStart;  // first event keyEvents() reports
+    EventSlot events[kEventSlots];
+    char16_t focusClass[kClassChars];
+    uint8_t focusConfigured;  // 0 until setFocusClass: the terminal starts with an "Edit" field in focus
+    uint32_t textLength;
+    char16_t text[kFocusTextChars];
+};
+
+KeyboardRecord* mapKeyboard() { return hostshared::map<KeyboardRecord>("keyboard"); }
+
+KeyboardRecord* record() {
+    KeyboardRecord* r = mapKeyboard();
+    if (r && __atomic_load_n(&r->focusConfigured, __ATOMIC_ACQUIRE) == 0) {
+        hostshared::Lock lock(&r->header);
+        if (r->focusConfigured == 0) {
+            const char16_t kDefault[] = u"Edit";
+            for (size_t i = 0; i < sizeof kDefault / sizeof kDefault[0]; ++i) r->focusClass[i] = kDefault[i];
+            __atomic_store_n(&r->focusConfigured, 1, __ATOMIC_RELEASE);
+        }
+    }
+    return r;
+}
+
+// ------------------------------------------------------------------ keypad families
+struct KeyRow {
+    uint8_t code;
+    uint8_t virtualKey;
+    uint8_t shift;
+};
+
+// Default keypad punctuation.
+constexpr KeyRow kDefaultRows[] = {
+    {33, 49, 1},   {34, 222, 1},  {35, 155, 0},  {36, 52, 1},   {37, 53, 1},   {38, 55, 1},   {39, 222, 0},
+    {40, 61, 0},   {41, 48, 1},   {42, 106, 1},  {43, 107, 0},  {44, 188, 0},  {45, 109, 0},  {46, 190, 0},
+    {47, 191, 0},  {58, 154, 0},  {59, 186, 0},  {60, 188, 1},  {61, 187, 0},  {62, 190, 1},  {63, 152, 0},
+    {64, 50, 1},   {91, 219, 0},  {92, 220, 0},  {93, 221, 0},  {94, 54, 1},   {95, 149, 0},  {96, 192, 0},
+    {123, 219, 1}, {124, 220, 1}, {125, 221, 1}, {126, 148, 0},
+};
+constexpr KeyRow kFamily1[] = {{35, 51, 1},   {40, 57, 1},   {42, 106, 0}, {46, 110, 0}, {47, 111, 0},
+                               {58, 186, 1},  {63, 191, 1},  {95, 189, 1}, {126, 192, 1}};
+constexpr KeyRow kFamily2[] = {{40, 57, 1}, {45, 189, 0}, {95, 189, 1}};
+constexpr KeyRow kFamily3[] = {{35, 51, 1},  {40, 57, 1},  {42, 56, 1},  {43, 187, 1}, {45, 189, 0},
+                               {58, 186, 1}, {63, 191, 1}, {95, 189, 1}, {126, 192, 1}};
+constexpr KeyRow kFamily4[] = {{43, 187, 0}, {45, 189, 0}, {58, 186, 0}, {126, 192, 0}};
+constexpr KeyRow kFamily5[] = {{33, 153, 0}, {34, 150, 0}, {36, 59, 0},  {38, 60, 0}, {41, 62, 0},
+                               {42, 106, 0}, {46, 110, 0}, {47, 111, 0}, {64, 151, 0}};
+constexpr KeyRow kFamily6[] = {{33, 153, 0}, {34, 150, 0}, {36, 59, 0},  {38, 60, 0},  {41, 62, 0},
+                               {42, 106, 0}, {46, 110, 0}, {47, 111, 0}, {64, 151, 0}, {37, 211, 1}};
+
+struct ReverseKeypad {
+    char16_t character[2][256];  // [shift][virtual key], 0 = types nothing
+};
+
+template <size_t N>
+void applyRows(uint8_t (&vk)[128], uint8_t (&shift)[128], bool (&familyRow)[128], const KeyRow (&rows)[N],
+               bool family) {
+    for (const KeyRow& r : rows) {
+        vk[r.code] = r.virtualKey;
+        shift[r.code] = r.shift;
+        familyRow[r.code] = family;
+    }
+}
+
+ReverseKeypad buildReverse(int family) {
+    uint8_t vk[128] = {};
+    uint8_t shift[128] = {};
+    bool familyRow[128] = {};
+    for (int c = 9; c <= 32; ++c) vk[c] = static_cast<uint8_t>(c);
+    for (int c = '0'; c <= '9'; ++c) vk[c] = static_cast<uint8_t>(c);
+    for (int c = 'A'; c <= 'Z'; ++c) vk[c] = static_cast<uint8_t>(c), shift[c] = 1;
+    for (int c = 'a'; c <= 'z'; ++c) vk[c] = static_cast<uint8_t>(c - 32);
+    vk[127] = 46;
+    applyRows(vk, shift, familyRow, kDefaultRows, false);
+    switch (family) {
+        case 1: applyRows(vk, shift, familyRow, kFamily1, true); break;
+        case 2: applyRows(vk, shift, familyRow, kFamily2, true); break;
+        case 3: applyRows(vk, shift, familyRow, kFamily3, true); break;
+        case 4: applyRows(vk, shift, familyRow, kFamily4, true); break;
+        case 5: applyRows(vk, shift, familyRow, kFamily5, true); break;
+        case 6: applyRows(vk, shift, familyRow, kFamily6, true); break;
+        default: break;
+    }
+    ReverseKeypad r{};
+    bool fromFamily[2][256] = {};
+    // Printable characters only: control codes, Delete and the modifier keys type nothing.
+    for (int c = 32; c <= 126; ++c) {
+        char16_t& slot = r.character[shift[c]][vk[c]];
+        bool& slotFamily = fromFamily[shift[c]][vk[c]];
+        if (slot == 0 || (familyRow[c] && !slotFamily)) {
+            slot = static_cast<char16_t>(c);
+            slotFamily = familyRow[c];
+        }
+    }
+    r.character[0][VK_TAB] = u'\t';
+    r.character[1][VK_TAB] = u'\t';
+    r.character[0][VK_RETURN] = u'\n';
+    r.character[1][VK_RETURN] = u'\n';
+    return r;
+}
+
+const ReverseKeypad& reverseKeypad(int family) {
+    static const ReverseKeypad tables[7] = {buildReverse(0), buildReverse(1), buildReverse(2), buildReverse(3),
+                                            buildReverse(4), buildReverse(5), buildReverse(6)};
+    if (family < 0 || family > 6) family = 0;
+    return tables[family];
+}
+
+int keypadFamilyConfig() {
+    std::string value = terminal::config("keypad");
+    if (value.empty()) return 0;
+    int family = 0;
+    for (char c : value) {
+        if (c < '0' || c > '9') return 0;
+        family = family * 10 + (c - '0');
+        if (family > 6) return 0;
+    }
+    return family;
+}
+
+// ------------------------------------------------------------------ record helpers (lock held)
+bool hasFocus(const KeyboardRecord* r) { return r->focusClass[0] != 0; }
+
+void appendCharacter(KeyboardRecord* r, char16_t c) {
+    if (c == u'\r') c = u'\n';
+    if (c == 8) {
+        if (r->textLength > 0) r->text[--r->textLength] = 0;
+        return;
+    }
+    if (r->textLength >= kFocusTextChars - 1) return;  // the field is full
+    r->text[r->textLength++] = c;
+    r->text[r->textLength] = 0;
+}
+
+void recordEvent(KeyboardRecord* r, uint8_t how, int virtualKey, bool down, bool silent, char16_t character) {
+    EventSlot& e = r->events[r->eventCount % kEventSlots];
+    e.time = hostfacility::terminalNow();
+    e.virtualKey = static_cast<uint16_t>(virtualKey & 0xFF);
+    e.character = character;
+    e.down = down ? 1 : 0;
+    e.silent = silent ? 1 : 0;
+    e.how = how;
+    e.reserved = 0;
+    std::memset(e.windowClass, 0, sizeof e.windowClass);
+    if (how == HowPost) {
+        for (size_t i = 0; i + 1 < kEventClassChars && r->focusClass[i]; ++i) e.windowClass[i] = r->focusClass[i];
+    }
+    ++r->eventCount;
+    if (r->eventCount - r->eventStart > kEventSlots) r->eventStart = r->eventCount - kEventSlots;
+}
+
+// A key press reaching the focused field.
+void typeKey(KeyboardRecord* r, int virtualKey, int family) {
+    if (!hasFocus(r)) return;
+    virtualKey &= 0xFF;
+    if (virtualKey == 8) {
+        appendCharacter(r, 8);
+        return;
+    }
+    if (r->down[VK_CONTROL] || r->down[0x12]) return;  // Control or Alt chords type nothing
+    int shift = r->down[VK_SHIFT] ? 1 : 0;
+    char16_t c = reverseKeypad(family).character[shift][virtualKey];
+    if (c != 0) appendCharacter(r, c);
+}
+
+unsigned userModifiers(const KeyboardRecord* r) {
+    unsigned m = 0;
+    if (r->userDown[VK_SHIFT]) m |= MOD_SHIFT;
+    if (r->userDown[VK_CONTROL]) m |= MOD_CONTROL;
+    if (r->userDown[0x12]) m |= MOD_ALT;
+    return m;
+}
+
+std::u16string fromSlots(const char16_t* text, size_t capacity) {
+    size_t n = 0;
+    while (n < capacity && text[n]) ++n;
+    return std::u16string(text, n);
+}
+
+}  // namespace
+
+// ------------------------------------------------------------------ platform API
+void keybd_event(BYTE virtualKey, BYTE scanCode, DWORD flags, ULONG_PTR extraInfo) {
+    KeyboardRecord* r = record();
+    if (!r) return;
+    bool down = (flags & KEYEVENTF_KEYUP) == 0;
+    int family = down ? keypadFamilyConfig() : 0;
+    hostshared::Lock lock(&r->header);
+    recordEvent(r, HowKey, virtualKey, down, (flags & KEYEVENTF_SILENT) != 0, 0);
+    r->down[virtualKey] = down ? 1 : 0;
+    if (down) typeKey(r, virtualKey, family);
+    hostshared::notifyAll(&r->header);
+}
+
+BOOL PostKeybdMessage(HWND window, UINT virtualKey, UINT keyStateFlags, UINT characterCount, UINT* shiftStateBuffer,
+                      UINT* characterBuffer) {
+    KeyboardRecord* r = record();
+    if (!r) return FALSE;
+    if (characterCount > 0 && !characterBuffer) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    hostshared::Lock lock(&r->header);
+    for (UINT i = 0; i < characterCount; ++i) {
+        char16_t c = static_cast<char16_t>(characterBuffer[i] & 0xFFFF);
+        recordEvent(r, HowUnicode, static_cast<int>(virtualKey), true, false, c);
+        if (hasFocus(r)) appendCharacter(r, c);
+    }
+    hostshared::notifyAll(&r->header);
+    return TRUE;
+}
+
+SHORT GetAsyncKeyState(int virtualKey) {
+    if (virtualKey < 0 || virtualKey > 255) return 0;
+    KeyboardRecord* r = record();
+    if (!r) return 0;
+    hostshared::Lock lock(&r->header);
+    return r->down[virtualKey] ? static_cast<SHORT>(0x8000) : 0;
+}
+
+HWND GetForegroundKeyboardTarget() { return hostfacility::focusWindow(); }
 
 namespace hostfacility {
-HWND focusWindow() { return nullptr; }
-void focusWindowMessage(UINT, WPARAM, LPARAM) {}
+
+HWND focusWindow() {
+    KeyboardRecord* r = record();
+    if (!r) return nullptr;
+    hostshared::Lock lock(&r->header);
+    return hasFocus(r) ? reinterpret_cast<HWND>(kFocusWindow) : nullptr;
+}
+
+void focusWindowMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+    KeyboardRecord* r = record();
+    if (!r) return;
+    hostshared::Lock lock(&r->header);
+    if (!hasFocus(r)) return;  // the window went away before the message arrived
+    switch (message) {
+        case WM_KEYDOWN: recordEvent(r, HowPost, static_cast<int>(wParam), true, false, 0); break;
+        case WM_KEYUP: recordEvent(r, HowPost, static_cast<int>(wParam), false, false, 0); break;
+        case WM_CHAR: {
+            char16_t c = static_cast<char16_t>(wParam & 0xFFFF);
+            recordEvent(r, HowPost, 0, true, false, c);
+            appendCharacter(r, c);
+            break;
+        }
+        default: return;
+    }
+    hostshared::notifyAll(&r->header);
+}
+
 }  // namespace hostfacility
 
+// ------------------------------------------------------------------ terminal control
 namespace terminal {
-void pressKey(int) {}
-void releaseKey(int) {}
-bool keyDown(int) { return false; }
-std::vector<KeyEvent> keyEvents() { return {}; }
-void clearKeyEvents() {}
-void setFocusClass(const std::u16string&) {}
-std::u16string focusClass() { return u""; }
-std::u16string focusText() { return u""; }
-void clearFocusText() {}
+
+void pressKey(int virtualKey) {
+    if (virtualKey < 0 || virtualKey > 255) return;
+    KeyboardRecord* r = record();
+    if (!r) return;
+    unsigned modifiers;
+    {
+        hostshared::Lock lock(&r->header);
+        recordEvent(r, HowUser, virtualKey, true, false, 0);
+        r->down[virtualKey] = 1;
+        r->userDown[virtualKey] = 1;
+        modifiers = userModifiers(r);
+        hostshared::notifyAll(&r->header);
+    }
+    // Offered without the keyboard lock: the hot-key owner may be busy reading it.
+    if (hostfacility::dispatchHotKey(static_cast<unsigned>(virtualKey), modifiers)) return;
+    int family = keypadFamilyConfig();
+    hostshared::Lock lock(&r->header);
+    typeKey(r, virtualKey, family);
+    hostshared::notifyAll(&r->header);
+}
+
+void releaseKey(int virtualKey) {
+    if (virtualKey < 0 || virtualKey > 255) return;
+    KeyboardRecord* r = record();
+    if (!r) return;
+    hostshared::Lock lock(&r->header);
+    recordEvent(r, HowUser, virtualKey, false, false, 0);
+    r->down[virtualKey] = 0;
+    r->userDown[virtualKey] = 0;
+    hostshared::notifyAll(&r->header);
+}
+
+bool keyDown(int virtualKey) {
+    if (virtualKey < 0 || virtualKey > 255) return false;
+    KeyboardRecord* r = record();
+    if (!r) return false;
+    hostshared::Lock lock(&r->header);
+    return r->down[virtualKey] != 0;
+}
+
+std::vector<KeyEvent> keyEvents() {
+    std::vector<KeyEvent> out;
+    KeyboardRecord* r = record();
+    if (!r) return out;
+    hostshared::Lock lock(&r->header);
+    out.reserve(static_cast<size_t>(r->eventCount - r->eventStart));
+    for (uint64_t i = r->eventStart; i < r->eventCount; ++i) {
+        const EventSlot& e = r->events[i % kEventSlots];
+        KeyEvent k;
+        k.time = e.time;
+        k.virtualKey = e.virtualKey;
+        k.down = e.down != 0;
+        k.silent = e.silent != 0;
+        k.character = e.character;
+        switch (e.how) {
+            case HowKey: k.how = "key"; break;
+            case HowUser: k.how = "user"; break;
+            case HowUnicode: k.how = "unicode"; break;
+            default: {
+                k.how = "post:";
+                for (size_t j = 0; j < kEventClassChars && e.windowClass[j]; ++j) {
+                    char16_t c = e.windowClass[j];
+                    k.how.push_back(c < 128 ? static_cast<char>(c) : '?');
+                }
+                break;
+            }
+        }
+        out.push_back(std::move(k));
+    }
+    return out;
+}
+
+void clearKeyEvents() {
+    KeyboardRecord* r = record();
+    if (!r) return;
+    hostshared::Lock lock(&r->header);
+    r->eventStart = r->eventCount;
+}
+
+void setFocusClass(const std::u16string& windowClass) {
+    KeyboardRecord* r = record();
+    if (!r) return;
+    hostshared::Lock lock(&r->header);
+    std::memset(r->focusClass, 0, sizeof r->focusClass);
+    for (size_t i = 0; i < windowClass.size() && i + 1 < kClassChars; ++i) r->focusClass[i] = windowClass[i];
+    __atomic_store_n(&r->focusConfigured, 1, __ATOMIC_RELEASE);
+    hostshared::notifyAll(&r->header);
+}
+
+std::u16string focusClass() {
+    KeyboardRecord* r = record();
+    if (!r) return u"";
+    hostshared::Lock lock(&r->header);
+    return fromSlots(r->focusClass, kClassChars);
+}
+
+std::u16string focusText() {
+    KeyboardRecord* r = record();
+    if (!r) return u"";
+    hostshared::Lock lock(&r->header);
+    return std::u16string(r->text, r->textLength < kFocusTextChars ? r->textLength : kFocusTextChars - 1);
+}
+
+void clearFocusText() {
+    KeyboardRecord* r = record();
+    if (!r) return;
+    hostshared::Lock lock(&r->header);
+    r->textLength = 0;
+    r->text[0] = 0;
+    hostshared::notifyAll(&r->header);
+}
+
 }  // namespace terminal
