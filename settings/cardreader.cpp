@@ -1,8 +1,169 @@
+// The magnetic card reader on "COM1:": switches the 5-volt output, reads card
+// data on a thread of its own and hands every chunk to the sequence editor.
 #include "settings/cardreader.h"
+
+#include <atomic>
+#include <mutex>
+
+#include "output/keystrokes.h"
+#include "output/seqeditor.h"
+#include "settings/keytable.h"
+#include "settings/settings.h"
+#include "shell/tracelog.h"
 
 CardReaderSettings cardReaderSettings = {};
 
-int startCardReader(int) { return 0; }
-int stopCardReader() { return 1; }
-int switch5VoltOutput(BOOL) { return 0; }
-void parseCardReaderSetting(int, const WCHAR*, const WCHAR*) {}
+namespace {
+
+constexpr DWORD kPortPowerOn = 17;
+constexpr DWORD kPortPowerOff = 18;
+constexpr DWORD kCardReadBytes = 512;
+
+std::atomic<HANDLE> cardPort{INVALID_HANDLE_VALUE};
+std::atomic<int> cardDeviceModel{0};
+std::atomic<int> readThreadsRunning{0};
+
+std::mutex& startStopLock() {
+    static std::mutex lock;
+    return lock;
+}
+
+// Reads the port it was started for until that port is closed: a reader
+// started later gets a thread of its own.
+DWORD WINAPI cardReadThread(LPVOID parameter) {
+    HANDLE port = static_cast<HANDLE>(parameter);
+    SetCommMask(port, EV_RXCHAR);
+    while (cardPort.load() == port) {
+        DWORD events = 0;
+        if (!WaitCommEvent(port, &events, nullptr)) {
+            Sleep(10);  // closed or failing: test the port again without spinning
+            continue;
+        }
+        unsigned char bytes[kCardReadBytes] = {};
+        DWORD got = 0;
+        if (!ReadFile(port, bytes, kCardReadBytes, &got, nullptr)) got = 0;
+        if (got > kCardReadBytes) got = kCardReadBytes;
+        if (got > 0) {
+            // All 512 bytes may be data: the conversion is bounded by the count.
+            WCHAR text[kCardReadBytes + 1];
+            textWiden(text, kCardReadBytes + 1, reinterpret_cast<const char*>(bytes), got);
+            std::lock_guard<std::recursive_mutex> guard(deliveryLock());
+            runOutputFormat(text, cardReaderSettings.outputFormat);
+        }
+        Sleep(10);
+    }
+    readThreadsRunning.fetch_sub(1);
+    return 0;
+}
+
+void traceLine(const WCHAR* line) { traceAppend(line); }
+
+bool keyIs(const WCHAR* key, const char* name) {
+    size_t i = 0;
+    for (; name[i] != 0; ++i) {
+        if (key[i] != static_cast<WCHAR>(static_cast<unsigned char>(name[i]))) return false;
+    }
+    return key[i] == 0;
+}
+
+}  // namespace
+
+int switch5VoltOutput(BOOL on) {
+    switch (powerSwitchMethod(cardDeviceModel.load())) {
+        case PowerSwitchPortControl: {
+            HANDLE port = CreateFileW(TEXT("COM4:"), 0, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+            if (port == INVALID_HANDLE_VALUE) return 0;
+            DWORD returned = 0;
+            BOOL ok = DeviceIoControl(port, on ? kPortPowerOn : kPortPowerOff, nullptr, 0, nullptr, 0, &returned,
+                                      nullptr);
+            DWORD error = ok ? 0 : GetLastError();
+            CloseHandle(port);
+            if (ok) {
+                traceLine(TEXT("5 Volt out enabled"));
+                return 1;
+            }
+            if (error == ERROR_5V_ALREADY_SET) {
+                traceLine(TEXT("5 Volt out enabled"));
+                return 0;
+            }
+            traceLine(TEXT("5 Volt out failed"));
+            return 0;
+        }
+        case PowerSwitchKernelControl: {
+            DWORD returned = 0;
+            if (KernelIoControl(on ? IOCTL_5V_OUTPUT_ON : IOCTL_5V_OUTPUT_OFF, nullptr, 0, nullptr, 0, &returned)) {
+                traceLine(TEXT("5 Volt out enabled"));
+                return 1;
+            }
+            traceLine(TEXT("5 Volt out failed"));
+            return 0;
+        }
+        default: traceLine(TEXT("(5 Volt out) No support for this device")); return 0;
+    }
+}
+
+int startCardReader(int deviceModel) {
+    std::lock_guard<std::mutex> guard(startStopLock());
+    // A reader that runs already keeps running: a second start changes nothing.
+    if (cardPort.load() != INVALID_HANDLE_VALUE) return 0;
+
+    cardDeviceModel.store(deviceModel);
+    switch5VoltOutput(TRUE);
+    SetLastError(0);
+    HANDLE port = CreateFileW(TEXT("COM1:"), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (port == INVALID_HANDLE_VALUE) return GetLastError() != 0 ? 1 : 0;
+
+    COMMTIMEOUTS timeouts = {};
+    GetCommTimeouts(port, &timeouts);
+    SetCommTimeouts(port, &timeouts);
+    cardPort.store(port);
+
+    readThreadsRunning.fetch_add(1);
+    HANDLE thread = CreateThread(nullptr, 0, cardReadThread, port, 0, nullptr);
+    if (thread) {
+        CloseHandle(thread);
+    } else {
+        readThreadsRunning.fetch_sub(1);
+    }
+    traceLine(TEXT("MSR Connected"));
+    return 0;
+}
+
+int stopCardReader() {
+    std::lock_guard<std::mutex> guard(startStopLock());
+    switch5VoltOutput(FALSE);
+    HANDLE port = cardPort.exchange(INVALID_HANDLE_VALUE);
+    if (port != INVALID_HANDLE_VALUE) {
+        CloseHandle(port);
+        // Let a chunk being delivered finish before the reader counts as stopped.
+        for (int i = 0; i < 2000 && readThreadsRunning.load() > 0; ++i) Sleep(1);
+    }
+    return 1;
+}
+
+void parseCardReaderSetting(int recordIndex, const WCHAR* key, const WCHAR* value) {
+    if (recordIndex != 0 || !key || !value) return;
+    std::lock_guard<std::recursive_mutex> guard(deliveryLock());
+    CardReaderSettings& r = cardReaderSettings;
+    if (keyIs(key, "Suffix")) {
+        settingsCodeList(r.suffix, 20, value);
+    } else if (keyIs(key, "Prefix")) {
+        settingsCodeList(r.prefix, 20, value);
+    } else if (keyIs(key, "PrefixWait")) {
+        r.prefixWait = settingsNumber(value);
+    } else if (keyIs(key, "SuffixWait")) {
+        r.suffixWait = settingsNumber(value);
+    } else if (textEqualsNoCaseAW(key, "CustomSound")) {
+        while (*value == ' ') ++value;
+        if (*value != 0) textCopy(r.customSound, 151, value);  // up to 150 characters; longer names are cut
+    } else if (keyIs(key, "MCROutputFormat")) {
+        textNarrow(r.outputFormat, kCardOutputFormatBytes, value);
+    } else if (keyIs(key, "Beep")) {
+        r.beep = settingsFlag(value);
+    } else if (keyIs(key, "Field")) {
+        if (keyIs(value, "1")) r.field = 26;
+        else if (keyIs(value, "2")) r.field = 19;
+        else if (keyIs(value, "3")) r.field = 4;
+        else if (keyIs(value, "4")) r.field = 3;
+    }
+}
