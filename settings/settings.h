@@ -66,3 +66,16 @@ void settingsCodeList(WORD* list, int slots, const WCHAR* value);
 
 // The symbology letter of a BarcodeSym number 1..46; 0 for any other number.
 int symbologyLetter(int number);
+
+// Settings file lines are read in pieces of at most 399 characters.
+constexpr int kSettingsLineChars = 400;
+
+// One settings line made ready for matching: cut at its line feed and at its
+// first apostrophe, every space removed, split at the first "=".
+struct SettingsLine {
+    WCHAR* key;    // the text before the first "=" (the whole line without one)
+    WCHAR* value;  // the text after it; null when the line has no "="
+    bool header;   // "[" first and no "=" second
+};
+// Prepares `line` in place (it must be terminated within kSettingsLineChars).
+SettingsLine prepareSettingsLine(WCHAR* line);

@@ -33,6 +33,9 @@ extern HANDLE enableStateEvent;  // "KVN_Enable_State"
 extern std::atomic<int> deviceModel;
 extern HMENU trayPopupMenu;
 extern std::atomic<BYTE> allKeysCaptured;
+// Set while a scanner switch request of the event-watch thread waits in the
+// main window's queue; cleared when the window handles WM_SCANNER_ENABLE.
+extern std::atomic<BYTE> scannerSwitchOutstanding;
 
 // The process entry: the platform's GUI entry with the command line (without
 // the program name). Returns the exit code.

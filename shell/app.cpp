@@ -1,0 +1,164 @@
+// Start-up, single instance, command words, the named events and the
+// event-watch thread.
+#include "shell/app.h"
+
+#include "scan/decoder.h"
+#include "scan/engine.h"
+#include "settings/keytable.h"
+#include "settings/settings.h"
+#include "shell/tracelog.h"
+
+HINSTANCE appInstance = nullptr;
+std::atomic<HWND> mainWindow{nullptr};
+HANDLE loadedEvent = nullptr;
+HANDLE enableEvent = nullptr;
+HANDLE enableStateEvent = nullptr;
+std::atomic<int> deviceModel{0};
+HMENU trayPopupMenu = nullptr;
+std::atomic<BYTE> allKeysCaptured{0};
+
+// Pacing of the event-watch thread's requests: a request stays outstanding
+// until the main window has handled a WM_SCANNER_ENABLE, and a further request
+// follows no sooner than kRepostMilliseconds after the previous one.
+std::atomic<BYTE> scannerSwitchOutstanding{0};
+constexpr DWORD kRepostMilliseconds = 100;
+// Set by the event-watch thread as it ends, so that the events it tests are
+// closed only after its last test.
+std::atomic<BYTE> eventWatchEnded{1};
+
+namespace {
+
+constexpr int kTextChars = 100;
+
+// Passes a command word to the running instance. Returns the exit code.
+int passCommandWord(HWND running, LPCWSTR line) {
+    if (textEqualsNoCaseAW(line, "disable")) {
+        RegisterHotKey(running, SCAN_HOTKEY_ID, 0, kScanKey);
+        return 0;
+    }
+    if (textEqualsNoCaseAW(line, "enable")) {
+        RegisterHotKey(running, SCAN_HOTKEY_ID, 1, kScanKey);
+        return 0;
+    }
+    if (textEqualsNoCaseAW(line, "connect")) {
+        PostMessageW(running, WM_SCANNER_ENABLE, 0, 1);
+        return 0;
+    }
+    if (textEqualsNoCaseAW(line, "disconnect")) {
+        PostMessageW(running, WM_SCANNER_ENABLE, 0, 0);
+        return 0;
+    }
+    if (textEqualsNoCaseAW(line, "quit")) {
+        PostMessageW(running, WM_DESTROY, 1, 0);
+        return 0;
+    }
+    MessageBoxW(GetForegroundWindow(), TEXT("Keyvane is already running"), TEXT("Warning"), MB_OK);
+    return -3;
+}
+
+bool createMainWindow(HINSTANCE instance) {
+    WCHAR title[kTextChars] = {};
+    WCHAR className[kTextChars] = {};
+    LoadStringW(instance, kStringTitle, title, kTextChars);
+    LoadStringW(instance, kStringClassName, className, kTextChars);
+
+    WNDCLASSW windowClass = {};
+    windowClass.style = CS_HREDRAW | CS_VREDRAW;
+    windowClass.lpfnWndProc = mainWindowProc;
+    windowClass.hInstance = instance;
+    windowClass.hIcon = LoadIconW(instance, MAKEINTRESOURCEW(kIconApp));
+    windowClass.hbrBackground = static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH));
+    windowClass.lpszClassName = className;
+    if (!RegisterClassW(&windowClass)) return false;
+
+    HWND window = CreateWindowExW(0, className, title, 0, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT,
+                                  nullptr, nullptr, instance, nullptr);
+    if (!window) return false;
+    mainWindow = window;
+    UpdateWindow(window);
+    HMENU menu = LoadMenuW(instance, MAKEINTRESOURCEW(kMenuTray));
+    trayPopupMenu = menu ? GetSubMenu(menu, 0) : nullptr;
+    return true;
+}
+
+DWORD WINAPI eventWatchThread(LPVOID) {
+    DWORD lastPost = 0;
+    bool posted = false;
+    if (WaitForSingleObject(loadedEvent, 0) != WAIT_OBJECT_0) {
+        eventWatchEnded = 1;
+        return 0;
+    }
+    do {
+        bool wanted = WaitForSingleObject(enableEvent, 0) == WAIT_OBJECT_0;
+        bool inForce = WaitForSingleObject(enableStateEvent, 0) == WAIT_OBJECT_0;
+        HWND window = mainWindow.load();
+        bool paced = posted && (scannerSwitchOutstanding.load() || GetTickCount() - lastPost < kRepostMilliseconds);
+        if (wanted != inForce && window && !paced) {
+            scannerSwitchOutstanding = 1;
+            if (PostMessageW(window, WM_SCANNER_ENABLE, 0, wanted ? 1 : 0)) {
+                posted = true;
+                lastPost = GetTickCount();
+            } else {
+                scannerSwitchOutstanding = 0;
+            }
+        } else {
+            Sleep(1);
+        }
+    } while (WaitForSingleObject(loadedEvent, 0) == WAIT_OBJECT_0);
+    eventWatchEnded = 1;
+    return 0;
+}
+
+}  // namespace
+
+int keyvaneMain(HINSTANCE instance, LPCWSTR commandLine) {
+    appInstance = instance;
+    for (int i = 0; i < kGlobalCodeListSlots; ++i) settings.Suffix[i] = 0;
+    SetCursor(LoadCursorW(nullptr, IDC_WAIT));
+
+    HWND running = FindWindowW(nullptr, TEXT("Keyvane"));
+    if (running) return passCommandWord(running, commandLine ? commandLine : TEXT(""));
+
+    enableStateEvent = CreateEventW(nullptr, TRUE, FALSE, TEXT("KVN_Enable_State"));
+    enableEvent = CreateEventW(nullptr, TRUE, FALSE, TEXT("KVN_Enable"));
+    loadedEvent = CreateEventW(nullptr, TRUE, TRUE, TEXT("KVN_Loaded"));
+
+    int32_t model = 0;
+    KernelIoControl(IOCTL_HAL_GET_DEVICE_MODEL, nullptr, 0, &model, sizeof(model), nullptr);
+    deviceModel = model != 0 ? model : kFallbackDeviceModel;
+
+    // Without the decoder library the engine cannot connect; the settings
+    // load and the start-up connect then report it.
+    loadDecoderLibrary();
+    if (!loadSettings()) return -1;
+    if (!connectEngine(0)) return -2;
+    SetCursor(nullptr);
+
+    if (!createMainWindow(instance)) return 0;
+    HACCEL accelerators = LoadAcceleratorsW(instance, MAKEINTRESOURCEW(kAcceleratorTable));
+
+    eventWatchEnded = 0;
+    HANDLE watch = CreateThread(nullptr, 0, eventWatchThread, nullptr, 0, nullptr);
+    if (watch) {
+        CloseHandle(watch);
+    } else {
+        eventWatchEnded = 1;
+    }
+    SetEvent(loadedEvent);
+
+    MSG msg = {};
+    while (GetMessageW(&msg, nullptr, 0, 0)) {
+        if (!TranslateAcceleratorW(msg.hwnd, accelerators, &msg)) {
+            TranslateMessage(&msg);
+            DispatchMessageW(&msg);
+        }
+    }
+
+    ResetEvent(loadedEvent);
+    // The thread ends at its next pass; give it a bounded while to do so.
+    for (int i = 0; i < 1000 && !eventWatchEnded.load(); ++i) Sleep(1);
+    CloseHandle(loadedEvent);
+    CloseHandle(enableStateEvent);
+    CloseHandle(enableEvent);
+    return static_cast<int>(msg.wParam);
+}

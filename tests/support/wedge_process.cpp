@@ -1,0 +1,153 @@
+#include "tests/support/wedge_process.h"
+
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "platform/host/terminal.h"
+
+namespace wedge {
+
+namespace fs = std::filesystem;
+
+std::string makeTerminalRoot(const RootOptions& options) {
+    std::string pattern = (fs::temp_directory_path() / "keyvane-root-XXXXXX").string();
+    std::vector<char> buffer(pattern.begin(), pattern.end());
+    buffer.push_back(0);
+    char* made = mkdtemp(buffer.data());
+    if (!made) return "";
+    std::string root = made;
+    fs::create_directories(fs::path(root) / "Zentrova");
+    if (options.debugFolder) fs::create_directories(fs::path(root) / "DebugADV");
+    if (options.writeSettings) {
+        std::ofstream ini(fs::path(root) / "Zentrova" / "Keyvane.ini", std::ios::binary);
+        ini << options.settingsIni;
+    }
+    terminal::attach(root);
+    terminal::setConfig("decoder", KEYVANE_BINARY_DIR "/platform/decoder/libDecoder.so");
+    terminal::setClockSpeed(options.clockSpeed);
+    return root;
+}
+
+void removeTerminalRoot(const std::string& root) {
+    std::error_code ignored;
+    if (!root.empty()) fs::remove_all(root, ignored);
+}
+
+bool waitFor(const std::function<bool()>& predicate, int realMilliseconds) {
+    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(realMilliseconds);
+    for (;;) {
+        if (predicate()) return true;
+        if (std::chrono::steady_clock::now() >= end) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+}
+
+int exitCodeOf(int waitStatus) {
+    if (WIFEXITED(waitStatus)) return static_cast<signed char>(WEXITSTATUS(waitStatus));
+    return -1000 - (WIFSIGNALED(waitStatus) ? WTERMSIG(waitStatus) : 0);
+}
+
+namespace {
+
+pid_t spawn(const std::string& root, const std::vector<std::string>& arguments) {
+    std::string program = KEYVANE_BINARY_DIR "/keyvane";
+    std::vector<std::string> args{program};
+    args.insert(args.end(), arguments.begin(), arguments.end());
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    pid_t pid = fork();
+    if (pid == 0) {
+        setenv("KEYVANE_TERMINAL", root.c_str(), 1);
+        execv(program.c_str(), argv.data());
+        _exit(127);
+    }
+    return pid;
+}
+
+}  // namespace
+
+WedgeProcess::~WedgeProcess() {
+    kill();
+}
+
+bool WedgeProcess::start(const std::string& root, const std::vector<std::string>& arguments) {
+    pid_ = spawn(root, arguments);
+    reaped_ = false;
+    return pid_ > 0;
+}
+
+uint32_t WedgeProcess::window() const {
+    for (const terminal::WindowInfo& w : terminal::windows())
+        if (w.pid == pid_ && w.title == u"Keyvane") return w.handle;
+    return 0;
+}
+
+bool WedgeProcess::waitLoaded(int realMilliseconds) {
+    return waitFor([this] { return !running() || (window() != 0 && terminal::eventState("KVN_Loaded") == 1); },
+                   realMilliseconds) &&
+           running();
+}
+
+bool WedgeProcess::running() {
+    if (pid_ <= 0 || reaped_) return false;
+    pid_t r = waitpid(pid_, &status_, WNOHANG);
+    if (r == pid_) reaped_ = true;
+    return !reaped_;
+}
+
+bool WedgeProcess::waitExit(int* exitCode, int realMilliseconds) {
+    bool ended = waitFor([this] { return !running(); }, realMilliseconds);
+    if (ended && exitCode) *exitCode = exitCodeOf(status_);
+    return ended;
+}
+
+bool WedgeProcess::quit(int* exitCode, int realMilliseconds) {
+    if (!running()) return waitExit(exitCode, 0);
+    runKeyvane(terminal::root(), {"quit"}, realMilliseconds);
+    return waitExit(exitCode, realMilliseconds);
+}
+
+void WedgeProcess::kill() {
+    if (running()) {
+        ::kill(pid_, SIGKILL);
+        waitpid(pid_, &status_, 0);
+        reaped_ = true;
+    }
+}
+
+int runKeyvane(const std::string& root, const std::vector<std::string>& arguments, int realMilliseconds) {
+    WedgeProcess p;
+    if (!p.start(root, arguments)) return -1000;
+    int code = -1000;
+    if (!p.waitExit(&code, realMilliseconds)) return -1000;
+    return code;
+}
+
+std::string traceText(const std::string& root) {
+    std::ifstream in(fs::path(root) / "DebugADV" / "Keyvane.txt", std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+std::vector<std::string> traceLines(const std::string& root) {
+    std::vector<std::string> lines;
+    std::istringstream in(traceText(root));
+    std::string line;
+    while (std::getline(in, line)) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+}  // namespace wedge

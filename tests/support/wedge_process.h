@@ -1,0 +1,70 @@
+// Starting and stopping the real keyvane program on a host terminal root, for
+// end-to-end tests.
+#pragma once
+
+#include <sys/types.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace wedge {
+
+// A fresh terminal root in a temporary folder with Zentrova/Keyvane.ini holding
+// `settingsIni` (none when empty), a DebugADV folder (trace log on), the built
+// stand-in decoder and the given clock speed. The calling process is attached
+// to it. Returns the root path.
+struct RootOptions {
+    std::string settingsIni = "[Settings]\r\nEnableScanner=1\r\n";
+    bool writeSettings = true;
+    bool debugFolder = true;
+    int clockSpeed = 10;
+};
+std::string makeTerminalRoot(const RootOptions& options = RootOptions());
+// Removes a root made by makeTerminalRoot.
+void removeTerminalRoot(const std::string& root);
+
+// Runs `predicate` until it holds or `realMilliseconds` pass.
+bool waitFor(const std::function<bool()>& predicate, int realMilliseconds = 10000);
+
+// The exit code of a keyvane process as the program returned it (-1, -2, -3, 0, ...).
+int exitCodeOf(int waitStatus);
+
+// One keyvane process on a terminal root.
+class WedgeProcess {
+public:
+    WedgeProcess() = default;
+    ~WedgeProcess();
+    WedgeProcess(const WedgeProcess&) = delete;
+    WedgeProcess& operator=(const WedgeProcess&) = delete;
+
+    // Starts KEYVANE_BINARY_DIR/keyvane with the arguments on `root`.
+    bool start(const std::string& root, const std::vector<std::string>& arguments = {});
+    // Waits until the program's main window exists and "KVN_Loaded" is signalled.
+    bool waitLoaded(int realMilliseconds = 10000);
+    // Waits for the end; returns true with the exit code when it ended in time.
+    bool waitExit(int* exitCode, int realMilliseconds = 10000);
+    bool running();
+    // Asks a running instance to quit through a second instance, then waits.
+    bool quit(int* exitCode = nullptr, int realMilliseconds = 10000);
+    // Ends the process at once (SIGKILL) if it still runs.
+    void kill();
+    pid_t pid() const { return pid_; }
+    // The program's main window handle (0 until it exists).
+    uint32_t window() const;
+
+private:
+    pid_t pid_ = -1;
+    bool reaped_ = false;
+    int status_ = 0;
+};
+
+// Runs keyvane with the arguments to its end (a second instance); returns its
+// exit code, or -1000 when it did not end within the time.
+int runKeyvane(const std::string& root, const std::vector<std::string>& arguments, int realMilliseconds = 10000);
+
+// The trace log's text ("" when absent), and its lines.
+std::string traceText(const std::string& root);
+std::vector<std::string> traceLines(const std::string& root);
+
+}  // namespace wedge
