@@ -108,6 +108,11 @@ typedef RECT* LPRECT;
 #define ERROR_SHARING_VIOLATION 32u
 #define ERROR_NOT_SUPPORTED 50u
 #define ERROR_INVALID_PARAMETER 87u
+#define ERROR_FILE_EXISTS 80u
+#define ERROR_INSUFFICIENT_BUFFER 122u
+#define ERROR_NEGATIVE_SEEK 131u
+#define ERROR_MOD_NOT_FOUND 126u
+#define ERROR_PROC_NOT_FOUND 127u
 #define ERROR_ALREADY_EXISTS 183u
 #define ERROR_HOTKEY_ALREADY_REGISTERED 1409u
 #define ERROR_HOTKEY_NOT_REGISTERED 1419u
@@ -131,6 +136,8 @@ DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds);
 BOOL CloseHandle(HANDLE handle);
 HANDLE CreateThread(LPSECURITY_ATTRIBUTES attributes, DWORD stackSize, LPTHREAD_START_ROUTINE start, LPVOID parameter,
                     DWORD flags, LPDWORD threadId);
+// The exit code of a process (or a thread), STILL_ACTIVE while it runs.
+#define STILL_ACTIVE 259u
 BOOL GetExitCodeProcess(HANDLE process, LPDWORD exitCode);
 DWORD GetCurrentThreadId();
 DWORD GetCurrentProcessId();
@@ -166,7 +173,8 @@ struct PROCESS_INFORMATION {
 };
 typedef PROCESS_INFORMATION* LPPROCESS_INFORMATION;
 // Starts a program of the terminal: the device path names a host executable
-// (or a script) inside the terminal root; the argument text is split at blanks.
+// (or a script) inside the terminal root, or the program terminal::installProgram
+// registered for it; the argument text is passed whole as the one argument.
 BOOL CreateProcessW(LPCWSTR applicationName, LPWSTR commandLine, LPSECURITY_ATTRIBUTES processAttributes,
                     LPSECURITY_ATTRIBUTES threadAttributes, BOOL inheritHandles, DWORD creationFlags, LPVOID environment,
                     LPCWSTR currentDirectory, LPSTARTUPINFOW startupInfo, LPPROCESS_INFORMATION processInformation);
@@ -441,7 +449,8 @@ enum DeviceSearchType { DeviceSearchByLegacyName, DeviceSearchByDeviceName, Devi
 HANDLE FindFirstDevice(DeviceSearchType searchType, LPCVOID searchParam, DEVMGR_DEVICE_INFORMATION* info);
 BOOL FindClose(HANDLE search);
 BOOL DeactivateDevice(HANDLE device);
-HANDLE RegisterDevice(LPCWSTR type, DWORD index, LPCWSTR library, DWORD info);
+// `info` is the address of the driver's parameter record (pointer-sized here).
+HANDLE RegisterDevice(LPCWSTR type, DWORD index, LPCWSTR library, DWORD_PTR info);
 
 // ---------------------------------------------------------------- Bluetooth
 // Winsock name space and the port-emulation records of the Bluetooth stack.

@@ -27,6 +27,8 @@ public:
     virtual BOOL waitCommEvent(DWORD* mask);
     virtual BOOL getCommTimeouts(COMMTIMEOUTS* timeouts);
     virtual BOOL setCommTimeouts(const COMMTIMEOUTS* timeouts);
+    // Threads and processes: the exit code, or STILL_ACTIVE while running.
+    virtual BOOL exitCode(DWORD* code);
     // Called once when the last handle is closed; must wake any thread waiting on it.
     virtual void close() {}
 };
@@ -53,5 +55,9 @@ HWND focusWindow();
 void focusWindowMessage(UINT message, WPARAM wParam, LPARAM lParam);
 // core: terminal milliseconds now; real milliseconds for terminal ones.
 uint64_t terminalNow();
+// INFINITE gives -1 (no limit).
 int64_t realMilliseconds(DWORD terminalMilliseconds);
+// kernel.cpp: switches the terminal's 5-volt output (records the state and a
+// line "5V on" / "5V off" in <root>/.terminal/log/power.log).
+void setFiveVolt(bool on);
 }  // namespace hostfacility

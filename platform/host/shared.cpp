@@ -94,7 +94,9 @@ Lock::Lock(SharedHeader* header) : header_(header) {
     if (rc == EOWNERDEAD) pthread_mutex_consistent(&header_->mutex);
 }
 
-Lock::~Lock() { pthread_mutex_unlock(&header_->mutex); }
+Lock::~Lock() {
+    pthread_mutex_unlock(&header_->mutex);
+}
 
 void notifyAll(SharedHeader* header) {
     ++header->generation;
@@ -122,8 +124,9 @@ bool wait(Lock& lock, int64_t realMilliseconds) {
 }
 
 void unmapAll() {
+    // The mappings themselves stay: a thread of this process may still be
+    // using a record of the previous terminal.
     std::lock_guard<std::mutex> guard(mappingsMutex());
-    for (const Mapping& m : mappings()) munmap(m.address, m.size);
     mappings().clear();
 }
 

@@ -48,7 +48,11 @@ void notifyAll(SharedHeader* header);
 // limit). Returns false on time-out.
 bool wait(Lock& lock, int64_t realMilliseconds);
 
-// Drops every mapping of this process (after the terminal root changes).
+// Forgets every mapping of this process (after the terminal root changes);
+// records mapped before stay valid but are no longer handed out.
+//
+// terminal::reset zero-fills every record after its header (except the
+// clock's), so a record must treat all-zero contents as its power-on state.
 void unmapAll();
 
 }  // namespace hostshared

@@ -1,0 +1,224 @@
+// Files of the terminal's file system (device paths inside the root) and the
+// "COMn:" port names.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <string>
+
+#include "platform/host/internal.h"
+#include "platform/host/objects.h"
+#include "platform/host/terminal.h"
+
+namespace {
+
+class FileObject : public hostobjects::Object {
+public:
+    explicit FileObject(int fd) : fd_(fd) {}
+    ~FileObject() override { close(); }
+
+    BOOL read(void* buffer, DWORD toRead, DWORD* read) override {
+        *read = 0;
+        size_t done = 0;
+        while (done < toRead) {
+            ssize_t n = ::read(fd_, static_cast<char*>(buffer) + done, toRead - done);
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0) {
+                SetLastError(hostinternal::errorFromErrno(errno));
+                *read = static_cast<DWORD>(done);
+                return FALSE;
+            }
+            if (n == 0) break;
+            done += static_cast<size_t>(n);
+        }
+        *read = static_cast<DWORD>(done);
+        return TRUE;
+    }
+
+    BOOL write(const void* buffer, DWORD toWrite, DWORD* written) override {
+        *written = 0;
+        size_t done = 0;
+        while (done < toWrite) {
+            ssize_t n = ::write(fd_, static_cast<const char*>(buffer) + done, toWrite - done);
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) {
+                SetLastError(n < 0 ? hostinternal::errorFromErrno(errno) : ERROR_GEN_FAILURE);
+                *written = static_cast<DWORD>(done);
+                return FALSE;
+            }
+            done += static_cast<size_t>(n);
+        }
+        *written = static_cast<DWORD>(done);
+        return TRUE;
+    }
+
+    DWORD seek(LONG distance, DWORD method) override {
+        int whence = method == FILE_BEGIN     ? SEEK_SET
+                     : method == FILE_CURRENT ? SEEK_CUR
+                     : method == FILE_END     ? SEEK_END
+                                              : -1;
+        if (whence < 0) {
+            SetLastError(ERROR_INVALID_PARAMETER);
+            return INVALID_SET_FILE_POINTER;
+        }
+        off_t pos = lseek(fd_, distance, whence);
+        if (pos < 0) {
+            SetLastError(hostinternal::errorFromErrno(errno) == ERROR_INVALID_PARAMETER
+                             ? ERROR_NEGATIVE_SEEK
+                             : hostinternal::errorFromErrno(errno));
+            return INVALID_SET_FILE_POINTER;
+        }
+        return static_cast<DWORD>(pos);
+    }
+
+    void close() override {
+        int fd = fd_.exchange(-1);
+        if (fd >= 0) ::close(fd);
+    }
+
+private:
+    std::atomic<int> fd_;
+};
+
+bool parentExists(const std::string& path) {
+    size_t slash = path.rfind('/');
+    if (slash == std::string::npos) return true;
+    struct stat st {};
+    return stat(path.substr(0, slash).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// The last error of a failed open: a missing file in an existing folder is
+// "file not found", a missing folder "path not found".
+DWORD openError(int error, const std::string& path) {
+    if (error == ENOENT) return parentExists(path) ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND;
+    return hostinternal::errorFromErrno(error);
+}
+
+// "COM3:" (any letter case, digit 0..9): the port index, else -1.
+int portIndex(LPCWSTR name) {
+    if (name == nullptr) return -1;
+    auto up = [](WCHAR c) { return (c >= 'a' && c <= 'z') ? static_cast<WCHAR>(c - 32) : c; };
+    if (up(name[0]) != 'C' || up(name[1]) != 'O' || up(name[2]) != 'M') return -1;
+    if (name[3] < '0' || name[3] > '9' || name[4] != ':' || name[5] != 0) return -1;
+    return name[3] - '0';
+}
+
+}  // namespace
+
+HANDLE CreateFileW(LPCWSTR fileName, DWORD access, DWORD, LPSECURITY_ATTRIBUTES, DWORD creationDisposition, DWORD,
+                   HANDLE) {
+    if (fileName == nullptr || fileName[0] == 0) {
+        SetLastError(ERROR_PATH_NOT_FOUND);
+        return INVALID_HANDLE_VALUE;
+    }
+    int port = portIndex(fileName);
+    if (port >= 0) {
+        auto object = hostfacility::openPort(port, access);
+        if (!object) return INVALID_HANDLE_VALUE;
+        SetLastError(ERROR_SUCCESS);
+        return hostobjects::add(std::move(object));
+    }
+    std::string path = terminal::hostPath(fileName);
+    bool reading = (access & GENERIC_READ) != 0;
+    bool writing = (access & GENERIC_WRITE) != 0;
+    bool appending = (access & FILE_APPEND_DATA) != 0 && !writing;
+    int flags = O_CLOEXEC;
+    if ((reading && (writing || appending)))
+        flags |= O_RDWR;
+    else if (writing || appending)
+        flags |= O_WRONLY;
+    else
+        flags |= O_RDONLY;
+    // Every write of an append-only opening lands at the end of the file, so
+    // concurrent appenders never overwrite each other.
+    if (appending) flags |= O_APPEND;
+    struct stat st {};
+    bool existed = stat(path.c_str(), &st) == 0;
+    if (existed && S_ISDIR(st.st_mode)) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return INVALID_HANDLE_VALUE;
+    }
+    switch (creationDisposition) {
+        case CREATE_NEW:
+            flags |= O_CREAT | O_EXCL;
+            break;
+        case CREATE_ALWAYS:
+            flags |= O_CREAT | O_TRUNC;
+            break;
+        case OPEN_EXISTING:
+            break;
+        case OPEN_ALWAYS:
+            flags |= O_CREAT;
+            break;
+        case TRUNCATE_EXISTING:
+            if (!writing) {
+                SetLastError(ERROR_INVALID_PARAMETER);
+                return INVALID_HANDLE_VALUE;
+            }
+            flags |= O_TRUNC;
+            break;
+        default:
+            SetLastError(ERROR_INVALID_PARAMETER);
+            return INVALID_HANDLE_VALUE;
+    }
+    if ((flags & O_TRUNC) != 0 && (flags & O_ACCMODE) == O_RDONLY) flags = (flags & ~O_ACCMODE) | O_RDWR;
+    int fd = open(path.c_str(), flags, 0644);
+    if (fd < 0) {
+        int error = errno;
+        SetLastError(error == EEXIST ? ERROR_FILE_EXISTS : openError(error, path));
+        return INVALID_HANDLE_VALUE;
+    }
+    bool reportExisting = existed && (creationDisposition == CREATE_ALWAYS || creationDisposition == OPEN_ALWAYS);
+    HANDLE h = hostobjects::add(std::make_shared<FileObject>(fd));
+    SetLastError(reportExisting ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
+    return h;
+}
+
+DWORD GetFileAttributesW(LPCWSTR fileName) {
+    if (fileName == nullptr) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return INVALID_FILE_ATTRIBUTES;
+    }
+    std::string path = terminal::hostPath(fileName);
+    struct stat st {};
+    if (stat(path.c_str(), &st) != 0) {
+        SetLastError(openError(errno, path));
+        return INVALID_FILE_ATTRIBUTES;
+    }
+    DWORD attributes = S_ISDIR(st.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_NORMAL;
+    if ((st.st_mode & S_IWUSR) == 0) attributes = (attributes & ~FILE_ATTRIBUTE_NORMAL) | 0x1u;  // read-only
+    return attributes;
+}
+
+BOOL CreateDirectoryW(LPCWSTR pathName, LPSECURITY_ATTRIBUTES) {
+    if (pathName == nullptr) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    std::string path = terminal::hostPath(pathName);
+    if (mkdir(path.c_str(), 0755) != 0) {
+        SetLastError(openError(errno, path));
+        return FALSE;
+    }
+    return TRUE;
+}
+
+BOOL DeleteFileW(LPCWSTR fileName) {
+    if (fileName == nullptr) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    std::string path = terminal::hostPath(fileName);
+    struct stat st {};
+    if (stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    if (unlink(path.c_str()) != 0) {
+        SetLastError(openError(errno, path));
+        return FALSE;
+    }
+    return TRUE;
+}

@@ -1,0 +1,420 @@
+// Kernel objects of the host terminal: events (named ones shared by every
+// process of the terminal), threads, process and thread ids, and the kernel
+// I/O control codes of the device model and the 5-volt output.
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
+#include <mutex>
+#include <thread>
+
+#include "platform/host/internal.h"
+#include "platform/host/objects.h"
+#include "platform/host/shared.h"
+#include "platform/host/terminal.h"
+
+namespace {
+
+// ---------------------------------------------------------------- named events
+constexpr int kNamedEvents = 64;
+constexpr size_t kEventNameMax = 260;
+
+struct EventSlot {
+    uint32_t used;
+    uint32_t manual;
+    uint32_t state;
+    uint32_t nameLength;
+    char16_t name[kEventNameMax];
+};
+
+struct EventRecord {
+    hostshared::SharedHeader header;
+    EventSlot slots[kNamedEvents];
+};
+
+EventRecord* events() {
+    return hostshared::map<EventRecord>("events");
+}
+
+// The slot of the name (lock held), or null.
+EventSlot* findSlot(EventRecord* r, const std::u16string& name) {
+    for (EventSlot& s : r->slots)
+        if (s.used != 0 && s.nameLength == name.size() && std::memcmp(s.name, name.data(), name.size() * 2) == 0)
+            return &s;
+    return nullptr;
+}
+
+// Creates the slot (lock held); null when the table is full.
+EventSlot* createSlot(EventRecord* r, const std::u16string& name, bool manual, bool state) {
+    for (EventSlot& s : r->slots) {
+        if (s.used != 0) continue;
+        s.used = 1;
+        s.manual = manual ? 1 : 0;
+        s.state = state ? 1 : 0;
+        s.nameLength = static_cast<uint32_t>(name.size());
+        std::memcpy(s.name, name.data(), name.size() * 2);
+        return &s;
+    }
+    return nullptr;
+}
+
+int64_t realNowMillis() {
+    return hostinternal::monotonicNanos() / 1000000;
+}
+
+class NamedEvent : public hostobjects::Object {
+public:
+    NamedEvent(std::u16string name, bool manual) : name_(std::move(name)), manual_(manual) {}
+
+    BOOL setEvent(bool signalled) override {
+        EventRecord* r = events();
+        if (r == nullptr) {
+            SetLastError(ERROR_GEN_FAILURE);
+            return FALSE;
+        }
+        hostshared::Lock lock(&r->header);
+        EventSlot* s = slot(r);
+        if (s == nullptr) {
+            SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+            return FALSE;
+        }
+        s->state = signalled ? 1 : 0;
+        if (signalled) hostshared::notifyAll(&r->header);
+        return TRUE;
+    }
+
+    DWORD wait(DWORD milliseconds) override {
+        EventRecord* r = events();
+        if (r == nullptr) {
+            SetLastError(ERROR_GEN_FAILURE);
+            return WAIT_FAILED;
+        }
+        int64_t limit = hostfacility::realMilliseconds(milliseconds);
+        int64_t deadline = realNowMillis() + limit;
+        hostshared::Lock lock(&r->header);
+        for (;;) {
+            EventSlot* s = slot(r);
+            if (s == nullptr) {
+                SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+                return WAIT_FAILED;
+            }
+            if (s->state != 0) {
+                if (s->manual == 0) s->state = 0;  // an auto-reset event releases one waiter
+                return WAIT_OBJECT_0;
+            }
+            if (milliseconds == 0) return WAIT_TIMEOUT;
+            int64_t remaining = limit < 0 ? -1 : deadline - realNowMillis();
+            if (limit >= 0 && remaining <= 0) return WAIT_TIMEOUT;
+            hostshared::wait(lock, remaining);
+        }
+    }
+
+private:
+    // The shared slot (lock held); after a terminal reset the event comes back
+    // non-signalled.
+    EventSlot* slot(EventRecord* r) {
+        EventSlot* s = findSlot(r, name_);
+        return s != nullptr ? s : createSlot(r, name_, manual_, false);
+    }
+
+    std::u16string name_;
+    bool manual_;
+};
+
+class LocalEvent : public hostobjects::Object {
+public:
+    LocalEvent(bool manual, bool state) : manual_(manual), state_(state) {}
+
+    BOOL setEvent(bool signalled) override {
+        std::lock_guard<std::mutex> guard(mutex_);
+        state_ = signalled;
+        if (signalled) changed_.notify_all();
+        return TRUE;
+    }
+
+    DWORD wait(DWORD milliseconds) override {
+        std::unique_lock<std::mutex> lock(mutex_);
+        auto ready = [this] { return state_; };
+        if (milliseconds == INFINITE) {
+            changed_.wait(lock, ready);
+        } else if (!changed_.wait_for(lock, std::chrono::milliseconds(hostfacility::realMilliseconds(milliseconds)),
+                                      ready)) {
+            return WAIT_TIMEOUT;
+        }
+        if (!manual_) state_ = false;
+        return WAIT_OBJECT_0;
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    bool manual_;
+    bool state_;
+};
+
+bool validName(LPCWSTR name, std::u16string& out) {
+    size_t n = 0;
+    while (name[n] != 0 && n <= kEventNameMax) ++n;
+    if (n > kEventNameMax) return false;
+    out.assign(name, n);
+    return true;
+}
+
+// ---------------------------------------------------------------- threads
+struct ThreadState {
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool started = false;
+    bool done = false;
+    DWORD id = 0;
+    DWORD code = STILL_ACTIVE;
+};
+
+class ThreadObject : public hostobjects::Object {
+public:
+    explicit ThreadObject(std::shared_ptr<ThreadState> state) : state_(std::move(state)) {}
+
+    DWORD wait(DWORD milliseconds) override {
+        std::unique_lock<std::mutex> lock(state_->mutex);
+        auto ended = [this] { return state_->done; };
+        if (milliseconds == INFINITE) {
+            state_->changed.wait(lock, ended);
+            return WAIT_OBJECT_0;
+        }
+        return state_->changed.wait_for(lock, std::chrono::milliseconds(hostfacility::realMilliseconds(milliseconds)),
+                                        ended)
+                   ? WAIT_OBJECT_0
+                   : WAIT_TIMEOUT;
+    }
+
+    BOOL exitCode(DWORD* code) override {
+        std::lock_guard<std::mutex> guard(state_->mutex);
+        *code = state_->code;
+        return TRUE;
+    }
+
+private:
+    std::shared_ptr<ThreadState> state_;
+};
+
+// ---------------------------------------------------------------- 5-volt output
+struct PowerRecord {
+    hostshared::SharedHeader header;
+    uint32_t switched;
+    uint32_t on;
+};
+
+PowerRecord* power() {
+    return hostshared::map<PowerRecord>("power");
+}
+
+}  // namespace
+
+HANDLE CreateEventW(LPSECURITY_ATTRIBUTES, BOOL manualReset, BOOL initialState, LPCWSTR name) {
+    if (name == nullptr || name[0] == 0) {
+        HANDLE h = hostobjects::add(std::make_shared<LocalEvent>(manualReset != FALSE, initialState != FALSE));
+        SetLastError(ERROR_SUCCESS);
+        return h;
+    }
+    std::u16string text;
+    if (!validName(name, text)) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return nullptr;
+    }
+    EventRecord* r = events();
+    if (r == nullptr) {
+        SetLastError(ERROR_GEN_FAILURE);
+        return nullptr;
+    }
+    bool existed;
+    bool manual;
+    {
+        hostshared::Lock lock(&r->header);
+        EventSlot* s = findSlot(r, text);
+        existed = s != nullptr;
+        if (s == nullptr) s = createSlot(r, text, manualReset != FALSE, initialState != FALSE);
+        if (s == nullptr) {
+            SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+            return nullptr;
+        }
+        manual = s->manual != 0;
+        if (!existed && s->state != 0) hostshared::notifyAll(&r->header);
+    }
+    HANDLE h = hostobjects::add(std::make_shared<NamedEvent>(text, manual));
+    SetLastError(existed ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
+    return h;
+}
+
+HANDLE OpenEventW(DWORD, BOOL, LPCWSTR name) {
+    std::u16string text;
+    if (name == nullptr || name[0] == 0 || !validName(name, text)) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return nullptr;
+    }
+    EventRecord* r = events();
+    if (r == nullptr) {
+        SetLastError(ERROR_GEN_FAILURE);
+        return nullptr;
+    }
+    bool manual;
+    {
+        hostshared::Lock lock(&r->header);
+        EventSlot* s = findSlot(r, text);
+        if (s == nullptr) {
+            SetLastError(ERROR_FILE_NOT_FOUND);
+            return nullptr;
+        }
+        manual = s->manual != 0;
+    }
+    SetLastError(ERROR_SUCCESS);
+    return hostobjects::add(std::make_shared<NamedEvent>(text, manual));
+}
+
+BOOL SetEvent(HANDLE event) {
+    auto object = hostobjects::get(event);
+    if (!object) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    return object->setEvent(true);
+}
+
+BOOL ResetEvent(HANDLE event) {
+    auto object = hostobjects::get(event);
+    if (!object) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    return object->setEvent(false);
+}
+
+HANDLE CreateThread(LPSECURITY_ATTRIBUTES, DWORD, LPTHREAD_START_ROUTINE start, LPVOID parameter, DWORD,
+                    LPDWORD threadId) {
+    if (start == nullptr) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return nullptr;
+    }
+    auto state = std::make_shared<ThreadState>();
+    std::thread([state, start, parameter] {
+        {
+            std::lock_guard<std::mutex> guard(state->mutex);
+            state->id = GetCurrentThreadId();
+            state->started = true;
+        }
+        state->changed.notify_all();
+        DWORD code = start(parameter);
+        {
+            std::lock_guard<std::mutex> guard(state->mutex);
+            state->code = code;
+            state->done = true;
+        }
+        state->changed.notify_all();
+    }).detach();
+    DWORD id;
+    {
+        std::unique_lock<std::mutex> lock(state->mutex);
+        state->changed.wait(lock, [&] { return state->started; });
+        id = state->id;
+    }
+    if (threadId != nullptr) *threadId = id;
+    SetLastError(ERROR_SUCCESS);
+    return hostobjects::add(std::make_shared<ThreadObject>(state));
+}
+
+BOOL GetExitCodeProcess(HANDLE process, LPDWORD exitCode) {
+    auto object = hostobjects::get(process);
+    if (!object) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    DWORD code = 0;
+    if (!object->exitCode(&code)) return FALSE;
+    if (exitCode != nullptr) *exitCode = code;
+    return TRUE;
+}
+
+DWORD GetCurrentThreadId() {
+    return static_cast<DWORD>(syscall(SYS_gettid));
+}
+DWORD GetCurrentProcessId() {
+    return static_cast<DWORD>(getpid());
+}
+
+namespace hostfacility {
+void setFiveVolt(bool on) {
+    PowerRecord* p = power();
+    if (p == nullptr) return;
+    {
+        hostshared::Lock lock(&p->header);
+        p->switched = 1;
+        p->on = on ? 1 : 0;
+        hostshared::notifyAll(&p->header);
+    }
+    hostinternal::appendLog("power.log", on ? "5V on" : "5V off");
+}
+}  // namespace hostfacility
+
+BOOL KernelIoControl(DWORD ioControlCode, LPVOID, DWORD, LPVOID outBuf, DWORD outBufSize, LPDWORD bytesReturned) {
+    if (bytesReturned != nullptr) *bytesReturned = 0;
+    switch (ioControlCode) {
+        case IOCTL_HAL_GET_DEVICE_MODEL: {
+            int32_t model = terminal::model();
+            if (model == 0) {
+                SetLastError(ERROR_NOT_SUPPORTED);
+                return FALSE;
+            }
+            if (outBuf == nullptr || outBufSize < sizeof model) {
+                SetLastError(ERROR_INSUFFICIENT_BUFFER);
+                return FALSE;
+            }
+            std::memcpy(outBuf, &model, sizeof model);
+            if (bytesReturned != nullptr) *bytesReturned = sizeof model;
+            return TRUE;
+        }
+        case IOCTL_5V_OUTPUT_ON:
+        case IOCTL_5V_OUTPUT_OFF:
+            if (terminal::config("power") != "kernel") {
+                SetLastError(ERROR_NOT_SUPPORTED);
+                return FALSE;
+            }
+            hostfacility::setFiveVolt(ioControlCode == IOCTL_5V_OUTPUT_ON);
+            return TRUE;
+        default:
+            SetLastError(ERROR_NOT_SUPPORTED);
+            return FALSE;
+    }
+}
+
+namespace terminal {
+
+int eventState(const std::string& name) {
+    EventRecord* r = events();
+    if (r == nullptr) return -1;
+    hostshared::Lock lock(&r->header);
+    EventSlot* s = findSlot(r, hostinternal::fromUtf8(name));
+    return s == nullptr ? -1 : static_cast<int>(s->state);
+}
+
+void setEventState(const std::string& name, bool signalled) {
+    EventRecord* r = events();
+    if (r == nullptr) return;
+    std::u16string text = hostinternal::fromUtf8(name);
+    if (text.empty() || text.size() > kEventNameMax) return;
+    hostshared::Lock lock(&r->header);
+    EventSlot* s = findSlot(r, text);
+    if (s == nullptr) s = createSlot(r, text, true, signalled);
+    if (s == nullptr) return;
+    s->state = signalled ? 1 : 0;
+    if (signalled) hostshared::notifyAll(&r->header);
+}
+
+int fiveVoltState() {
+    PowerRecord* p = power();
+    if (p == nullptr) return -1;
+    hostshared::Lock lock(&p->header);
+    return p->switched == 0 ? -1 : static_cast<int>(p->on);
+}
+
+}  // namespace terminal

@@ -1,0 +1,155 @@
+// Programs of the host terminal. CreateProcessW starts the host program that
+// terminal::installProgram registered for the device path, else the device
+// path's own file in the root when it is executable. The argument text is
+// handed over as ONE argument (argv[1]), so its quoting is the program's own
+// business. The child attaches to the same terminal (KEYVANE_TERMINAL).
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/host/internal.h"
+#include "platform/host/objects.h"
+#include "platform/host/terminal.h"
+
+extern char** environ;
+
+namespace {
+
+struct ProcessState {
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool done = false;
+    DWORD code = STILL_ACTIVE;
+};
+
+class ProcessObject : public hostobjects::Object {
+public:
+    explicit ProcessObject(std::shared_ptr<ProcessState> state) : state_(std::move(state)) {}
+
+    DWORD wait(DWORD milliseconds) override {
+        std::unique_lock<std::mutex> lock(state_->mutex);
+        auto ended = [this] { return state_->done; };
+        if (milliseconds == INFINITE) {
+            state_->changed.wait(lock, ended);
+            return WAIT_OBJECT_0;
+        }
+        return state_->changed.wait_for(lock, std::chrono::milliseconds(hostfacility::realMilliseconds(milliseconds)),
+                                        ended)
+                   ? WAIT_OBJECT_0
+                   : WAIT_TIMEOUT;
+    }
+
+    BOOL exitCode(DWORD* code) override {
+        std::lock_guard<std::mutex> guard(state_->mutex);
+        *code = state_->code;
+        return TRUE;
+    }
+
+private:
+    std::shared_ptr<ProcessState> state_;
+};
+
+// The primary thread's handle: it can be waited on like the process.
+using ThreadOfProcess = ProcessObject;
+
+std::string programKey(const std::u16string& devicePath) {
+    std::string path = hostinternal::lowerAscii(hostinternal::toUtf8(devicePath));
+    for (char& c : path)
+        if (c == '/') c = '\\';
+    if (path.empty() || path[0] != '\\') path.insert(path.begin(), '\\');
+    return "program:" + path;
+}
+
+bool isExecutable(const std::string& path) {
+    struct stat st {};
+    return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && access(path.c_str(), X_OK) == 0;
+}
+
+}  // namespace
+
+namespace terminal {
+void installProgram(const std::u16string& devicePath, const std::string& hostExecutable) {
+    setConfig(programKey(devicePath), hostExecutable);
+}
+}  // namespace terminal
+
+BOOL CreateProcessW(LPCWSTR applicationName, LPWSTR commandLine, LPSECURITY_ATTRIBUTES, LPSECURITY_ATTRIBUTES, BOOL,
+                    DWORD, LPVOID, LPCWSTR, LPSTARTUPINFOW, LPPROCESS_INFORMATION processInformation) {
+    if (applicationName == nullptr || applicationName[0] == 0) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    std::u16string device(applicationName);
+    std::string program = terminal::config(programKey(device));
+    if (program.empty()) {
+        std::string path = terminal::hostPath(device);
+        if (isExecutable(path)) program = path;
+    }
+    if (program.empty() || !isExecutable(program)) {
+        SetLastError(ERROR_FILE_NOT_FOUND);
+        return FALSE;
+    }
+
+    std::string argument = commandLine != nullptr ? hostinternal::toUtf8(commandLine) : std::string();
+    std::vector<char*> argv;
+    argv.push_back(program.data());
+    if (commandLine != nullptr) argv.push_back(argument.data());
+    argv.push_back(nullptr);
+
+    std::string terminalVariable = "KEYVANE_TERMINAL=" + terminal::root();
+    std::vector<char*> envp;
+    for (char** e = environ; e != nullptr && *e != nullptr; ++e)
+        if (std::strncmp(*e, "KEYVANE_TERMINAL=", 17) != 0) envp.push_back(*e);
+    envp.push_back(terminalVariable.data());
+    envp.push_back(nullptr);
+
+    pid_t pid = 0;
+    int rc = ETXTBSY;
+    // A program file just written may still be open in a child being forked
+    // by another thread for a moment.
+    for (int attempt = 0; attempt < 50 && rc == ETXTBSY; ++attempt) {
+        rc = posix_spawn(&pid, program.c_str(), nullptr, nullptr, argv.data(), envp.data());
+        if (rc == ETXTBSY) usleep(2000);
+    }
+    if (rc != 0) {
+        SetLastError(hostinternal::errorFromErrno(rc));
+        return FALSE;
+    }
+
+    auto state = std::make_shared<ProcessState>();
+    std::thread([state, pid] {
+        int status = 0;
+        while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+        }
+        DWORD code = WIFEXITED(status) ? static_cast<DWORD>(WEXITSTATUS(status))
+                                       : 0x80000000u | static_cast<DWORD>(WTERMSIG(status));
+        {
+            std::lock_guard<std::mutex> guard(state->mutex);
+            state->code = code;
+            state->done = true;
+        }
+        state->changed.notify_all();
+    }).detach();
+
+    HANDLE process = hostobjects::add(std::make_shared<ProcessObject>(state));
+    if (processInformation != nullptr) {
+        processInformation->hProcess = process;
+        processInformation->hThread = hostobjects::add(std::make_shared<ThreadOfProcess>(state));
+        processInformation->dwProcessId = static_cast<DWORD>(pid);
+        processInformation->dwThreadId = static_cast<DWORD>(pid);
+    } else {
+        CloseHandle(process);
+    }
+    SetLastError(ERROR_SUCCESS);
+    return TRUE;
+}

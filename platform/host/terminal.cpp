@@ -1,0 +1,373 @@
+// The host terminal's root folder, its configuration file and the mapping of
+// device paths into the root.
+#include "platform/host/terminal.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <mutex>
+#include <sstream>
+#include <vector>
+
+#include "platform/host/internal.h"
+#include "platform/host/shared.h"
+
+namespace {
+
+std::mutex& attachMutex() {
+    static std::mutex m;
+    return m;
+}
+// Roots are never freed: a thread may still hold the previous one while a
+// test attaches to a fresh terminal.
+std::atomic<const std::string*> currentRoot{nullptr};
+
+bool makeDirs(const std::string& path) {
+    std::string partial;
+    size_t pos = 0;
+    while (pos != std::string::npos) {
+        pos = path.find('/', pos + 1);
+        partial = path.substr(0, pos);
+        if (partial.empty()) continue;
+        if (mkdir(partial.c_str(), 0755) != 0 && errno != EEXIST) return false;
+    }
+    struct stat st {};
+    return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+std::string absolute(const std::string& path) {
+    char buffer[PATH_MAX];
+    if (realpath(path.c_str(), buffer) != nullptr) return buffer;
+    return path;
+}
+
+std::string trim(const std::string& s) {
+    size_t b = s.find_first_not_of(" \t\r\n");
+    if (b == std::string::npos) return "";
+    size_t e = s.find_last_not_of(" \t\r\n");
+    return s.substr(b, e - b + 1);
+}
+
+std::string configPath() {
+    return hostinternal::terminalDir() + "/terminal.conf";
+}
+
+using ConfigLines = std::vector<std::pair<std::string, std::string>>;
+
+ConfigLines readConfig() {
+    ConfigLines lines;
+    std::ifstream in(configPath());
+    std::string line;
+    while (std::getline(in, line)) {
+        std::string t = trim(line);
+        if (t.empty() || t[0] == '#') continue;
+        size_t eq = t.find('=');
+        if (eq == std::string::npos) continue;
+        lines.emplace_back(trim(t.substr(0, eq)), trim(t.substr(eq + 1)));
+    }
+    return lines;
+}
+
+// Holds an exclusive lock on the configuration for a read-modify-write.
+class ConfigLock {
+public:
+    ConfigLock() {
+        fd_ = open((configPath() + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+        if (fd_ >= 0) flock(fd_, LOCK_EX);
+    }
+    ~ConfigLock() {
+        if (fd_ >= 0) close(fd_);
+    }
+    ConfigLock(const ConfigLock&) = delete;
+    ConfigLock& operator=(const ConfigLock&) = delete;
+
+private:
+    int fd_;
+};
+
+std::mutex& configMutex() {
+    static std::mutex m;
+    return m;
+}
+
+}  // namespace
+
+namespace hostinternal {
+
+std::string terminalDir() {
+    return terminal::root() + "/.terminal";
+}
+std::string logDir() {
+    return terminal::root() + "/.terminal/log";
+}
+
+void appendLog(const std::string& fileName, const std::string& line) {
+    std::string path = logDir() + "/" + fileName;
+    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    if (fd < 0) return;
+    std::string text = line + "\n";
+    ssize_t ignored = write(fd, text.data(), text.size());
+    (void)ignored;
+    close(fd);
+}
+
+std::string lowerAscii(std::string text) {
+    for (char& c : text)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
+    return text;
+}
+
+std::string toUtf8(const std::u16string& text) {
+    std::string out;
+    for (size_t i = 0; i < text.size(); ++i) {
+        char32_t cp = text[i];
+        if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
+            cp = 0x10000 + ((cp - 0xD800) << 10) + (text[i + 1] - 0xDC00);
+            ++i;
+        } else if (cp >= 0xD800 && cp <= 0xDFFF) {
+            cp = 0xFFFD;
+        }
+        if (cp < 0x80) {
+            out.push_back(static_cast<char>(cp));
+        } else if (cp < 0x800) {
+            out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
+            out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+        } else if (cp < 0x10000) {
+            out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
+            out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+        } else {
+            out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
+            out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+        }
+    }
+    return out;
+}
+
+std::string toUtf8(const WCHAR* text) {
+    if (text == nullptr) return "";
+    return toUtf8(std::u16string(text));
+}
+
+std::u16string fromUtf8(const std::string& text) {
+    std::u16string out;
+    size_t i = 0;
+    while (i < text.size()) {
+        unsigned char c = static_cast<unsigned char>(text[i]);
+        char32_t cp;
+        int extra;
+        if (c < 0x80) {
+            cp = c;
+            extra = 0;
+        } else if (c >= 0xC2 && c <= 0xDF) {
+            cp = c & 0x1F;
+            extra = 1;
+        } else if (c >= 0xE0 && c <= 0xEF) {
+            cp = c & 0x0F;
+            extra = 2;
+        } else if (c >= 0xF0 && c <= 0xF4) {
+            cp = c & 0x07;
+            extra = 3;
+        } else {
+            out.push_back(0xFFFD);
+            ++i;
+            continue;
+        }
+        bool ok = i + static_cast<size_t>(extra) < text.size();
+        for (int k = 1; ok && k <= extra; ++k) {
+            unsigned char cc = static_cast<unsigned char>(text[i + static_cast<size_t>(k)]);
+            if ((cc & 0xC0) != 0x80) ok = false;
+            cp = (cp << 6) | (cc & 0x3F);
+        }
+        if (!ok || (cp >= 0xD800 && cp <= 0xDFFF) || cp > 0x10FFFF) {
+            out.push_back(0xFFFD);
+            ++i;
+            continue;
+        }
+        i += static_cast<size_t>(extra) + 1;
+        if (cp >= 0x10000) {
+            cp -= 0x10000;
+            out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
+            out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
+        } else {
+            out.push_back(static_cast<char16_t>(cp));
+        }
+    }
+    return out;
+}
+
+}  // namespace hostinternal
+
+namespace terminal {
+
+bool attach(const std::string& rootPath) {
+    std::lock_guard<std::mutex> guard(attachMutex());
+    std::string path = rootPath.empty() ? std::string("./terminal") : rootPath;
+    if (!makeDirs(path + "/.terminal/state") || !makeDirs(path + "/.terminal/log")) return false;
+    path = absolute(path);
+    const std::string* previous = currentRoot.load();
+    if (previous != nullptr && *previous == path) return true;
+    if (previous != nullptr) hostshared::unmapAll();
+    currentRoot.store(new std::string(path));
+    // Programs started from here, and second copies of the platform inside
+    // loaded libraries, attach to the same terminal.
+    setenv("KEYVANE_TERMINAL", path.c_str(), 1);
+    return true;
+}
+
+const std::string& root() {
+    const std::string* r = currentRoot.load();
+    if (r != nullptr) return *r;
+    const char* env = getenv("KEYVANE_TERMINAL");
+    attach(env != nullptr && env[0] != 0 ? env : "./terminal");
+    r = currentRoot.load();
+    if (r == nullptr) {
+        static const std::string fallback = "./terminal";
+        return fallback;
+    }
+    return *r;
+}
+
+void reset() {
+    // Every facility keeps its state in a record of the state folder whose
+    // all-zero contents mean "power-on state"; the clock keeps running.
+    std::string stateDir = root() + "/.terminal/state";
+    if (DIR* d = opendir(stateDir.c_str())) {
+        std::vector<std::pair<std::string, size_t>> records;
+        while (dirent* e = readdir(d)) {
+            std::string name = e->d_name;
+            if (name == "." || name == ".." || name == "clock") continue;
+            struct stat st {};
+            if (stat((stateDir + "/" + name).c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
+            if (static_cast<size_t>(st.st_size) <= sizeof(hostshared::SharedHeader)) continue;
+            records.emplace_back(name, static_cast<size_t>(st.st_size));
+        }
+        closedir(d);
+        for (const auto& [name, size] : records) {
+            hostshared::SharedHeader* h = hostshared::mapRecord(name.c_str(), size);
+            if (h == nullptr) continue;
+            hostshared::Lock lock(h);
+            std::memset(reinterpret_cast<char*>(h) + sizeof(hostshared::SharedHeader), 0,
+                        size - sizeof(hostshared::SharedHeader));
+            hostshared::notifyAll(h);
+        }
+    }
+    std::string logs = hostinternal::logDir();
+    if (DIR* d = opendir(logs.c_str())) {
+        std::vector<std::string> names;
+        while (dirent* e = readdir(d)) {
+            std::string name = e->d_name;
+            if (name != "." && name != "..") names.push_back(name);
+        }
+        closedir(d);
+        for (const auto& name : names) unlink((logs + "/" + name).c_str());
+    }
+}
+
+std::string hostPath(const std::u16string& devicePath) {
+    std::string path = hostinternal::toUtf8(devicePath);
+    std::string current = root();
+    size_t pos = 0;
+    while (pos <= path.size()) {
+        size_t end = path.find_first_of("\\/", pos);
+        if (end == std::string::npos) end = path.size();
+        std::string part = path.substr(pos, end - pos);
+        pos = end + 1;
+        if (part.empty() || part == "." || part == "..") continue;
+        std::string candidate = current + "/" + part;
+        struct stat st {};
+        if (lstat(candidate.c_str(), &st) != 0) {
+            // Matched without regard to letter case against what exists.
+            std::string wanted = hostinternal::lowerAscii(part);
+            if (DIR* d = opendir(current.c_str())) {
+                while (dirent* e = readdir(d)) {
+                    if (hostinternal::lowerAscii(e->d_name) == wanted) {
+                        candidate = current + "/" + e->d_name;
+                        break;
+                    }
+                }
+                closedir(d);
+            }
+        }
+        current = candidate;
+    }
+    return current;
+}
+
+// ------------------------------------------------------------------ configuration
+
+void setConfig(const std::string& key, const std::string& value) {
+    std::lock_guard<std::mutex> guard(configMutex());
+    ConfigLock lock;
+    ConfigLines lines = readConfig();
+    bool found = false;
+    std::string wanted = hostinternal::lowerAscii(key);
+    for (auto& [k, v] : lines)
+        if (hostinternal::lowerAscii(k) == wanted) {
+            v = value;
+            found = true;
+        }
+    if (!found) lines.emplace_back(key, value);
+    std::string temp = configPath() + ".tmp." + std::to_string(getpid());
+    {
+        std::ofstream out(temp, std::ios::trunc);
+        for (const auto& [k, v] : lines) out << k << " = " << v << "\n";
+    }
+    rename(temp.c_str(), configPath().c_str());
+}
+
+std::string config(const std::string& key) {
+    std::lock_guard<std::mutex> guard(configMutex());
+    std::string wanted = hostinternal::lowerAscii(key);
+    std::string value;
+    for (const auto& [k, v] : readConfig())
+        if (hostinternal::lowerAscii(k) == wanted) value = v;
+    return value;
+}
+
+void setModel(int32_t modelNumber) {
+    char text[16];
+    snprintf(text, sizeof text, "0x%08X", static_cast<unsigned>(modelNumber));
+    setConfig("model", text);
+}
+
+int32_t model() {
+    std::string v = config("model");
+    if (v.empty()) return 0;
+    return static_cast<int32_t>(strtoul(v.c_str(), nullptr, 0));
+}
+
+void setScreen(int width, int height) {
+    setConfig("screen", std::to_string(width) + "x" + std::to_string(height));
+}
+
+void setClockSpeed(int factor) {
+    if (factor < 1) factor = 1;
+    setConfig("clock", std::to_string(factor));
+    hostinternal::setSharedClockSpeed(factor);
+}
+
+int clockSpeed() {
+    return hostinternal::sharedClockSpeed();
+}
+
+void setPortPath(int comIndex, const std::string& path) {
+    setConfig("COM" + std::to_string(comIndex), path);
+}
+
+std::string portPath(int comIndex) {
+    return config("COM" + std::to_string(comIndex));
+}
+
+}  // namespace terminal
