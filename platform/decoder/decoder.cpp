@@ -1,0 +1,268 @@
+// The stand-in scan engine behind "Decoder.dll". Its calls are exported as
+// ordinal_<n>, which the host loader answers for GetProcAddress(ordinal n).
+// The engine keeps its state in the terminal's shared memory (engine_state.h)
+// so that the terminal's users in other processes see and steer the same
+// engine: they put barcodes in view, and read back what was configured.
+//
+// Results: 0 = success; 1 = no read (time-out or keep-going ended); 2 = a bad
+// argument or record; 10 = multi decode not supported (terminal
+// configuration "multidecode = 0"). "engine = fail" makes the connect fail.
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "platform/host/engine_state.h"
+#include "platform/host/host_api.h"
+#include "platform/host/terminal.h"
+
+namespace {
+
+using hostengine::EngineState;
+using hostengine::ViewSlot;
+
+// The records as the library reads and writes them.
+struct SymbologyRecord {
+    uint32_t size, mask, flags, minLength, maxLength;
+};
+struct GlobalsRecord {
+    int32_t values[6];
+};
+struct WindowRect {
+    int32_t left, top, right, bottom;
+};
+#pragma pack(push, 4)
+struct ResultRecord {
+    const char* data;
+    uint8_t letter;
+    uint8_t reserved[3];
+    uint16_t length;
+};
+#pragma pack(pop)
+
+typedef int (*KeepGoing)();
+typedef int (*OnResult)(ResultRecord*);
+
+constexpr int kOk = 0;
+constexpr int kNoRead = 1;
+constexpr int kBadArgument = 2;
+constexpr int kUnsupported = 10;
+constexpr DWORD kPollMilliseconds = 5;
+
+// A barcode the engine can read now: its symbology enabled and its length
+// within the symbology's limits (an unspecified symbology reads always), and
+// its row inside the decode window while the window is enabled.
+bool readable(const EngineState* s, const ViewSlot& v) {
+    if (v.used == 0) return false;
+    if (s->windowEnable != 0 && (v.row < s->window[1] || v.row > s->window[3])) return false;
+    if (v.symbologyId == -1) return true;
+    if (v.symbologyId < 0 || v.symbologyId >= hostengine::kSymbologies) return false;
+    const auto& sym = s->symbologies[v.symbologyId];
+    return (sym.flags & 0x1) != 0 && v.length >= sym.minLength && v.length <= sym.maxLength;
+}
+
+bool validForm(const SymbologyRecord* r) {
+    return r != nullptr && ((r->size == 12 && r->mask == 1) || (r->size == 20 && r->mask == 7));
+}
+
+bool validId(int id) {
+    return id >= 0 && id < hostengine::kSymbologies;
+}
+
+int32_t clampTo(int32_t value, int32_t size) {
+    return value < 0 ? 0 : value >= size ? size - 1 : value;
+}
+
+bool elapsed(DWORD start, DWORD timeout) {
+    return GetTickCount() - start >= timeout;
+}
+
+}  // namespace
+
+extern "C" {
+
+// Configuration call made once after connecting (100, 1): recorded only.
+__attribute__((visibility("default"))) int ordinal_2(int a, int b) {
+    EngineState* s = hostengine::engineState();
+    if (s == nullptr) return kBadArgument;
+    hostshared::Lock lock(&s->header);
+    s->configureA = a;
+    s->configureB = b;
+    return kOk;
+}
+
+// Reads a symbology configuration in the form its size and mask name.
+__attribute__((visibility("default"))) int ordinal_3(int which, int id, SymbologyRecord* record) {
+    EngineState* s = hostengine::engineState();
+    if (s == nullptr || which != 1 || !validId(id) || !validForm(record)) return kBadArgument;
+    hostshared::Lock lock(&s->header);
+    const auto& sym = s->symbologies[id];
+    record->flags = sym.flags;
+    if (record->size == 20) {
+        record->minLength = sym.minLength;
+        record->maxLength = sym.maxLength;
+    }
+    return kOk;
+}
+
+__attribute__((visibility("default"))) int ordinal_4(int id, SymbologyRecord* record) {
+    EngineState* s = hostengine::engineState();
+    if (s == nullptr || !validId(id) || !validForm(record)) return kBadArgument;
+    if (record->size == 20 && record->minLength > record->maxLength) return kBadArgument;
+    hostshared::Lock lock(&s->header);
+    auto& sym = s->symbologies[id];
+    sym.flags = record->flags;
+    if (record->size == 20) {
+        sym.minLength = record->minLength;
+        sym.maxLength = record->maxLength;
+    }
+    ++sym.writes;
+    hostshared::notifyAll(&s->header);
+    return kOk;
+}
+
+__attribute__((visibility("default"))) int ordinal_8(int write, int which, GlobalsRecord* record) {
+    EngineState* s = hostengine::engineState();
+    if (s == nullptr || which != 1 || record == nullptr || (write != 0 && write != 1)) return kBadArgument;
+    hostshared::Lock lock(&s->header);
+    if (write)
+        std::memcpy(s->globals, record->values, sizeof s->globals);
+    else
+        std::memcpy(record->values, s->globals, sizeof s->globals);
+    return kOk;
+}
+
+__attribute__((visibility("default"))) int ordinal_9() {
+    EngineState* s = hostengine::engineState();
+    if (s == nullptr || terminal::config("engine") == "fail") return kNoRead;
+    hostshared::Lock lock(&s->header);
+    s->connected = 1;
+    hostshared::notifyAll(&s->header);
+    return kOk;
+}
+
+__attribute__((visibility("default"))) int ordinal_10() {
+    EngineState* s = hostengine::engineState();
+    if (s == nullptr) return kBadArgument;
+    hostshared::Lock lock(&s->header);
+    s->connected = 0;
+    s->aimer = 0;
+    hostshared::notifyAll(&s->header);
+    return kOk;
+}
+
+__attribute__((visibility("default"))) int ordinal_11(int on) {
+    EngineState* s = hostengine::engineState();
+    if (s == nullptr) return kBadArgument;
+    hostshared::Lock lock(&s->header);
+    s->aimer = on ? 1 : 0;
+    hostshared::notifyAll(&s->header);
+    return kOk;
+}
+
+// Single decode: the first readable barcode in view; waits for one until the
+// time-out (terminal milliseconds) or until keep-going answers 0.
+__attribute__((visibility("default"))) int ordinal_13(DWORD timeout, char* buffer, uint8_t* letter, uint8_t* second,
+                                                      uint8_t* third, uint16_t* length, KeepGoing keepGoing) {
+    if (buffer == nullptr) return kBadArgument;
+    EngineState* s = hostengine::engineState();
+    if (s == nullptr) return kBadArgument;
+    DWORD start = GetTickCount();
+    for (;;) {
+        {
+            hostshared::Lock lock(&s->header);
+            for (const ViewSlot& v : s->view) {
+                if (!readable(s, v)) continue;
+                // The buffer holds 4096 bytes with the terminating zero.
+                uint32_t n = v.length < hostengine::kBarcodeBytes ? v.length : hostengine::kBarcodeBytes - 1;
+                std::memcpy(buffer, v.data, n);
+                buffer[n] = 0;
+                if (letter) *letter = v.letter;
+                if (second) *second = v.second;
+                if (third) *third = v.third;
+                if (length) *length = static_cast<uint16_t>(n);
+                return kOk;
+            }
+        }
+        if (keepGoing != nullptr && keepGoing() == 0) return kNoRead;
+        if (elapsed(start, timeout)) return kNoRead;
+        Sleep(kPollMilliseconds);
+    }
+}
+
+// Multi decode: hands each readable barcode in view to the result callback,
+// once per call, until the callback answers 0; keeps watching for new
+// barcodes until the time-out or until keep-going answers 0. The data handed
+// over is exactly the barcode's bytes, without a terminating zero.
+__attribute__((visibility("default"))) int ordinal_14(DWORD timeout, OnResult onResult, KeepGoing keepGoing,
+                                                      uint8_t* collected) {
+    if (terminal::config("multidecode") == "0") return kUnsupported;
+    EngineState* s = hostengine::engineState();
+    if (s == nullptr || onResult == nullptr) return kBadArgument;
+    std::vector<uint32_t> delivered;
+    DWORD start = GetTickCount();
+    for (;;) {
+        std::vector<ViewSlot> found;
+        {
+            hostshared::Lock lock(&s->header);
+            for (const ViewSlot& v : s->view) {
+                if (!readable(s, v)) continue;
+                bool seen = false;
+                for (uint32_t serial : delivered) seen = seen || serial == v.serial;
+                if (!seen) found.push_back(v);
+            }
+        }
+        for (const ViewSlot& v : found) {
+            delivered.push_back(v.serial);
+            uint32_t n = v.length <= hostengine::kBarcodeBytes ? v.length : hostengine::kBarcodeBytes;
+            std::vector<char> data(n == 0 ? 1 : n, 0);
+            std::memcpy(data.data(), v.data, n);
+            ResultRecord record{};
+            record.data = data.data();
+            record.letter = v.letter;
+            record.length = static_cast<uint16_t>(n);
+            if (onResult(&record) == 0) return kOk;
+        }
+        if (keepGoing != nullptr && keepGoing() == 0) return kNoRead;
+        if (elapsed(start, timeout)) return kNoRead;
+        Sleep(kPollMilliseconds);
+    }
+}
+
+__attribute__((visibility("default"))) int ordinal_19(int write, int which, int32_t* enable, WindowRect* rect) {
+    EngineState* s = hostengine::engineState();
+    if (s == nullptr || which != 1 || enable == nullptr || rect == nullptr || (write != 0 && write != 1))
+        return kBadArgument;
+    hostshared::Lock lock(&s->header);
+    if (write == 0) {
+        *enable = s->windowEnable;
+        rect->left = s->window[0];
+        rect->top = s->window[1];
+        rect->right = s->window[2];
+        rect->bottom = s->window[3];
+        return kOk;
+    }
+    // A window reaching beyond the image is cut to it.
+    s->windowEnable = *enable;
+    s->window[0] = clampTo(rect->left, hostengine::kWindowColumns);
+    s->window[1] = clampTo(rect->top, hostengine::kWindowRows);
+    s->window[2] = clampTo(rect->right, hostengine::kWindowColumns);
+    s->window[3] = clampTo(rect->bottom, hostengine::kWindowRows);
+    return kOk;
+}
+
+__attribute__((visibility("default"))) int ordinal_39(int write, int which, int32_t* mode) {
+    EngineState* s = hostengine::engineState();
+    if (s == nullptr || which != 1 || mode == nullptr || (write != 0 && write != 1)) return kBadArgument;
+    hostshared::Lock lock(&s->header);
+    if (write == 0) {
+        *mode = s->lightsMode;
+        return kOk;
+    }
+    if (*mode < 0 || *mode > 3) return kBadArgument;
+    s->lightsMode = *mode;
+    hostshared::notifyAll(&s->header);
+    return kOk;
+}
+
+}  // extern "C"

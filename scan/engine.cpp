@@ -1,0 +1,140 @@
+#include "scan/engine.h"
+
+#include <mutex>
+
+#include "output/serial.h"
+#include "scan/decoder.h"
+#include "scan/feedback.h"
+#include "settings/settings.h"
+#include "shell/app.h"
+#include "shell/tracelog.h"
+
+std::atomic<BYTE> engineConnected{0};
+std::atomic<HANDLE> serialPortHandle{INVALID_HANDLE_VALUE};
+WCHAR portName[6];
+
+namespace {
+
+constexpr int kOpenAttempts = 5;
+constexpr int kListenBytes = 1024;
+constexpr int kEmptyReadsToRest = 10;
+constexpr DWORD kEmptyReadPause = 10;
+constexpr DWORD kListenPause = 50;
+constexpr UINT kSoundConnectedResource = 134;
+constexpr UINT kSoundPortFailedResource = 135;
+const WCHAR kCharInLogPath[] = TEXT("\\CharInLog.txt");
+
+// Connects come from the main thread, the presentation-mode scan thread and
+// the card-reader thread; they are taken one at a time so the port name, the
+// engine step and the port open never interleave.
+std::recursive_mutex& connectLock() {
+    static std::recursive_mutex lock;
+    return lock;
+}
+
+// "COM%d:" for ports 0 to 9. Any other number names no port: the name stays
+// empty and every open attempt fails as for a missing device.
+void formatPortName(int number) {
+    if (number < 0 || number > 9) {
+        portName[0] = 0;
+        return;
+    }
+    textFormat(portName, sizeof portName / sizeof portName[0], TEXT("COM%d:"), number);
+}
+
+HANDLE openPortOnce() {
+    if (portName[0] == 0) {
+        SetLastError(ERROR_FILE_NOT_FOUND);
+        return INVALID_HANDLE_VALUE;
+    }
+    return CreateFileW(portName, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+}
+
+// One CharInLog record for a chunk (bytes beyond the chunk read as 0).
+void logChunk(const unsigned char* chunk) {
+    char record[96];
+    size_t n = textFormatA(record, sizeof record, "case %d:\r\nByte[8] = %d;\r\nByte[9] = %d;\r\nbreak;",
+                           static_cast<int>(chunk[6]), static_cast<int>(chunk[8]), static_cast<int>(chunk[9]));
+    textFileAppend(kCharInLogPath, record, n);
+}
+
+DWORD readChunk(unsigned char* buffer) {
+    for (int i = 0; i < kListenBytes; ++i) buffer[i] = 0;
+    DWORD got = 0;
+    HANDLE port = serialPortHandle.load();
+    if (port == INVALID_HANDLE_VALUE || !ReadFile(port, buffer, kListenBytes, &got, nullptr)) return 0;
+    return got > kListenBytes ? kListenBytes : got;
+}
+
+}  // namespace
+
+int connectEngine(int engineOnly) {
+    std::lock_guard<std::recursive_mutex> guard(connectLock());
+    formatPortName(settings.ComportNumber);
+
+    if (engineConnected.load() == 0) {
+        if (decoderConnect() != 0) {
+            MessageBoxW(GetForegroundWindow(), TEXT("Failed to connect to the Scan engine."), TEXT("Keyvane"), MB_OK);
+            return 0;
+        }
+        engineConnected.store(1);
+        SetEvent(enableStateEvent);
+        SetEvent(enableEvent);
+    }
+    if (engineOnly != 0) return 1;
+
+    if (settings.SendData.load() != 0) {
+        bool opened = false;
+        for (int attempt = 0; attempt < kOpenAttempts && !opened; ++attempt) {
+            HANDLE port = openPortOnce();
+            serialPortHandle.store(port);
+            if (port == INVALID_HANDLE_VALUE) {
+                traceAppendFormat("Open Failed : %d\r\n", static_cast<int>(GetLastError()));
+                continue;
+            }
+            opened = true;
+            traceAppendFormat("Open Success : %d\r\n", static_cast<int>(GetLastError()));
+            if (settings.ConnectingTo == 1) frameSequenceCounter = 1;
+        }
+        if (!opened) {
+            playSoundResource(kSoundPortFailedResource);
+            MessageBoxW(GetForegroundWindow(), TEXT("Failed to open COM Port."), TEXT("Keyvane"), MB_OK);
+            return 0;
+        }
+    }
+
+    playSoundResource(kSoundConnectedResource);
+    HANDLE listener = CreateThread(nullptr, 0, serialListenerThread, nullptr, 0, nullptr);
+    if (listener != nullptr) CloseHandle(listener);
+    return 1;
+}
+
+void closeSerialPort() {
+    HANDLE port = serialPortHandle.exchange(INVALID_HANDLE_VALUE);
+    if (port != INVALID_HANDLE_VALUE) CloseHandle(port);
+}
+
+DWORD WINAPI serialListenerThread(LPVOID) {
+    unsigned char buffer[kListenBytes];
+    SetCommMask(serialPortHandle.load(), EV_RXCHAR);
+    if (serialPortHandle.load() == INVALID_HANDLE_VALUE) return 0;
+    do {
+        DWORD events = 0;
+        WaitCommEvent(serialPortHandle.load(), &events, nullptr);
+        DWORD got = readChunk(buffer);
+        if (got > 0) {
+            int emptyReads = 0;
+            while (emptyReads < kEmptyReadsToRest) {
+                if (got > 0) {
+                    logChunk(buffer);
+                } else {
+                    Sleep(kEmptyReadPause);
+                    ++emptyReads;
+                }
+                got = readChunk(buffer);
+            }
+        }
+        Sleep(kListenPause);
+    } while (serialPortHandle.load() != INVALID_HANDLE_VALUE);
+    return 0;
+}
