@@ -165,4 +165,36 @@ int fiveVoltState();  // -1 never switched, 0 off, 1 on
 // Registers a host program that CreateProcessW starts for a device path.
 void installProgram(const std::u16string& devicePath, const std::string& hostExecutable);
 
+// ------------------------------------------------------------------ Bluetooth
+// Remote devices in range of the terminal, by 48-bit address. A device put
+// in range answers every service search with `serviceResponse` (the bytes of
+// a service-attribute response: a sequence of records); a silent one is in
+// range but answers with no records; any other address is out of range.
+void putRemoteDevice(uint64_t address, const std::string& serviceResponse);
+void putSilentRemoteDevice(uint64_t address);
+void takeRemoteDeviceAway(uint64_t address);
+// The remote addresses asked by service searches so far, oldest first.
+std::vector<uint64_t> serviceSearches();
+// The device manager's COM0..COM9 entries. A test may pre-occupy an index
+// with a device of another driver (false when the index is taken).
+struct ComDevice {
+    int index;
+    bool bluetooth;    // registered with "btd.dll"
+    uint64_t address;  // the remote device (0 for a local server port)
+    int channel;
+    bool local;
+    unsigned portFlags;
+};
+bool occupyComIndex(int index);
+std::vector<ComDevice> comDevices();
+// The next `count` port registrations are refused.
+void refuseDeviceRegistrations(int count);
+// What a remote device has received over the serial link (the local server
+// port's far end is address 0), and a wait of up to `realMilliseconds` for at
+// least `bytes` bytes (returns what arrived).
+std::string remoteReceived(uint64_t address);
+std::string waitRemoteReceived(uint64_t address, size_t bytes, int realMilliseconds);
+// Bytes the remote device sends: they arrive on the terminal's port.
+bool sendFromRemote(uint64_t address, const std::string& bytes);
+
 }  // namespace terminal
