@@ -1,0 +1,93 @@
+// keyvane-terminal: shared pieces of the console. Every command prints to
+// the given streams and returns its exit code, so that the scenario runner
+// can run the same commands in-process and look at what they printed.
+#pragma once
+
+#include <cstdint>
+#include <iosfwd>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace console {
+
+// Options that apply to every command.
+struct Options {
+    std::string root;        // absolute terminal root
+    bool rootGiven = false;  // --root or KEYVANE_TERMINAL named it
+    bool json = false;
+};
+
+using Args = std::vector<std::string>;
+
+// Exit codes.
+constexpr int kOk = 0;
+constexpr int kFailed = 1;  // the command ran but what it waited for did not happen
+constexpr int kUsage = 2;   // bad arguments
+
+// ------------------------------------------------------------------ text
+// Turns "\r", "\n", "\t", "\\", "\"", "\0", "\xHH" and "\uHHHH" (UTF-8) into
+// bytes. Returns false with a message for a malformed escape.
+bool unescape(const std::string& in, std::string& out, std::string& error);
+// Shows bytes readably: printable ASCII as is, the rest as escapes (the
+// inverse of unescape). UTF-8 sequences are kept when `keepUtf8`.
+std::string escape(const std::string& bytes, bool keepUtf8 = true);
+std::string hex(const std::string& bytes);
+std::string jsonString(const std::string& bytes);
+std::string utf8(const std::u16string& text);
+std::u16string utf16(const std::string& text);
+// Splits a scenario line into words: blanks separate words, double or single
+// quotes group them, escapes are applied; "#" at a word's start begins a
+// comment. Returns false with a message on an unterminated quote.
+bool splitWords(const std::string& line, Args& words, std::string& error);
+bool parseInt(const std::string& text, long long& value);
+
+// ------------------------------------------------------------------ records
+// One record per line: key=value pairs separated by tabs, values escaped;
+// or, with --json, a JSON array of objects.
+using Record = std::vector<std::pair<std::string, std::string>>;
+void printRecords(const Options& options, const std::vector<Record>& records, std::ostream& out);
+
+// ------------------------------------------------------------------ commands
+int runCommand(Options& options, const Args& args, std::ostream& out, std::ostream& err);
+void printHelp(const std::string& command, std::ostream& out);
+bool knownCommand(const std::string& command);
+
+// ------------------------------------------------------------------ the wedge
+std::string selfDirectory();
+std::string wedgePath();
+std::string decoderPath();
+int startWedge(const Options& options, const Args& args, std::ostream& out, std::ostream& err);
+int stopWedge(const Options& options, const Args& args, std::ostream& out, std::ostream& err);
+int commandWord(const Options& options, const Args& args, std::ostream& out, std::ostream& err);
+int wedgeStatus(const Options& options, std::ostream& out);
+// Ends a wedge left running (scenario clean-up). Returns true when one ran.
+bool killWedge(const Options& options);
+
+// ------------------------------------------------------------------ serial peers
+int peerOpen(const Options& options, const Args& args, std::ostream& out, std::ostream& err);
+int peerClose(const Options& options, const Args& args, std::ostream& out, std::ostream& err);
+int peerShow(const Options& options, const Args& args, std::ostream& out, std::ostream& err);
+int peerSend(const Options& options, const Args& args, std::ostream& out, std::ostream& err);
+int peerClear(const Options& options, const Args& args, std::ostream& out, std::ostream& err);
+int decodeFrames(const Options& options, const Args& args, std::ostream& out, std::ostream& err);
+void closeAllPeers(const Options& options);
+
+struct Frame {
+    std::string framing;  // raw, header, tagged, xr1, unknown
+    std::string kind;     // tagged: decode or command
+    std::string data;     // the delivered bytes
+    std::string bytes;    // the whole frame
+    int sequence = -1;    // xr1
+    int length = -1;      // xr1 length byte, tagged payload length
+    std::string crc;      // xr1: ok or bad
+};
+// Splits a peer's byte stream into frames of the given framing ("auto"
+// recognises each frame by its first bytes).
+std::vector<Frame> decodeStream(const std::string& bytes, const std::string& framing);
+uint16_t crc16Xmodem(const uint8_t* data, size_t length);
+
+// ------------------------------------------------------------------ scenarios
+int runScenario(const Options& options, const Args& args, std::ostream& out, std::ostream& err);
+
+}  // namespace console

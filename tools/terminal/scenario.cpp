@@ -1,0 +1,365 @@
+// Scenario files: console steps with expectations, run one after another.
+//
+//   # a comment
+//   init --from ../terminal        a console command (paths relative to the file)
+//   echo A plain scan              prints a heading
+//   expect text == "12345\r"       a read-back command, an operator, the value
+//   expect exit 0                  the exit code of the step before
+//   timeout 5000                   how long expectations wait (ms)
+//   sleep 100                      a pause (ms)
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <climits>
+#include <filesystem>
+#include <fstream>
+#include <ostream>
+#include <regex>
+#include <sstream>
+#include <thread>
+
+#include "console.h"
+#include "platform/host/terminal.h"
+
+namespace console {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct Step {
+    int line = 0;
+    std::string text;  // as written
+    Args words;
+};
+
+const char* const kOperators[] = {"==", "!=", "contains", "lacks", "matches", "lines"};
+
+bool isOperator(const std::string& word) {
+    for (const char* op : kOperators)
+        if (word == op) return true;
+    return false;
+}
+
+std::string trimNewline(std::string s) {
+    while (!s.empty() && s.back() == '\n') s.pop_back();
+    return s;
+}
+
+size_t countLines(const std::string& s) {
+    if (s.empty()) return 0;
+    size_t n = 1;
+    for (char c : s)
+        if (c == '\n') ++n;
+    return n;
+}
+
+void indent(std::ostream& out, const std::string& label, const std::string& text) {
+    std::istringstream lines(text);
+    std::string line;
+    bool first = true;
+    while (std::getline(lines, line)) {
+        out << "      " << (first ? label : std::string(label.size(), ' ')) << line << "\n";
+        first = false;
+    }
+    if (first) out << "      " << label << "(nothing)\n";
+}
+
+class Runner {
+public:
+    Runner(Options options, std::ostream& out, bool quiet) : options_(std::move(options)), out_(out), quiet_(quiet) {}
+
+    bool load(const std::string& path, std::ostream& err) {
+        std::ifstream in(path);
+        if (!in) {
+            err << "run: cannot read " << path << "\n";
+            return false;
+        }
+        std::string line;
+        int number = 0;
+        bool good = true;
+        while (std::getline(in, line)) {
+            ++number;
+            Step step{number, line, {}};
+            std::string error;
+            if (!splitWords(line, step.words, error)) {
+                err << path << ":" << number << ": " << error << "\n";
+                good = false;
+                continue;
+            }
+            if (step.words.empty()) continue;
+            if (!check(step, error)) {
+                err << path << ":" << number << ": " << error << "\n";
+                good = false;
+                continue;
+            }
+            size_t b = line.find_first_not_of(" \t");
+            step.text = line.substr(b);
+            if (!step.text.empty() && step.text.back() == '\r') step.text.pop_back();
+            steps_.push_back(step);
+        }
+        return good;
+    }
+
+    int run(const std::string& name) {
+        int lastExit = 0;
+        bool stopped = false;
+        for (size_t i = 0; i < steps_.size(); ++i) {
+            const Step& step = steps_[i];
+            const std::string& head = step.words[0];
+            if (stopped) {
+                ++skipped_;
+                continue;
+            }
+            if (head == "echo") {
+                std::string text;
+                for (size_t k = 1; k < step.words.size(); ++k) text += (k > 1 ? " " : "") + step.words[k];
+                out_ << "== " << text << "\n";
+                continue;
+            }
+            if (head == "timeout") {
+                long long ms = 0;
+                parseInt(step.words[1], ms);
+                timeoutMs_ = ms;
+                continue;
+            }
+            if (head == "sleep") {
+                long long ms = 0;
+                parseInt(step.words[1], ms);
+                std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+                continue;
+            }
+            if (head == "expect" && step.words[1] == "exit") {
+                long long want = 0;
+                parseInt(step.words[2], want);
+                if (lastExit == want) {
+                    pass(step);
+                } else {
+                    fail(step);
+                    indent(out_, "expected: ", "exit code " + std::to_string(want));
+                    indent(out_, "got:      ", "exit code " + std::to_string(lastExit));
+                }
+                continue;
+            }
+            if (head == "expect") {
+                expect(step);
+                continue;
+            }
+            // A command; a following "expect exit" takes over judging its exit code.
+            std::ostringstream out, err;
+            lastExit = runCommand(options_, step.words, out, err);
+            bool judged = i + 1 < steps_.size() && steps_[i + 1].words[0] == "expect" &&
+                          steps_[i + 1].words.size() > 1 && steps_[i + 1].words[1] == "exit";
+            if (lastExit == 0 || judged) {
+                ++passed_;
+                if (!quiet_) {
+                    out_ << "  ok      " << step.text << "\n";
+                    if (!out.str().empty() && showOutput(head)) indent(out_, "", trimNewline(out.str()));
+                }
+            } else {
+                fail(step);
+                indent(out_, "exit " + std::to_string(lastExit) + ": ", trimNewline(err.str() + out.str()));
+                stopped = true;
+            }
+        }
+        out_ << "scenario " << name << ": " << passed_ << " passed, " << failed_ << " failed";
+        if (skipped_) out_ << ", " << skipped_ << " not run after a failed step";
+        out_ << "\n";
+        return failed_ == 0 ? kOk : kFailed;
+    }
+
+private:
+    static bool showOutput(const std::string& command) {
+        return command != "start" && command != "stop" && command != "init" && command != "scan";
+    }
+
+    bool check(const Step& step, std::string& error) {
+        const Args& w = step.words;
+        const std::string& head = w[0];
+        long long n = 0;
+        if (head == "echo") return true;
+        if (head == "timeout" || head == "sleep") {
+            if (w.size() != 2 || !parseInt(w[1], n) || n < 0 || n > 600000) {
+                error = head + " needs milliseconds (0..600000)";
+                return false;
+            }
+            return true;
+        }
+        if (head == "expect") {
+            if (w.size() == 3 && w[1] == "exit") {
+                if (!parseInt(w[2], n)) {
+                    error = "expect exit needs a number";
+                    return false;
+                }
+                return true;
+            }
+            size_t op = 1;
+            while (op < w.size() && !isOperator(w[op])) ++op;
+            if (op == 1 || op >= w.size()) {
+                error =
+                    "expect needs: a read-back command, an operator (==, !=, contains, lacks, matches, lines) "
+                    "and a value";
+                return false;
+            }
+            if (op + 2 != w.size()) {
+                error = "expect takes one value after " + w[op] + " (quote values with blanks)";
+                return false;
+            }
+            if (!knownCommand(w[1])) {
+                error = "unknown command " + w[1];
+                return false;
+            }
+            if (w[op] == "lines" && (!parseInt(w[op + 1], n) || n < 0)) {
+                error = "lines needs a count";
+                return false;
+            }
+            if (w[op] == "matches") {
+                try {
+                    std::regex r(w[op + 1]);
+                } catch (const std::regex_error& e) {
+                    error = "bad regular expression: " + std::string(e.what());
+                    return false;
+                }
+            }
+            return true;
+        }
+        if (head == "run") {
+            error = "a scenario cannot run another scenario";
+            return false;
+        }
+        if (!knownCommand(head)) {
+            error = "unknown command " + head + " (keyvane-terminal --help lists them)";
+            return false;
+        }
+        return true;
+    }
+
+    void pass(const Step& step) {
+        ++passed_;
+        if (!quiet_) out_ << "  ok      " << step.text << "\n";
+    }
+
+    void fail(const Step& step) {
+        ++failed_;
+        out_ << "  FAILED  " << step.text << "   (line " << step.line << ")\n";
+    }
+
+    void expect(const Step& step) {
+        const Args& w = step.words;
+        size_t op = 1;
+        while (!isOperator(w[op])) ++op;
+        Args query(w.begin() + 1, w.begin() + static_cast<long>(op));
+        const std::string& how = w[op];
+        const std::string& value = w[op + 1];
+        std::string wanted = how == "matches" || how == "lines" ? value : escape(value);
+        bool once = how == "!=" || how == "lacks";
+        auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs_);
+        std::string got, problem;
+        for (;;) {
+            std::ostringstream out, err;
+            int rc = runCommand(options_, query, out, err);
+            got = trimNewline(out.str());
+            problem = rc == 0 ? "" : "exit " + std::to_string(rc) + ": " + trimNewline(err.str());
+            bool ok = false;
+            if (rc == 0) {
+                if (how == "==") ok = got == wanted;
+                if (how == "!=") ok = got != wanted;
+                if (how == "contains") ok = got.find(wanted) != std::string::npos;
+                if (how == "lacks") ok = got.find(wanted) == std::string::npos;
+                if (how == "matches") ok = std::regex_search(got, std::regex(wanted));
+                if (how == "lines") ok = std::to_string(countLines(got)) == wanted;
+            }
+            if (ok) {
+                pass(step);
+                return;
+            }
+            if (once || std::chrono::steady_clock::now() >= deadline) break;
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        fail(step);
+        if (!problem.empty()) {
+            indent(out_, "error:    ", problem);
+            return;
+        }
+        std::string label = how == "==" ? "expected: " : how == "!=" ? "not:      " : how + ": ";
+        if (how == "lines") {
+            indent(out_, "expected: ", wanted + " line(s)");
+            indent(out_, "got:      ", std::to_string(countLines(got)) + " line(s)");
+        } else {
+            indent(out_, how == "contains" ? "wanted:   " : how == "lacks" ? "unwanted: " : label, wanted);
+        }
+        indent(out_, "got:      ", got);
+        if (how == "==") {
+            // Where the two part.
+            size_t at = 0;
+            while (at < got.size() && at < wanted.size() && got[at] == wanted[at]) ++at;
+            out_ << "      first difference at character " << at + 1 << "\n";
+        }
+    }
+
+    Options options_;
+    std::ostream& out_;
+    bool quiet_;
+    std::vector<Step> steps_;
+    long long timeoutMs_ = 5000;
+    int passed_ = 0, failed_ = 0, skipped_ = 0;
+};
+
+}  // namespace
+
+int runScenario(const Options& options, const Args& args, std::ostream& out, std::ostream& err) {
+    std::string file;
+    bool keep = false, quiet = false;
+    for (size_t i = 1; i < args.size(); ++i) {
+        if (args[i] == "--keep")
+            keep = true;
+        else if (args[i] == "--quiet")
+            quiet = true;
+        else if (file.empty())
+            file = args[i];
+        else {
+            err << "run: one scenario file at a time\nusage: keyvane-terminal run FILE.scenario [--keep] [--quiet]\n";
+            return kUsage;
+        }
+    }
+    if (file.empty()) {
+        err << "run: which scenario file?\nusage: keyvane-terminal run FILE.scenario [--keep] [--quiet]\n";
+        return kUsage;
+    }
+    std::error_code ec;
+    fs::path path = fs::absolute(file, ec);
+    Options scenarioOptions = options;
+    bool temporary = !options.rootGiven;
+    if (temporary) {
+        char pattern[] = "/tmp/keyvane-scenario-XXXXXX";
+        if (mkdtemp(pattern) == nullptr) {
+            err << "run: cannot make a temporary terminal root\n";
+            return kFailed;
+        }
+        scenarioOptions.root = pattern;
+    }
+    Runner runner(scenarioOptions, out, quiet);
+    if (!runner.load(path.string(), err)) {
+        if (temporary) fs::remove_all(scenarioOptions.root, ec);
+        return kUsage;
+    }
+    if (!terminal::attach(scenarioOptions.root)) {
+        err << "run: cannot attach to the terminal at " << scenarioOptions.root << "\n";
+        return kFailed;
+    }
+    if (!quiet) out << "scenario " << path.filename().string() << " on " << scenarioOptions.root << "\n";
+    fs::path before = fs::current_path(ec);
+    fs::current_path(path.parent_path(), ec);
+    int rc = runner.run(path.filename().string());
+    fs::current_path(before, ec);
+    if (killWedge(scenarioOptions)) out << "(the wedge the scenario left running was ended)\n";
+    closeAllPeers(scenarioOptions);
+    if (temporary && !keep)
+        fs::remove_all(scenarioOptions.root, ec);
+    else if (temporary)
+        out << "terminal kept at " << scenarioOptions.root << "\n";
+    return rc;
+}
+
+}  // namespace console

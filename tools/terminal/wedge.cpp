@@ -1,0 +1,340 @@
+// Starting and stopping the wedge on a terminal, and second instances with a
+// command word.
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <ostream>
+#include <thread>
+
+#include "console.h"
+#include "platform/host/terminal.h"
+
+namespace console {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+std::string pidFile(const Options& options) {
+    return options.root + "/.terminal/wedge.pid";
+}
+std::string logFile(const Options& options) {
+    return options.root + "/.terminal/wedge.log";
+}
+
+int readPid(const std::string& path) {
+    std::ifstream in(path);
+    int pid = 0;
+    in >> pid;
+    return pid;
+}
+
+bool fileExists(const std::string& path) {
+    return access(path.c_str(), F_OK) == 0;
+}
+
+// Signed exit code of a finished process (a wedge returning -3 exits 253).
+int exitCode(int status) {
+    if (WIFEXITED(status)) {
+        int code = WEXITSTATUS(status);
+        return code > 127 ? code - 256 : code;
+    }
+    if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
+    return -1;
+}
+
+// Whether `pid` has ended; `code` gets its exit code when it was our child.
+bool ended(int pid, int& code, bool& known) {
+    known = false;
+    if (pid <= 0) return true;
+    int status = 0;
+    pid_t r = waitpid(pid, &status, WNOHANG);
+    if (r == pid) {
+        code = exitCode(status);
+        known = true;
+        return true;
+    }
+    if (r == 0) return false;
+    // Not our child: ask the kernel whether it still runs (zombies count as ended).
+    if (kill(pid, 0) != 0 && errno == ESRCH) return true;
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string all;
+    std::getline(stat, all);
+    size_t close = all.rfind(')');
+    return close != std::string::npos && close + 2 < all.size() && all[close + 2] == 'Z';
+}
+
+bool ourWedgeRuns(const Options& options) {
+    int pid = readPid(pidFile(options));
+    int code = 0;
+    bool known = false;
+    return pid > 0 && !ended(pid, code, known);
+}
+
+bool wedgeWindowExists() {
+    for (const auto& w : terminal::windows())
+        if (w.title == u"Keyvane") return true;
+    return false;
+}
+
+// Starts the wedge with `argument` (empty: none) on the terminal.
+pid_t spawn(const Options& options, const std::string& wedge, const std::string& argument) {
+    pid_t pid = fork();
+    if (pid != 0) return pid;
+    setsid();
+    setenv("KEYVANE_TERMINAL", options.root.c_str(), 1);
+    int null = open("/dev/null", O_RDONLY);
+    int log = open(logFile(options).c_str(), O_WRONLY | O_APPEND | O_CREAT, 0644);
+    if (null >= 0) dup2(null, 0);
+    if (log >= 0) {
+        dup2(log, 1);
+        dup2(log, 2);
+    }
+    for (int fd = 3; fd < 1024; ++fd) close(fd);
+    if (argument.empty())
+        execl(wedge.c_str(), wedge.c_str(), static_cast<char*>(nullptr));
+    else
+        execl(wedge.c_str(), wedge.c_str(), argument.c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+}
+
+bool parseSeconds(const Args& args, size_t& i, double& seconds, std::ostream& err) {
+    if (i + 1 >= args.size()) {
+        err << args[i] << " needs a number of seconds\n";
+        return false;
+    }
+    char* end = nullptr;
+    seconds = std::strtod(args[i + 1].c_str(), &end);
+    if (end == args[i + 1].c_str() || *end != 0 || seconds <= 0) {
+        err << "not a number of seconds: " << args[i + 1] << "\n";
+        return false;
+    }
+    ++i;
+    return true;
+}
+
+void showMessageBoxes(std::ostream& err, size_t from) {
+    auto boxes = terminal::messageBoxes();
+    for (size_t i = from; i < boxes.size(); ++i)
+        err << "  message box \"" << escape(utf8(boxes[i].caption)) << "\": " << escape(utf8(boxes[i].text)) << "\n";
+}
+
+}  // namespace
+
+std::string selfDirectory() {
+    char buffer[PATH_MAX];
+    ssize_t n = readlink("/proc/self/exe", buffer, sizeof buffer - 1);
+    if (n <= 0) return ".";
+    std::string path(buffer, static_cast<size_t>(n));
+    size_t slash = path.rfind('/');
+    return slash == std::string::npos ? "." : path.substr(0, slash);
+}
+
+std::string wedgePath() {
+    if (const char* env = std::getenv("KEYVANE_WEDGE")) return env;
+    return selfDirectory() + "/keyvane";
+}
+
+std::string decoderPath() {
+    if (const char* env = std::getenv("KEYVANE_DECODER")) return env;
+    return selfDirectory() + "/platform/decoder/libDecoder.so";
+}
+
+int startWedge(const Options& options, const Args& args, std::ostream& out, std::ostream& err) {
+    std::string wedge = wedgePath();
+    double seconds = 20;
+    for (size_t i = 1; i < args.size(); ++i) {
+        if (args[i] == "--wedge" && i + 1 < args.size()) {
+            wedge = args[++i];
+        } else if (args[i] == "--timeout") {
+            if (!parseSeconds(args, i, seconds, err)) return kUsage;
+        } else {
+            err << "unknown argument " << args[i] << " (usage: start [--wedge PATH] [--timeout SECONDS])\n";
+            return kUsage;
+        }
+    }
+    if (access(wedge.c_str(), X_OK) != 0) {
+        err << "no wedge program at " << wedge << " (build it, or give --wedge PATH)\n";
+        return kFailed;
+    }
+    if (ourWedgeRuns(options) || (wedgeWindowExists() && terminal::eventState("KVN_Loaded") == 1)) {
+        err << "a wedge already runs on " << options.root << " (stop it first)\n";
+        return kFailed;
+    }
+    if (terminal::config("decoder").empty() && fileExists(decoderPath())) terminal::setConfig("decoder", decoderPath());
+    // A wedge that ended without resetting "KVN_Loaded" must not count as loaded.
+    if (terminal::eventState("KVN_Loaded") == 1) terminal::setEventState("KVN_Loaded", false);
+    size_t boxesBefore = terminal::messageBoxes().size();
+    pid_t pid = spawn(options, wedge, "");
+    if (pid < 0) {
+        err << "cannot start " << wedge << ": " << std::strerror(errno) << "\n";
+        return kFailed;
+    }
+    {
+        std::ofstream p(pidFile(options), std::ios::trunc);
+        p << pid << "\n";
+    }
+    auto deadline = Clock::now() + std::chrono::milliseconds(static_cast<long>(seconds * 1000));
+    while (Clock::now() < deadline) {
+        if (terminal::eventState("KVN_Loaded") == 1) {
+            out << "started\tpid=" << pid << "\n";
+            return kOk;
+        }
+        int code = 0;
+        bool known = false;
+        if (ended(pid, code, known)) {
+            err << "the wedge ended before it was loaded";
+            if (known) err << " (exit code " << code << ")";
+            err << "; its output is in " << logFile(options) << "\n";
+            showMessageBoxes(err, boxesBefore);
+            unlink(pidFile(options).c_str());
+            return kFailed;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    err << "the wedge did not signal KVN_Loaded within " << seconds << " s (it keeps running, pid " << pid << ")\n";
+    showMessageBoxes(err, boxesBefore);
+    return kFailed;
+}
+
+namespace {
+
+// Runs a second instance with `word` and waits for it. Returns false when it
+// did not end in time.
+bool runSecondInstance(const Options& options, const std::string& wedge, const std::string& word, double seconds,
+                       int& code, std::ostream& err) {
+    pid_t pid = spawn(options, wedge, word);
+    if (pid < 0) {
+        err << "cannot start " << wedge << ": " << std::strerror(errno) << "\n";
+        return false;
+    }
+    auto deadline = Clock::now() + std::chrono::milliseconds(static_cast<long>(seconds * 1000));
+    bool known = false;
+    while (!ended(pid, code, known)) {
+        if (Clock::now() > deadline) {
+            kill(pid, SIGKILL);
+            int status = 0;
+            waitpid(pid, &status, 0);
+            err << "the instance with \"" << word << "\" did not end within " << seconds << " s\n";
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
+}
+
+}  // namespace
+
+int commandWord(const Options& options, const Args& args, std::ostream& out, std::ostream& err) {
+    std::string wedge = wedgePath();
+    double seconds = 10;
+    std::string word;
+    bool force = false;
+    for (size_t i = 1; i < args.size(); ++i) {
+        if (args[i] == "--wedge" && i + 1 < args.size()) {
+            wedge = args[++i];
+        } else if (args[i] == "--timeout") {
+            if (!parseSeconds(args, i, seconds, err)) return kUsage;
+        } else if (args[i] == "--force") {
+            force = true;
+        } else if (word.empty()) {
+            word = args[i];
+        } else {
+            err << "one command word only (usage: command WORD)\n";
+            return kUsage;
+        }
+    }
+    if (word.empty()) {
+        err << "usage: command WORD   (quit, connect, disconnect, enable, disable)\n";
+        return kUsage;
+    }
+    if (!force && !ourWedgeRuns(options) && !wedgeWindowExists()) {
+        err << "no wedge runs on " << options.root
+            << ": a command word would start a new one (start one first, or give --force)\n";
+        return kFailed;
+    }
+    int code = 0;
+    if (!runSecondInstance(options, wedge, word, seconds, code, err)) return kFailed;
+    out << "exit=" << code << "\n";
+    return code;
+}
+
+int stopWedge(const Options& options, const Args& args, std::ostream& out, std::ostream& err) {
+    double seconds = 20;
+    for (size_t i = 1; i < args.size(); ++i) {
+        if (args[i] == "--timeout") {
+            if (!parseSeconds(args, i, seconds, err)) return kUsage;
+        } else {
+            err << "unknown argument " << args[i] << " (usage: stop [--timeout SECONDS])\n";
+            return kUsage;
+        }
+    }
+    int pid = readPid(pidFile(options));
+    int code = 0;
+    bool known = false;
+    if (pid <= 0 || ended(pid, code, known)) {
+        if (!wedgeWindowExists()) {
+            err << "no wedge runs on " << options.root << "\n";
+            return kFailed;
+        }
+        pid = 0;
+    }
+    int quitCode = 0;
+    if (!runSecondInstance(options, wedgePath(), "quit", seconds, quitCode, err)) return kFailed;
+    if (quitCode != 0) {
+        err << "the instance with \"quit\" ended with exit code " << quitCode << "\n";
+        return kFailed;
+    }
+    auto deadline = Clock::now() + std::chrono::milliseconds(static_cast<long>(seconds * 1000));
+    for (;;) {
+        if (pid > 0 ? ended(pid, code, known) : !wedgeWindowExists()) break;
+        if (Clock::now() > deadline) {
+            err << "the wedge did not end within " << seconds << " s after \"quit\"\n";
+            return kFailed;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    unlink(pidFile(options).c_str());
+    out << "stopped";
+    if (known) out << "\texit=" << code;
+    out << "\tKVN_Loaded=" << terminal::eventState("KVN_Loaded") << "\n";
+    return kOk;
+}
+
+int wedgeStatus(const Options& options, std::ostream& out) {
+    int pid = readPid(pidFile(options));
+    bool runs = ourWedgeRuns(options) || wedgeWindowExists();
+    out << "running=" << (runs ? 1 : 0);
+    if (runs && pid > 0) out << "\tpid=" << pid;
+    for (const char* name : {"KVN_Loaded", "KVN_Enable", "KVN_Enable_State"})
+        out << "\t" << name << "=" << terminal::eventState(name);
+    out << "\n";
+    return kOk;
+}
+
+bool killWedge(const Options& options) {
+    int pid = readPid(pidFile(options));
+    int code = 0;
+    bool known = false;
+    if (pid <= 0 || ended(pid, code, known)) return false;
+    kill(pid, SIGTERM);
+    for (int i = 0; i < 200 && !ended(pid, code, known); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    if (!ended(pid, code, known)) {
+        kill(pid, SIGKILL);
+        for (int i = 0; i < 200 && !ended(pid, code, known); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    unlink(pidFile(options).c_str());
+    return true;
+}
+
+}  // namespace console
