@@ -57,7 +57,9 @@ size_t textWiden(WCHAR* dest, size_t capacity, const char* source, size_t source
     return n;
 }
 
-static char narrowChar(unsigned code) { return code < 256 ? static_cast<char>(static_cast<unsigned char>(code)) : '?'; }
+static char narrowChar(unsigned code) {
+    return code < 256 ? static_cast<char>(static_cast<unsigned char>(code)) : '?';
+}
 
 size_t textNarrow(char* dest, size_t capacity, const WCHAR* source) {
     if (dest == nullptr || capacity == 0) return 0;
@@ -72,7 +74,9 @@ size_t textNarrow(char* dest, size_t capacity, const WCHAR* source) {
     return n;
 }
 
-static unsigned foldCase(unsigned c) { return (c >= 'a' && c <= 'z') ? c - 32u : c; }
+static unsigned foldCase(unsigned c) {
+    return (c >= 'a' && c <= 'z') ? c - 32u : c;
+}
 
 bool textEqualsNoCase(const WCHAR* a, const WCHAR* b) {
     if (a == nullptr || b == nullptr) return a == b;
@@ -120,7 +124,7 @@ struct Sink {
 
 template <typename Char>
 void putNumber(Sink<Char>& sink, unsigned long long value, bool negative, unsigned base, bool upper, int width,
-               bool zeroPad) {
+               bool zeroPad, bool leftAlign) {
     char digits[32];
     int count = 0;
     do {
@@ -129,12 +133,26 @@ void putNumber(Sink<Char>& sink, unsigned long long value, bool negative, unsign
         value /= base;
     } while (value != 0 && count < 30);
     int total = count + (negative ? 1 : 0);
-    if (!zeroPad)
+    if (leftAlign) zeroPad = false;
+    if (!zeroPad && !leftAlign)
         for (int i = total; i < width; ++i) sink.put(' ');
     if (negative) sink.put('-');
     if (zeroPad)
         for (int i = total; i < width; ++i) sink.put('0');
     while (count > 0) sink.put(static_cast<unsigned char>(digits[--count]));
+    if (leftAlign)
+        for (int i = total; i < width; ++i) sink.put(' ');
+}
+
+// Puts `length` characters produced by `at` padded with blanks to `width`.
+template <typename Char, typename At>
+void putPadded(Sink<Char>& sink, size_t length, int width, bool leftAlign, At at) {
+    size_t pad = static_cast<size_t>(width) > length ? static_cast<size_t>(width) - length : 0;
+    if (!leftAlign)
+        for (size_t k = 0; k < pad; ++k) sink.put(' ');
+    for (size_t k = 0; k < length; ++k) sink.put(at(k));
+    if (leftAlign)
+        for (size_t k = 0; k < pad; ++k) sink.put(' ');
 }
 
 // wideIsDefault: in the wide formatter %s is wide text and %S narrow; in the
@@ -155,9 +173,11 @@ size_t formatCore(Char* dest, size_t capacity, const Char* format, va_list args,
         }
         ++i;
         bool zeroPad = false;
+        bool leftAlign = false;
         int width = 0;
-        if (format[i] == '0') {
-            zeroPad = true;
+        while (format[i] == '0' || format[i] == '-') {
+            if (format[i] == '0') zeroPad = true;
+            if (format[i] == '-') leftAlign = true;
             ++i;
         }
         while (format[i] >= '0' && format[i] <= '9') {
@@ -185,55 +205,63 @@ size_t formatCore(Char* dest, size_t capacity, const Char* format, va_list args,
         Char conv = format[i];
         if (conv == 0) break;
         switch (conv) {
-        case '%':
-            sink.put('%');
-            break;
-        case 'd':
-        case 'i': {
-            long long v = (longArg && wideArg) ? va_arg(args, long long) : (longArg ? va_arg(args, long) : va_arg(args, int));
-            unsigned long long mag = v < 0 ? 0ull - static_cast<unsigned long long>(v) : static_cast<unsigned long long>(v);
-            putNumber(sink, mag, v < 0, 10, false, width, zeroPad);
-            break;
-        }
-        case 'u':
-        case 'x':
-        case 'X': {
-            unsigned long long v = (longArg && wideArg) ? va_arg(args, unsigned long long)
-                                                        : (longArg ? va_arg(args, unsigned long) : va_arg(args, unsigned));
-            putNumber(sink, v, false, conv == 'u' ? 10 : 16, conv == 'X', width, zeroPad);
-            break;
-        }
-        case 'c':
-            sink.put(static_cast<unsigned>(va_arg(args, int)) & (sizeof(Char) == 1 ? 0xFFu : 0xFFFFu));
-            break;
-        case 's':
-        case 'S': {
-            bool wide;
-            if (narrowArg)
-                wide = false;
-            else if (longArg || wideArg)
-                wide = true;
-            else
-                wide = (conv == 's') ? wideIsDefault : !wideIsDefault;
-            if (wide) {
-                const WCHAR* s = va_arg(args, const WCHAR*);
-                if (s == nullptr) s = TEXT("(null)");
-                for (size_t k = 0; s[k] != 0; ++k) {
-                    unsigned code = static_cast<unsigned>(s[k]);
-                    if (sizeof(Char) == 1) code = static_cast<unsigned char>(narrowChar(code));
-                    sink.put(code);
-                }
-            } else {
-                const char* s = va_arg(args, const char*);
-                if (s == nullptr) s = "(null)";
-                for (size_t k = 0; s[k] != 0; ++k) sink.put(static_cast<unsigned char>(s[k]));
+            case '%':
+                sink.put('%');
+                break;
+            case 'd':
+            case 'i': {
+                long long v =
+                    (longArg && wideArg) ? va_arg(args, long long) : (longArg ? va_arg(args, long) : va_arg(args, int));
+                unsigned long long mag =
+                    v < 0 ? 0ull - static_cast<unsigned long long>(v) : static_cast<unsigned long long>(v);
+                putNumber(sink, mag, v < 0, 10, false, width, zeroPad, leftAlign);
+                break;
             }
-            break;
-        }
-        default:
-            sink.put('%');
-            sink.put(static_cast<unsigned>(conv));
-            break;
+            case 'u':
+            case 'x':
+            case 'X': {
+                unsigned long long v = (longArg && wideArg)
+                                           ? va_arg(args, unsigned long long)
+                                           : (longArg ? va_arg(args, unsigned long) : va_arg(args, unsigned));
+                putNumber(sink, v, false, conv == 'u' ? 10 : 16, conv == 'X', width, zeroPad, leftAlign);
+                break;
+            }
+            case 'c': {
+                unsigned code = static_cast<unsigned>(va_arg(args, int)) & (sizeof(Char) == 1 ? 0xFFu : 0xFFFFu);
+                putPadded(sink, 1, width, leftAlign, [code](size_t) { return code; });
+                break;
+            }
+            case 's':
+            case 'S': {
+                bool wide;
+                if (narrowArg)
+                    wide = false;
+                else if (longArg || wideArg)
+                    wide = true;
+                else
+                    wide = (conv == 's') ? wideIsDefault : !wideIsDefault;
+                if (wide) {
+                    const WCHAR* s = va_arg(args, const WCHAR*);
+                    if (s == nullptr) s = TEXT("(null)");
+                    size_t length = textLength(s, capacity);  // nothing beyond capacity can be put
+                    putPadded(sink, length, width, leftAlign, [s](size_t k) {
+                        unsigned code = static_cast<unsigned>(s[k]);
+                        if (sizeof(Char) == 1) code = static_cast<unsigned char>(narrowChar(code));
+                        return code;
+                    });
+                } else {
+                    const char* s = va_arg(args, const char*);
+                    if (s == nullptr) s = "(null)";
+                    size_t length = textLengthA(s, capacity);
+                    putPadded(sink, length, width, leftAlign,
+                              [s](size_t k) { return static_cast<unsigned>(static_cast<unsigned char>(s[k])); });
+                }
+                break;
+            }
+            default:
+                sink.put('%');
+                sink.put(static_cast<unsigned>(conv));
+                break;
         }
     }
     dest[sink.length] = 0;
@@ -287,5 +315,9 @@ size_t textFormatA(char* dest, size_t capacity, const char* format, ...) {
     return n;
 }
 
-int textToInt(const WCHAR* text) { return toIntCore(text); }
-int textToIntA(const char* text) { return toIntCore(text); }
+int textToInt(const WCHAR* text) {
+    return toIntCore(text);
+}
+int textToIntA(const char* text) {
+    return toIntCore(text);
+}

@@ -39,8 +39,8 @@ bool textEqualsNoCaseA(const char* a, const char* b);
 bool textEqualsNoCaseAW(const WCHAR* a, const char* b);
 
 // Bounded formatting with the platform's wide-format conventions:
-//   %d %i %u %x %X (with optional width, "0" flag and "l"), %c (a character code),
-//   %s (wide text), %hs and %S (narrow text), %% .
+//   %d %i %u %x %X (with optional width, "0" and "-" flags and "l"), %c (a character
+//   code), %s (wide text), %hs and %S (narrow text), %% ; a width pads %c and %s too.
 // The result is always terminated; output that does not fit is cut.
 // Returns the number of characters written.
 size_t textFormat(WCHAR* dest, size_t capacity, const WCHAR* format, ...);

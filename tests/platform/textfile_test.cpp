@@ -1,0 +1,127 @@
+#include "platform/textfile.h"
+
+#include <random>
+#include <vector>
+
+#include "platform_fixture.h"
+
+namespace {
+
+class TextFileTest : public PlatformTest {
+protected:
+    // Every line of the file read with a buffer of `capacity`.
+    std::vector<std::u16string> lines(const std::string& bytes, size_t capacity = 400) {
+        writeHost("f.txt", bytes);
+        std::vector<std::u16string> out;
+        TextFile* f = textFileOpen(u"\\F.TXT");
+        EXPECT_NE(f, nullptr);
+        if (f == nullptr) return out;
+        std::vector<WCHAR> buffer(capacity, u'#');
+        while (textFileReadLine(f, buffer.data(), capacity)) out.emplace_back(buffer.data());
+        textFileClose(f);
+        return out;
+    }
+};
+
+using Lines = std::vector<std::u16string>;
+
+}  // namespace
+
+TEST_F(TextFileTest, ReadsEveryAcceptedEncoding) {
+    // UTF-8 without and with a byte-order mark; CR LF folds to LF.
+    EXPECT_EQ(lines("a=\xC3\xA9\r\nb=\xE2\x82\xAC"), (Lines{u"a=\u00E9\n", u"b=\u20AC"}));
+    EXPECT_EQ(lines("\xEF\xBB\xBFkey=1\r\n"), (Lines{u"key=1\n"}));
+    // UTF-16 with either byte order.
+    EXPECT_EQ(lines(std::string("\xFF\xFEk\0=\0\xAC\x20\r\0\n\0x\0", 14)), (Lines{u"k=\u20AC\n", u"x"}));
+    EXPECT_EQ(lines(std::string("\xFE\xFF\0k\0=\x20\xAC\0\r\0\n", 12)), (Lines{u"k=\u20AC\n"}));
+    // Not valid UTF-8: Windows-1252.
+    EXPECT_EQ(lines("caf\xE9 \x80\x92\r\n"), (Lines{u"caf\u00E9 \u20AC\u2019\n"}));
+    // A lone CR stays; an empty file has no line.
+    EXPECT_EQ(lines("a\rb\n"), (Lines{u"a\rb\n"}));
+    EXPECT_EQ(lines(""), Lines{});
+}
+
+TEST_F(TextFileTest, InvalidSequencesBecomeReplacementCharacters) {
+    // With a UTF-8 mark, bad bytes do not switch to 8-bit reading.
+    EXPECT_EQ(lines("\xEF\xBB\xBF"
+                    "a\xC3"
+                    "b\xED\xA0\x80!\n"),
+              (Lines{u"a\uFFFDb\uFFFD\uFFFD\uFFFD!\n"}));
+    // UTF-16 with an odd byte count ends with a replacement.
+    EXPECT_EQ(lines(std::string("\xFF\xFEo\0k", 5)), (Lines{u"o\uFFFD"}));
+}
+
+TEST_F(TextFileTest, LongLinesComeInPiecesOfCapacityMinusOne) {
+    std::string line(1024 * 1024, 'x');
+    line[0] = 'S';
+    line.back() = 'E';
+    Lines got = lines(line + "\r\nnext\n", 400);
+    const size_t pieces = (line.size() + 1 + 398) / 399;  // the line and its LF
+    ASSERT_EQ(got.size(), pieces + 1);
+    std::u16string joined;
+    for (size_t i = 0; i < pieces; ++i) {
+        if (i + 1 < pieces) {
+            EXPECT_EQ(got[i].size(), 399u);
+        }
+        joined += got[i];
+    }
+    EXPECT_EQ(joined.size(), line.size() + 1);
+    EXPECT_EQ(joined.front(), u'S');
+    EXPECT_EQ(joined.substr(joined.size() - 2), u"E\n");
+    EXPECT_EQ(got.back(), u"next\n");
+}
+
+TEST_F(TextFileTest, BinaryGarbageNeverOverrunsTheBuffer) {
+    std::mt19937 random(7);
+    std::string bytes(200000, '\0');
+    for (char& c : bytes) c = static_cast<char>(random() & 0xFF);
+    writeHost("g.bin", bytes);
+    TextFile* f = textFileOpen(u"\\g.bin");
+    ASSERT_NE(f, nullptr);
+    WCHAR buffer[17];
+    buffer[16] = u'#';
+    size_t total = 0;
+    while (textFileReadLine(f, buffer, 16)) {
+        EXPECT_EQ(buffer[16], u'#');
+        total += textLength(buffer, 16) > 0 ? 1 : 0;
+    }
+    EXPECT_GT(total, 0u);
+    // The byte view reads the same file with fgets semantics.
+    textFileRewind(f);
+    char narrow[9];
+    narrow[8] = '#';
+    size_t bytesRead = 0;
+    while (textFileReadLineA(f, narrow, 8)) {
+        EXPECT_EQ(narrow[8], '#');
+        bytesRead += 1;
+    }
+    EXPECT_GT(bytesRead, 0u);
+    textFileClose(f);
+}
+
+TEST_F(TextFileTest, ByteReadingRewindAndMissingFiles) {
+    writeHost("s.txt", "\xE9t\xE9\r\nb\n");
+    TextFile* f = textFileOpen(u"\\S.txt");
+    ASSERT_NE(f, nullptr);
+    char line[8];
+    ASSERT_TRUE(textFileReadLineA(f, line, sizeof line));
+    EXPECT_STREQ(line, "\xE9t\xE9\n");
+    ASSERT_TRUE(textFileReadLineA(f, line, sizeof line));
+    EXPECT_STREQ(line, "b\n");
+    EXPECT_FALSE(textFileReadLineA(f, line, sizeof line));
+    textFileRewind(f);
+    WCHAR wide[8];
+    ASSERT_TRUE(textFileReadLine(f, wide, 8));
+    EXPECT_EQ(std::u16string(wide), u"\u00E9t\u00E9\n");
+    textFileClose(f);
+
+    EXPECT_EQ(textFileOpen(u"\\none.txt"), nullptr);
+    EXPECT_FALSE(textFileExists(u"\\none.txt"));
+    EXPECT_TRUE(textFileExists(u"\\s.TXT"));
+}
+
+TEST_F(TextFileTest, AppendingWritesCrLfAndCreatesTheFile) {
+    EXPECT_TRUE(textFileAppend(u"\\log.txt", "one\n", 4));
+    EXPECT_TRUE(textFileAppend(u"\\LOG.txt", "two\nthree", 9));
+    EXPECT_EQ(readHost("log.txt"), "one\r\ntwo\r\nthree");
+}
