@@ -315,7 +315,12 @@ int singleDecode() {
         }
         if (settings.ScanDelayMode == 2 || settings.ScanDelayMode == 3) {
             if (result != 0) continue;
-            if (!recordInHistory()) continue;
+            if (!recordInHistory()) {
+                // A duplicate counts as no read: should the trigger be
+                // released on it, nothing is delivered.
+                result = -1;
+                continue;
+            }
             trace(TEXT("Normal Scan"));
             break;
         }

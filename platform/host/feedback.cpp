@@ -1,13 +1,14 @@
 // The host terminal's notification LEDs and sound player. Every attached
 // process sees the same lights and the same record of what was played: the
 // state lives in the terminal's shared memory. Audio is not produced; each
-// PlaySoundW call is recorded with the terminal time.
+// PlaySoundW call that finds its sound is recorded with the terminal time.
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "platform/host/host_api.h"
 #include "platform/host/objects.h"
+#include "platform/host/resources.h"
 #include "platform/host/shared.h"
 #include "platform/host/terminal.h"
 
@@ -104,7 +105,13 @@ BOOL PlaySoundW(LPCWSTR sound, HMODULE module, DWORD flags) {
     auto value = reinterpret_cast<ULONG_PTR>(sound);
     if ((flags & SND_RESOURCE) == SND_RESOURCE) {
         if (value <= 0xFFFF) {
-            recordSound("resource:" + std::to_string(static_cast<unsigned>(value)));
+            // Only the program's own WAVE resources can be played.
+            auto id = static_cast<unsigned>(value);
+            if (hostresources::find(hostresources::KindBinary, id, "WAVE") == nullptr) {
+                SetLastError(ERROR_FILE_NOT_FOUND);
+                return FALSE;
+            }
+            recordSound("resource:" + std::to_string(id));
         } else {
             recordSound("resource:" + narrow(sound, kSoundNameBytes));
         }

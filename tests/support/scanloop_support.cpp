@@ -36,6 +36,8 @@ void ScanTerminal::SetUp() {
     resetLedCache();
     // A model of its own LED numbering (not the fallback model).
     deviceModel.store(kFallbackDeviceModel + 1);
+    fillCharacterToKeyTable(deviceModel.load());
+    terminal::setConfig("keypad", std::to_string(keypadFamily(deviceModel.load())));
     terminal::setFocusClass(u"Edit");
     ASSERT_TRUE(loadDecoderLibrary());
     ASSERT_EQ(0, decoderConnect());
