@@ -179,8 +179,12 @@ BOOL CreateProcessW(LPCWSTR applicationName, LPWSTR commandLine, LPSECURITY_ATTR
                     LPSECURITY_ATTRIBUTES threadAttributes, BOOL inheritHandles, DWORD creationFlags, LPVOID environment,
                     LPCWSTR currentDirectory, LPSTARTUPINFOW startupInfo, LPPROCESS_INFORMATION processInformation);
 
-// Dynamic libraries. "Decoder.dll" resolves to the terminal's stand-in decoder
-// library. GetProcAddress takes an ordinal as MAKEINTRESOURCEA(n).
+// Dynamic libraries. "Decoder.dll" (any letter case, any folder) resolves to the
+// terminal's stand-in decoder library: the configured "decoder" path, else
+// libDecoder.so beside the running program or in $KEYVANE_DECODER.
+// GetProcAddress takes an ordinal as MAKEINTRESOURCEA(n); the host loader
+// answers it with the library's exported symbol "ordinal_<n>" (a name is
+// looked up as it is).
 HMODULE LoadLibraryW(LPCWSTR fileName);
 FARPROC GetProcAddress(HMODULE module, LPCSTR procName);
 BOOL FreeLibrary(HMODULE module);
