@@ -9,6 +9,7 @@
 #include <ostream>
 #include <sstream>
 #include <thread>
+#include <tuple>
 
 #include "console.h"
 #include "platform/host/terminal.h"
@@ -30,7 +31,7 @@ struct CommandInfo {
 const CommandInfo kCommands[] = {
     {"init", "init [--from DIR] [--clean]",
      "Create the terminal root (and its shared state); --from copies a sample device file system into it "
-     "(e.g. samples/terminal); --clean empties the root first."},
+     "(e.g. samples/terminal); --clean removes the device files first. The terminal's state is reset."},
     {"reset", "reset", "Clear the terminal's shared state and logs (not the device files)."},
     {"config", "config [KEY [VALUE]]",
      "Show or set the terminal configuration: model, screen, clock, COM1..COM99, decoder, multidecode."},
@@ -170,6 +171,32 @@ size_t countGoodReads(size_t from) {
     return n;
 }
 
+// Waits until the wedge is done with a pass: its lights are off and nothing
+// more is typed, played or lit for a moment. Returns false on time-out.
+bool waitSettled(long long timeoutMs) {
+    using Clock = std::chrono::steady_clock;
+    auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    auto snapshot = [] {
+        bool lit = false;
+        for (unsigned led = 0; led < 3; ++led) lit = lit || terminal::ledState(led) != 0;
+        return std::make_tuple(terminal::keyEvents().size(), terminal::sounds().size(), terminal::ledChanges().size(),
+                               terminal::focusText().size(), lit);
+    };
+    auto last = snapshot();
+    auto since = Clock::now();
+    while (Clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        auto now = snapshot();
+        if (now != last) {
+            last = now;
+            since = Clock::now();
+        } else if (!std::get<4>(now) && Clock::now() - since >= std::chrono::milliseconds(150)) {
+            return true;
+        }
+    }
+    return false;
+}
+
 int scan(const Options& options, const Args& args, std::ostream& out, std::ostream& err) {
     terminal::Barcode barcode;
     bool haveData = false;
@@ -185,7 +212,9 @@ int scan(const Options& options, const Args& args, std::ostream& out, std::ostre
     size_t reads = countGoodReads(before);
     if (extra["--hold"] > 0) std::this_thread::sleep_for(std::chrono::milliseconds(extra["--hold"]));
     terminal::releaseKey(kScanKey);
+    bool settled = waitSettled(extra["--timeout"]);
     if (haveData && extra.count("--keep") == 0) terminal::clearView();
+    if (!settled) err << "scan: the wedge was still busy " << extra["--timeout"] << " ms after the key was released\n";
     if (options.json)
         out << "{\"reads\": " << reads << "}\n";
     else
@@ -274,7 +303,10 @@ int initCommand(Options& options, const Args& args, std::ostream& out, std::ostr
             err << "init --clean: " << options.root << " is no terminal root; not emptied\n";
             return kFailed;
         }
-        for (const auto& entry : fs::directory_iterator(options.root, ec)) fs::remove_all(entry.path(), ec);
+        // The terminal itself stays (processes attached to it keep their
+        // shared state); its state is reset below.
+        for (const auto& entry : fs::directory_iterator(options.root, ec))
+            if (entry.path().filename() != ".terminal") fs::remove_all(entry.path(), ec);
     }
     fs::create_directories(options.root, ec);
     if (ec) {

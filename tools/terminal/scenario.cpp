@@ -113,9 +113,11 @@ public:
                 continue;
             }
             if (head == "echo") {
-                std::string text;
-                for (size_t k = 1; k < step.words.size(); ++k) text += (k > 1 ? " " : "") + step.words[k];
-                out_ << "== " << text << "\n";
+                // As written, quotes included.
+                size_t at = step.text.find_first_of(" \t");
+                out_ << "== "
+                     << (at == std::string::npos ? "" : step.text.substr(step.text.find_first_not_of(" \t", at)))
+                     << "\n";
                 continue;
             }
             if (head == "timeout") {
@@ -252,14 +254,17 @@ private:
         Args query(w.begin() + 1, w.begin() + static_cast<long>(op));
         const std::string& how = w[op];
         const std::string& value = w[op + 1];
-        std::string wanted = how == "matches" || how == "lines" ? value : escape(value);
+        // Both sides are compared as bytes: the read-back's escapes are undone,
+        // and its line breaks stand for "\n".
+        const std::string& wanted = value;
         bool once = how == "!=" || how == "lacks";
         auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs_);
         std::string got, problem;
         for (;;) {
             std::ostringstream out, err;
             int rc = runCommand(options_, query, out, err);
-            got = trimNewline(out.str());
+            std::string shown = trimNewline(out.str()), error;
+            if (!unescape(shown, got, error)) got = shown;
             problem = rc == 0 ? "" : "exit " + std::to_string(rc) + ": " + trimNewline(err.str());
             bool ok = false;
             if (rc == 0) {
@@ -282,20 +287,43 @@ private:
             indent(out_, "error:    ", problem);
             return;
         }
-        std::string label = how == "==" ? "expected: " : how == "!=" ? "not:      " : how + ": ";
         if (how == "lines") {
             indent(out_, "expected: ", wanted + " line(s)");
             indent(out_, "got:      ", std::to_string(countLines(got)) + " line(s)");
-        } else {
-            indent(out_, how == "contains" ? "wanted:   " : how == "lacks" ? "unwanted: " : label, wanted);
+            indent(out_, "          ", showLines(got));
+            return;
         }
-        indent(out_, "got:      ", got);
+        const char* label = how == "=="         ? "expected: "
+                            : how == "!="       ? "not:      "
+                            : how == "contains" ? "wanted:   "
+                            : how == "lacks"    ? "unwanted: "
+                                                : "pattern:  ";
+        indent(out_, label, how == "matches" ? wanted : showLines(wanted));
+        indent(out_, "got:      ", showLines(got));
         if (how == "==") {
-            // Where the two part.
             size_t at = 0;
             while (at < got.size() && at < wanted.size() && got[at] == wanted[at]) ++at;
-            out_ << "      first difference at character " << at + 1 << "\n";
+            out_ << "      first difference at byte " << at + 1 << ": expected "
+                 << (at < wanted.size() ? "\"" + escape(wanted.substr(at, 1)) + "\"" : std::string("the end"))
+                 << ", got " << (at < got.size() ? "\"" + escape(got.substr(at, 1)) + "\"" : std::string("the end"))
+                 << "\n";
         }
+    }
+
+    // Bytes shown escaped: short ones on one line (so that a line break shows
+    // as "\n"), longer ones one line per line.
+    static std::string showLines(const std::string& bytes) {
+        if (bytes.size() < 160) return escape(bytes);
+        std::string out, line;
+        for (char c : bytes) {
+            if (c == '\n') {
+                out += escape(line) + "\n";
+                line.clear();
+            } else {
+                line += c;
+            }
+        }
+        return out + escape(line);
     }
 
     Options options_;

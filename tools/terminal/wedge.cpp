@@ -170,8 +170,11 @@ int startWedge(const Options& options, const Args& args, std::ostream& out, std:
         return kFailed;
     }
     if (terminal::config("decoder").empty() && fileExists(decoderPath())) terminal::setConfig("decoder", decoderPath());
-    // A wedge that ended without resetting "KVN_Loaded" must not count as loaded.
-    if (terminal::eventState("KVN_Loaded") == 1) terminal::setEventState("KVN_Loaded", false);
+    // The wedge creates "KVN_Loaded" signalled before it loads anything; an
+    // event that already exists keeps its state until the wedge sets it once
+    // its window and event watch run. So the event is made here, reset, and a
+    // wedge that ended without resetting it does not count as loaded either.
+    terminal::setEventState("KVN_Loaded", false);
     size_t boxesBefore = terminal::messageBoxes().size();
     pid_t pid = spawn(options, wedge, "");
     if (pid < 0) {
@@ -184,7 +187,7 @@ int startWedge(const Options& options, const Args& args, std::ostream& out, std:
     }
     auto deadline = Clock::now() + std::chrono::milliseconds(static_cast<long>(seconds * 1000));
     while (Clock::now() < deadline) {
-        if (terminal::eventState("KVN_Loaded") == 1) {
+        if (terminal::eventState("KVN_Loaded") == 1 && wedgeWindowExists()) {
             out << "started\tpid=" << pid << "\n";
             return kOk;
         }
@@ -295,7 +298,8 @@ int stopWedge(const Options& options, const Args& args, std::ostream& out, std::
     }
     auto deadline = Clock::now() + std::chrono::milliseconds(static_cast<long>(seconds * 1000));
     for (;;) {
-        if (pid > 0 ? ended(pid, code, known) : !wedgeWindowExists()) break;
+        // Ended, and its window gone from the terminal.
+        if ((pid <= 0 || ended(pid, code, known)) && !wedgeWindowExists()) break;
         if (Clock::now() > deadline) {
             err << "the wedge did not end within " << seconds << " s after \"quit\"\n";
             return kFailed;
