@@ -12,7 +12,9 @@
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif
+#include <winsock2.h>
 #include <windows.h>
+#include <ws2bth.h>
 #include <mmsystem.h>
 #include <shellapi.h>
 
@@ -57,5 +59,25 @@ BOOL UnregisterFunc1(UINT modifiers, int virtualKey);
 BOOL NLedSetDevice(UINT infoId, void* info);
 HANDLE FindFirstDevice(DeviceSearchType searchType, LPCVOID searchParam, DEVMGR_DEVICE_INFORMATION* info);
 BOOL DeactivateDevice(HANDLE device);
-HANDLE RegisterDevice(LPCWSTR type, DWORD index, LPCWSTR library, DWORD info);
+HANDLE RegisterDevice(LPCWSTR type, DWORD index, LPCWSTR library, DWORD_PTR info);
+
+// The Bluetooth stack's port-emulation record ("btd.dll").
+#define RFCOMM_PORT_FLAGS_REMOTE_DCB 0x00000001u
+#define RFCOMM_PORT_FLAGS_KEEP_DCD 0x00000002u
+#define RFCOMM_PORT_FLAGS_AUTHENTICATE 0x00000004u
+#define RFCOMM_PORT_FLAGS_ENCRYPT 0x00000008u
+#define RFCOMM_CHANNEL_MULTIPLE 0xFE
+typedef ULONGLONG BT_ADDR;
+struct PORTEMUPortParams {
+    int channel;
+    int flocal;
+    BT_ADDR device;
+    int imtu;
+    int iminmtu;
+    int imaxmtu;
+    int isendquota;
+    int irecvquota;
+    GUID uuidService;
+    unsigned int uiportflags;
+};
 BOOL TrackPopupMenuExCE(HMENU menu, UINT flags, int x, int y, HWND window, void* params);

@@ -101,8 +101,8 @@ BOOL DeactivateDevice(HANDLE device) {
     return FALSE;
 }
 
-HANDLE RegisterDevice(LPCWSTR type, DWORD index, LPCWSTR library, DWORD info) {
-    typedef HANDLE(WINAPI * Fn)(LPCWSTR, DWORD, LPCWSTR, DWORD);
+HANDLE RegisterDevice(LPCWSTR type, DWORD index, LPCWSTR library, DWORD_PTR info) {
+    typedef HANDLE(WINAPI * Fn)(LPCWSTR, DWORD, LPCWSTR, DWORD_PTR);
     static Fn fn = bind<Fn>("RegisterDevice");
     if (fn != nullptr) return fn(type, index, library, info);
     SetLastError(ERROR_NOT_SUPPORTED);
