@@ -10,7 +10,9 @@ namespace {
 
 constexpr int kNoRule = -1;
 
-void tooLong(const WCHAR* text) { MessageBoxW(GetForegroundWindow(), text, TEXT("Error"), MB_OK); }
+void tooLong(const WCHAR* text) {
+    MessageBoxW(GetForegroundWindow(), text, TEXT("Error"), MB_OK);
+}
 
 // The N of "[<name>N]" for N in 1..count, compared ignoring case; 0 for none.
 int sectionNumber(const WCHAR* header, const char* name, int count) {

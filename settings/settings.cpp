@@ -42,7 +42,9 @@ struct ReaderState {
     bool rulesWanted;
 };
 
-bool isDigit(WCHAR c) { return c >= '0' && c <= '9'; }
+bool isDigit(WCHAR c) {
+    return c >= '0' && c <= '9';
+}
 
 int choice(const WCHAR* value, const char* characters, const int* results, int other) {
     for (int i = 0; characters[i] != 0; ++i) {
@@ -306,11 +308,17 @@ void resetSettings() {
     settings.multiDecode = 1;
 }
 
-BYTE settingsFlag(const WCHAR* value) { return value[0] == '1' ? 1 : 0; }
+BYTE settingsFlag(const WCHAR* value) {
+    return value[0] == '1' ? 1 : 0;
+}
 
-int settingsNumber(const WCHAR* value) { return textToInt(value); }
+int settingsNumber(const WCHAR* value) {
+    return textToInt(value);
+}
 
-int settingsDigit(const WCHAR* value) { return static_cast<int>(value[0]) - '0'; }
+int settingsDigit(const WCHAR* value) {
+    return static_cast<int>(value[0]) - '0';
+}
 
 void settingsCodeList(WORD* list, int slots, const WCHAR* value) {
     if (slots <= 0) return;

@@ -8,8 +8,8 @@
 
 #include "platform/platform.h"
 
-constexpr int kGlobalCodeListSlots = 30;   // global prefix and Suffix, terminator included
-constexpr int kOutputFormatBytes = 56;     // 55 bytes and the terminator
+constexpr int kGlobalCodeListSlots = 30;  // global prefix and Suffix, terminator included
+constexpr int kOutputFormatBytes = 56;    // 55 bytes and the terminator
 
 struct SettingsRecord {
     int AimerTimeOut = 20;
@@ -41,9 +41,9 @@ struct SettingsRecord {
     int RemapToTab = 0;
 
     // Run-time state kept beside the settings.
-    BYTE editControlDelivery = 0;          // set by OutPutMode 4..7, never cleared
-    std::atomic<BYTE> scannerEnabled{1};   // starts from EnableScanner; switched by the main window
-    std::atomic<BYTE> multiDecode{1};      // native multi decode allowed; cleared for good on "unsupported"
+    BYTE editControlDelivery = 0;         // set by OutPutMode 4..7, never cleared
+    std::atomic<BYTE> scannerEnabled{1};  // starts from EnableScanner; switched by the main window
+    std::atomic<BYTE> multiDecode{1};     // native multi decode allowed; cleared for good on "unsupported"
 };
 
 extern SettingsRecord settings;

@@ -1,0 +1,81 @@
+// A fresh terminal root per test with the stand-in decoder, the trace log
+// folder and default settings; helpers to write Keyvane.ini and load it.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "platform/host/terminal.h"
+#include "platform/platform.h"
+#include "scan/decoder.h"
+#include "scan/engine.h"
+#include "settings/cardreader.h"
+#include "settings/keytable.h"
+#include "settings/rules.h"
+#include "settings/settings.h"
+#include "shell/app.h"
+#include "tests/support/wedge_process.h"
+
+class SettingsTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        wedge::RootOptions options;
+        options.writeSettings = false;
+        root = wedge::makeTerminalRoot(options);
+        ASSERT_FALSE(root.empty());
+        terminal::reset();
+        loadDecoderLibrary();
+        engineConnected = 0;  // a fresh terminal has an unconnected engine
+        resetSettings();
+        clearRuleTable();
+        cardReaderSettings = CardReaderSettings{};
+        deviceModel = kFallbackDeviceModel;
+    }
+    void TearDown() override {
+        if (allKeysCaptured.load()) allKeysCapture(FALSE);
+        stopCardReader();
+        decoderDisconnect();
+        engineConnected = 0;
+        wedge::removeTerminalRoot(root);
+    }
+
+    std::string hostFile(const std::string& relative) const { return root + "/" + relative; }
+
+    void writeFile(const std::string& relative, const std::string& bytes) const {
+        std::filesystem::create_directories(std::filesystem::path(hostFile(relative)).parent_path());
+        std::ofstream out(hostFile(relative), std::ios::binary);
+        out << bytes;
+    }
+    void writeIni(const std::string& bytes) const { writeFile("Zentrova/Keyvane.ini", bytes); }
+
+    // Writes Keyvane.ini and loads it.
+    BOOL load(const std::string& bytes) {
+        writeIni(bytes);
+        return loadSettings();
+    }
+    // Loads a settings file from tests/fixtures/settings.
+    BOOL loadFixture(const std::string& name) {
+        std::ifstream in(std::string(KEYVANE_SOURCE_DIR) + "/tests/fixtures/settings/" + name, std::ios::binary);
+        EXPECT_TRUE(in.good()) << name;
+        std::stringstream s;
+        s << in.rdbuf();
+        return load(s.str());
+    }
+
+    std::string trace() const { return wedge::traceText(root); }
+    bool traceHas(const std::string& text) const { return trace().find(text) != std::string::npos; }
+
+    std::vector<terminal::MessageBoxRecord> boxes() const { return terminal::messageBoxes(); }
+    int boxesWithText(const std::u16string& text) const {
+        int n = 0;
+        for (const auto& box : boxes()) n += box.text == text ? 1 : 0;
+        return n;
+    }
+
+    std::string root;
+};
