@@ -86,7 +86,8 @@ public:
             if (read != nullptr) *read = static_cast<DWORD>(n);
             return TRUE;
         }
-        if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) return fail(ERROR_GEN_FAILURE);
+        // A raw tty answers an empty queue with EAGAIN; end of file means the far end hung up.
+        if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) return fail(ERROR_GEN_FAILURE);
         return TRUE;  // nothing has arrived
     }
 
