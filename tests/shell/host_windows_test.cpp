@@ -212,3 +212,50 @@ TEST_F(HostWindowsTest, ScreenMetricsFollowTheTerminal) {
 }
 
 }  // namespace
+
+#include "shell/app.h"
+
+namespace {
+
+size_t threadRegistrations() {
+    size_t n = 0;
+    for (const terminal::HotKey& h : terminal::hotKeys())
+        if (h.window == 0 && h.pid == getpid()) ++n;
+    return n;
+}
+
+TEST_F(HostWindowsTest, AllKeysCaptureTakesEveryKeyButTheScanKeyAndGivesThemBack) {
+    HWND window = makeWindow(u"Scan");
+    ASSERT_TRUE(RegisterHotKey(window, SCAN_HOTKEY_ID, 0, kScanKey));
+    allKeysCaptured = 0;
+    allKeysCapture(TRUE);
+    EXPECT_EQ(allKeysCaptured.load(), 1);
+    EXPECT_EQ(threadRegistrations(), 254u * 5u);
+    bool shellKeyLeft = false;
+    for (const terminal::HotKey& h : terminal::hotKeys()) {
+        if (h.pid == 0) shellKeyLeft = true;
+        if (h.virtualKey == kScanKey) {
+            EXPECT_EQ(h.window, reinterpret_cast<uintptr_t>(window));
+        }
+        if (h.window == 0 && h.virtualKey == 0x41 && h.modifiers == MOD_CONTROL) {
+            EXPECT_EQ(h.id, 0x41 + 510);
+        }
+        if (h.window == 0 && h.virtualKey == 0x41 && h.modifiers == MOD_WIN) {
+            EXPECT_EQ(h.id, 0x41 + 1020);
+        }
+    }
+    EXPECT_FALSE(shellKeyLeft) << "the shell's keys are freed before they are taken";
+    // A captured key reaches the wedge's own queue, not an application.
+    ASSERT_TRUE(hostfacility::dispatchHotKey(0x41, MOD_SHIFT));
+    MSG msg = {};
+    ASSERT_TRUE(GetMessageW(&msg, nullptr, 0, 0));
+    EXPECT_EQ(msg.hwnd, nullptr);
+    EXPECT_EQ(msg.wParam, 0x41u + 765u);
+
+    allKeysCapture(FALSE);
+    EXPECT_EQ(threadRegistrations(), 0u);
+    EXPECT_EQ(terminal::hotKeys().size(), 1u);  // the scan key stays
+    allKeysCaptured = 0;
+}
+
+}  // namespace

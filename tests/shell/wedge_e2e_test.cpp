@@ -325,3 +325,31 @@ TEST(WedgeStartup, EventsThatExistAlreadyKeepTheirState) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(WedgeTest, AllKeysCaptureKeepsKeysFromTheFocusedApplication) {
+    wedge::RootOptions options;
+    options.settingsIni = "[Settings]\r\nEnableScanner=1\r\nOutPutMode=6\r\n";
+    startWedge(options);
+    size_t captured = 0;
+    for (const terminal::HotKey& h : terminal::hotKeys())
+        if (h.pid == wedge_.pid() && h.window == 0) ++captured;
+    EXPECT_EQ(captured, 254u * 5u);
+    EXPECT_TRUE(holdsScanKey(window_));
+
+    terminal::setFocusClass(u"Edit");
+    terminal::clearFocusText();
+    terminal::pressKey(0x41);
+    terminal::releaseKey(0x41);
+    ASSERT_TRUE(settle());
+    EXPECT_EQ(terminal::focusText(), u"");
+    EXPECT_TRUE(wedge_.running());
+
+    int code = -99;
+    ASSERT_TRUE(wedge_.quit(&code));
+    EXPECT_EQ(code, 0);
+    EXPECT_TRUE(traceHas(root_, "App Exit"));
+}
+
+}  // namespace
