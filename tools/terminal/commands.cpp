@@ -84,7 +84,7 @@ const CommandInfo kCommands[] = {
     {"sounds", "sounds", "The sounds played (resource:N or file:NAME)."},
     {"msgbox", "msgbox", "The message boxes shown, with their answers."},
     {"trace", "trace [--clear]", "The wedge's trace log (\\DebugADV\\Keyvane.txt), one line per line."},
-    {"file", "file DEVICEPATH", "Print a file of the device, e.g. \"\\CharInLog.txt\"."},
+    {"file", "file DEVICEPATH", "Print a file of the device, e.g. /CharInLog.txt or /Zentrova/Keyvane.ini."},
     {"windows", "windows", "The windows of the terminal."},
     {"hotkeys", "hotkeys", "The hot keys registered."},
     {"engine", "engine [SYMBOLOGY]",
@@ -685,7 +685,11 @@ int runCommand(Options& options, const Args& args, std::ostream& out, std::ostre
         std::u16string device = u"\\DebugADV\\Keyvane.txt";
         if (name == "file") {
             if (args.size() != 2) return usage(name, err, "one device path");
-            device = utf16(args[1]);
+            // Either separator: "/CharInLog.txt" spares the escaping of "\\".
+            std::string path = args[1];
+            for (char& c : path)
+                if (c == '/') c = '\\';
+            device = utf16(path);
         } else if (args.size() == 2 && args[1] == "--clear") {
             std::ofstream(terminal::hostPath(device), std::ios::trunc).close();
             return kOk;
