@@ -385,11 +385,12 @@ BOOL loadSettings() {
     char decodeSettings[kDecodeSettingsPathChars] = {};
     if (locateDecodeSettings(decodeSettings)) applyDecodeSettings(decodeSettings);
 
-    static ReaderState state;  // one load at a time, on the start-up thread
-    state = ReaderState{};
+    ReaderState state = {};
+    bool nothingDelivered = false;
     {
         // A card swipe on the card-reader thread (started in the middle of the
-        // first pass) waits until the settings and the rules are complete.
+        // first pass) waits until the settings, the rules and the port number
+        // are complete.
         std::lock_guard<std::recursive_mutex> guard(deliveryLock());
         traceAppend(kSettingsBanner);
         settings.ComportNumber = -1;
@@ -410,12 +411,12 @@ BOOL loadSettings() {
                 settings.AimerTimeOut = timeOut * 10;
             }
         }
+        textFileClose(file);
+        if (state.bluetoothAddress[0] != 0) createBluetoothComPort(state.bluetoothAddress);
+        nothingDelivered = !settings.SendData.load() && !settings.SendToForegroundApp;
     }
-    textFileClose(file);
 
-    if (state.bluetoothAddress[0] != 0) createBluetoothComPort(state.bluetoothAddress);
-
-    if (!settings.SendData.load() && !settings.SendToForegroundApp) {
+    if (nothingDelivered) {
         traceAppend(kNoOutputWarning);
         MessageBoxW(GetForegroundWindow(), kNoOutputWarning, TEXT("Keyvane : Warning"), MB_OK);
     }
