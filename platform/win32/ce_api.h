@@ -81,3 +81,10 @@ struct PORTEMUPortParams {
     unsigned int uiportflags;
 };
 BOOL TrackPopupMenuExCE(HMENU menu, UINT flags, int x, int y, HWND window, void* params);
+
+// keybd_event: on the device, flag 4 (KEYEVENTF_SILENT) suppresses the key
+// click; on desktop Windows the same bit means a Unicode packet. The wedge's
+// calls go through ceKeybdEvent, which drops the bit where the platform's core
+// library is absent.
+void ceKeybdEvent(BYTE virtualKey, BYTE scanCode, DWORD flags, ULONG_PTR extraInfo);
+#define keybd_event ceKeybdEvent

@@ -108,3 +108,9 @@ HANDLE RegisterDevice(LPCWSTR type, DWORD index, LPCWSTR library, DWORD_PTR info
     SetLastError(ERROR_NOT_SUPPORTED);
     return nullptr;
 }
+
+#undef keybd_event
+void ceKeybdEvent(BYTE virtualKey, BYTE scanCode, DWORD flags, ULONG_PTR extraInfo) {
+    if (coreLibrary() == nullptr) flags &= ~static_cast<DWORD>(KEYEVENTF_SILENT);
+    keybd_event(virtualKey, scanCode, flags, extraInfo);
+}

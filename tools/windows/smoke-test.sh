@@ -38,7 +38,7 @@ wineserver -w
 
 drive="$WINEPREFIX/drive_c"
 mkdir -p "$drive/Zentrova" "$drive/DebugADV" "$drive/Keyvane"
-cp "$build/Keyvane.exe" "$build/platform/decoder/Decoder.dll" "$drive/Keyvane/"
+cp "$build/Keyvane.exe" "$build/platform/decoder/Decoder.dll" "$build/tools/windows/KeyCatcher.exe" "$drive/Keyvane/"
 
 # The serial peer: COM3 is a pseudo-terminal, never a serial device of the machine.
 "$here/pty-peer.py" "$work/peer.bin" > "$work/peer.path" &
@@ -59,6 +59,10 @@ Suffix = 13
 INI
 
 cd "$drive/Keyvane"
+echo "-- starting the focused application (a text field)"
+wine KeyCatcher.exe > "$work/catcher.log" 2>&1 &
+for _ in $(seq 100); do [[ -e typed.txt ]] && break; sleep 0.1; done
+[[ -e typed.txt ]] || fail "the text field did not start"
 echo "-- starting Keyvane.exe"
 wine Keyvane.exe > "$work/first.log" 2>&1 &
 first=$!
@@ -82,9 +86,14 @@ for _ in $(seq 100); do
 done
 [[ "$got" == "$want" ]] || fail "peer received [$got], expected [$want]"
 echo "   peer received:$got"
-grep -q "App Send" "$drive/DebugADV/Keyvane.txt" || fail "no keystroke delivery"
-grep -q "Comm Send" "$drive/DebugADV/Keyvane.txt" || fail "no serial delivery"
-echo "   keystrokes typed (App Send) and the same data sent (Comm Send)"
+typed=""
+for _ in $(seq 50); do
+  typed=$(tr -d '\r' < typed.txt)
+  [[ "$typed" == "KV-12345" ]] && break
+  sleep 0.1
+done
+[[ "$typed" == "KV-12345" ]] || fail "the text field shows [$typed]"
+echo "   the text field shows: $typed (and the suffix Enter)"
 
 echo "-- second instance: quit"
 set +e
