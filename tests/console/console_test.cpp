@@ -253,6 +253,31 @@ TEST_F(Console, StartReportsAWedgeThatCannotLoadItsSettings) {
     EXPECT_NE(word.err.find("no wedge runs"), std::string::npos);
 }
 
+TEST_F(Console, TheVibratorIsFoundByTheDeviceModel) {
+    // Vibrate without lights: every light change is the vibrator's.
+    fs::create_directories(dir_ + "/vib/Zentrova");
+    std::ofstream(dir_ + "/vib/Zentrova/Keyvane.ini")
+        << "OutPutMode = 1\nEnableLEDs = 0\nVirbrateOnSuccessfulScan = 1\nVirbrateOnSuccessfulScanTime = 50\n";
+    for (const char* model : {"0", "7000", "1234"}) {
+        std::string led = std::string(model) == "1234" ? "2" : "0";
+        std::string path = writeScenario("vib.scenario",
+                                         "init --from vib\n"
+                                         "model " +
+                                             std::string(model) +
+                                             "\n"
+                                             "start\n"
+                                             "scan 1\n"
+                                             "expect vibrator matches \"vibrator=on\\n.*vibrator=off\\n\"\n"
+                                             "expect vibrator contains \"now=off\tled=" +
+                                             led +
+                                             "\"\n"
+                                             "expect leds matches \"^time=[0-9]+\tled=" +
+                                             led + "\tstate=1\\ntime=[0-9]+\tled=" + led + "\tstate=0$\"\n");
+        Result r = run({"run", path}, false);
+        EXPECT_EQ(r.code, 0) << "model " << model << "\n" << r.out << r.err;
+    }
+}
+
 // ------------------------------------------------------------------ scenarios
 
 TEST_F(Console, APassingScenarioDrivesTheWedgeAndExitsZero) {

@@ -13,6 +13,7 @@
 
 #include "console.h"
 #include "platform/host/terminal.h"
+#include "settings/keytable.h"
 
 namespace console {
 
@@ -353,8 +354,11 @@ std::string handleText(uint32_t h) {
     return buffer;
 }
 
+// The vibrator is logical LED 2: platform LED 0 on the fallback device model
+// (which stands in when the terminal reports no model), else LED 2.
 int vibratorLed() {
-    return terminal::model() == 0 ? 0 : 2;
+    int32_t model = terminal::model();
+    return model == 0 || model == kFallbackDeviceModel ? 0 : 2;
 }
 
 int readBack(const Options& options, const std::string& name, const Args& args, std::ostream& out, std::ostream& err) {
