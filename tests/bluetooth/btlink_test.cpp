@@ -273,3 +273,28 @@ TEST_F(BluetoothLink, BytesWrittenToThePortArriveAtTheRemoteDeviceAndItsRepliesC
     ASSERT_EQ(1, removeComDevice(5));
     EXPECT_EQ("", hostfacility::bluetoothPortPath(5));
 }
+
+TEST_F(BluetoothLink, AnswerLargerThanTheResultBufferFindsNoService) {
+    // A serial port record padded beyond the 5000-byte result buffer.
+    std::string padded =
+        record({{0x0004, sequence({sequence({uuid16(3), unsigned8(4)})})}, {0x0100, text(std::string(5200, 'p'), 2)}});
+    terminal::putRemoteDevice(kRemoteA, response({padded}));
+    EXPECT_EQ(BtPortNoService, createBluetoothPort(u"00A1B2C3D4E5", 2, 0, 0));
+    EXPECT_TRUE(terminal::comDevices().empty());
+    // The same record with a short name fits.
+    terminal::putRemoteDevice(kRemoteA, response({record({{0x0004, sequence({sequence({uuid16(3), unsigned8(4)})})},
+                                                          {0x0100, text(std::string(4000, 'p'), 2)}})}));
+    EXPECT_EQ(BtPortCreated, createBluetoothPort(u"00A1B2C3D4E5", 2, 0, 0));
+}
+
+TEST_F(BluetoothLink, LocalServerPortsFarEndIsAddressZero) {
+    ASSERT_EQ(BtPortCreated, createBluetoothPort(u"-", 9, 0, 0));
+    std::string path = hostfacility::bluetoothPortPath(9);
+    ASSERT_FALSE(path.empty());
+    EXPECT_EQ(path, hostfacility::bluetoothPortPath(9));  // one relay across opens
+    int fd = open(path.c_str(), O_RDWR | O_NOCTTY);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(5, write(fd, "hello", 5));
+    close(fd);
+    EXPECT_EQ("hello", terminal::waitRemoteReceived(0, 5, 5000));
+}

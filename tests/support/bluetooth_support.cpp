@@ -1,6 +1,7 @@
 #include "tests/support/bluetooth_support.h"
 
 #include "bluetooth/btlink.h"
+#include "platform/host/objects.h"
 #include "platform/host/terminal.h"
 #include "tests/support/wedge_process.h"
 
@@ -122,7 +123,12 @@ void BluetoothTerminal::SetUp() {
 }
 
 void BluetoothTerminal::TearDown() {
-    for (int i = 0; i < 10; ++i) removeComDevice(i);
+    // Removing the devices lets the next look-up at each index retire this
+    // process's relay for it.
+    for (int i = 0; i < 10; ++i) {
+        removeComDevice(i);
+        hostfacility::bluetoothPortPath(i);
+    }
     wedge::removeTerminalRoot(root);
 }
 
