@@ -26,6 +26,7 @@
 #include <cstring>
 #include <mutex>
 #include <string>
+#include <utility>
 
 #include "platform/host/internal.h"
 #include "platform/host/objects.h"
@@ -57,7 +58,8 @@ void makeRaw(int fd) {
 
 class Port : public hostobjects::Object {
 public:
-    Port(int index, int fd, int autoSlave) : index_(index), fd_(fd), autoSlave_(autoSlave) {
+    Port(int index, int fd, int autoSlave, std::string peerPath = std::string())
+        : index_(index), fd_(fd), autoSlave_(autoSlave), peerPath_(std::move(peerPath)) {
         wake_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     }
     ~Port() override {
@@ -167,6 +169,9 @@ public:
 
     void close() override {
         closed_.store(true);
+        // An auto port's far end goes with it.
+        if (autoSlave_ >= 0 && !peerPath_.empty() && terminal::config(portKey(index_) + ".peer") == peerPath_)
+            terminal::setConfig(portKey(index_) + ".peer", "");
         uint64_t one = 1;
         if (wake_ >= 0 && ::write(wake_, &one, sizeof one) < 0) {
         }
@@ -209,6 +214,7 @@ private:
     int index_;
     int fd_;
     int autoSlave_;
+    std::string peerPath_;
     int wake_ = -1;
     std::atomic<bool> closed_{false};
     std::atomic<DWORD> mask_{0};
@@ -258,7 +264,7 @@ std::shared_ptr<hostobjects::Object> openAuto(int index) {
     makeRaw(slave);
     makeRaw(master);
     terminal::setConfig(portKey(index) + ".peer", name);
-    return std::make_shared<Port>(index, master, slave);
+    return std::make_shared<Port>(index, master, slave, name);
 }
 
 }  // namespace

@@ -35,7 +35,14 @@ std::string hostPath(const std::u16string& devicePath);
 //   model = 0x....        device model number answered to the model request (0 = none)
 //   screen = 240x320      screen size
 //   clock = 1             terminal clock speed: Sleep(n) takes n/clock real ms
-//   COM3 = /dev/ttyUSB0   host path behind a COM port (tty or pseudo-terminal)
+//   COM3 = /dev/ttyUSB0   host path behind a COM port (tty or pseudo-terminal);
+//                         "none": no such port; unset: an "auto" port, a
+//                         pseudo-terminal whose far end (slave path) is
+//                         published as "COM3.peer" while open, with what is
+//                         written to it logged in .terminal/log/COM3.out
+//   COM3.failopens = 2    fault injection: the next 2 opens of COM3 are refused
+//   engine = fail         the stand-in engine refuses to connect
+//   power = port          the 5-volt output is switched by codes 17/18 on COM4
 //   decoder = <path>      the stand-in decoder library that "Decoder.dll" loads
 //   multidecode = 1       the engine supports native multi decode (0: answers 10)
 void setModel(int32_t model);

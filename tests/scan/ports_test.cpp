@@ -183,6 +183,7 @@ TEST_F(PortTest, SwipedCardArrivesAtTheCardReaderPort) {
     for (int i = 0; i < 10 && got.size() < 25; ++i) got += readAvailable(reader);
     EXPECT_EQ("%B4111^CARD/HOLDER^2512?\r", got);
     CloseHandle(reader);
+    EXPECT_FALSE(terminal::swipeCard("%B123?"));  // the reader's port is closed again
 }
 
 TEST_F(PortTest, PowerControlOnlyOnTheFourthPortWhenTheTerminalSwitchesByPort) {
