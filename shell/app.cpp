@@ -147,7 +147,9 @@ int keyvaneMain(HINSTANCE instance, LPCWSTR commandLine) {
     SetEvent(loadedEvent);
 
     MSG msg = {};
-    while (GetMessageW(&msg, nullptr, 0, 0)) {
+    // GetMessageW answers -1 when the thread has no queue; that ends the loop
+    // like the quit message instead of spinning on it.
+    while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
         if (!TranslateAcceleratorW(msg.hwnd, accelerators, &msg)) {
             TranslateMessage(&msg);
             DispatchMessageW(&msg);

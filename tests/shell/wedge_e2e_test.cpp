@@ -353,3 +353,31 @@ TEST_F(WedgeTest, AllKeysCaptureKeepsKeysFromTheFocusedApplication) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(WedgeTest, ScannerOffInTheSettingsConnectsTheEngineButLeavesTheScanKey) {
+    wedge::RootOptions options;
+    options.settingsIni = "[Settings]\r\nEnableScanner=0\r\n";
+    startWedge(options);
+    EXPECT_TRUE(terminal::engineConnected());
+    EXPECT_EQ(terminal::eventState("KVN_Enable_State"), 1);
+    EXPECT_FALSE(anyScanKeyRegistration(window_));
+    // The scan key does nothing while the scanner is off.
+    terminal::pressKey(42);
+    terminal::releaseKey(42);
+    ASSERT_TRUE(settle());
+    EXPECT_FALSE(traceHas(root_, "Start Scan"));
+
+    // "disconnect" has nothing to switch off; "connect" switches the scanner on.
+    EXPECT_EQ(wedge::runKeyvane(root_, {"disconnect"}), 0);
+    ASSERT_TRUE(settle());
+    EXPECT_EQ(terminal::eventState("KVN_Enable_State"), 1);
+    EXPECT_EQ(wedge::runKeyvane(root_, {"connect"}), 0);
+    ASSERT_TRUE(wedge::waitFor([this] { return holdsScanKey(window_); }));
+    terminal::pressKey(42);
+    EXPECT_TRUE(wedge::waitFor([&] { return traceHas(root_, "Start Scan"); }));
+    terminal::releaseKey(42);
+}
+
+}  // namespace

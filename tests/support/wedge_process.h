@@ -4,6 +4,7 @@
 
 #include <sys/types.h>
 
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
