@@ -31,6 +31,11 @@ namespace {
 constexpr int kTextChars = 100;
 
 // Passes a command word to the running instance. Returns the exit code.
+// "enable" and "disable" only re-register the running window's scan-key hot
+// key (id 42): the platform moves the id to the new key, so "enable" binds it
+// to Alt+scan key and "disable" back to the plain scan key. They switch
+// nothing else; the scanner itself is switched by "connect"/"disconnect" and
+// the named events.
 int passCommandWord(HWND running, LPCWSTR line) {
     if (textEqualsNoCaseAW(line, "disable")) {
         RegisterHotKey(running, SCAN_HOTKEY_ID, 0, kScanKey);

@@ -381,3 +381,32 @@ TEST_F(WedgeTest, ScannerOffInTheSettingsConnectsTheEngineButLeavesTheScanKey) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(WedgeTest, ThePpcEditorIsPreferredAndAMissingDecodeFileStopsTheLaunch) {
+    startWedge();
+    std::string ppc = installEditor(root_, u"\\Program Files\\Fieldkit\\Setwright Editor PPC.exe");
+    fs::create_directories(root_ + "/Program Files/Fieldkit");
+    std::ofstream(root_ + "/Program Files/Fieldkit/Setwright Editor PPC.exe") << "editor";
+    std::ofstream(root_ + "/Program Files/Fieldkit/Setwright Editor CE.exe") << "editor";
+
+    // No decode-settings file anywhere: the editor is not started.
+    terminal::scriptMenuChoice(32772);
+    ASSERT_TRUE(terminal::tapTray());
+    ASSERT_TRUE(wedge::waitFor(
+        [] { return countBoxes(u"Error: The DecodeSetting.vqf file can not be found.", u"Keyvane") == 1; }));
+    ASSERT_TRUE(settle());
+    EXPECT_FALSE(fs::exists(ppc));
+
+    // Once the file exists it is found and handed to the PPC editor.
+    fs::create_directories(root_ + "/IPSM");
+    std::ofstream(root_ + "/IPSM/DecodeSettings.Vqf") << "<S name=\"Decode\">\n</S>\n";
+    terminal::scriptMenuChoice(32772);
+    ASSERT_TRUE(terminal::tapTray());
+    ASSERT_TRUE(wedge::waitFor([&] { return fs::exists(ppc); }));
+    EXPECT_EQ(fileText(ppc), "/f \\IPSM\\DecodeSettings.Vqf\n");
+    EXPECT_EQ(terminal::eventState("KVN_Enable_State"), 1);
+}
+
+}  // namespace
