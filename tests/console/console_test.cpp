@@ -348,13 +348,15 @@ TEST_F(Console, AScenarioWithMistakesIsRefusedWithTheirLines) {
                                      "teleport COM3\n"
                                      "expect text\n"
                                      "expect text == \"unterminated\n"
-                                     "sleep soon\n");
+                                     "sleep soon\n"
+                                     "expect start == started\n");
     Result r = run({"run", path}, false);
     EXPECT_EQ(r.code, 2);
     EXPECT_NE(r.err.find("bad.scenario:3: unknown command teleport"), std::string::npos) << r.err;
     EXPECT_NE(r.err.find("bad.scenario:4: expect needs"), std::string::npos) << r.err;
     EXPECT_NE(r.err.find("bad.scenario:5: unterminated double quote"), std::string::npos) << r.err;
     EXPECT_NE(r.err.find("bad.scenario:6: sleep needs milliseconds"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("bad.scenario:7: expect reads back with one of"), std::string::npos) << r.err;
     EXPECT_EQ(r.out, "") << "nothing runs";
 }
 

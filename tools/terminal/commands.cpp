@@ -35,7 +35,8 @@ const CommandInfo kCommands[] = {
      "(e.g. samples/terminal); --clean removes the device files first. The terminal's state is reset."},
     {"reset", "reset", "Clear the terminal's shared state and logs (not the device files)."},
     {"config", "config [KEY [VALUE]]",
-     "Show or set the terminal configuration: model, screen, clock, COM1..COM99, decoder, multidecode."},
+     "Show or set the terminal configuration: model, screen, clock, COM1..COM99 (and COMn.failopens), "
+     "decoder, multidecode, engine, power."},
     {"model", "model [NUMBER]", "Show or set the device model number answered to the wedge (0 = none)."},
     {"screen", "screen [WIDTHxHEIGHT]", "Show or set the screen size."},
     {"clock", "clock [FACTOR]", "Show or set the terminal clock speed (Sleep(n) takes n/FACTOR real ms)."},
@@ -228,12 +229,16 @@ int scan(const Options& options, const Args& args, std::ostream& out, std::ostre
 }
 
 int configCommand(const Options& options, const Args& args, std::ostream& out, std::ostream& err) {
-    static const char* const known[] = {"model", "screen", "clock", "decoder", "multidecode"};
+    static const char* const known[] = {"model", "screen", "clock", "decoder", "multidecode", "engine", "power"};
     auto isKnown = [](const std::string& key) {
         for (const char* k : known)
             if (key == k) return true;
+        // COMn, and a port's own keys such as COM3.failopens.
         long long n = 0;
-        return key.size() > 3 && key.compare(0, 3, "COM") == 0 && parseNumber(key.substr(3), 0, 99, n);
+        size_t dot = key.find('.');
+        std::string port = key.substr(0, dot);
+        if (dot != std::string::npos && dot + 1 >= key.size()) return false;
+        return port.size() > 3 && port.compare(0, 3, "COM") == 0 && parseNumber(port.substr(3), 0, 99, n);
     };
     if (args.size() == 1) {
         bool found = false;

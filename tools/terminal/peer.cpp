@@ -401,6 +401,8 @@ int peerShow(const Options& options, const Args& args, std::ostream& out, std::o
         return kUsage;
     }
     std::string record = peerFile(options, port, ".bytes");
+    // Without a peer of the console's, the terminal's own log of the port.
+    if (!fs::exists(record)) record = options.root + "/.terminal/log/COM" + std::to_string(port) + ".out";
     if (!fs::exists(record)) {
         err << "COM" << port << " has no peer (open one with peer-open COM" << port << ")\n";
         return kFailed;
