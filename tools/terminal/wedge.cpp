@@ -316,11 +316,11 @@ int stopWedge(const Options& options, const Args& args, std::ostream& out, std::
 int wedgeStatus(const Options& options, std::ostream& out) {
     int pid = readPid(pidFile(options));
     bool runs = ourWedgeRuns(options) || wedgeWindowExists();
-    out << "running=" << (runs ? 1 : 0);
-    if (runs && pid > 0) out << "\tpid=" << pid;
+    Record record{{"running", runs ? "1" : "0"}};
+    if (runs && pid > 0) record.emplace_back("pid", std::to_string(pid));
     for (const char* name : {"KVN_Loaded", "KVN_Enable", "KVN_Enable_State"})
-        out << "\t" << name << "=" << terminal::eventState(name);
-    out << "\n";
+        record.emplace_back(name, std::to_string(terminal::eventState(name)));
+    printRecords(options, {record}, out);
     return kOk;
 }
 
