@@ -25,7 +25,7 @@ void saveText() {
 LRESULT CALLBACK proc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_TIMER) {
         saveText();
-        if (GetFocus() != edit) {
+        if (GetForegroundWindow() != window || GetFocus() != edit) {
             SetForegroundWindow(window);
             SetFocus(edit);
         }

@@ -59,10 +59,6 @@ Suffix = 13
 INI
 
 cd "$drive/Keyvane"
-echo "-- starting the focused application (a text field)"
-wine KeyCatcher.exe > "$work/catcher.log" 2>&1 &
-for _ in $(seq 100); do [[ -e typed.txt ]] && break; sleep 0.1; done
-[[ -e typed.txt ]] || fail "the text field did not start"
 echo "-- starting Keyvane.exe"
 wine Keyvane.exe > "$work/first.log" 2>&1 &
 first=$!
@@ -73,6 +69,10 @@ for _ in $(seq 300); do
 done
 grep -q "Open Success" "$drive/DebugADV/Keyvane.txt" || fail "COM3 not opened"
 echo "   started; COM3 open"
+echo "-- starting the focused application (a text field)"
+wine KeyCatcher.exe > "$work/catcher.log" 2>&1 &
+for _ in $(seq 100); do [[ -e typed.txt ]] && break; sleep 0.1; done
+[[ -e typed.txt ]] || fail "the text field did not start"
 
 echo "-- a barcode comes into view"
 printf 'a|KV-12345\r\n' > "$drive/Keyvane/Decoder-view.txt"
