@@ -190,22 +190,12 @@ TEST_F(SettingsTest, FixtureWithRulesAndGeneralKeys) {
 TEST(KeyTable, DefaultKeypad) {
     fillCharacterToKeyTable(123456);  // not in the device table
     EXPECT_EQ(keypadFamily(123456), 0);
-    EXPECT_EQ(characterToKeyTable['A'].virtualKey, 65u);
-    EXPECT_EQ(characterToKeyTable['A'].shiftNeeded, 1);
-    EXPECT_EQ(characterToKeyTable['a'].virtualKey, 65u);
-    EXPECT_EQ(characterToKeyTable['a'].shiftNeeded, 0);
-    EXPECT_EQ(characterToKeyTable['!'].virtualKey, 49u);
-    EXPECT_EQ(characterToKeyTable['!'].shiftNeeded, 1);
-    EXPECT_EQ(characterToKeyTable['\t'].virtualKey, 9u);
-    EXPECT_EQ(characterToKeyTable[' '].virtualKey, 32u);
-    EXPECT_EQ(characterToKeyTable['7'].virtualKey, 55u);
-    EXPECT_EQ(characterToKeyTable[127].virtualKey, 46u);
-    EXPECT_EQ(characterToKeyTable['~'].virtualKey, 148u);
-    EXPECT_EQ(characterToKeyTable['}'].virtualKey, 221u);
-    EXPECT_EQ(characterToKeyTable['}'].shiftNeeded, 1);
-    EXPECT_EQ(characterToKeyTable[8].virtualKey, 0u);
-    EXPECT_EQ(characterToKeyTable[0].virtualKey, 0u);
-    // Every printable character has a key.
+    const int rows[][3] = {{'A', 65, 1}, {'a', 65, 0},  {'!', 49, 1},  {'\t', 9, 0}, {'7', 55, 0},
+                           {127, 46, 0}, {'~', 148, 0}, {'}', 221, 1}, {8, 0, 0},    {0, 0, 0}};
+    for (const auto& row : rows) {
+        EXPECT_EQ(characterToKeyTable[row[0]].virtualKey, static_cast<DWORD>(row[1])) << row[0];
+        EXPECT_EQ(characterToKeyTable[row[0]].shiftNeeded, row[2]) << row[0];
+    }
     for (int code = 32; code <= 127; ++code) EXPECT_NE(characterToKeyTable[code].virtualKey, 0u) << code;
 }
 
