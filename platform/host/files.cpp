@@ -26,7 +26,7 @@ public:
             ssize_t n = ::read(fd_, static_cast<char*>(buffer) + done, toRead - done);
             if (n < 0 && errno == EINTR) continue;
             if (n < 0) {
-                SetLastError(hostinternal::errorFromErrno(errno));
+                SetLastError(errno == EBADF ? ERROR_ACCESS_DENIED : hostinternal::errorFromErrno(errno));
                 *read = static_cast<DWORD>(done);
                 return FALSE;
             }
@@ -44,7 +44,9 @@ public:
             ssize_t n = ::write(fd_, static_cast<const char*>(buffer) + done, toWrite - done);
             if (n < 0 && errno == EINTR) continue;
             if (n <= 0) {
-                SetLastError(n < 0 ? hostinternal::errorFromErrno(errno) : ERROR_GEN_FAILURE);
+                SetLastError(n == 0           ? ERROR_GEN_FAILURE
+                             : errno == EBADF ? ERROR_ACCESS_DENIED
+                                              : hostinternal::errorFromErrno(errno));
                 *written = static_cast<DWORD>(done);
                 return FALSE;
             }

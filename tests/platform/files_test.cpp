@@ -61,6 +61,10 @@ TEST_F(FilesTest, OpenFailuresReportWhatIsMissing) {
     HANDLE h = CreateFileW(u"\\exists.txt", GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, 0, nullptr);
     ASSERT_NE(h, INVALID_HANDLE_VALUE);
     EXPECT_EQ(GetLastError(), ERROR_ALREADY_EXISTS);
+    char c;
+    DWORD n = 0;
+    EXPECT_FALSE(ReadFile(h, &c, 1, &n, nullptr));  // opened for writing only
+    EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
     CloseHandle(h);
     EXPECT_EQ(readHost("exists.txt"), "1");  // OPEN_ALWAYS keeps the contents
 }

@@ -52,6 +52,23 @@ TEST_F(KernelTest, CreatingAnExistingNamedEventKeepsItsState) {
     EXPECT_EQ(terminal::eventState("KVN_Loaded"), -1);
 }
 
+TEST_F(KernelTest, TheTerminalHoldsSixtyFourNamedEvents) {
+    for (int i = 0; i < 64; ++i) {
+        std::u16string name = u"E" + std::u16string(1, static_cast<char16_t>(u'A' + i));
+        HANDLE h = CreateEventW(nullptr, TRUE, i % 2, name.c_str());
+        ASSERT_NE(h, nullptr) << i;
+        CloseHandle(h);
+    }
+    EXPECT_EQ(CreateEventW(nullptr, TRUE, FALSE, u"OneTooMany"), nullptr);
+    EXPECT_EQ(GetLastError(), ERROR_NOT_ENOUGH_MEMORY);
+    EXPECT_EQ(terminal::eventState("EB"), 1);  // the others are intact
+    std::u16string longName(261, u'n');
+    EXPECT_EQ(CreateEventW(nullptr, TRUE, FALSE, longName.c_str()), nullptr);
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+    terminal::reset();
+    EXPECT_NE(CreateEventW(nullptr, TRUE, FALSE, u"OneTooMany"), nullptr);
+}
+
 TEST_F(KernelTest, AnotherProcessSettingANamedEventWakesTheWaiter) {
     HANDLE event = CreateEventW(nullptr, FALSE, FALSE, u"KVN_Enable");
     ASSERT_NE(event, nullptr);
