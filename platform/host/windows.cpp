@@ -59,6 +59,7 @@ struct SharedQueue {
     uint32_t count;
     int32_t quit;
     int32_t quitCode;
+    int32_t waiting;  // threads blocked in GetMessageW on this queue
     SharedMessage ring[kQueueMessages];
 };
 
@@ -558,7 +559,12 @@ BOOL GetMessageW(LPMSG msg, HWND, UINT, UINT) {
             q->quit = 0;
             return FALSE;
         }
+        ++q->waiting;
+        hostshared::notifyAll(&s->header);
         hostshared::wait(lock, -1);
+        // The slot may have been purged and reused meanwhile; find it again.
+        if (SharedQueue* again = findQueue(s, getpid(), currentThread(), false))
+            if (again->waiting > 0) --again->waiting;
     }
 }
 
@@ -866,6 +872,15 @@ std::vector<MenuPopup> menuPopups() {
         result.push_back(p);
     }
     return result;
+}
+
+bool messageLoopIdle(int pid) {
+    WindowsState* s = state();
+    if (!s) return false;
+    hostshared::Lock lock(&s->header);
+    for (const SharedQueue& q : s->queues)
+        if (q.pid == pid && q.waiting > 0 && q.count == 0) return true;
+    return false;
 }
 
 int queuedMessages(int pid) {

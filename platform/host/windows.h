@@ -20,5 +20,8 @@ std::vector<MenuPopup> menuPopups();
 
 // Messages waiting in the queues of a process's threads (for tests).
 int queuedMessages(int pid);
+// True while a thread of the process waits in GetMessageW with nothing queued:
+// its message loop runs and has handled everything posted to it.
+bool messageLoopIdle(int pid);
 
 }  // namespace terminal

@@ -10,6 +10,7 @@
 
 #include "platform/host/terminal.h"
 #include "platform/host/windows.h"
+#include "platform/platform.h"
 #include "tests/support/wedge_process.h"
 
 namespace {
@@ -65,11 +66,7 @@ protected:
     }
 
     // The running wedge has handled everything posted so far.
-    bool settle() {
-        bool drained = wedge::waitFor([this] { return terminal::queuedMessages(wedge_.pid()) == 0; });
-        wedge::waitFor([] { return false; }, 50);
-        return drained;
-    }
+    bool settle() { return wedge_.idle(); }
 
     std::string root_;
     wedge::WedgeProcess wedge_;
@@ -407,6 +404,27 @@ TEST_F(WedgeTest, ThePpcEditorIsPreferredAndAMissingDecodeFileStopsTheLaunch) {
     ASSERT_TRUE(wedge::waitFor([&] { return fs::exists(ppc); }));
     EXPECT_EQ(fileText(ppc), "/f \\IPSM\\DecodeSettings.Vqf\n");
     EXPECT_EQ(terminal::eventState("KVN_Enable_State"), 1);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(WedgeStartupKeys, AScanKeyHeldElsewhereIsReportedAndTheWedgeRunsOn) {
+    std::string root = wedge::makeTerminalRoot();
+    ASSERT_TRUE(RegisterHotKey(nullptr, 1, 0, 42));  // another program holds the scan key
+    wedge::WedgeProcess p;
+    ASSERT_TRUE(p.start(root));
+    ASSERT_TRUE(p.waitLoaded());
+    EXPECT_EQ(countBoxes(u"Failed to capture Scan Key.", u"Error: Keyvane"), 1u);
+    EXPECT_TRUE(wedge::waitFor([&] { return traceHas(root, "Failed to capture Scan Key."); }));
+    EXPECT_FALSE(anyScanKeyRegistration(p.window()));
+    EXPECT_TRUE(hasTrayIcon(p.window()));
+    UnregisterHotKey(nullptr, 1);
+    int code = -99;
+    ASSERT_TRUE(p.quit(&code));
+    EXPECT_EQ(code, 0);
+    wedge::removeTerminalRoot(root);
 }
 
 }  // namespace

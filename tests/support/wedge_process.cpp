@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "platform/host/terminal.h"
+#include "platform/host/windows.h"
 
 namespace wedge {
 
@@ -92,9 +93,17 @@ uint32_t WedgeProcess::window() const {
 }
 
 bool WedgeProcess::waitLoaded(int realMilliseconds) {
-    return waitFor([this] { return !running() || (window() != 0 && terminal::eventState("KVN_Loaded") == 1); },
-                   realMilliseconds) &&
+    return waitFor(
+               [this] {
+                   return !running() ||
+                          (window() != 0 && terminal::eventState("KVN_Loaded") == 1 && terminal::messageLoopIdle(pid_));
+               },
+               realMilliseconds) &&
            running();
+}
+
+bool WedgeProcess::idle(int realMilliseconds) {
+    return waitFor([this] { return terminal::messageLoopIdle(pid_); }, realMilliseconds);
 }
 
 bool WedgeProcess::running() {

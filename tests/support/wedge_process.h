@@ -41,11 +41,14 @@ public:
 
     // Starts KEYVANE_BINARY_DIR/keyvane with the arguments on `root`.
     bool start(const std::string& root, const std::vector<std::string>& arguments = {});
-    // Waits until the program's main window exists and "KVN_Loaded" is signalled.
+    // Waits until the program's main window exists, "KVN_Loaded" is signalled
+    // and its message loop waits for messages.
     bool waitLoaded(int realMilliseconds = 10000);
     // Waits for the end; returns true with the exit code when it ended in time.
     bool waitExit(int* exitCode, int realMilliseconds = 10000);
     bool running();
+    // Waits until the message loop has handled everything posted so far.
+    bool idle(int realMilliseconds = 10000);
     // Asks a running instance to quit through a second instance, then waits.
     bool quit(int* exitCode = nullptr, int realMilliseconds = 10000);
     // Ends the process at once (SIGKILL) if it still runs.
