@@ -19,6 +19,9 @@ bool readAll(const WCHAR* path, std::vector<unsigned char>& bytes) {
     HANDLE h = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                            FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) return false;
+    DWORD size = SetFilePointer(h, 0, nullptr, FILE_END);
+    if (size != INVALID_SET_FILE_POINTER) bytes.reserve(size < kMaxFileBytes ? size : kMaxFileBytes);
+    SetFilePointer(h, 0, nullptr, FILE_BEGIN);
     unsigned char chunk[8192];
     for (;;) {
         DWORD got = 0;
@@ -108,6 +111,7 @@ struct TextFile {
 static void decodeWide(TextFile* f, const std::vector<unsigned char>& raw) {
     std::vector<char16_t>& out = f->wide;
     size_t n = raw.size();
+    out.reserve(n + 1);
     if (n >= 2 && raw[0] == 0xFF && raw[1] == 0xFE) {
         for (size_t i = 2; i + 1 < n; i += 2) out.push_back(static_cast<char16_t>(raw[i] | (raw[i + 1] << 8)));
         if ((n - 2) % 2 != 0) out.push_back(0xFFFD);
