@@ -24,7 +24,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <stdlib.h>
-#include <sys/ioctl.h>
+#include <sys/eventfd.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -214,6 +214,7 @@ struct Relay {
     uint64_t address = 0;
     int master = -1;
     int slave = -1;
+    int wake = -1;  // eventfd that stops the relay at once
     std::string slavePath;
     std::string inbox;
     std::string outbox;
@@ -243,9 +244,10 @@ void relayLoop(Relay* relay) {
     }
     char buffer[4096];
     while (!relay->stop.load(std::memory_order_acquire)) {
-        pollfd fd{relay->master, POLLIN, 0};
-        int n = poll(&fd, 1, 20);
-        if (n > 0 && (fd.revents & POLLIN)) {
+        pollfd fds[2] = {{relay->master, POLLIN, 0}, {relay->wake, POLLIN, 0}};
+        int n = poll(fds, 2, 20);
+        if (n > 0 && (fds[1].revents & POLLIN)) break;
+        if (n > 0 && (fds[0].revents & POLLIN)) {
             ssize_t got = ::read(relay->master, buffer, sizeof buffer);
             if (got > 0) appendFile(relay->inbox, buffer, static_cast<size_t>(got));
             continue;
@@ -268,26 +270,31 @@ void relayLoop(Relay* relay) {
     }
 }
 
-int pendingBytes(int master) {
-    int pending = 0;
-    if (ioctl(master, FIONREAD, &pending) != 0) return 0;
-    return pending;
+// Delivers what is still on its way from the port to the remote device.
+void drainRelay(Relay* relay) {
+    char buffer[4096];
+    for (;;) {
+        pollfd fd{relay->master, POLLIN, 0};
+        // A short grace for bytes the tty layer is still passing along.
+        if (poll(&fd, 1, 2) <= 0 || !(fd.revents & POLLIN)) return;
+        ssize_t got = ::read(relay->master, buffer, sizeof buffer);
+        if (got <= 0) return;
+        appendFile(relay->inbox, buffer, static_cast<size_t>(got));
+    }
 }
 
 void stopRelay(std::unique_ptr<Relay>& relay, bool drain) {
     if (!relay) return;
-    if (drain) {
-        // Let what was written before the exit reach the remote device.
-        int quiet = 0;
-        for (int i = 0; i < 200 && quiet < 3; ++i) {
-            quiet = pendingBytes(relay->master) == 0 ? quiet + 1 : 0;
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
-    }
     relay->stop.store(true, std::memory_order_release);
+    uint64_t one = 1;
+    if (::write(relay->wake, &one, sizeof one) < 0) {
+        // The relay still sees the stop flag within its poll interval.
+    }
     if (relay->thread.joinable()) relay->thread.join();
+    if (drain) drainRelay(relay.get());
     if (relay->slave >= 0) ::close(relay->slave);
     if (relay->master >= 0) ::close(relay->master);
+    if (relay->wake >= 0) ::close(relay->wake);
     relay.reset();
 }
 
@@ -330,6 +337,12 @@ std::unique_ptr<Relay> startRelay(int index, uint32_t generation, uint64_t addre
     }
     makeRaw(relay->slave);
     makeRaw(relay->master);
+    relay->wake = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (relay->wake < 0) {
+        ::close(relay->slave);
+        ::close(relay->master);
+        return nullptr;
+    }
     relay->thread = std::thread(relayLoop, relay.get());
     return relay;
 }
