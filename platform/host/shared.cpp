@@ -30,9 +30,11 @@ std::mutex& mappingsMutex() {
     static std::mutex m;
     return m;
 }
+// Never destroyed: threads that outlive main (detached port readers) may
+// still look a record up while the process exits.
 std::vector<Mapping>& mappings() {
-    static std::vector<Mapping> v;
-    return v;
+    static std::vector<Mapping>* v = new std::vector<Mapping>;
+    return *v;
 }
 
 void initHeader(SharedHeader* h, size_t size) {
