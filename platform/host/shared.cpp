@@ -58,10 +58,11 @@ void initHeader(SharedHeader* h, size_t size) {
 }  // namespace
 
 SharedHeader* mapRecord(const char* name, size_t size) {
+    // Follows a change of terminal before looking at the mappings.
+    std::string dir = terminal::root() + "/.terminal/state";
     std::lock_guard<std::mutex> guard(mappingsMutex());
     for (const Mapping& m : mappings())
         if (m.name == name && m.size == size) return static_cast<SharedHeader*>(m.address);
-    std::string dir = terminal::root() + "/.terminal/state";
     std::string path = dir + "/" + name;
     int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     if (fd < 0) return nullptr;

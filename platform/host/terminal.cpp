@@ -216,20 +216,24 @@ bool attach(const std::string& rootPath) {
     std::string path = rootPath.empty() ? std::string("./terminal") : rootPath;
     if (!makeDirs(path + "/.terminal/state") || !makeDirs(path + "/.terminal/log")) return false;
     path = absolute(path);
+    // Programs started from here, and second copies of the platform inside
+    // loaded libraries, attach to the same terminal.
+    const char* env = getenv("KEYVANE_TERMINAL");
+    if (env == nullptr || path != env) setenv("KEYVANE_TERMINAL", path.c_str(), 1);
     const std::string* previous = currentRoot.load();
     if (previous != nullptr && *previous == path) return true;
     if (previous != nullptr) hostshared::unmapAll();
     currentRoot.store(new std::string(path));
-    // Programs started from here, and second copies of the platform inside
-    // loaded libraries, attach to the same terminal.
-    setenv("KEYVANE_TERMINAL", path.c_str(), 1);
     return true;
 }
 
 const std::string& root() {
-    const std::string* r = currentRoot.load();
-    if (r != nullptr) return *r;
+    // KEYVANE_TERMINAL always names the attached terminal (attach sets it), so
+    // a second copy of the platform inside a loaded library follows this
+    // process to a fresh terminal.
     const char* env = getenv("KEYVANE_TERMINAL");
+    const std::string* r = currentRoot.load();
+    if (r != nullptr && (env == nullptr || env[0] == 0 || *r == env)) return *r;
     attach(env != nullptr && env[0] != 0 ? env : "./terminal");
     r = currentRoot.load();
     if (r == nullptr) {

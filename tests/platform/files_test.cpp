@@ -136,3 +136,24 @@ TEST_F(FilesTest, AppendingFromTwoThreadsLosesNoLine) {
     }
     EXPECT_EQ(lines, 2u * kLines);
 }
+
+TEST_F(FilesTest, ThePlatformFollowsTheTerminalNamedByTheEnvironment) {
+    // attach publishes the root, so programs started from here and other
+    // copies of the platform in loaded libraries find the same terminal.
+    EXPECT_EQ(std::string(getenv("KEYVANE_TERMINAL")), terminal::root());
+    terminal::setEventState("InFirst", true);
+
+    char pattern[] = "/tmp/keyvane-platform-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    std::string second = pattern;
+    setenv("KEYVANE_TERMINAL", second.c_str(), 1);
+    EXPECT_EQ(terminal::root(), second);
+    EXPECT_EQ(terminal::eventState("InFirst"), -1);  // shared records follow too
+    struct stat st {};
+    EXPECT_EQ(stat((second + "/.terminal/state").c_str(), &st), 0);
+
+    ASSERT_TRUE(terminal::attach(root));
+    EXPECT_EQ(terminal::eventState("InFirst"), 1);
+    EXPECT_EQ(std::string(getenv("KEYVANE_TERMINAL")), root);
+    ASSERT_EQ(system(("rm -rf '" + second + "'").c_str()), 0);
+}
