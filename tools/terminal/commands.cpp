@@ -13,6 +13,7 @@
 
 #include "console.h"
 #include "platform/host/terminal.h"
+#include "platform/host/windows.h"
 #include "settings/keytable.h"
 
 namespace console {
@@ -173,11 +174,15 @@ size_t countGoodReads(size_t from) {
     return n;
 }
 
-// Waits until the wedge is done with a pass: its lights are off and nothing
-// more is typed, played or lit for a moment. Returns false on time-out.
+// Waits until the wedge is done with a pass: its message loop waits again,
+// its lights are off and nothing more is typed, played or lit for a moment.
+// Returns false on time-out.
 bool waitSettled(long long timeoutMs) {
     using Clock = std::chrono::steady_clock;
     auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    if (int pid = runningWedgePid(); pid > 0)
+        while (!terminal::messageLoopIdle(pid) && Clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
     auto snapshot = [] {
         bool lit = false;
         for (unsigned led = 0; led < 3; ++led) lit = lit || terminal::ledState(led) != 0;

@@ -61,6 +61,8 @@ int startWedge(const Options& options, const Args& args, std::ostream& out, std:
 int stopWedge(const Options& options, const Args& args, std::ostream& out, std::ostream& err);
 int commandWord(const Options& options, const Args& args, std::ostream& out, std::ostream& err);
 int wedgeStatus(const Options& options, std::ostream& out);
+// The process of the wedge's main window (0: none).
+int runningWedgePid();
 // Ends a wedge left running (scenario clean-up). Returns true when one ran.
 bool killWedge(const Options& options);
 

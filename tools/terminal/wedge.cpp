@@ -16,6 +16,7 @@
 
 #include "console.h"
 #include "platform/host/terminal.h"
+#include "platform/host/windows.h"
 
 namespace console {
 
@@ -79,6 +80,12 @@ bool ourWedgeRuns(const Options& options) {
     return pid > 0 && !ended(pid, code, known);
 }
 
+int wedgeWindowPid() {
+    for (const auto& w : terminal::windows())
+        if (w.title == u"Keyvane") return w.pid;
+    return 0;
+}
+
 bool wedgeWindowExists() {
     for (const auto& w : terminal::windows())
         if (w.title == u"Keyvane") return true;
@@ -128,6 +135,10 @@ void showMessageBoxes(std::ostream& err, size_t from) {
 }
 
 }  // namespace
+
+int runningWedgePid() {
+    return wedgeWindowPid();
+}
 
 std::string selfDirectory() {
     char buffer[PATH_MAX];
@@ -187,7 +198,7 @@ int startWedge(const Options& options, const Args& args, std::ostream& out, std:
     }
     auto deadline = Clock::now() + std::chrono::milliseconds(static_cast<long>(seconds * 1000));
     while (Clock::now() < deadline) {
-        if (terminal::eventState("KVN_Loaded") == 1 && wedgeWindowExists()) {
+        if (terminal::eventState("KVN_Loaded") == 1 && wedgeWindowExists() && terminal::messageLoopIdle(pid)) {
             out << "started\tpid=" << pid << "\n";
             return kOk;
         }
