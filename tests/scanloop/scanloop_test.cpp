@@ -193,6 +193,39 @@ TEST_F(ScanPressTest, DuplicateHistoryOfThreeAcrossACode_ABCD) {
     EXPECT_EQ(expected, typed());
 }
 
+// A full history of ten: the new code enters first and the last entry gives
+// way, so every entry but the last stays a duplicate.
+TEST_F(ScanPressTest, FullHistoryOfTenDropsOnlyItsLastEntry) {
+    settings.ContinuousScan = 1;
+    settings.ScanDelayMode = 2;
+    settings.ScanDelaySetting = 10;
+    settings.EnableLEDs = 0;
+    setCodes(settings.Suffix, kGlobalCodeListSlots, {13});
+    startHeldPress();
+    std::string expected;
+    auto show = [](const std::string& code) {
+        terminal::clearView();
+        terminal::putInView(barcode(code));
+    };
+    for (int i = 0; i <= 10; ++i) {
+        std::string code = "C" + std::to_string(i);
+        show(code);
+        expected += code + "\n";
+        ASSERT_TRUE(wedge::waitFor([&] { return typedIs(expected); })) << typed();
+    }
+    for (const char* duplicate : {"C5", "C8", "C0"}) {
+        show(duplicate);
+        int seen = countOf(traceLines(), "Barcode Scanned");
+        ASSERT_TRUE(wedge::waitFor([&] { return countOf(traceLines(), "Barcode Scanned") >= seen + 5; }));
+    }
+    show("C9");
+    expected += "C9\n";
+    ASSERT_TRUE(wedge::waitFor([&] { return typedIs(expected); })) << typed();
+    terminal::clearView();
+    releaseAndJoin();
+    EXPECT_EQ(expected, typed());
+}
+
 TEST_F(ScanPressTest, ReleasingOnADuplicateDeliversNothing) {
     settings.ScanDelayMode = 2;
     settings.ScanDelaySetting = 5;
