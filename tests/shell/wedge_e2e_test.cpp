@@ -2,6 +2,7 @@
 // root, steered by second instances, named events, tray taps and menu choices.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -424,6 +425,56 @@ TEST(WedgeStartupKeys, AScanKeyHeldElsewhereIsReportedAndTheWedgeRunsOn) {
     int code = -99;
     ASSERT_TRUE(p.quit(&code));
     EXPECT_EQ(code, 0);
+    wedge::removeTerminalRoot(root);
+}
+
+}  // namespace
+
+namespace {
+
+// A stand-in for the running instance: a window titled "Keyvane" of this
+// test process, so that what a second instance posts can be read exactly.
+LRESULT CALLBACK standInProc(HWND, UINT, WPARAM, LPARAM) {
+    return 0;
+}
+
+TEST(SecondInstance, PassesEachCommandWordToTheRunningWindowAndCreatesNoEvents) {
+    std::string root = wedge::makeTerminalRoot();
+    WNDCLASSW c = {};
+    c.lpfnWndProc = standInProc;
+    c.lpszClassName = u"StandIn";
+    RegisterClassW(&c);
+    HWND running = CreateWindowExW(0, u"StandIn", u"Keyvane", 0, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
+    ASSERT_NE(running, nullptr);
+
+    struct Case {
+        std::vector<std::string> line;
+        UINT message;
+        WPARAM wParam;
+        LPARAM lParam;
+    };
+    const Case cases[] = {
+        {{"connect"}, WM_USER + 1, 0, 1}, {{"Disconnect"}, WM_USER + 1, 0, 0}, {{"QUIT"}, WM_DESTROY, 1, 0}};
+    for (const Case& k : cases) {
+        EXPECT_EQ(wedge::runKeyvane(root, k.line), 0) << k.line[0];
+        MSG msg = {};
+        ASSERT_EQ(terminal::queuedMessages(getpid()), 1) << k.line[0];
+        ASSERT_TRUE(GetMessageW(&msg, nullptr, 0, 0));
+        EXPECT_EQ(msg.hwnd, running);
+        EXPECT_EQ(msg.message, k.message) << k.line[0];
+        EXPECT_EQ(msg.wParam, k.wParam) << k.line[0];
+        EXPECT_EQ(msg.lParam, k.lParam) << k.line[0];
+    }
+    EXPECT_EQ(wedge::runKeyvane(root, {"disable"}), 0);
+    EXPECT_TRUE(holdsScanKey(reinterpret_cast<uintptr_t>(running), 0));
+    EXPECT_EQ(wedge::runKeyvane(root, {"enable"}), 0);
+    EXPECT_TRUE(holdsScanKey(reinterpret_cast<uintptr_t>(running), MOD_ALT));
+    EXPECT_EQ(wedge::runKeyvane(root, {"enable", "now"}), -3);
+    EXPECT_EQ(terminal::queuedMessages(getpid()), 0);
+
+    for (const char* name : {"KVN_Loaded", "KVN_Enable", "KVN_Enable_State"}) EXPECT_EQ(terminal::eventState(name), -1);
+    EXPECT_TRUE(wedge::traceText(root).empty());
+    UnregisterHotKey(running, 42);
     wedge::removeTerminalRoot(root);
 }
 
