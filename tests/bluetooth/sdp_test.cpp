@@ -115,12 +115,22 @@ TEST(SdpChannel, MalformedInputIsRefusedWithoutReadingPastIt) {
     EXPECT_EQ(-1, channelOf(std::string("\x35\x10\x09\x00", 4)));
     EXPECT_EQ(-1, channelOf(std::string("\x36\xFF\xFF\x09\x00\x04", 6)));
     EXPECT_EQ(-1, channelOf(std::string("\x37\xFF\xFF\xFF\xF0\x09\x00\x04", 8)));
-    // Reserved types and sizes that do not fit their type.
-    EXPECT_EQ(-1, channelOf(std::string("\x35\x01\x48", 3)));      // type 9
-    EXPECT_EQ(-1, channelOf(std::string("\x35\x02\x18\x03", 4)));  // 1-byte UUID
-    EXPECT_EQ(-1, channelOf(std::string("\x35\x02\x01\x00", 4)));  // nil with a size
-    EXPECT_EQ(-1, channelOf(std::string("\x35\x01\x0D", 3)));      // integer with a length field
-    EXPECT_EQ(-1, channelOf(std::string("\x30", 1)));              // sequence with a fixed size
+    // Reserved types and sizes that do not fit their type, inside an
+    // otherwise good record: the whole response is refused.
+    auto withExtra = [](const std::string& extra) {
+        return channelOf(
+            response({record({{0x0004, sequence({sequence({uuid16(3), unsigned8(5)})})}, {0x0100, extra}})}));
+    };
+    ASSERT_EQ(5, withExtra(nil()));
+    EXPECT_EQ(-1, withExtra(element(9, 0, "\x01")));  // reserved type
+    EXPECT_EQ(-1, withExtra(element(31, 5, std::string(1, '\0'))));
+    EXPECT_EQ(-1, withExtra(element(3, 0, "\x03")));                      // 1-byte UUID
+    EXPECT_EQ(-1, withExtra(element(3, 3, std::string(8, '\0'))));        // 8-byte UUID
+    EXPECT_EQ(-1, withExtra(element(0, 1, "\0\0")));                      // nil with a size
+    EXPECT_EQ(-1, withExtra(element(5, 1, "\0\1")));                      // 2-byte boolean
+    EXPECT_EQ(-1, withExtra(element(1, 5, std::string("\x01\x01", 2))));  // integer with a length field
+    EXPECT_EQ(-1, withExtra(element(4, 0, "a")));                         // text of fixed size
+    EXPECT_EQ(-1, withExtra(element(6, 0, "\0")));                        // sequence of fixed size
     // An inner element that runs past its container's end.
     std::string inner = serialPortRecord(5);
     std::string lying = std::string("\x35", 1) + std::string(1, static_cast<char>(inner.size() - 1)) + inner;
