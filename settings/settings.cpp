@@ -125,14 +125,14 @@ void applyLightsBit(const WCHAR* value, bool aimerKey, ReaderState& state) {
     }
 }
 
+// "0" leaves the field; a lone digit or any other character stands for its
+// own character code; two or more leading digits are a decimal code.
 void applyRemapToTab(const WCHAR* value) {
     if (value[0] == '0') return;
-    if (!isDigit(value[0])) {
-        settings.RemapToTab = value[0];
-    } else if (!isDigit(value[1])) {
-        settings.RemapToTab = value[0];
-    } else {
+    if (isDigit(value[0]) && isDigit(value[1])) {
         settings.RemapToTab = settingsNumber(value);
+    } else {
+        settings.RemapToTab = value[0];
     }
 }
 
