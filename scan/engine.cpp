@@ -84,6 +84,9 @@ int connectEngine(int engineOnly) {
     if (engineOnly != 0) return 1;
 
     if (settings.SendData.load() != 0) {
+        // A port still open from an earlier connect is closed first, so its
+        // handle is not lost while the port stays held.
+        closeSerialPort();
         bool opened = false;
         for (int attempt = 0; attempt < kOpenAttempts && !opened; ++attempt) {
             HANDLE port = openPortOnce();

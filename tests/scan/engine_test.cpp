@@ -87,6 +87,22 @@ TEST_F(ConnectTest, OpensThePortAndResetsTheFrameSequence) {
     EXPECT_EQ("\x02hi\x03", peerBytes(4));
 }
 
+TEST_F(ConnectTest, ReconnectingClosesThePortItHadOpen) {
+    ASSERT_TRUE(attachPeer(3));
+    settings.ComportNumber = 3;
+    settings.SendData.store(1);
+    ASSERT_EQ(1, connectEngine(0));
+    HANDLE first = serialPortHandle.load();
+    ASSERT_EQ(1, connectEngine(0));
+    HANDLE second = serialPortHandle.load();
+    ASSERT_NE(INVALID_HANDLE_VALUE, second);
+    EXPECT_NE(first, second);
+    DWORD written = 0;
+    EXPECT_FALSE(WriteFile(first, "x", 1, &written, nullptr));
+    EXPECT_TRUE(WriteFile(second, "y", 1, &written, nullptr));
+    EXPECT_EQ("y", peerBytes(1));
+}
+
 TEST_F(ConnectTest, PortThatOpensOnTheThirdAttempt) {
     ASSERT_TRUE(attachPeer(3));
     terminal::setConfig("COM3.failopens", "2");
