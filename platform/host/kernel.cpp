@@ -8,6 +8,7 @@
 #include <condition_variable>
 #include <cstring>
 #include <mutex>
+#include <system_error>
 #include <thread>
 
 #include "platform/host/internal.h"
@@ -297,21 +298,26 @@ HANDLE CreateThread(LPSECURITY_ATTRIBUTES, DWORD, LPTHREAD_START_ROUTINE start, 
         return nullptr;
     }
     auto state = std::make_shared<ThreadState>();
-    std::thread([state, start, parameter] {
-        {
-            std::lock_guard<std::mutex> guard(state->mutex);
-            state->id = GetCurrentThreadId();
-            state->started = true;
-        }
-        state->changed.notify_all();
-        DWORD code = start(parameter);
-        {
-            std::lock_guard<std::mutex> guard(state->mutex);
-            state->code = code;
-            state->done = true;
-        }
-        state->changed.notify_all();
-    }).detach();
+    try {
+        std::thread([state, start, parameter] {
+            {
+                std::lock_guard<std::mutex> guard(state->mutex);
+                state->id = GetCurrentThreadId();
+                state->started = true;
+            }
+            state->changed.notify_all();
+            DWORD code = start(parameter);
+            {
+                std::lock_guard<std::mutex> guard(state->mutex);
+                state->code = code;
+                state->done = true;
+            }
+            state->changed.notify_all();
+        }).detach();
+    } catch (const std::system_error&) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return nullptr;
+    }
     DWORD id;
     {
         std::unique_lock<std::mutex> lock(state->mutex);

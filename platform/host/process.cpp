@@ -14,6 +14,7 @@
 #include <cstring>
 #include <mutex>
 #include <string>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -127,19 +128,23 @@ BOOL CreateProcessW(LPCWSTR applicationName, LPWSTR commandLine, LPSECURITY_ATTR
     }
 
     auto state = std::make_shared<ProcessState>();
-    std::thread([state, pid] {
-        int status = 0;
-        while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-        }
-        DWORD code = WIFEXITED(status) ? static_cast<DWORD>(WEXITSTATUS(status))
-                                       : 0x80000000u | static_cast<DWORD>(WTERMSIG(status));
-        {
-            std::lock_guard<std::mutex> guard(state->mutex);
-            state->code = code;
-            state->done = true;
-        }
-        state->changed.notify_all();
-    }).detach();
+    try {
+        std::thread([state, pid] {
+            int status = 0;
+            while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+            }
+            DWORD code = WIFEXITED(status) ? static_cast<DWORD>(WEXITSTATUS(status))
+                                           : 0x80000000u | static_cast<DWORD>(WTERMSIG(status));
+            {
+                std::lock_guard<std::mutex> guard(state->mutex);
+                state->code = code;
+                state->done = true;
+            }
+            state->changed.notify_all();
+        }).detach();
+    } catch (const std::system_error&) {
+        // Without a reaper the program still runs; its end is never seen.
+    }
 
     HANDLE process = hostobjects::add(std::make_shared<ProcessObject>(state));
     if (processInformation != nullptr) {
