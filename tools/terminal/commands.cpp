@@ -146,8 +146,7 @@ int parseBarcode(const std::string& command, const Args& args, size_t first, ter
             ++i;
         } else if (a == "--reads" || a == "--hold" || a == "--timeout") {
             if (command != "scan") return usage(command, err, "unknown option " + a);
-            if (!more || !parseNumber(args[i + 1], a == "--reads" ? 0 : 0, 600000, n))
-                return usage(command, err, a + " needs a number");
+            if (!more || !parseNumber(args[i + 1], 0, 600000, n)) return usage(command, err, a + " needs a number");
             extra[a] = n;
             ++i;
         } else if (a == "--keep") {
@@ -535,8 +534,6 @@ int runCommand(Options& options, const Args& args, std::ostream& out, std::ostre
             return kOk;
         }
     auto noArgs = [&]() { return args.size() == 1; };
-    auto event = [&](const char* n) { return std::string(n); };
-    (void)event;
 
     if (name == "help") {
         printHelp(args.size() > 1 ? args[1] : "", out);

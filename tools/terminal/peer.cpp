@@ -385,12 +385,10 @@ int peerClose(const Options& options, const Args& args, std::ostream& out, std::
 void closeAllPeers(const Options& options) {
     std::error_code ec;
     for (const auto& entry : fs::directory_iterator(peersDir(options), ec)) {
-        std::string name = entry.path().filename().string();
         if (entry.path().extension() != ".pid") continue;
         int pid = readPid(entry.path().string());
         fs::remove(entry.path(), ec);
         if (alive(pid)) kill(pid, SIGTERM);
-        (void)name;
     }
 }
 
