@@ -133,7 +133,18 @@ WindowsState* state() {
 
 bool processAlive(int32_t pid) {
     if (pid == kShellPid || pid == getpid()) return true;
-    return kill(pid, 0) == 0 || errno == EPERM;
+    if (kill(pid, 0) != 0 && errno != EPERM) return false;
+    // A process that ended but was not yet reaped by its parent owns nothing.
+    char path[64];
+    std::snprintf(path, sizeof(path), "/proc/%d/stat", static_cast<int>(pid));
+    FILE* stat = std::fopen(path, "r");
+    if (!stat) return true;
+    char line[256] = {};
+    size_t n = std::fread(line, 1, sizeof(line) - 1, stat);
+    std::fclose(stat);
+    const char* close = std::strrchr(line, ')');
+    if (n == 0 || !close || close[1] != ' ') return true;
+    return close[2] != 'Z' && close[2] != 'X';
 }
 
 // Drops what processes that ended left behind (lock held).

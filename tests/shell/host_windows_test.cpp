@@ -86,11 +86,21 @@ TEST_F(HostWindowsTest, AFullQueueRefusesFurtherPosts) {
 }
 
 TEST_F(HostWindowsTest, WindowsOfEndedProcessesAreNotFound) {
+    int ready[2];
+    ASSERT_EQ(pipe(ready), 0);
     pid_t child = fork();
     if (child == 0) {
         HWND w = makeWindow(u"Gone");
-        _exit(w ? 0 : 1);
+        char byte = w ? 1 : 0;
+        _exit(write(ready[1], &byte, 1) == 1 && w ? 0 : 1);
     }
+    char byte = 0;
+    ASSERT_EQ(read(ready[0], &byte, 1), 1);
+    ASSERT_EQ(byte, 1);
+    close(ready[0]);
+    close(ready[1]);
+    // Ended but not yet reaped: the process owns nothing any more.
+    EXPECT_TRUE(wedge::waitFor([] { return FindWindowW(nullptr, u"Gone") == nullptr; }, 2000));
     int status = 0;
     waitpid(child, &status, 0);
     ASSERT_EQ(WEXITSTATUS(status), 0);
