@@ -12,6 +12,8 @@
 #include "platform/host/terminal.h"
 #include "platform/host/windows.h"
 #include "platform/platform.h"
+#include "settings/settings.h"
+#include "shell/app.h"
 #include "tests/support/wedge_process.h"
 
 namespace {
@@ -223,8 +225,6 @@ TEST_F(HostWindowsTest, ScreenMetricsFollowTheTerminal) {
 
 }  // namespace
 
-#include "shell/app.h"
-
 namespace {
 
 size_t threadRegistrations() {
@@ -266,6 +266,41 @@ TEST_F(HostWindowsTest, AllKeysCaptureTakesEveryKeyButTheScanKeyAndGivesThemBack
     EXPECT_EQ(threadRegistrations(), 0u);
     EXPECT_EQ(terminal::hotKeys().size(), 1u);  // the scan key stays
     allKeysCaptured = 0;
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(HostWindowsTest, TheScannerSwitchActsOnlyOnAChangeOfState) {
+    WNDCLASSW c = {};
+    c.lpfnWndProc = mainWindowProc;
+    c.lpszClassName = u"KEYVANE";
+    RegisterClassW(&c);
+    settings.scannerEnabled = 1;
+    HWND window = CreateWindowExW(0, u"KEYVANE", u"Keyvane", 0, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
+    ASSERT_NE(window, nullptr);
+    auto scanKeyHeld = [window] {
+        for (const terminal::HotKey& h : terminal::hotKeys())
+            if (h.window == reinterpret_cast<uintptr_t>(window) && h.id == SCAN_HOTKEY_ID) return true;
+        return false;
+    };
+    ASSERT_TRUE(scanKeyHeld());
+    ASSERT_EQ(terminal::trayIcons().size(), 1u);
+
+    mainWindowProc(window, WM_SCANNER_ENABLE, 0, 1);  // already on
+    mainWindowProc(window, WM_SCANNER_ENABLE, 0, 2);  // no such request
+    EXPECT_TRUE(scanKeyHeld());
+    EXPECT_EQ(settings.scannerEnabled.load(), 1);
+    EXPECT_FALSE(terminal::engineConnected());
+
+    mainWindowProc(window, WM_SCANNER_ENABLE, 1, 0);
+    EXPECT_FALSE(scanKeyHeld());
+    EXPECT_EQ(settings.scannerEnabled.load(), 0);
+    EXPECT_EQ(mainWindowProc(window, WM_COMMAND, 40002, 0), 0);
+    EXPECT_TRUE(trayIcon(window, FALSE));
+    EXPECT_FALSE(trayIcon(window, FALSE));
+    settings.scannerEnabled = 1;
 }
 
 }  // namespace
