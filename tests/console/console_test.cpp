@@ -278,6 +278,120 @@ TEST_F(Console, TheVibratorIsFoundByTheDeviceModel) {
     }
 }
 
+TEST_F(Console, HoldReleaseAndAScanWithoutAWedgeAreSeenOnTheKeyboard) {
+    ASSERT_EQ(run({"init"}).code, 0);
+    ASSERT_EQ(run({"hold"}).code, 0);
+    ASSERT_EQ(run({"release"}).code, 0);
+    Result scan = run({"scan", "777", "--timeout", "100"});
+    EXPECT_EQ(scan.code, 1);
+    EXPECT_EQ(scan.out, "reads=0\n");
+    EXPECT_NE(scan.err.find("0 good read(s) of 1 within 100 ms"), std::string::npos) << scan.err;
+    // Four scan-key events, the last one up: a failed scan leaves the key released
+    // and the barcode out of view.
+    Result keys = run({"keys"});
+    size_t lines = 0, at = 0;
+    while ((at = keys.out.find("vk=0x2A", at)) != std::string::npos) ++lines, ++at;
+    EXPECT_EQ(lines, 4u) << keys.out;
+    EXPECT_NE(keys.out.rfind("vk=0x2A\tstate=up"), std::string::npos);
+    EXPECT_GT(keys.out.rfind("vk=0x2A\tstate=up"), keys.out.rfind("vk=0x2A\tstate=down"));
+    EXPECT_EQ(run({"in-view"}).out, "");
+}
+
+// Settings written for one test: the general keys given, trace on.
+void writeSettings(const std::string& root, const std::string& keys) {
+    fs::create_directories(root + "/Zentrova");
+    fs::create_directories(root + "/DebugADV");
+    std::ofstream(root + "/Zentrova/Keyvane.ini") << keys;
+}
+
+TEST_F(Console, EachSerialFramingOfTheWedgeIsReadBack) {
+    struct Case {
+        const char* connectingTo;
+        std::string expected;  // peer COM3 without the hex column
+    };
+    const Case cases[] = {
+        {"1",
+         "frame=1\tframing=tagged\tkind=decode\tlength=35\tdata=12345\n"
+         "frame=2\tframing=tagged\tkind=command\tlength=53\tdata=~PING.\n"},
+        {"2",
+         "frame=1\tframing=xr1\tsequence=1\tlength=5\tcrc=ok\tdata=12345\n"
+         "frame=2\tframing=xr1\tsequence=2\tlength=6\tcrc=ok\tdata=~PING.\n"},
+        {"3", "frame=1\tframing=header\tdata=12345\nframe=2\tframing=header\tdata=~PING.\n"},
+        {"4", "frame=1\tframing=raw\tdata=12345~PING.\n"},
+    };
+    for (const Case& c : cases) {
+        writeSettings(dir_ + "/serial",
+                      std::string("OutPutMode = 2\nComportNumber = 3\nConnectingTo = ") + c.connectingTo + "\n");
+        std::string path = writeScenario("serial.scenario",
+                                         "init --clean --from serial\n"
+                                         "peer-open COM3\n"
+                                         "start\n"
+                                         "scan 12345\n"
+                                         "scan ~PING.\n"
+                                         "expect peer COM3 --data contains ~PING.\n"
+                                         "stop\n");
+        Result r = run({"run", path, "--quiet"});
+        ASSERT_EQ(r.code, 0) << "ConnectingTo " << c.connectingTo << "\n" << r.out << r.err;
+        Result peer = run({"peer", "COM3"});
+        std::string withoutHex;
+        std::istringstream lines(peer.out);
+        std::string line;
+        while (std::getline(lines, line)) withoutHex += line.substr(0, line.find("\thex=")) + "\n";
+        EXPECT_EQ(withoutHex, c.expected) << "ConnectingTo " << c.connectingTo;
+        run({"peer-close", "COM3"});
+    }
+}
+
+TEST_F(Console, TheTrayMenuAndMessageBoxAnswersSteerTheWedge) {
+    std::string path = writeScenario("tray.scenario",
+                                     "init --from " + samples() +
+                                         "/terminal\n"
+                                         "peer-open COM3\n"
+                                         "start\n"
+                                         "expect tray lines 1\n"
+                                         "menu exit\n"
+                                         "answer no\n"
+                                         "tray tap\n"
+                                         "expect trace contains \"App Exit cancel\"\n"
+                                         "expect msgbox matches \"caption=Keyvane 1.9.1\ttext=Are you sure you want to "
+                                         "close Keyvane\t.*answer=7\"\n"
+                                         "expect status contains running=1\n"
+                                         "menu exit\n"
+                                         "answer yes\n"
+                                         "tray tap\n"
+                                         "expect status contains running=0\n"
+                                         "expect tray lines 0\n");
+    Result r = run({"run", path}, false);
+    EXPECT_EQ(r.code, 0) << r.out << r.err;
+}
+
+TEST_F(Console, ExpectationsWaitForLateOutputAndExitCodesCanBeExpected) {
+    ASSERT_EQ(run({"init"}).code, 0);
+    std::string path = writeScenario("late.scenario",
+                                     "timeout 3000\n"
+                                     "scan 1 --timeout 50\n"
+                                     "expect exit 1\n"
+                                     "event Late\n"
+                                     "expect event Late == 1\n"
+                                     "expect keys lines 2\n"
+                                     "expect keys != \"\"\n"
+                                     "expect text lacks 1\n");
+    // The event is set by another process while the expectation waits.
+    pid_t setter = fork();
+    if (setter == 0) {
+        usleep(400000);
+        execl((std::string(KEYVANE_BINARY_DIR) + "/keyvane-terminal").c_str(), "keyvane-terminal", "--root",
+              root_.c_str(), "event", "Late", "set", static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    Result r = run({"run", path});
+    int status = 0;
+    waitpid(setter, &status, 0);
+    EXPECT_EQ(r.code, 0) << r.out << r.err;
+    EXPECT_NE(r.out.find("  ok      expect event Late == 1"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("scenario late.scenario: 7 passed, 0 failed"), std::string::npos) << r.out;
+}
+
 // ------------------------------------------------------------------ scenarios
 
 TEST_F(Console, APassingScenarioDrivesTheWedgeAndExitsZero) {
