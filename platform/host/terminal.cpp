@@ -30,6 +30,11 @@ std::mutex& attachMutex() {
 // Roots are never freed: a thread may still hold the previous one while a
 // test attaches to a fresh terminal.
 std::atomic<const std::string*> currentRoot{nullptr};
+// The roots attached before (kept, and reachable, for threads still using them).
+std::vector<const std::string*>& retiredRoots() {
+    static auto* v = new std::vector<const std::string*>;
+    return *v;
+}
 
 bool makeDirs(const std::string& path) {
     std::string partial;
@@ -222,7 +227,10 @@ bool attach(const std::string& rootPath) {
     if (env == nullptr || path != env) setenv("KEYVANE_TERMINAL", path.c_str(), 1);
     const std::string* previous = currentRoot.load();
     if (previous != nullptr && *previous == path) return true;
-    if (previous != nullptr) hostshared::unmapAll();
+    if (previous != nullptr) {
+        hostshared::unmapAll();
+        retiredRoots().push_back(previous);
+    }
     currentRoot.store(new std::string(path));
     return true;
 }
