@@ -1,4 +1,9 @@
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <thread>
 #include <vector>
@@ -156,4 +161,65 @@ TEST_F(FilesTest, ThePlatformFollowsTheTerminalNamedByTheEnvironment) {
     EXPECT_EQ(terminal::eventState("InFirst"), 1);
     EXPECT_EQ(std::string(getenv("KEYVANE_TERMINAL")), root);
     ASSERT_EQ(system(("rm -rf '" + second + "'").c_str()), 0);
+}
+
+TEST_F(FilesTest, PortNamesOpenTheConfiguredPortsAndOtherNamesAreFiles) {
+    int master = -1, slave = -1;
+    char name[128];
+    ASSERT_EQ(openpty(&master, &slave, name, nullptr, nullptr), 0);
+    terminal::setPortPath(3, name);
+    HANDLE port = CreateFileW(u"com3:", GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(port, INVALID_HANDLE_VALUE);
+    DWORD written = 0;
+    EXPECT_TRUE(WriteFile(port, "hi", 2, &written, nullptr));
+    EXPECT_EQ(written, 2u);
+    pollfd p{master, POLLIN, 0};
+    ASSERT_EQ(poll(&p, 1, 5000), 1);
+    char got[8] = {};
+    EXPECT_EQ(read(master, got, sizeof got), 2);
+    EXPECT_STREQ(got, "hi");
+    EXPECT_TRUE(CloseHandle(port));
+    close(slave);
+    close(master);
+
+    // A port switched off is refused even where a file could be created.
+    terminal::setPortPath(4, "none");
+    EXPECT_EQ(CreateFileW(u"COM4:", GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, 0, nullptr), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
+    // Without the colon, or with two digits, the name is a file of the root.
+    for (const char16_t* file : {u"COM4", u"COM10:"}) {
+        HANDLE h = CreateFileW(file, GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, 0, nullptr);
+        EXPECT_NE(h, INVALID_HANDLE_VALUE);
+        CloseHandle(h);
+    }
+    EXPECT_EQ(readHost("COM4"), "");
+    EXPECT_EQ(readHost("COM10:"), "");
+}
+
+TEST_F(FilesTest, AppendingFromTwoProcessesLosesNoLine) {
+    makeDir("DebugADV");
+    auto append = [](const char* tag) {
+        for (int i = 0; i < 300; ++i) textFileAppend(u"\\DebugADV\\Keyvane.txt", tag, 6);
+    };
+    pid_t child = fork();
+    if (child == 0) {
+        append("child\n");
+        _exit(0);
+    }
+    append("mine \n");
+    int status = 0;
+    waitpid(child, &status, 0);
+    std::string text = readHost("DebugADV/Keyvane.txt");
+    size_t children = 0, mine = 0;
+    for (size_t pos = 0; pos < text.size(); pos += 7) {
+        std::string line = text.substr(pos, 7);
+        if (line == "child\r\n")
+            ++children;
+        else if (line == "mine \r\n")
+            ++mine;
+        else
+            ADD_FAILURE() << "torn line at " << pos;
+    }
+    EXPECT_EQ(children, 300u);
+    EXPECT_EQ(mine, 300u);
 }
