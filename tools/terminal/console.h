@@ -14,7 +14,7 @@ namespace console {
 // Options that apply to every command.
 struct Options {
     std::string root;        // absolute terminal root
-    bool rootGiven = false;  // --root or KEYVANE_TERMINAL named it
+    bool rootGiven = false;  // --root named it
     bool json = false;
 };
 

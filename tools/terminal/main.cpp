@@ -8,8 +8,8 @@
 int main(int argc, char** argv) {
     console::Options options;
     if (const char* env = std::getenv("KEYVANE_TERMINAL"); env && *env) {
+        // Scenarios still get a fresh root unless --root names one.
         options.root = env;
-        options.rootGiven = true;
     } else {
         options.root = "terminal";
     }
