@@ -19,8 +19,12 @@ constexpr BYTE kKeyShift = 16;
 constexpr BYTE kKeyControl = 17;
 constexpr BYTE kKeyEnter = 13;
 
-void pressKey(BYTE key) { keybd_event(key, key, KEYEVENTF_SILENT, 0); }
-void releaseKey(BYTE key) { keybd_event(key, key, KEYEVENTF_KEYUP, 0); }
+void pressKey(BYTE key) {
+    keybd_event(key, key, KEYEVENTF_SILENT, 0);
+}
+void releaseKey(BYTE key) {
+    keybd_event(key, key, KEYEVENTF_KEYUP, 0);
+}
 
 // The identifier byte chosen by a PrefixID/SuffixID selector, or 0 for none.
 WCHAR identifierFor(int selector) {

@@ -16,7 +16,9 @@ namespace {
 // A chunk is at most a few hundred characters; no text is read past this.
 constexpr size_t kMaxTextChars = 1u << 20;
 
-bool isDigit(unsigned char c) { return c >= '0' && c <= '9'; }
+bool isDigit(unsigned char c) {
+    return c >= '0' && c <= '9';
+}
 
 void deliverPiece(const WCHAR* piece, size_t length) {
     deliverText(nullptr, piece, nullptr, 0, 0, static_cast<int>(length));

@@ -124,8 +124,10 @@ size_t buildFrame(int framingMode, const char* data, int count, unsigned char* f
     if (count > kSerialDataBytes - 1) count = kSerialDataBytes - 1;
     size_t n = static_cast<size_t>(count);
     switch (framingMode) {
-        case 0: return buildTagged(data, count, frame);
-        case 1: return buildXr1(data, count, frame);
+        case 0:
+            return buildTagged(data, count, frame);
+        case 1:
+            return buildXr1(data, count, frame);
         case 2:
             if (n > kFrameBytes - 2) n = kFrameBytes - 2;
             frame[0] = 0x01;

@@ -56,7 +56,9 @@ DWORD WINAPI cardReadThread(LPVOID parameter) {
     return 0;
 }
 
-void traceLine(const WCHAR* line) { traceAppend(line); }
+void traceLine(const WCHAR* line) {
+    traceAppend(line);
+}
 
 bool keyIs(const WCHAR* key, const char* name) {
     size_t i = 0;
@@ -74,8 +76,8 @@ int switch5VoltOutput(BOOL on) {
             HANDLE port = CreateFileW(TEXT("COM4:"), 0, 0, nullptr, OPEN_EXISTING, 0, nullptr);
             if (port == INVALID_HANDLE_VALUE) return 0;
             DWORD returned = 0;
-            BOOL ok = DeviceIoControl(port, on ? kPortPowerOn : kPortPowerOff, nullptr, 0, nullptr, 0, &returned,
-                                      nullptr);
+            BOOL ok =
+                DeviceIoControl(port, on ? kPortPowerOn : kPortPowerOff, nullptr, 0, nullptr, 0, &returned, nullptr);
             DWORD error = ok ? 0 : GetLastError();
             CloseHandle(port);
             if (ok) {
@@ -98,7 +100,9 @@ int switch5VoltOutput(BOOL on) {
             traceLine(TEXT("5 Volt out failed"));
             return 0;
         }
-        default: traceLine(TEXT("(5 Volt out) No support for this device")); return 0;
+        default:
+            traceLine(TEXT("(5 Volt out) No support for this device"));
+            return 0;
     }
 }
 
@@ -161,9 +165,13 @@ void parseCardReaderSetting(int recordIndex, const WCHAR* key, const WCHAR* valu
     } else if (keyIs(key, "Beep")) {
         r.beep = settingsFlag(value);
     } else if (keyIs(key, "Field")) {
-        if (keyIs(value, "1")) r.field = 26;
-        else if (keyIs(value, "2")) r.field = 19;
-        else if (keyIs(value, "3")) r.field = 4;
-        else if (keyIs(value, "4")) r.field = 3;
+        if (keyIs(value, "1"))
+            r.field = 26;
+        else if (keyIs(value, "2"))
+            r.field = 19;
+        else if (keyIs(value, "3"))
+            r.field = 4;
+        else if (keyIs(value, "4"))
+            r.field = 3;
     }
 }

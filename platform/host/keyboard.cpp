@@ -14,18 +14,14 @@
 // first.
 //
 // The focused application is one text field with a window class ("" = no
-// focus); a new terminal starts with an "Edit" field in focus. Its window is a fixed pseudo-window (kFocusWindow) that windows.cpp
-// treats as a window of that class; messages posted to it arrive in
-// focusWindowMessage(). The field turns key presses into characters through
-// the terminal's keypad: configuration key "keypad" (0 = default keypad,
-// 1..6 = keypad families) selects the family whose rows it reads back, so
-// tests and the console set it alongside the model. Where a family gives one
-// key to two characters, the family's own row wins, then the lower code.
-// Enter types a line feed, Tab a tab, Backspace removes the last character;
-// keys pressed with Control, and modifier keys, type nothing. Character
-// messages (WM_CHAR, PostKeybdMessage) append their character (carriage
-// return as a line feed, 8 as Backspace). Posted WM_KEYDOWN and WM_KEYUP are
-// recorded but type nothing.
+// focus); a new terminal starts with an "Edit" field in focus. Its window is a fixed pseudo-window (kFocusWindow) that
+// windows.cpp treats as a window of that class; messages posted to it arrive in focusWindowMessage(). The field turns
+// key presses into characters through the terminal's keypad: configuration key "keypad" (0 = default keypad, 1..6 =
+// keypad families) selects the family whose rows it reads back, so tests and the console set it alongside the model.
+// Where a family gives one key to two characters, the family's own row wins, then the lower code. Enter types a line
+// feed, Tab a tab, Backspace removes the last character; keys pressed with Control, and modifier keys, type nothing.
+// Character messages (WM_CHAR, PostKeybdMessage) append their character (carriage return as a line feed, 8 as
+// Backspace). Posted WM_KEYDOWN and WM_KEYUP are recorded but type nothing.
 //
 // A key pressed on the keypad that a hot key is registered for is offered to
 // windows.cpp (dispatchHotKey) and types nothing when taken; keys injected
@@ -74,7 +70,9 @@ struct KeyboardRecord {
     char16_t text[kFocusTextChars];
 };
 
-KeyboardRecord* mapKeyboard() { return hostshared::map<KeyboardRecord>("keyboard"); }
+KeyboardRecord* mapKeyboard() {
+    return hostshared::map<KeyboardRecord>("keyboard");
+}
 
 KeyboardRecord* record() {
     KeyboardRecord* r = mapKeyboard();
@@ -98,14 +96,13 @@ struct KeyRow {
 
 // Default keypad punctuation.
 constexpr KeyRow kDefaultRows[] = {
-    {33, 49, 1},   {34, 222, 1},  {35, 155, 0},  {36, 52, 1},   {37, 53, 1},   {38, 55, 1},   {39, 222, 0},
-    {40, 61, 0},   {41, 48, 1},   {42, 106, 1},  {43, 107, 0},  {44, 188, 0},  {45, 109, 0},  {46, 190, 0},
-    {47, 191, 0},  {58, 154, 0},  {59, 186, 0},  {60, 188, 1},  {61, 187, 0},  {62, 190, 1},  {63, 152, 0},
-    {64, 50, 1},   {91, 219, 0},  {92, 220, 0},  {93, 221, 0},  {94, 54, 1},   {95, 149, 0},  {96, 192, 0},
-    {123, 219, 1}, {124, 220, 1}, {125, 221, 1}, {126, 148, 0},
+    {33, 49, 1},  {34, 222, 1}, {35, 155, 0}, {36, 52, 1},  {37, 53, 1},   {38, 55, 1},   {39, 222, 0},  {40, 61, 0},
+    {41, 48, 1},  {42, 106, 1}, {43, 107, 0}, {44, 188, 0}, {45, 109, 0},  {46, 190, 0},  {47, 191, 0},  {58, 154, 0},
+    {59, 186, 0}, {60, 188, 1}, {61, 187, 0}, {62, 190, 1}, {63, 152, 0},  {64, 50, 1},   {91, 219, 0},  {92, 220, 0},
+    {93, 221, 0}, {94, 54, 1},  {95, 149, 0}, {96, 192, 0}, {123, 219, 1}, {124, 220, 1}, {125, 221, 1}, {126, 148, 0},
 };
-constexpr KeyRow kFamily1[] = {{35, 51, 1},   {40, 57, 1},   {42, 106, 0}, {46, 110, 0}, {47, 111, 0},
-                               {58, 186, 1},  {63, 191, 1},  {95, 189, 1}, {126, 192, 1}};
+constexpr KeyRow kFamily1[] = {{35, 51, 1},  {40, 57, 1},  {42, 106, 0}, {46, 110, 0}, {47, 111, 0},
+                               {58, 186, 1}, {63, 191, 1}, {95, 189, 1}, {126, 192, 1}};
 constexpr KeyRow kFamily2[] = {{40, 57, 1}, {45, 189, 0}, {95, 189, 1}};
 constexpr KeyRow kFamily3[] = {{35, 51, 1},  {40, 57, 1},  {42, 56, 1},  {43, 187, 1}, {45, 189, 0},
                                {58, 186, 1}, {63, 191, 1}, {95, 189, 1}, {126, 192, 1}};
@@ -140,13 +137,26 @@ ReverseKeypad buildReverse(int family) {
     vk[127] = 46;
     applyRows(vk, shift, familyRow, kDefaultRows, false);
     switch (family) {
-        case 1: applyRows(vk, shift, familyRow, kFamily1, true); break;
-        case 2: applyRows(vk, shift, familyRow, kFamily2, true); break;
-        case 3: applyRows(vk, shift, familyRow, kFamily3, true); break;
-        case 4: applyRows(vk, shift, familyRow, kFamily4, true); break;
-        case 5: applyRows(vk, shift, familyRow, kFamily5, true); break;
-        case 6: applyRows(vk, shift, familyRow, kFamily6, true); break;
-        default: break;
+        case 1:
+            applyRows(vk, shift, familyRow, kFamily1, true);
+            break;
+        case 2:
+            applyRows(vk, shift, familyRow, kFamily2, true);
+            break;
+        case 3:
+            applyRows(vk, shift, familyRow, kFamily3, true);
+            break;
+        case 4:
+            applyRows(vk, shift, familyRow, kFamily4, true);
+            break;
+        case 5:
+            applyRows(vk, shift, familyRow, kFamily5, true);
+            break;
+        case 6:
+            applyRows(vk, shift, familyRow, kFamily6, true);
+            break;
+        default:
+            break;
     }
     ReverseKeypad r{};
     bool fromFamily[2][256] = {};
@@ -186,7 +196,9 @@ int keypadFamilyConfig() {
 }
 
 // ------------------------------------------------------------------ record helpers (lock held)
-bool hasFocus(const KeyboardRecord* r) { return r->focusClass[0] != 0; }
+bool hasFocus(const KeyboardRecord* r) {
+    return r->focusClass[0] != 0;
+}
 
 void appendCharacter(KeyboardRecord* r, char16_t c) {
     if (c == u'\r') c = u'\n';
@@ -285,7 +297,9 @@ SHORT GetAsyncKeyState(int virtualKey) {
     return r->down[virtualKey] ? static_cast<SHORT>(0x8000) : 0;
 }
 
-HWND GetForegroundKeyboardTarget() { return hostfacility::focusWindow(); }
+HWND GetForegroundKeyboardTarget() {
+    return hostfacility::focusWindow();
+}
 
 namespace hostfacility {
 
@@ -302,15 +316,20 @@ void focusWindowMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     hostshared::Lock lock(&r->header);
     if (!hasFocus(r)) return;  // the window went away before the message arrived
     switch (message) {
-        case WM_KEYDOWN: recordEvent(r, HowPost, static_cast<int>(wParam), true, false, 0); break;
-        case WM_KEYUP: recordEvent(r, HowPost, static_cast<int>(wParam), false, false, 0); break;
+        case WM_KEYDOWN:
+            recordEvent(r, HowPost, static_cast<int>(wParam), true, false, 0);
+            break;
+        case WM_KEYUP:
+            recordEvent(r, HowPost, static_cast<int>(wParam), false, false, 0);
+            break;
         case WM_CHAR: {
             char16_t c = static_cast<char16_t>(wParam & 0xFFFF);
             recordEvent(r, HowPost, 0, true, false, c);
             appendCharacter(r, c);
             break;
         }
-        default: return;
+        default:
+            return;
     }
     hostshared::notifyAll(&r->header);
 }
@@ -375,9 +394,15 @@ std::vector<KeyEvent> keyEvents() {
         k.silent = e.silent != 0;
         k.character = e.character;
         switch (e.how) {
-            case HowKey: k.how = "key"; break;
-            case HowUser: k.how = "user"; break;
-            case HowUnicode: k.how = "unicode"; break;
+            case HowKey:
+                k.how = "key";
+                break;
+            case HowUser:
+                k.how = "user";
+                break;
+            case HowUnicode:
+                k.how = "unicode";
+                break;
             default: {
                 k.how = "post:";
                 for (size_t j = 0; j < kEventClassChars && e.windowClass[j]; ++j) {

@@ -25,8 +25,8 @@ TEST_F(EditorBadInput, RandomCommandStringsOverRandomCardData) {
         std::string commands;
         size_t commandLength = random() % 40;
         for (size_t i = 0; i < commandLength; ++i) {
-            commands += (random() % 8 == 0) ? static_cast<char>(1 + random() % 255)
-                                            : alphabet[random() % alphabet.size()];
+            commands +=
+                (random() % 8 == 0) ? static_cast<char>(1 + random() % 255) : alphabet[random() % alphabet.size()];
         }
         std::u16string text;
         size_t textLength = random() % 600;

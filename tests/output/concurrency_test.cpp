@@ -24,7 +24,9 @@ std::u16string repeated(const std::u16string& unit, int times) {
     return out;
 }
 
-std::string narrow(const std::u16string& text) { return std::string(text.begin(), text.end()); }
+std::string narrow(const std::u16string& text) {
+    return std::string(text.begin(), text.end());
+}
 
 TEST_F(ConcurrentDelivery, TwoThreadsDeliverTwoWholeTexts) {
     ASSERT_TRUE(attachSerialPeer());
@@ -56,9 +58,7 @@ TEST_F(ConcurrentDelivery, ACardSwipedWhileABarcodeIsTypedWaitsForIt) {
     settings.InterCharacterDelay = 2;
     ASSERT_EQ(0, startCardReader(7000));
     const std::u16string barcode = repeated(u"0123456789", 8);
-    std::thread scan([&] {
-        deliverText(nullptr, barcode.c_str(), nullptr, 0, 0, static_cast<int>(barcode.size()));
-    });
+    std::thread scan([&] { deliverText(nullptr, barcode.c_str(), nullptr, 0, 0, static_cast<int>(barcode.size())); });
     // Swipe once the barcode has begun to appear.
     ASSERT_TRUE(wedge::waitFor([] { return !typed().empty(); }, 5000));
     ASSERT_TRUE(terminal::swipeCard("CARD"));

@@ -46,11 +46,13 @@ struct FamilyCase {
 // The rows in which each keypad family differs from the default keypad.
 TEST_F(Keystrokes, EveryKeypadFamilyTypesItsOwnRows) {
     const FamilyCase cases[] = {
-        {7010, u"#(*./:?_~", "+16 +51 -51 -16 +16 +57 -57 -16 +106 -106 +110 -110 +111 -111 +16 +186 -186 -16 "
-                             "+16 +191 -191 -16 +16 +189 -189 -16 +16 +192 -192 -16"},
+        {7010, u"#(*./:?_~",
+         "+16 +51 -51 -16 +16 +57 -57 -16 +106 -106 +110 -110 +111 -111 +16 +186 -186 -16 "
+         "+16 +191 -191 -16 +16 +189 -189 -16 +16 +192 -192 -16"},
         {7200, u"(-_", "+16 +57 -57 -16 +189 -189 +16 +189 -189 -16"},
-        {7300, u"#(*+-:?_~", "+16 +51 -51 -16 +16 +57 -57 -16 +16 +56 -56 -16 +16 +187 -187 -16 +189 -189 "
-                             "+16 +186 -186 -16 +16 +191 -191 -16 +16 +189 -189 -16 +16 +192 -192 -16"},
+        {7300, u"#(*+-:?_~",
+         "+16 +51 -51 -16 +16 +57 -57 -16 +16 +56 -56 -16 +16 +187 -187 -16 +189 -189 "
+         "+16 +186 -186 -16 +16 +191 -191 -16 +16 +189 -189 -16 +16 +192 -192 -16"},
         {7400, u"+-:~", "+187 -187 +189 -189 +186 -186 +192 -192"},
         {7500, u"!\"$&)*./@", "+153 -153 +150 -150 +59 -59 +60 -60 +62 -62 +106 -106 +110 -110 +111 -111 +151 -151"},
         {7600, u"!%@", "+153 -153 +16 +211 -211 -16 +151 -151"},
@@ -69,9 +71,10 @@ TEST_F(Keystrokes, EveryKeypadFamilyTypesItsOwnRows) {
 
 TEST_F(Keystrokes, DefaultKeypadPunctuationOfTheFamilyRows) {
     typeText(u"#(*./:?_~!");
-    EXPECT_EQ("+155 -155 +61 -61 +16 +106 -106 -16 +190 -190 +191 -191 +154 -154 +152 -152 +149 -149 +148 -148 "
-              "+16 +49 -49 -16",
-              keyLog());
+    EXPECT_EQ(
+        "+155 -155 +61 -61 +16 +106 -106 -16 +190 -190 +191 -191 +154 -154 +152 -152 +149 -149 +148 -148 "
+        "+16 +49 -49 -16",
+        keyLog());
     EXPECT_EQ("#(*./:?_~!", typed());
 }
 
@@ -173,8 +176,11 @@ TEST_F(Keystrokes, EditControlDeliveryPostsTheCountedCharactersToEditAndBrowserW
         std::u16string windowClass;
         bool posts;
     };
-    const Case cases[] = {{u"Edit", true},      {u"RICHEDIT50W", true}, {u"richink", true},
-                          {u"INTERNET EXPLORER_SERVER", true}, {u"Notepad", false}};
+    const Case cases[] = {{u"Edit", true},
+                          {u"RICHEDIT50W", true},
+                          {u"richink", true},
+                          {u"INTERNET EXPLORER_SERVER", true},
+                          {u"Notepad", false}};
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.windowClass.begin(), c.windowClass.end()));
         terminal::setFocusClass(c.windowClass);

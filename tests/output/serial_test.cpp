@@ -50,7 +50,8 @@ std::string xr1(int sequence, const std::string& data) {
 
 uint32_t lengthField(const std::string& frame) {
     return static_cast<unsigned char>(frame[2]) | static_cast<unsigned char>(frame[3]) << 8 |
-           static_cast<unsigned char>(frame[4]) << 16 | static_cast<uint32_t>(static_cast<unsigned char>(frame[5])) << 24;
+           static_cast<unsigned char>(frame[4]) << 16 |
+           static_cast<uint32_t>(static_cast<unsigned char>(frame[5])) << 24;
 }
 
 TEST(Framing, TaggedDecodeResult) {
@@ -115,7 +116,9 @@ TEST(Framing, Xr1DataStopsAtAZeroByteButTheLengthByteKeepsTheCount) {
 }
 
 TEST(Framing, TwoByteHeaderAndRaw) {
-    EXPECT_EQ(std::string("\x01\x02" "abc"), frameOf(2, "abc"));
+    EXPECT_EQ(std::string("\x01\x02"
+                          "abc"),
+              frameOf(2, "abc"));
     EXPECT_EQ("abc", frameOf(3, "abc"));
     EXPECT_EQ("abc", frameOf(9, "abc"));  // any other mode is raw
     EXPECT_EQ("", frameOf(3, ""));
@@ -223,7 +226,9 @@ TEST_F(SerialOutput, TwoByteHeaderAndRawOnTheWire) {
     settings.ConnectingTo = 2;
     ASSERT_TRUE(attachSerialPeer());
     send("AB");
-    EXPECT_EQ(hex(std::string("\x01\x02" "AB")), hex(peerBytes(4)));
+    EXPECT_EQ(hex(std::string("\x01\x02"
+                              "AB")),
+              hex(peerBytes(4)));
     settings.ConnectingTo = 3;
     send("CD");
     EXPECT_EQ("CD", peerBytes(2));

@@ -74,8 +74,10 @@ std::string OutputTerminal::peerBytes(size_t expected, int realMilliseconds) {
         }
         char chunk[1024];
         ssize_t n = read(peer, chunk, sizeof chunk);
-        if (n > 0) bytes.append(chunk, static_cast<size_t>(n));
-        else if (enough) break;
+        if (n > 0)
+            bytes.append(chunk, static_cast<size_t>(n));
+        else if (enough)
+            break;
     }
     return bytes;
 }
@@ -85,7 +87,9 @@ void OutputTerminal::closePeer() {
     peer = -1;
 }
 
-std::string typed() { return hostinternal::toUtf8(terminal::focusText()); }
+std::string typed() {
+    return hostinternal::toUtf8(terminal::focusText());
+}
 
 std::string keyLog() {
     std::string out;

@@ -36,7 +36,9 @@ int connectEngine(int) {
     if (settings.ConnectingTo == 1) frameSequenceCounter.store(1);
     return 1;
 }
-void closeSerialPort() { serialPortHandle.store(INVALID_HANDLE_VALUE); }
+void closeSerialPort() {
+    serialPortHandle.store(INVALID_HANDLE_VALUE);
+}
 void playSoundResource(UINT) {}
 void traceAppend(const WCHAR* text) {
     if (text && textLength(text, 4096) >= 4096) abort();  // trace lines are bounded pieces
@@ -50,11 +52,21 @@ void keybd_event(BYTE, BYTE, DWORD flags, ULONG_PTR) {
     downKeys += (flags & KEYEVENTF_KEYUP) ? -1 : 1;
     if (downKeys < 0 || downKeys > 2) abort();  // at most Shift or Control and one key held
 }
-BOOL PostKeybdMessage(HWND, UINT, UINT, UINT count, UINT*, UINT*) { return count == 1; }
-HWND GetForegroundKeyboardTarget() { return kField; }
-BOOL PostMessageW(HWND window, UINT, WPARAM, LPARAM) { return window == kField; }
-BOOL IsWindow(HWND window) { return window == kField; }
-int GetClassNameW(HWND, LPWSTR name, int capacity) { return static_cast<int>(textCopy(name, capacity, u"Edit")); }
+BOOL PostKeybdMessage(HWND, UINT, UINT, UINT count, UINT*, UINT*) {
+    return count == 1;
+}
+HWND GetForegroundKeyboardTarget() {
+    return kField;
+}
+BOOL PostMessageW(HWND window, UINT, WPARAM, LPARAM) {
+    return window == kField;
+}
+BOOL IsWindow(HWND window) {
+    return window == kField;
+}
+int GetClassNameW(HWND, LPWSTR name, int capacity) {
+    return static_cast<int>(textCopy(name, capacity, u"Edit"));
+}
 
 BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD length, LPDWORD written, LPOVERLAPPED) {
     if (file != kPort || length == 0 || length > static_cast<DWORD>(kFrameBytes)) abort();
