@@ -71,7 +71,7 @@ struct KeyEvent {
     bool down;
     bool silent;
     char16_t character;  // for Unicode characters sent through PostKeybdMessage; else 0
-    std::string how;      // "key", "unicode", "post:<window class>"
+    std::string how;     // "key" (keybd_event), "user" (pressKey/releaseKey), "unicode", "post:<window class>"
 };
 std::vector<KeyEvent> keyEvents();
 void clearKeyEvents();
