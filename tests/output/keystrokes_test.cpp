@@ -209,16 +209,6 @@ TEST_F(Keystrokes, EditControlDeliveryPostsTheCountedCharactersToEditAndBrowserW
     EXPECT_EQ("+219 -219", keyLog());
 }
 
-TEST_F(Keystrokes, ClassifyFocusWindowKinds) {
-    EXPECT_EQ(0, classifyFocusWindow(nullptr));
-    terminal::setFocusClass(u"RichInk");
-    EXPECT_EQ(1, classifyFocusWindow(GetForegroundKeyboardTarget()));
-    terminal::setFocusClass(u"Internet Explorer_Server");
-    EXPECT_EQ(2, classifyFocusWindow(GetForegroundKeyboardTarget()));
-    terminal::setFocusClass(u"EditX");
-    EXPECT_EQ(0, classifyFocusWindow(GetForegroundKeyboardTarget()));
-}
-
 TEST_F(Keystrokes, PrefixWaitAndSuffixWaitSeparateTheParts) {
     std::vector<unsigned short> prefix = codes({'p'});
     std::vector<unsigned short> suffix = codes({'s'});

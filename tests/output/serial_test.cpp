@@ -222,17 +222,5 @@ TEST_F(SerialOutput, NothingIsSentWhenThePortCannotBeReopened) {
     EXPECT_TRUE(traceOf({"Closed"}).empty());
 }
 
-TEST_F(SerialOutput, TwoByteHeaderAndRawOnTheWire) {
-    settings.ConnectingTo = 2;
-    ASSERT_TRUE(attachSerialPeer());
-    send("AB");
-    EXPECT_EQ(hex(std::string("\x01\x02"
-                              "AB")),
-              hex(peerBytes(4)));
-    settings.ConnectingTo = 3;
-    send("CD");
-    EXPECT_EQ("CD", peerBytes(2));
-}
-
 }  // namespace
 }  // namespace outputtest
