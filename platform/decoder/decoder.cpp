@@ -15,33 +15,18 @@
 #include "platform/host/engine_state.h"
 #include "platform/host/host_api.h"
 #include "platform/host/terminal.h"
+#include "scan/decoder.h"
 
 namespace {
 
 using hostengine::EngineState;
 using hostengine::ViewSlot;
 
-// The records as the library reads and writes them.
-struct SymbologyRecord {
-    uint32_t size, mask, flags, minLength, maxLength;
-};
-struct GlobalsRecord {
-    int32_t values[6];
-};
-struct WindowRect {
-    int32_t left, top, right, bottom;
-};
-#pragma pack(push, 4)
-struct ResultRecord {
-    const char* data;
-    uint8_t letter;
-    uint8_t reserved[3];
-    uint16_t length;
-};
-#pragma pack(pop)
-
-typedef int (*KeepGoing)();
-typedef int (*OnResult)(ResultRecord*);
+// The records are the library's interface as the program declares it.
+typedef SymbologyConfig SymbologyRecord;
+typedef DecodeWindowRect WindowRect;
+typedef KeepGoingCallback KeepGoing;
+typedef ResultCallback OnResult;
 
 constexpr int kOk = 0;
 constexpr int kNoRead = 1;
@@ -121,14 +106,14 @@ __attribute__((visibility("default"))) int ordinal_4(int id, SymbologyRecord* re
     return kOk;
 }
 
-__attribute__((visibility("default"))) int ordinal_8(int write, int which, GlobalsRecord* record) {
+__attribute__((visibility("default"))) int ordinal_8(int write, int which, DecoderGlobalSettings* record) {
     EngineState* s = hostengine::engineState();
     if (s == nullptr || which != 1 || record == nullptr || (write != 0 && write != 1)) return kBadArgument;
     hostshared::Lock lock(&s->header);
     if (write)
-        std::memcpy(s->globals, record->values, sizeof s->globals);
+        std::memcpy(s->globals, record, sizeof s->globals);
     else
-        std::memcpy(record->values, s->globals, sizeof s->globals);
+        std::memcpy(record, s->globals, sizeof s->globals);
     return kOk;
 }
 
@@ -217,9 +202,9 @@ __attribute__((visibility("default"))) int ordinal_14(DWORD timeout, OnResult on
             uint32_t n = v.length <= hostengine::kBarcodeBytes ? v.length : hostengine::kBarcodeBytes;
             std::vector<char> data(n == 0 ? 1 : n, 0);
             std::memcpy(data.data(), v.data, n);
-            ResultRecord record{};
+            DecodeResult record{};
             record.data = data.data();
-            record.letter = v.letter;
+            record.symbologyLetter = v.letter;
             record.length = static_cast<uint16_t>(n);
             if (onResult(&record) == 0) return kOk;
         }
