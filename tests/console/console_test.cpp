@@ -365,6 +365,19 @@ TEST_F(Console, TheTrayMenuAndMessageBoxAnswersSteerTheWedge) {
     EXPECT_EQ(r.code, 0) << r.out << r.err;
 }
 
+TEST_F(Console, ASwipeReturnsOnceTheCardIsDelivered) {
+    std::string path = writeScenario("swipe.scenario", "init --from " + samples() +
+                                                           "/terminal\n"
+                                                           "peer-open COM3\n"
+                                                           "start\n"
+                                                           "swipe \"%B5500000000000004^ROE/JANE^2612?\"\n"
+                                                           "text\n"
+                                                           "stop\n");
+    Result r = run({"run", path}, false);
+    EXPECT_EQ(r.code, 0) << r.out << r.err;
+    EXPECT_NE(r.out.find("  ok      text\n      5500000000000004\\n\n"), std::string::npos) << r.out;
+}
+
 TEST_F(Console, ExpectationsWaitForLateOutputAndExitCodesCanBeExpected) {
     ASSERT_EQ(run({"init"}).code, 0);
     std::string path = writeScenario("late.scenario",

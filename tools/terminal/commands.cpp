@@ -60,7 +60,8 @@ const CommandInfo kCommands[] = {
     {"scan", "scan [DATA] [view options] [--reads N] [--hold MS] [--timeout MS] [--keep]",
      "Put DATA in view (when given), press the scan key, wait for N good reads (default 1), hold MS longer, "
      "release the key and take the barcode out of view again (unless --keep)."},
-    {"swipe", "swipe DATA", "Swipe a magnetic card: DATA arrives at the card reader on COM1."},
+    {"swipe", "swipe DATA",
+     "Swipe a magnetic card: DATA arrives at the card reader on COM1; waits until the wedge has delivered it."},
     {"tray", "tray [tap]", "List the tray icons, or tap the tray icon."},
     {"menu", "menu CHOICE", "Script the next tray menu choice: exit, settings, none or a command number."},
     {"answer", "answer ANSWER",
@@ -173,34 +174,54 @@ size_t countGoodReads(size_t from) {
     return n;
 }
 
+// What the terminal showed so far, in sizes: key events, sounds, light
+// changes, the focused text, the trace log; and whether a light is on.
+using Snapshot = std::tuple<size_t, size_t, size_t, size_t, uintmax_t, bool>;
+
+Snapshot snapshot() {
+    bool lit = false;
+    for (unsigned led = 0; led < 3; ++led) lit = lit || terminal::ledState(led) != 0;
+    std::error_code ec;
+    uintmax_t trace = fs::file_size(terminal::hostPath(u"\\DebugADV\\Keyvane.txt"), ec);
+    return {terminal::keyEvents().size(),
+            terminal::sounds().size(),
+            terminal::ledChanges().size(),
+            terminal::focusText().size(),
+            ec ? 0 : trace,
+            lit};
+}
+
 // Waits until the wedge is done with a pass: its message loop waits again,
-// its lights are off and nothing more is typed, played or lit for a moment.
-// Returns false on time-out.
+// its lights are off and nothing more is typed, played, lit or traced for a
+// moment. Returns false on time-out.
 bool waitSettled(long long timeoutMs) {
     using Clock = std::chrono::steady_clock;
     auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     if (int pid = runningWedgePid(); pid > 0)
         while (!terminal::messageLoopIdle(pid) && Clock::now() < deadline)
             std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    auto snapshot = [] {
-        bool lit = false;
-        for (unsigned led = 0; led < 3; ++led) lit = lit || terminal::ledState(led) != 0;
-        return std::make_tuple(terminal::keyEvents().size(), terminal::sounds().size(), terminal::ledChanges().size(),
-                               terminal::focusText().size(), lit);
-    };
-    auto last = snapshot();
+    Snapshot last = snapshot();
     auto since = Clock::now();
     while (Clock::now() < deadline) {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        auto now = snapshot();
+        Snapshot now = snapshot();
         if (now != last) {
             last = now;
             since = Clock::now();
-        } else if (!std::get<4>(now) && Clock::now() - since >= std::chrono::milliseconds(150)) {
+        } else if (!std::get<5>(now) && Clock::now() - since >= std::chrono::milliseconds(150)) {
             return true;
         }
     }
     return false;
+}
+
+// A card's data goes its own way (the card reader's thread): waits until the
+// terminal shows something of it, then until it is quiet again.
+void waitCardDelivered(const Snapshot& before, long long timeoutMs) {
+    using Clock = std::chrono::steady_clock;
+    auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (snapshot() == before && Clock::now() < deadline) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    waitSettled(timeoutMs);
 }
 
 int scan(const Options& options, const Args& args, std::ostream& out, std::ostream& err) {
@@ -603,10 +624,12 @@ int runCommand(Options& options, const Args& args, std::ostream& out, std::ostre
     if (name == "scan") return scan(options, args, out, err);
     if (name == "swipe") {
         if (args.size() != 2 || args[1].empty()) return usage(name, err, "the card's data, as one argument");
+        Snapshot before = snapshot();
         if (!terminal::swipeCard(args[1])) {
             err << "swipe: no card reader listens on COM1 (EnableCardReader 1 in Keyvane.ini, and the wedge running)\n";
             return kFailed;
         }
+        waitCardDelivered(before, 2000);
         return kOk;
     }
     if (name == "tray") {
