@@ -51,7 +51,12 @@ protected:
                 fs::remove(e.path(), ec);
                 if (pid > 0) kill(pid, SIGTERM);
             }
-        fs::remove_all(dir_, ec);
+        run({"kill"});
+        // A process that just ended may still have been writing its logs.
+        for (int i = 0; i < 5 && fs::exists(dir_); ++i) {
+            fs::remove_all(dir_, ec);
+            if (fs::exists(dir_)) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
     }
 
     // Runs keyvane-terminal --root <root> ARGS.
