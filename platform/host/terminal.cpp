@@ -68,9 +68,9 @@ std::string configPath() {
 
 using ConfigLines = std::vector<std::pair<std::string, std::string>>;
 
-ConfigLines readConfig() {
+ConfigLines parseConfig(const std::string& path) {
     ConfigLines lines;
-    std::ifstream in(configPath());
+    std::ifstream in(path);
     std::string line;
     while (std::getline(in, line)) {
         std::string t = trim(line);
@@ -80,6 +80,30 @@ ConfigLines readConfig() {
         lines.emplace_back(trim(t.substr(0, eq)), trim(t.substr(eq + 1)));
     }
     return lines;
+}
+
+// The configuration is read on hot paths (every key press reads the keypad,
+// every load the decoder path), so its lines are kept until the file changes.
+// Writes replace the file by a rename, which gives it a new identity.
+ConfigLines readConfig() {
+    static std::mutex cacheMutex;
+    static ConfigLines cached;
+    static struct stat cachedStat {};
+    static std::string cachedPath;
+    static bool valid = false;
+    std::string path = configPath();
+    struct stat st {};
+    if (stat(path.c_str(), &st) != 0) return {};
+    std::lock_guard<std::mutex> guard(cacheMutex);
+    if (valid && path == cachedPath && st.st_ino == cachedStat.st_ino && st.st_dev == cachedStat.st_dev &&
+        st.st_size == cachedStat.st_size && st.st_mtim.tv_sec == cachedStat.st_mtim.tv_sec &&
+        st.st_mtim.tv_nsec == cachedStat.st_mtim.tv_nsec)
+        return cached;
+    cached = parseConfig(path);
+    cachedStat = st;
+    cachedPath = path;
+    valid = true;
+    return cached;
 }
 
 // Holds an exclusive lock on the configuration for a read-modify-write.

@@ -229,9 +229,11 @@ std::string installEditor(const std::string& root, const std::u16string& deviceP
     std::string script = root + "/editor.sh";
     std::ofstream out(script);
     out << "#!/bin/sh\n"
-        << "printf '%s\\n' \"$1\" > '" << root << "/editor-ran'\n"
         << "printf '<S name=\"Decode\">\\n<K id=\"PrintWeight\">7</K>\\n</S>\\n' > '" << root
-        << "/Zentrova/DecodeSettings.Vqf'\n";
+        << "/Zentrova/DecodeSettings.Vqf'\n"
+        // Written whole, then renamed, so a reader never sees it half written.
+        << "printf '%s\\n' \"$1\" > '" << root << "/editor-ran.part'\n"
+        << "mv '" << root << "/editor-ran.part' '" << root << "/editor-ran'\n";
     out.close();
     chmod(script.c_str(), 0755);
     terminal::installProgram(devicePath, script);
