@@ -183,9 +183,11 @@ const ReverseKeypad& reverseKeypad(int family) {
     return tables[family];
 }
 
+// Without a "keypad" setting the terminal has no model either, and the wedge
+// then types through the fallback model's keypad, family 1.
 int keypadFamilyConfig() {
     std::string value = terminal::config("keypad");
-    if (value.empty()) return 0;
+    if (value.empty()) return terminal::model() == 0 ? 1 : 0;
     int family = 0;
     for (char c : value) {
         if (c < '0' || c > '9') return 0;

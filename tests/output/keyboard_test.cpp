@@ -104,6 +104,19 @@ TEST_F(HostKeyboard, ANewTerminalHasAnEditFieldInFocus) {
     keybd_event('B', 'B', KEYEVENTF_KEYUP, 0);
 }
 
+// A terminal that names no model makes the wedge type through the fallback
+// model's keypad (family 1, where "*" is key 106 without Shift); the field
+// must read those keys back the same way.
+TEST_F(HostKeyboard, WithoutAModelTheFieldReadsTheFallbackKeypad) {
+    terminal::setModel(0);
+    terminal::setConfig("keypad", "");
+    keybd_event(106, 106, KEYEVENTF_SILENT, 0);
+    keybd_event(106, 106, KEYEVENTF_KEYUP, 0);
+    keybd_event(110, 110, KEYEVENTF_SILENT, 0);
+    keybd_event(110, 110, KEYEVENTF_KEYUP, 0);
+    EXPECT_EQ("*.", typed());
+}
+
 TEST_F(HostKeyboard, TheEventLogKeepsTheMostRecentEventsInOrder) {
     terminal::setFocusClass(u"");
     const int total = 40000;

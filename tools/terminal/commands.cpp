@@ -295,7 +295,11 @@ int configCommand(const Options& options, const Args& args, std::ostream& out, s
     long long n = 0;
     if (key == "model") {
         if (!parseNumber(value, INT32_MIN, UINT32_MAX, n)) return usage("config", err, "model needs a number");
-        terminal::setModel(static_cast<int32_t>(static_cast<uint32_t>(n)));
+        int32_t model = static_cast<int32_t>(static_cast<uint32_t>(n));
+        terminal::setModel(model);
+        // The keypad the terminal's text field reads back follows the model,
+        // as the wedge's key table does (no model: the fallback model's keypad).
+        terminal::setConfig("keypad", std::to_string(keypadFamily(model != 0 ? model : kFallbackDeviceModel)));
     } else if (key == "screen") {
         int w = 0, h = 0;
         char x = 0, tail = 0;
