@@ -570,8 +570,10 @@ BOOL GetMessageW(LPMSG msg, HWND, UINT, UINT) {
             q->quit = 0;
             return FALSE;
         }
+        // No notify here: a waiting loop is only polled (messageLoopIdle), and
+        // waking the record's other waiters would wake every other message
+        // loop of the terminal, each of which would wake this one in turn.
         ++q->waiting;
-        hostshared::notifyAll(&s->header);
         hostshared::wait(lock, -1);
         // The slot may have been purged and reused meanwhile; find it again.
         if (SharedQueue* again = findQueue(s, getpid(), currentThread(), false))
