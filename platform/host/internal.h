@@ -1,10 +1,15 @@
 // Helpers shared by the host terminal's own facilities (not part of the API).
 #pragma once
 
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
+#include <memory>
+#include <mutex>
 #include <string>
 
 #include "platform/host/host_api.h"
+#include "platform/host/objects.h"
 
 namespace hostinternal {
 
@@ -35,4 +40,44 @@ namespace hostinternal {
 // The terminal clock's speed in the shared clock record (core.cpp).
 void setSharedClockSpeed(int factor);
 int sharedClockSpeed();
+}  // namespace hostinternal
+
+namespace hostinternal {
+
+// The end of a thread or process, which its handles wait for.
+struct Completion {
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool done = false;
+    DWORD code = STILL_ACTIVE;
+};
+
+// A handle on a Completion: waits (in terminal time) for the end and gives the exit code.
+class CompletionObject : public hostobjects::Object {
+public:
+    explicit CompletionObject(std::shared_ptr<Completion> state) : state_(std::move(state)) {}
+
+    DWORD wait(DWORD milliseconds) override {
+        std::unique_lock<std::mutex> lock(state_->mutex);
+        auto ended = [this] { return state_->done; };
+        if (milliseconds == INFINITE) {
+            state_->changed.wait(lock, ended);
+            return WAIT_OBJECT_0;
+        }
+        return state_->changed.wait_for(lock, std::chrono::milliseconds(hostfacility::realMilliseconds(milliseconds)),
+                                        ended)
+                   ? WAIT_OBJECT_0
+                   : WAIT_TIMEOUT;
+    }
+
+    BOOL exitCode(DWORD* code) override {
+        std::lock_guard<std::mutex> guard(state_->mutex);
+        *code = state_->code;
+        return TRUE;
+    }
+
+private:
+    std::shared_ptr<Completion> state_;
+};
+
 }  // namespace hostinternal

@@ -164,40 +164,9 @@ bool validName(LPCWSTR name, std::u16string& out) {
 }
 
 // ---------------------------------------------------------------- threads
-struct ThreadState {
-    std::mutex mutex;
-    std::condition_variable changed;
+struct ThreadState : hostinternal::Completion {
     bool started = false;
-    bool done = false;
     DWORD id = 0;
-    DWORD code = STILL_ACTIVE;
-};
-
-class ThreadObject : public hostobjects::Object {
-public:
-    explicit ThreadObject(std::shared_ptr<ThreadState> state) : state_(std::move(state)) {}
-
-    DWORD wait(DWORD milliseconds) override {
-        std::unique_lock<std::mutex> lock(state_->mutex);
-        auto ended = [this] { return state_->done; };
-        if (milliseconds == INFINITE) {
-            state_->changed.wait(lock, ended);
-            return WAIT_OBJECT_0;
-        }
-        return state_->changed.wait_for(lock, std::chrono::milliseconds(hostfacility::realMilliseconds(milliseconds)),
-                                        ended)
-                   ? WAIT_OBJECT_0
-                   : WAIT_TIMEOUT;
-    }
-
-    BOOL exitCode(DWORD* code) override {
-        std::lock_guard<std::mutex> guard(state_->mutex);
-        *code = state_->code;
-        return TRUE;
-    }
-
-private:
-    std::shared_ptr<ThreadState> state_;
 };
 
 // ---------------------------------------------------------------- 5-volt output
@@ -326,7 +295,7 @@ HANDLE CreateThread(LPSECURITY_ATTRIBUTES, DWORD, LPTHREAD_START_ROUTINE start, 
     }
     if (threadId != nullptr) *threadId = id;
     SetLastError(ERROR_SUCCESS);
-    return hostobjects::add(std::make_shared<ThreadObject>(state));
+    return hostobjects::add(std::make_shared<hostinternal::CompletionObject>(state));
 }
 
 BOOL GetExitCodeProcess(HANDLE process, LPDWORD exitCode) {

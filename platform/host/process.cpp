@@ -26,39 +26,8 @@ extern char** environ;
 
 namespace {
 
-struct ProcessState {
-    std::mutex mutex;
-    std::condition_variable changed;
-    bool done = false;
-    DWORD code = STILL_ACTIVE;
-};
-
-class ProcessObject : public hostobjects::Object {
-public:
-    explicit ProcessObject(std::shared_ptr<ProcessState> state) : state_(std::move(state)) {}
-
-    DWORD wait(DWORD milliseconds) override {
-        std::unique_lock<std::mutex> lock(state_->mutex);
-        auto ended = [this] { return state_->done; };
-        if (milliseconds == INFINITE) {
-            state_->changed.wait(lock, ended);
-            return WAIT_OBJECT_0;
-        }
-        return state_->changed.wait_for(lock, std::chrono::milliseconds(hostfacility::realMilliseconds(milliseconds)),
-                                        ended)
-                   ? WAIT_OBJECT_0
-                   : WAIT_TIMEOUT;
-    }
-
-    BOOL exitCode(DWORD* code) override {
-        std::lock_guard<std::mutex> guard(state_->mutex);
-        *code = state_->code;
-        return TRUE;
-    }
-
-private:
-    std::shared_ptr<ProcessState> state_;
-};
+using ProcessState = hostinternal::Completion;
+using ProcessObject = hostinternal::CompletionObject;
 
 // The primary thread's handle: it can be waited on like the process.
 using ThreadOfProcess = ProcessObject;
