@@ -136,6 +136,9 @@ DWORD WINAPI serialListenerThread(LPVOID) {
                 }
                 got = readChunk(buffer);
             }
+            // The read that follows the last empty one may bring a chunk:
+            // it is logged, not dropped.
+            if (got > 0) logChunk(buffer);
         }
         Sleep(kListenPause);
     } while (serialPortHandle.load() != INVALID_HANDLE_VALUE);
