@@ -78,6 +78,7 @@ int connectEngine(int engineOnly) {
             return 0;
         }
         engineConnected.store(1);
+        std::lock_guard<std::mutex> pair(scannerEventsLock());
         SetEvent(enableStateEvent);
         SetEvent(enableEvent);
     }

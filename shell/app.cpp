@@ -94,8 +94,13 @@ DWORD WINAPI eventWatchThread(LPVOID) {
         return 0;
     }
     do {
-        bool wanted = WaitForSingleObject(enableEvent, 0) == WAIT_OBJECT_0;
-        bool inForce = WaitForSingleObject(enableStateEvent, 0) == WAIT_OBJECT_0;
+        bool wanted;
+        bool inForce;
+        {
+            std::lock_guard<std::mutex> pair(scannerEventsLock());
+            wanted = WaitForSingleObject(enableEvent, 0) == WAIT_OBJECT_0;
+            inForce = WaitForSingleObject(enableStateEvent, 0) == WAIT_OBJECT_0;
+        }
         HWND window = mainWindow.load();
         bool paced = posted && (scannerSwitchOutstanding.load() || GetTickCount() - lastPost < kRepostMilliseconds);
         if (wanted != inForce && window && !paced) {
@@ -115,6 +120,11 @@ DWORD WINAPI eventWatchThread(LPVOID) {
 }
 
 }  // namespace
+
+std::mutex& scannerEventsLock() {
+    static std::mutex lock;
+    return lock;
+}
 
 int keyvaneMain(HINSTANCE instance, LPCWSTR commandLine) {
     appInstance = instance;

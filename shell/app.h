@@ -4,6 +4,7 @@
 #pragma once
 
 #include <atomic>
+#include <mutex>
 
 #include "platform/platform.h"
 
@@ -36,6 +37,11 @@ extern std::atomic<BYTE> allKeysCaptured;
 // Set while a scanner switch request of the event-watch thread waits in the
 // main window's queue; cleared when the window handles WM_SCANNER_ENABLE.
 extern std::atomic<BYTE> scannerSwitchOutstanding;
+// The wedge switches "KVN_Enable_State" and "KVN_Enable" as a pair; the
+// event-watch thread reads the pair under the same lock, so it never takes
+// the moment between the two for a request (which would switch the scanner
+// straight back).
+std::mutex& scannerEventsLock();
 
 // The process entry: the platform's GUI entry with the command line (without
 // the program name). Returns the exit code.

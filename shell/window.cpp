@@ -126,6 +126,7 @@ int scannerDisconnect() {
     if (WaitForSingleObject(enableStateEvent, 0) != WAIT_OBJECT_0) return 1;
     decoderDisconnect();
     engineConnected = 0;
+    std::lock_guard<std::mutex> pair(scannerEventsLock());
     ResetEvent(enableEvent);
     ResetEvent(enableStateEvent);
     return 1;
