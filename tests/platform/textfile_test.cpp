@@ -1,6 +1,6 @@
+// Text files read in every accepted encoding, in pieces, and appended to.
 #include "platform/textfile.h"
 
-#include <random>
 #include <vector>
 
 #include "platform_fixture.h"
@@ -39,9 +39,6 @@ TEST_F(TextFileTest, ReadsEveryAcceptedEncoding) {
     // A lone CR stays; an empty file has no line.
     EXPECT_EQ(lines("a\rb\n"), (Lines{u"a\rb\n"}));
     EXPECT_EQ(lines(""), Lines{});
-}
-
-TEST_F(TextFileTest, InvalidSequencesBecomeReplacementCharacters) {
     // With a UTF-8 mark, bad bytes do not switch to 8-bit reading.
     EXPECT_EQ(lines("\xEF\xBB\xBF"
                     "a\xC3"
@@ -69,55 +66,6 @@ TEST_F(TextFileTest, LongLinesComeInPiecesOfCapacityMinusOne) {
     EXPECT_EQ(joined.front(), u'S');
     EXPECT_EQ(joined.substr(joined.size() - 2), u"E\n");
     EXPECT_EQ(got.back(), u"next\n");
-}
-
-TEST_F(TextFileTest, BinaryGarbageNeverOverrunsTheBuffer) {
-    std::mt19937 random(7);
-    std::string bytes(200000, '\0');
-    for (char& c : bytes) c = static_cast<char>(random() & 0xFF);
-    writeHost("g.bin", bytes);
-    TextFile* f = textFileOpen(u"\\g.bin");
-    ASSERT_NE(f, nullptr);
-    WCHAR buffer[17];
-    buffer[16] = u'#';
-    size_t total = 0;
-    while (textFileReadLine(f, buffer, 16)) {
-        EXPECT_EQ(buffer[16], u'#');
-        total += textLength(buffer, 16) > 0 ? 1 : 0;
-    }
-    EXPECT_GT(total, 0u);
-    // The byte view reads the same file with fgets semantics.
-    textFileRewind(f);
-    char narrow[9];
-    narrow[8] = '#';
-    size_t bytesRead = 0;
-    while (textFileReadLineA(f, narrow, 8)) {
-        EXPECT_EQ(narrow[8], '#');
-        bytesRead += 1;
-    }
-    EXPECT_GT(bytesRead, 0u);
-    textFileClose(f);
-}
-
-TEST_F(TextFileTest, ByteReadingRewindAndMissingFiles) {
-    writeHost("s.txt", "\xE9t\xE9\r\nb\n");
-    TextFile* f = textFileOpen(u"\\S.txt");
-    ASSERT_NE(f, nullptr);
-    char line[8];
-    ASSERT_TRUE(textFileReadLineA(f, line, sizeof line));
-    EXPECT_STREQ(line, "\xE9t\xE9\n");
-    ASSERT_TRUE(textFileReadLineA(f, line, sizeof line));
-    EXPECT_STREQ(line, "b\n");
-    EXPECT_FALSE(textFileReadLineA(f, line, sizeof line));
-    textFileRewind(f);
-    WCHAR wide[8];
-    ASSERT_TRUE(textFileReadLine(f, wide, 8));
-    EXPECT_EQ(std::u16string(wide), u"\u00E9t\u00E9\n");
-    textFileClose(f);
-
-    EXPECT_EQ(textFileOpen(u"\\none.txt"), nullptr);
-    EXPECT_FALSE(textFileExists(u"\\none.txt"));
-    EXPECT_TRUE(textFileExists(u"\\s.TXT"));
 }
 
 TEST_F(TextFileTest, AppendingWritesCrLfAndCreatesTheFile) {
