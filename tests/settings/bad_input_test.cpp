@@ -1,35 +1,27 @@
 // Settings files of any content load without overrunning a field or hanging,
 // and leave every code list terminated within its slots.
+#include <algorithm>
 #include <random>
 
 #include "settings_fixture.h"
 
 namespace {
 
-bool listTerminated(const WORD* list, int slots) {
-    for (int i = 0; i < slots; ++i) {
-        if (list[i] == 0) return true;
-    }
-    return false;
-}
-
-bool textTerminated(const WCHAR* text, int chars) {
-    for (int i = 0; i < chars; ++i) {
-        if (text[i] == 0) return true;
-    }
-    return false;
+template <typename T>
+bool terminated(const T* list, int slots) {
+    return std::find(list, list + slots, T{0}) != list + slots;
 }
 
 void expectRecordSound() {
-    EXPECT_TRUE(listTerminated(settings.prefix, kGlobalCodeListSlots));
-    EXPECT_TRUE(listTerminated(settings.Suffix, kGlobalCodeListSlots));
+    EXPECT_TRUE(terminated(settings.prefix, kGlobalCodeListSlots));
+    EXPECT_TRUE(terminated(settings.Suffix, kGlobalCodeListSlots));
     EXPECT_EQ(settings.OutputFormat[kOutputFormatBytes - 1], 0);
     for (const auto& group : ruleTable) {
         for (const BarcodeRule& rule : group) {
-            EXPECT_TRUE(listTerminated(rule.prefix, kRuleCodeListSlots));
-            EXPECT_TRUE(listTerminated(rule.suffix, kRuleCodeListSlots));
-            EXPECT_TRUE(textTerminated(rule.startText, kStartTextChars));
-            EXPECT_TRUE(textTerminated(rule.customSound, kCustomSoundChars));
+            EXPECT_TRUE(terminated(rule.prefix, kRuleCodeListSlots));
+            EXPECT_TRUE(terminated(rule.suffix, kRuleCodeListSlots));
+            EXPECT_TRUE(terminated(rule.startText, kStartTextChars));
+            EXPECT_TRUE(terminated(rule.customSound, kCustomSoundChars));
         }
     }
 }
@@ -58,8 +50,7 @@ TEST_F(BadInputTest, FilesOfAnyContent) {
     for (int i = 0; i < 200000; ++i) garbage += static_cast<char>(random() & 0xff);
     loadAndCheck("EnableSequenceEditor=1\r\n" + garbage, "binary garbage");
 
-    loadAndCheck("EnableSequenceEditor=1\r\n[Barcode1]\r\nprefix=" + std::string(1 << 20, '9') + "\r\n",
-                 "a line of a megabyte");
+    loadAndCheck("EnableSequenceEditor=1\r\n[Barcode1]\r\nprefix=" + std::string(1 << 20, '9') + "\r\n", "1 MB line");
 
     std::string sections = "EnableSequenceEditor=1\r\n";
     for (int i = 0; i < 10000; ++i) {
@@ -72,7 +63,7 @@ TEST_F(BadInputTest, FilesOfAnyContent) {
     for (const char* key : kKeys) values += std::string(key) + "=" + std::string(390, '7') + "\r\n";
     values += "[Barcode1]\r\n";
     for (const char* key : kKeys) {
-        for (size_t length : {9u, 10u, 49u, 50u, 150u, 151u, 390u}) {
+        for (size_t length : {10u, 50u, 151u, 390u}) {
             values += std::string(key) + "=" + std::string(length, '8') + "\r\n";
             values += std::string(key) + "=" + std::string(length, ',') + "\r\n";
         }
@@ -92,25 +83,12 @@ TEST_F(BadInputTest, FilesOfAnyContent) {
     loadAndCheck("", "empty file");
 }
 
-TEST_F(BadInputTest, PrepareLineHandlesAnyPiece) {
+TEST_F(BadInputTest, UnterminatedLinePieceIsReadInBounds) {
     WCHAR line[kSettingsLineChars];
-    for (int i = 0; i < kSettingsLineChars; ++i) line[i] = u'=';  // not even terminated
+    for (WCHAR& c : line) c = u'=';
     SettingsLine parsed = prepareSettingsLine(line);
     EXPECT_EQ(parsed.key[0], 0);
-    ASSERT_NE(parsed.value, nullptr);
     EXPECT_EQ(parsed.value, line + 1);
-
-    textCopy(line, kSettingsLineChars, TEXT("  [ Sync 2 ] ' x=y"));
-    parsed = prepareSettingsLine(line);
-    EXPECT_TRUE(parsed.header);
-    EXPECT_EQ(parsed.value, nullptr);
-    EXPECT_EQ(std::u16string(parsed.key), u"[Sync2]");
-
-    textCopy(line, kSettingsLineChars, TEXT("[=x"));
-    parsed = prepareSettingsLine(line);
-    EXPECT_FALSE(parsed.header);
-    EXPECT_EQ(std::u16string(parsed.key), u"[");
-    EXPECT_EQ(std::u16string(parsed.value), u"x");
 }
 
 TEST(CodeList, CutToItsSlotsAndFourDigits) {
@@ -126,13 +104,8 @@ TEST(CodeList, CutToItsSlotsAndFourDigits) {
     EXPECT_EQ(list[2], 6553);
     EXPECT_EQ(list[3], 0);
 
-    settingsCodeList(list, 5, TEXT(",65"));
+    settingsCodeList(list, 5, TEXT("0,65"));  // a zero code ends the list
     EXPECT_EQ(list[0], 0);
-    settingsCodeList(list, 5, TEXT("0,65"));
-    EXPECT_EQ(list[0], 0);
-    settingsCodeList(list, 5, TEXT("65,"));
-    EXPECT_EQ(list[0], 65);
-    EXPECT_EQ(list[1], 0);
 
     WORD one[1] = {0x1234};
     settingsCodeList(one, 1, TEXT("65,66"));

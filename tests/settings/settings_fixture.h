@@ -6,7 +6,6 @@
 
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -20,6 +19,13 @@
 #include "settings/settings.h"
 #include "shell/app.h"
 #include "tests/support/wedge_process.h"
+
+// The codes of a zero-ended code list.
+inline std::vector<int> codes(const WORD* list, int slots) {
+    std::vector<int> out;
+    for (int i = 0; i < slots && list[i] != 0; ++i) out.push_back(list[i]);
+    return out;
+}
 
 class SettingsTest : public ::testing::Test {
 protected:
@@ -58,15 +64,6 @@ protected:
         writeIni(bytes);
         return loadSettings();
     }
-    // Loads a settings file from tests/fixtures/settings.
-    BOOL loadFixture(const std::string& name) {
-        std::ifstream in(std::string(KEYVANE_SOURCE_DIR) + "/tests/fixtures/settings/" + name, std::ios::binary);
-        EXPECT_TRUE(in.good()) << name;
-        std::stringstream s;
-        s << in.rdbuf();
-        return load(s.str());
-    }
-
     std::string trace() const { return wedge::traceText(root); }
     bool traceHas(const std::string& text) const { return trace().find(text) != std::string::npos; }
 
