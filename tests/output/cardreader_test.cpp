@@ -37,43 +37,41 @@ protected:
     }
 };
 
-TEST_F(CardReader, DeviceWithoutPowerSwitchStillOpensThePort) {
-    EXPECT_EQ(0, startCardReader(7000));
-    EXPECT_EQ(1, stopCardReader());
-    EXPECT_EQ((Lines{kNoSupport, "MSR Connected", kNoSupport}), powerLines());
-    EXPECT_EQ(-1, terminal::fiveVoltState());
-}
-
-TEST_F(CardReader, PortControlFamilySwitchesThroughCom4) {
-    terminal::setConfig("power", "port");
-    EXPECT_EQ(0, startCardReader(4100));
-    EXPECT_EQ(1, terminal::fiveVoltState());
-    stopCardReader();
-    EXPECT_EQ(0, terminal::fiveVoltState());
-    // The success line reads "enabled" when switching off too.
-    EXPECT_EQ((Lines{kEnabled, "MSR Connected", kEnabled}), powerLines());
-}
-
-TEST_F(CardReader, PortControlFailures) {
-    startCardReader(4650);  // the power switch refuses the control codes here
-    stopCardReader();
-    EXPECT_EQ((Lines{kFailed, "MSR Connected", kFailed}), powerLines());
-
-    // No "COM4:" at all: no line, the reader starts all the same.
-    terminal::setPortPath(4, "none");
-    EXPECT_EQ(0, switch5VoltOutput(TRUE));
-    EXPECT_EQ((Lines{kFailed, "MSR Connected", kFailed}), powerLines());
-}
-
-TEST_F(CardReader, KernelControlFamily) {
-    terminal::setConfig("power", "kernel");
-    startCardReader(5800);
-    EXPECT_EQ(1, terminal::fiveVoltState());
-    EXPECT_EQ(1, switch5VoltOutput(FALSE));
-    EXPECT_EQ(0, terminal::fiveVoltState());
+TEST_F(CardReader, FiveVoltLinesOfEachFamilyAtStartAndStop) {
+    struct Case {
+        int model;
+        const char* power;  // the terminal's power switch (nullptr: as the terminal came)
+        std::string line;   // at start and again at stop ("enabled" when switching off too)
+        int onAfterStart, onAfterStop;
+    };
+    const Case cases[] = {
+        {7000, nullptr, kNoSupport, -1, -1},  // no power switch: the port opens all the same
+        {4650, nullptr, kFailed, 9, 9},      // the switch refuses the control codes
+        {4100, "port", kEnabled, 1, 0},      // switched through "COM4:"
+        {5800, "kernel", kEnabled, 1, 0},    // switched by a kernel control
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.model);
+        if (c.power) terminal::setConfig("power", c.power);
+        size_t before = powerLines().size();
+        EXPECT_EQ(0, startCardReader(c.model));
+        if (c.onAfterStart != 9) {
+            EXPECT_EQ(c.onAfterStart, terminal::fiveVoltState());
+        }
+        EXPECT_EQ(1, stopCardReader());
+        if (c.onAfterStop != 9) {
+            EXPECT_EQ(c.onAfterStop, terminal::fiveVoltState());
+        }
+        Lines lines = powerLines();
+        EXPECT_EQ((Lines{c.line, "MSR Connected", c.line}), Lines(lines.begin() + static_cast<long>(before), lines.end()));
+    }
+    // Without the kernel control, or without "COM4:": no switching, the reader starts all the same.
     terminal::setConfig("power", "none");
     EXPECT_EQ(0, switch5VoltOutput(TRUE));
-    EXPECT_EQ((Lines{kEnabled, "MSR Connected", kEnabled, kFailed}), powerLines());
+    terminal::setConfig("power", "port");
+    terminal::setPortPath(4, "none");
+    EXPECT_EQ(0, startCardReader(4100));
+    EXPECT_EQ(0, switch5VoltOutput(TRUE));
 }
 
 TEST_F(CardReader, AFailedOpenLeavesTheReaderOff) {
@@ -100,15 +98,19 @@ TEST_F(CardReader, ASwipeInTwoChunksCallsTheEditorTwice) {
     EXPECT_EQ(2u, traceOf({"Output formatted"}).size());
 }
 
-TEST_F(CardReader, ASecondStartKeepsTheRunningReader) {
+TEST_F(CardReader, ASecondStartOrARestartLeavesOneReader) {
     ASSERT_EQ(0, startCardReader(7000));
     EXPECT_EQ(0, startCardReader(7000));
     EXPECT_EQ(1u, traceOf({"MSR Connected"}).size());
     ASSERT_TRUE(terminal::swipeCard("xy"));
     ASSERT_TRUE(waitTyped("xy"));
-    // One reader only: the chunk is not typed a second time.
+    stopCardReader();
+    ASSERT_EQ(0, startCardReader(7000));
+    ASSERT_TRUE(terminal::swipeCard("k"));
+    ASSERT_TRUE(waitTyped("xyk"));
+    // One reader only: no chunk is typed a second time.
     wedge::waitFor([] { return false; }, 150);
-    EXPECT_EQ("xy", typed());
+    EXPECT_EQ("xyk", typed());
 }
 
 TEST_F(CardReader, ALongSwipeArrivesWholeInBoundedChunks) {
@@ -117,52 +119,6 @@ TEST_F(CardReader, ALongSwipeArrivesWholeInBoundedChunks) {
     ASSERT_EQ(0, startCardReader(7000));
     ASSERT_TRUE(terminal::swipeCard(data));
     EXPECT_TRUE(waitTyped(data)) << typed().size();
-}
-
-TEST_F(CardReader, ARestartedReaderServesTheNewPortOnly) {
-    ASSERT_EQ(0, startCardReader(7000));
-    stopCardReader();
-    ASSERT_EQ(0, startCardReader(7000));
-    ASSERT_TRUE(terminal::swipeCard("k"));
-    ASSERT_TRUE(waitTyped("k"));
-    wedge::waitFor([] { return false; }, 150);
-    EXPECT_EQ("k", typed());
-}
-
-TEST(CardReaderSettingsParser, StoresTheRecordKeys) {
-    cardReaderSettings = CardReaderSettings{};
-    CardReaderSettings& r = cardReaderSettings;
-    parseCardReaderSetting(0, u"MCROutputFormat", u"SD94S5");
-    parseCardReaderSetting(0, u"Prefix", u"65,66");
-    parseCardReaderSetting(0, u"Suffix", u"13");
-    parseCardReaderSetting(0, u"PrefixWait", u"250");
-    parseCardReaderSetting(0, u"SuffixWait", u"40");
-    parseCardReaderSetting(0, u"Beep", u"1");
-    parseCardReaderSetting(0, u"customsound", u"  \\Windows\\swipe.wav");
-    parseCardReaderSetting(0, u"Field", u"2");
-    EXPECT_STREQ("SD94S5", r.outputFormat);
-    EXPECT_EQ(65, r.prefix[0]);
-    EXPECT_EQ(66, r.prefix[1]);
-    EXPECT_EQ(0, r.prefix[2]);
-    EXPECT_EQ(13, r.suffix[0]);
-    EXPECT_EQ(250, r.prefixWait);
-    EXPECT_EQ(40, r.suffixWait);
-    EXPECT_EQ(1, r.beep);
-    EXPECT_TRUE(std::u16string(r.customSound) == u"\\Windows\\swipe.wav");
-    EXPECT_EQ(19, r.field);
-
-    // Keys other than CustomSound are compared with their letter case; other
-    // records and other Field values change nothing.
-    parseCardReaderSetting(0, u"mcroutputformat", u"X");
-    parseCardReaderSetting(1, u"MCROutputFormat", u"X");
-    parseCardReaderSetting(0, u"Field", u"7");
-    EXPECT_STREQ("SD94S5", r.outputFormat);
-    EXPECT_EQ(19, r.field);
-    const std::pair<const char16_t*, int> fields[] = {{u"1", 26}, {u"3", 4}, {u"4", 3}};
-    for (const auto& [value, stored] : fields) {
-        parseCardReaderSetting(0, u"Field", value);
-        EXPECT_EQ(stored, r.field);
-    }
 }
 
 TEST(CardReaderSettingsParser, LongValuesAreCut) {

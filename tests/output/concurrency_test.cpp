@@ -18,12 +18,6 @@ namespace {
 
 class ConcurrentDelivery : public OutputTerminal {};
 
-std::u16string repeated(const std::u16string& unit, int times) {
-    std::u16string out;
-    for (int i = 0; i < times; ++i) out += unit;
-    return out;
-}
-
 std::string narrow(const std::u16string& text) {
     return std::string(text.begin(), text.end());
 }
@@ -31,8 +25,8 @@ std::string narrow(const std::u16string& text) {
 TEST_F(ConcurrentDelivery, TwoThreadsDeliverTwoWholeTexts) {
     ASSERT_TRUE(attachSerialPeer());
     settings.ConnectingTo = 0;
-    const std::u16string first = repeated(u"aB", 30);
-    const std::u16string second = repeated(u"Zy", 30);
+    const std::u16string first = u"aBaBaBaBaBaBaBaBaBaBaBaBaBaBaBaBaBaBaBaBaBaBaBaBaBaBaBaBaBaB";
+    const std::u16string second = u"ZyZyZyZyZyZyZyZyZyZyZyZyZyZyZyZyZyZyZyZyZyZyZyZyZyZyZyZyZyZy";
     std::vector<unsigned short> suffix = codes({13});
     auto deliver = [&](const std::u16string& text) {
         deliverText(nullptr, text.c_str(), suffix.data(), 0, 0, static_cast<int>(text.size()));
@@ -57,7 +51,7 @@ TEST_F(ConcurrentDelivery, TwoThreadsDeliverTwoWholeTexts) {
 TEST_F(ConcurrentDelivery, ACardSwipedWhileABarcodeIsTypedWaitsForIt) {
     settings.InterCharacterDelay = 2;
     ASSERT_EQ(0, startCardReader(7000));
-    const std::u16string barcode = repeated(u"0123456789", 8);
+    const std::u16string barcode = u"01234567890123456789012345678901234567890123456789012345678901234567890123456789";
     std::thread scan([&] { deliverText(nullptr, barcode.c_str(), nullptr, 0, 0, static_cast<int>(barcode.size())); });
     // Swipe once the barcode has begun to appear.
     ASSERT_TRUE(wedge::waitFor([] { return !typed().empty(); }, 5000));

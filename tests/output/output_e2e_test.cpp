@@ -11,6 +11,7 @@
 #include <chrono>
 #include <string>
 
+#include "output/serial.h"
 #include "platform/host/terminal.h"
 #include "tests/support/output_support.h"
 #include "tests/support/wedge_process.h"
@@ -18,23 +19,13 @@
 namespace outputtest {
 namespace {
 
-uint16_t crc(const std::string& bytes) {
-    uint16_t value = 0;
-    for (unsigned char b : bytes) {
-        value ^= static_cast<uint16_t>(b << 8);
-        for (int i = 0; i < 8; ++i)
-            value = (value & 0x8000) ? static_cast<uint16_t>((value << 1) ^ 0x1021) : static_cast<uint16_t>(value << 1);
-    }
-    return value;
-}
-
 std::string xr1(int sequence, const std::string& data) {
     std::string f("\x01XR1\0\0\0\x01", 8);
     f += static_cast<char>(sequence);
     f += std::string("\0\0\0\x01\0", 5);
     f += static_cast<char>(data.size());
     f += data;
-    uint16_t c = crc(f);
+    uint16_t c = crc16Xmodem(reinterpret_cast<const unsigned char*>(f.data()), f.size());
     f += static_cast<char>(c >> 8);
     f += static_cast<char>(c & 0xFF);
     return f;
