@@ -144,12 +144,3 @@ TEST(KeyTable, DeviceTable) {
     EXPECT_EQ(powerSwitchMethod(5520), PowerSwitchKernelControl);
     EXPECT_EQ(powerSwitchMethod(5852), PowerSwitchNone);
 }
-
-TEST_F(SettingsTest, LoadBuildsTheKeyTableForTheDevice) {
-    deviceModel = 7500;
-    ASSERT_TRUE(load("EnableScanner=1\r\n"));
-    EXPECT_EQ(characterToKeyTable['!'].virtualKey, 153u);
-    deviceModel = 1;
-    ASSERT_TRUE(load("EnableScanner=1\r\n"));
-    EXPECT_EQ(characterToKeyTable['!'].virtualKey, 49u);
-}
