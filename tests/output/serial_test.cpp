@@ -131,17 +131,6 @@ protected:
     }
 };
 
-TEST_F(SerialOutput, TaggedRecordOnTheWire) {
-    settings.ConnectingTo = 0;
-    ASSERT_TRUE(attachSerialPeer());
-    send("12345");
-    send("~PING.");
-    std::string bytes = peerBytes(102);
-    ASSERT_EQ(102u, bytes.size()) << hex(bytes);
-    EXPECT_EQ(hex(frameOf(0, "12345")), hex(bytes.substr(0, 42)));
-    EXPECT_EQ("=AT:0;PING.", bytes.substr(91));
-}
-
 TEST_F(SerialOutput, Xr1SequenceStartsAtOneAfterOpeningAndWrapsAfter127) {
     settings.ConnectingTo = 1;
     frameSequenceCounter.store(77);
