@@ -14,7 +14,6 @@ namespace {
 using scanloop::barcode;
 using scanloop::countOf;
 using scanloop::soundNames;
-using scanloop::traceLines;
 using scanloop::traceOf;
 using scanloop::typed;
 
@@ -56,8 +55,8 @@ TEST_F(ScanProgramTest, PressTypesTheBarcodeIntoTheFocusedField) {
     ASSERT_TRUE(press([] { return typed() == "[4006381333931]\n"; })) << typed();
     ASSERT_TRUE(wedge::waitFor([] { return countOf(soundNames(), "resource:129") == 1; }));
     ASSERT_TRUE(wedge::waitFor([] { return terminal::ledState(0) == 0 && terminal::ledState(1) == 0; }));
-    std::vector<std::string> loop = traceOf({"Start Scan", "Amier Off", "Normal Scan"});
-    EXPECT_EQ((std::vector<std::string>{"Start Scan", "Amier Off", "Normal Scan"}), loop);
+    EXPECT_EQ((std::vector<std::string>{"Start Scan", "Amier Off", "Normal Scan"}),
+              traceOf({"Start Scan", "Amier Off", "Normal Scan"}));
 
     // The program is back in its message loop before the next press.
     ASSERT_TRUE(program.idle());
@@ -66,18 +65,6 @@ TEST_F(ScanProgramTest, PressTypesTheBarcodeIntoTheFocusedField) {
     ASSERT_TRUE(press([] { return countOf(soundNames(), "resource:4") == 1; }))
         << ::testing::PrintToString(soundNames());
     EXPECT_EQ("[4006381333931]\n", typed());
-}
-
-TEST_F(ScanProgramTest, ScanSyncSetFromTheSettingsFileComesOutInRuleOrder) {
-    start(
-        "[Settings]\r\nEnableScanner=1\r\nEnableSequenceEditor=1\r\nSuffix=13\r\n"
-        "[Sync1]\r\n"
-        "[Barcode1]\r\nBarcodeSym=4\r\nprefix=74,58\r\nsuffix=13\r\n"
-        "[Barcode2]\r\nBarcodeSym=11\r\nprefix=68,58\r\nsuffix=13\r\n");
-    terminal::putInView(barcode("D-100", 'd'));
-    terminal::putInView(barcode("J-200", 'j'));
-    ASSERT_TRUE(press([] { return typed() == "J:J-200\nD:D-100\n"; })) << typed();
-    EXPECT_EQ(1, countOf(traceLines(), "Muliti Decode"));
 }
 
 }  // namespace

@@ -57,13 +57,11 @@ TEST_F(ScanSoakTest, ThousandPressesDeliverEachBarcodeOnceInOrder) {
         for (int n = pick(1, 20); n > 0; --n) code += alphabet[static_cast<size_t>(pick(0, 35))];
         expected += code + "\n";
         terminal::putInView(barcode(code, static_cast<char>('a' + pick(0, 25)), pick(130, 350)));
-        SCOPED_TRACE("code " + code + " leds " + std::to_string(settings.EnableLEDs) + " aimer " +
-                     std::to_string(settings.AmierMode) + "/" + std::to_string(settings.AimerTimeOut) + " sync " +
-                     std::to_string(settings.EnableSequenceEditor) + " multi " +
-                     std::to_string(settings.multiDecode.load()) + " delay " + std::to_string(settings.ScanDelayMode) +
-                     "/" + std::to_string(settings.ScanDelaySetting) + " continuous " +
-                     std::to_string(settings.ContinuousScan) + " adv " +
-                     std::to_string(settings.EnableADVSuffixPrefix));
+        SCOPED_TRACE(code + " leds " + std::to_string(settings.EnableLEDs) + " aimer " +
+                     std::to_string(settings.AmierMode) + " sync " + std::to_string(settings.EnableSequenceEditor) +
+                     " delay " + std::to_string(settings.ScanDelayMode) + "/" +
+                     std::to_string(settings.ScanDelaySetting) + " continuous " +
+                     std::to_string(settings.ContinuousScan));
         size_t before = terminal::sounds().size();
         ASSERT_TRUE(press([&] { return typed().size() >= expected.size(); })) << typed();
         terminal::clearView();

@@ -19,28 +19,28 @@ struct Format {
     size_t fileBytes;
 };
 
-uint32_t le32(const std::vector<unsigned char>& b, size_t at) {
-    return b[at] | (b[at + 1] << 8) | (b[at + 2] << 16) | (static_cast<uint32_t>(b[at + 3]) << 24);
-}
-uint16_t le16(const std::vector<unsigned char>& b, size_t at) {
-    return static_cast<uint16_t>(b[at] | (b[at + 1] << 8));
+// The little-endian number of `bytes` bytes at `at`.
+uint32_t le(const std::vector<unsigned char>& b, size_t at, size_t bytes = 4) {
+    uint32_t v = 0;
+    for (size_t i = bytes; i-- > 0;) v = (v << 8) | b[at + i];
+    return v;
 }
 
 void checkWave(const std::vector<unsigned char>& b, const Format& f) {
     ASSERT_EQ(f.fileBytes, b.size());
     EXPECT_EQ("RIFF", std::string(b.begin(), b.begin() + 4));
-    EXPECT_EQ(f.fileBytes - 8, le32(b, 4));
+    EXPECT_EQ(f.fileBytes - 8, le(b, 4));
     EXPECT_EQ("WAVE", std::string(b.begin() + 8, b.begin() + 12));
     EXPECT_EQ("fmt ", std::string(b.begin() + 12, b.begin() + 16));
-    EXPECT_EQ(16u, le32(b, 16));
-    EXPECT_EQ(1u, le16(b, 20));  // PCM
-    EXPECT_EQ(1u, le16(b, 22));  // mono
-    EXPECT_EQ(f.rate, le32(b, 24));
-    EXPECT_EQ(f.rate * f.bits / 8, le32(b, 28));
-    EXPECT_EQ(f.bits / 8, le16(b, 32));
-    EXPECT_EQ(f.bits, le16(b, 34));
+    EXPECT_EQ(16u, le(b, 16));
+    EXPECT_EQ(1u, le(b, 20, 2));  // PCM
+    EXPECT_EQ(1u, le(b, 22, 2));  // mono
+    EXPECT_EQ(f.rate, le(b, 24));
+    EXPECT_EQ(f.rate * f.bits / 8, le(b, 28));
+    EXPECT_EQ(f.bits / 8, le(b, 32, 2));
+    EXPECT_EQ(f.bits, le(b, 34, 2));
     EXPECT_EQ("data", std::string(b.begin() + 36, b.begin() + 40));
-    EXPECT_EQ(f.fileBytes - 44, le32(b, 40));
+    EXPECT_EQ(f.fileBytes - 44, le(b, 40));
     // A recording, not silence.
     bool varies = false;
     for (size_t i = 45; i < b.size() && !varies; ++i) varies = b[i] != b[44];
@@ -49,20 +49,14 @@ void checkWave(const std::vector<unsigned char>& b, const Format& f) {
 
 const Format kSounds[] = {{134, 16, 11025, 11564}, {135, 16, 11025, 9370}, {129, 8, 22050, 2258}, {4, 8, 11025, 4454}};
 
-TEST(Sounds, GeneratedFilesHaveTheirFormatsAndSizes) {
+TEST(Sounds, FilesAndTheirResourcesHaveTheirFormatsAndSizes) {
     for (const Format& f : kSounds) {
         SCOPED_TRACE(f.resource);
         std::ifstream in(std::string(KEYVANE_SOURCE_DIR "/resources/sound") + std::to_string(f.resource) + ".wav",
                          std::ios::binary);
         ASSERT_TRUE(in.good());
-        std::vector<unsigned char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-        checkWave(bytes, f);
-    }
-}
-
-TEST(Sounds, ProgramCarriesEachSoundAsAWaveResource) {
-    for (const Format& f : kSounds) {
-        SCOPED_TRACE(f.resource);
+        checkWave(std::vector<unsigned char>((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>()),
+                  f);
         const hostresources::Resource* r = hostresources::find(hostresources::KindBinary, f.resource, "WAVE");
         ASSERT_NE(nullptr, r);
         checkWave(std::vector<unsigned char>(r->data, r->data + r->size), f);
