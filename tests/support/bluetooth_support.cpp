@@ -2,7 +2,6 @@
 
 #include "bluetooth/btlink.h"
 #include "platform/host/objects.h"
-#include "platform/host/terminal.h"
 #include "tests/support/wedge_process.h"
 
 namespace bttest {
@@ -114,12 +113,8 @@ int channelOf(const std::string& bytes) {
 }
 
 void BluetoothTerminal::SetUp() {
-    wedge::RootOptions options;
-    options.writeSettings = false;
-    options.clockSpeed = 20;
-    root = wedge::makeTerminalRoot(options);
+    root = wedge::freshTerminal(20, false);
     ASSERT_FALSE(root.empty());
-    terminal::reset();
 }
 
 void BluetoothTerminal::TearDown() {

@@ -1,14 +1,7 @@
 #include "tests/support/output_support.h"
 
-#include <fcntl.h>
-#include <poll.h>
-#include <pty.h>
-#include <termios.h>
 #include <unistd.h>
 
-#include <chrono>
-
-#include "platform/host/internal.h"
 #include "platform/host/terminal.h"
 #include "scan/engine.h"
 #include "settings/cardreader.h"
@@ -19,13 +12,8 @@
 namespace outputtest {
 
 void OutputTerminal::SetUp() {
-    wedge::RootOptions options;
-    options.writeSettings = false;
-    options.clockSpeed = 50;
-    root = wedge::makeTerminalRoot(options);
+    root = wedge::freshTerminal(50);
     ASSERT_FALSE(root.empty());
-    terminal::reset();
-    resetSettings();
     cardReaderSettings = CardReaderSettings{};
     useModel(0);
     terminal::setFocusClass(u"Edit");
@@ -34,8 +22,7 @@ void OutputTerminal::SetUp() {
 
 void OutputTerminal::TearDown() {
     closeSerialPort();
-    if (peer >= 0) close(peer);
-    peer = -1;
+    closePeer();
     wedge::removeTerminalRoot(root);
 }
 
@@ -47,13 +34,8 @@ void OutputTerminal::useModel(int deviceModel) {
 
 bool OutputTerminal::attachSerialPeer(int comIndex, bool open) {
     int slave = -1;
-    char name[256] = {};
-    if (openpty(&peer, &slave, name, nullptr, nullptr) != 0) return false;
-    termios raw{};
-    tcgetattr(peer, &raw);
-    cfmakeraw(&raw);
-    tcsetattr(peer, TCSANOW, &raw);
-    terminal::setPortPath(comIndex, name);
+    peer = wedge::openPeer(comIndex, &slave);
+    if (peer < 0) return false;
     settings.ComportNumber = comIndex;
     settings.SendData.store(1);
     bool ok = !open || connectEngine(0) != 0;
@@ -62,24 +44,7 @@ bool OutputTerminal::attachSerialPeer(int comIndex, bool open) {
 }
 
 std::string OutputTerminal::peerBytes(size_t expected, int realMilliseconds) {
-    std::string bytes;
-    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(realMilliseconds);
-    for (;;) {
-        bool enough = bytes.size() >= expected;
-        if (!enough && std::chrono::steady_clock::now() >= end) break;
-        pollfd p{peer, POLLIN, 0};
-        if (poll(&p, 1, enough ? 30 : 20) <= 0) {
-            if (enough) break;
-            continue;
-        }
-        char chunk[1024];
-        ssize_t n = read(peer, chunk, sizeof chunk);
-        if (n > 0)
-            bytes.append(chunk, static_cast<size_t>(n));
-        else if (enough)
-            break;
-    }
-    return bytes;
+    return wedge::readPeer(peer, expected, realMilliseconds, true);
 }
 
 void OutputTerminal::closePeer() {
@@ -88,7 +53,7 @@ void OutputTerminal::closePeer() {
 }
 
 std::string typed() {
-    return hostinternal::toUtf8(terminal::focusText());
+    return wedge::typed();
 }
 
 std::string keyLog() {
@@ -120,11 +85,7 @@ std::vector<std::string> traceLines() {
 }
 
 std::vector<std::string> traceOf(const std::vector<std::string>& wanted) {
-    std::vector<std::string> out;
-    for (const std::string& line : traceLines())
-        for (const std::string& w : wanted)
-            if (line == w) out.push_back(line);
-    return out;
+    return wedge::linesAmong(traceLines(), wanted);
 }
 
 std::vector<unsigned short> codes(const std::vector<int>& list) {

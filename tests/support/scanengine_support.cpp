@@ -1,33 +1,21 @@
 #include "tests/support/scanengine_support.h"
 
-#include <fcntl.h>
-#include <poll.h>
-#include <pty.h>
-#include <termios.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 
-#include "platform/host/terminal.h"
 #include "scan/decoder.h"
 #include "scan/engine.h"
-#include "settings/settings.h"
 #include "shell/app.h"
 #include "tests/support/wedge_process.h"
 
 namespace scanengine {
 
 void EngineTerminal::SetUp() {
-    wedge::RootOptions options;
-    options.writeSettings = false;
-    options.clockSpeed = 20;
-    root = wedge::makeTerminalRoot(options);
+    root = wedge::freshTerminal(20);
     ASSERT_FALSE(root.empty());
-    terminal::reset();
-    resetSettings();
     closeSerialPort();
     engineConnected.store(0);
     enableEvent = CreateEventW(nullptr, TRUE, FALSE, TEXT("KVN_Enable"));
@@ -56,16 +44,8 @@ void EngineTerminal::writeDeviceFile(const std::string& relativePath, const std:
 }
 
 bool EngineTerminal::attachPeer(int comIndex) {
-    int slave = -1;
-    char name[256] = {};
-    if (openpty(&peer, &slave, name, nullptr, nullptr) != 0) return false;
-    termios raw{};
-    tcgetattr(peer, &raw);
-    cfmakeraw(&raw);
-    tcsetattr(peer, TCSANOW, &raw);
-    close(slave);
-    terminal::setPortPath(comIndex, name);
-    return true;
+    peer = wedge::openPeer(comIndex);
+    return peer >= 0;
 }
 
 void EngineTerminal::closePeer() {
@@ -74,23 +54,11 @@ void EngineTerminal::closePeer() {
 }
 
 std::string EngineTerminal::peerBytes(size_t expected, int realMilliseconds) {
-    std::string bytes;
-    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(realMilliseconds);
-    while (bytes.size() < expected && std::chrono::steady_clock::now() < end) {
-        pollfd p{peer, POLLIN, 0};
-        if (poll(&p, 1, 20) <= 0) continue;
-        char chunk[4096];
-        ssize_t n = read(peer, chunk, sizeof chunk);
-        if (n > 0) bytes.append(chunk, static_cast<size_t>(n));
-    }
-    return bytes;
+    return wedge::readPeer(peer, expected, realMilliseconds);
 }
 
 std::string fixture(const std::string& name) {
-    std::ifstream in(std::string(KEYVANE_SOURCE_DIR) + "/tests/fixtures/decode/" + name, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
+    return rootFile(KEYVANE_SOURCE_DIR "/tests/fixtures/decode", name);
 }
 
 std::string rootFile(const std::string& root, const std::string& relativePath) {
@@ -111,9 +79,7 @@ std::vector<std::string> traceStartingWith(const std::string& root, const std::s
 }
 
 std::vector<std::string> soundNames() {
-    std::vector<std::string> names;
-    for (const terminal::SoundRecord& s : terminal::sounds()) names.push_back(s.sound);
-    return names;
+    return wedge::soundNames();
 }
 
 }  // namespace scanengine

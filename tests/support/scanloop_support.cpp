@@ -1,16 +1,8 @@
 #include "tests/support/scanloop_support.h"
 
-#include <fcntl.h>
-#include <poll.h>
-#include <pty.h>
-#include <termios.h>
 #include <unistd.h>
 
-#include <chrono>
-#include <fstream>
-
 #include "output/scandata.h"
-#include "platform/host/internal.h"
 #include "scan/decoder.h"
 #include "scan/engine.h"
 #include "scan/feedback.h"
@@ -24,13 +16,8 @@
 namespace scanloop {
 
 void ScanTerminal::SetUp() {
-    wedge::RootOptions options;
-    options.writeSettings = false;
-    options.clockSpeed = 20;
-    root = wedge::makeTerminalRoot(options);
+    root = wedge::freshTerminal(20);
     ASSERT_FALSE(root.empty());
-    terminal::reset();
-    resetSettings();
     clearRuleTable();
     resetScanLoopState();
     resetLedCache();
@@ -78,13 +65,8 @@ bool ScanTerminal::pressUntilSound() {
 
 bool ScanTerminal::openSerialPeer(int comIndex) {
     int slave = -1;
-    char name[256] = {};
-    if (openpty(&peer, &slave, name, nullptr, nullptr) != 0) return false;
-    termios raw{};
-    tcgetattr(peer, &raw);
-    cfmakeraw(&raw);
-    tcsetattr(peer, TCSANOW, &raw);
-    terminal::setPortPath(comIndex, name);
+    peer = wedge::openPeer(comIndex, &slave);
+    if (peer < 0) return false;
     settings.ComportNumber = comIndex;
     settings.SendData.store(1);
     bool opened = connectEngine(0) != 0;
@@ -93,16 +75,7 @@ bool ScanTerminal::openSerialPeer(int comIndex) {
 }
 
 std::string ScanTerminal::serialBytes(size_t expected, int realMilliseconds) {
-    std::string bytes;
-    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(realMilliseconds);
-    while (bytes.size() < expected && std::chrono::steady_clock::now() < end) {
-        pollfd p{peer, POLLIN, 0};
-        if (poll(&p, 1, 20) <= 0) continue;
-        char chunk[512];
-        ssize_t n = read(peer, chunk, sizeof chunk);
-        if (n > 0) bytes.append(chunk, static_cast<size_t>(n));
-    }
-    return bytes;
+    return wedge::readPeer(peer, expected, realMilliseconds);
 }
 
 terminal::Barcode barcode(const std::string& data, char letter, int row) {
@@ -114,13 +87,11 @@ terminal::Barcode barcode(const std::string& data, char letter, int row) {
 }
 
 std::string typed() {
-    return hostinternal::toUtf8(terminal::focusText());
+    return wedge::typed();
 }
 
 std::vector<std::string> soundNames() {
-    std::vector<std::string> names;
-    for (const terminal::SoundRecord& s : terminal::sounds()) names.push_back(s.sound);
-    return names;
+    return wedge::soundNames();
 }
 
 std::vector<std::string> traceLines() {
@@ -128,11 +99,7 @@ std::vector<std::string> traceLines() {
 }
 
 std::vector<std::string> traceOf(const std::vector<std::string>& wanted) {
-    std::vector<std::string> out;
-    for (const std::string& line : traceLines())
-        for (const std::string& w : wanted)
-            if (line == w) out.push_back(line);
-    return out;
+    return wedge::linesAmong(traceLines(), wanted);
 }
 
 int countOf(const std::vector<std::string>& lines, const std::string& line) {

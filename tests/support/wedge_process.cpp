@@ -1,8 +1,11 @@
 #include "tests/support/wedge_process.h"
 
+#include <poll.h>
+#include <pty.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -11,8 +14,10 @@
 #include <sstream>
 #include <thread>
 
+#include "platform/host/internal.h"
 #include "platform/host/terminal.h"
 #include "platform/host/windows.h"
+#include "settings/settings.h"
 
 namespace wedge {
 
@@ -26,7 +31,7 @@ std::string makeTerminalRoot(const RootOptions& options) {
     if (!made) return "";
     std::string root = made;
     fs::create_directories(fs::path(root) / "Zentrova");
-    if (options.debugFolder) fs::create_directories(fs::path(root) / "DebugADV");
+    fs::create_directories(fs::path(root) / "DebugADV");
     if (options.writeSettings) {
         std::ofstream ini(fs::path(root) / "Zentrova" / "Keyvane.ini", std::ios::binary);
         ini << options.settingsIni;
@@ -42,6 +47,72 @@ void removeTerminalRoot(const std::string& root) {
     if (!root.empty()) fs::remove_all(root, ignored);
 }
 
+std::string freshTerminal(int clockSpeed, bool resetProgramSettings) {
+    RootOptions options;
+    options.writeSettings = false;
+    options.clockSpeed = clockSpeed;
+    std::string root = makeTerminalRoot(options);
+    if (root.empty()) return root;
+    terminal::reset();
+    if (resetProgramSettings) resetSettings();
+    return root;
+}
+
+int openPeer(int comIndex, int* slave) {
+    int master = -1, far = -1;
+    char name[256] = {};
+    if (openpty(&master, &far, name, nullptr, nullptr) != 0) return -1;
+    termios raw{};
+    tcgetattr(master, &raw);
+    cfmakeraw(&raw);
+    tcsetattr(master, TCSANOW, &raw);
+    terminal::setPortPath(comIndex, name);
+    if (slave)
+        *slave = far;
+    else
+        close(far);
+    return master;
+}
+
+std::string readPeer(int fd, size_t expected, int realMilliseconds, bool drain) {
+    std::string bytes;
+    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(realMilliseconds);
+    for (;;) {
+        bool enough = bytes.size() >= expected;
+        if (enough ? !drain : std::chrono::steady_clock::now() >= end) break;
+        pollfd p{fd, POLLIN, 0};
+        if (poll(&p, 1, enough ? 30 : 20) <= 0) {
+            if (enough) break;
+            continue;
+        }
+        char chunk[4096];
+        ssize_t n = read(fd, chunk, sizeof chunk);
+        if (n > 0)
+            bytes.append(chunk, static_cast<size_t>(n));
+        else if (enough)
+            break;
+    }
+    return bytes;
+}
+
+std::vector<std::string> soundNames() {
+    std::vector<std::string> names;
+    for (const terminal::SoundRecord& s : terminal::sounds()) names.push_back(s.sound);
+    return names;
+}
+
+std::string typed() {
+    return hostinternal::toUtf8(terminal::focusText());
+}
+
+std::vector<std::string> linesAmong(const std::vector<std::string>& lines, const std::vector<std::string>& wanted) {
+    std::vector<std::string> out;
+    for (const std::string& line : lines)
+        for (const std::string& w : wanted)
+            if (line == w) out.push_back(line);
+    return out;
+}
+
 bool waitFor(const std::function<bool()>& predicate, int realMilliseconds) {
     auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(realMilliseconds);
     for (;;) {
@@ -51,12 +122,13 @@ bool waitFor(const std::function<bool()>& predicate, int realMilliseconds) {
     }
 }
 
+namespace {
+
+// The exit code as the program returned it (-1, -2, -3, 0, ...).
 int exitCodeOf(int waitStatus) {
     if (WIFEXITED(waitStatus)) return static_cast<signed char>(WEXITSTATUS(waitStatus));
     return -1000 - (WIFSIGNALED(waitStatus) ? WTERMSIG(waitStatus) : 0);
 }
-
-namespace {
 
 pid_t spawn(const std::string& root, const std::vector<std::string>& arguments) {
     std::string program = KEYVANE_BINARY_DIR "/keyvane";

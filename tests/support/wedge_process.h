@@ -12,24 +12,37 @@
 namespace wedge {
 
 // A fresh terminal root in a temporary folder with Zentrova/Keyvane.ini holding
-// `settingsIni` (none when empty), a DebugADV folder (trace log on), the built
-// stand-in decoder and the given clock speed. The calling process is attached
-// to it. Returns the root path.
+// `settingsIni` (unless !writeSettings), a DebugADV folder (trace log on), the
+// built stand-in decoder and the given clock speed. The calling process is
+// attached to it. Returns the root path ("" on failure).
 struct RootOptions {
     std::string settingsIni = "[Settings]\r\nEnableScanner=1\r\n";
     bool writeSettings = true;
-    bool debugFolder = true;
     int clockSpeed = 10;
 };
 std::string makeTerminalRoot(const RootOptions& options = RootOptions());
 // Removes a root made by makeTerminalRoot.
 void removeTerminalRoot(const std::string& root);
 
+// The set-up shared by the in-process fixtures: a root without Keyvane.ini at
+// the clock speed, the terminal reset and (unless told not to) the settings
+// back to their defaults.
+std::string freshTerminal(int clockSpeed, bool resetProgramSettings = true);
+// A raw pseudo-terminal whose slave serves as "COM<index>:". Returns the
+// master (-1 when none); the slave is closed unless `slave` takes it.
+int openPeer(int comIndex, int* slave = nullptr);
+// Reads from `fd` until `expected` bytes are there or the time passes; when
+// `drain`, then also whatever else follows without a pause.
+std::string readPeer(int fd, size_t expected, int realMilliseconds, bool drain = false);
+
+// Sounds played ("resource:129", "file:...") and the focused field's text (UTF-8).
+std::vector<std::string> soundNames();
+std::string typed();
+// The lines among `lines` that are one of `wanted`, in order.
+std::vector<std::string> linesAmong(const std::vector<std::string>& lines, const std::vector<std::string>& wanted);
+
 // Runs `predicate` until it holds or `realMilliseconds` pass.
 bool waitFor(const std::function<bool()>& predicate, int realMilliseconds = 10000);
-
-// The exit code of a keyvane process as the program returned it (-1, -2, -3, 0, ...).
-int exitCodeOf(int waitStatus);
 
 // One keyvane process on a terminal root.
 class WedgeProcess {
