@@ -35,8 +35,6 @@ void ScanTerminal::TearDown() {
     if (loop.joinable()) loop.join();
     settings.PresentationMode.store(0);
     closeSerialPort();
-    if (peer >= 0) close(peer);
-    peer = -1;
     terminal::clearView();
     wedge::removeTerminalRoot(root);
 }
@@ -61,21 +59,6 @@ bool ScanTerminal::press(const std::function<bool()>& until) {
 bool ScanTerminal::pressUntilSound() {
     size_t before = terminal::sounds().size();
     return press([before] { return terminal::sounds().size() > before; });
-}
-
-bool ScanTerminal::openSerialPeer(int comIndex) {
-    int slave = -1;
-    peer = wedge::openPeer(comIndex, &slave);
-    if (peer < 0) return false;
-    settings.ComportNumber = comIndex;
-    settings.SendData.store(1);
-    bool opened = connectEngine(0) != 0;
-    close(slave);
-    return opened;
-}
-
-std::string ScanTerminal::serialBytes(size_t expected, int realMilliseconds) {
-    return wedge::readPeer(peer, expected, realMilliseconds);
 }
 
 terminal::Barcode barcode(const std::string& data, char letter, int row) {

@@ -29,14 +29,8 @@ protected:
     void startHeldPress();
     void releaseAndJoin();
 
-    // Opens a pseudo-terminal as "COM<index>:" and the serial output port on it.
-    bool openSerialPeer(int comIndex);
-    // Bytes that arrived at the peer within `realMilliseconds` once `expected` bytes are there.
-    std::string serialBytes(size_t expected, int realMilliseconds = 3000);
-
     std::string root;
     std::thread loop;
-    int peer = -1;
 };
 
 // A barcode for terminal::putInView.
