@@ -20,12 +20,12 @@ else()
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
   set(CPACK_DEBIAN_PACKAGE_SECTION utils)
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-  set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "${PROJECT_DESCRIPTION}
- keyvane is a resident barcode keyboard wedge: it reads barcodes from the scan
- engine while the scan key is held and delivers them as keystrokes into the
- focused application or as framed bytes on a serial port, as its settings
- file Keyvane.ini says. This package runs it on the host terminal, a Linux
- emulation of a handheld terminal, driven and inspected by the console
- keyvane-terminal, which also runs scenario files that check settings files.")
+  set(CPACK_PACKAGE_DESCRIPTION
+"keyvane is a resident barcode keyboard wedge: it reads barcodes from the scan
+engine while the scan key is held and delivers them as keystrokes into the
+focused application or as framed bytes on a serial port, as its settings
+file Keyvane.ini says. This package runs it on the host terminal, a Linux
+emulation of a handheld terminal, driven and inspected by the console
+keyvane-terminal, which also runs scenario files that check settings files.")
 endif()
 include(CPack)

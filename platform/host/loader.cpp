@@ -76,8 +76,11 @@ std::string baseName(const std::string& path) {
 }  // namespace
 
 std::string terminal::defaultDecoderLibrary() {
-    for (const std::string& path : defaultDecoderCandidates())
-        if (isFile(path)) return path;
+    for (const std::string& path : defaultDecoderCandidates()) {
+        if (!isFile(path)) continue;
+        char resolved[PATH_MAX];
+        return realpath(path.c_str(), resolved) != nullptr ? std::string(resolved) : path;
+    }
     return {};
 }
 
