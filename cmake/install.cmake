@@ -12,21 +12,21 @@ endif()
 include(GNUInstallDirs)
 
 if(WIN32)
-  # A release build ships without debug information (the static C++ runtime
-  # brings most of it): it is moved into <program>.debug beside the program,
-  # which a debugger finds through the program's debug link.
+  # A release Keyvane.exe carries no debug information (the static C++
+  # runtime brings most of it): it is moved into Keyvane.exe.debug beside the
+  # program, which a debugger finds through the program's debug link. The
+  # package strips what it installs (CPACK_STRIP_FILES), Decoder.dll too.
   if(CMAKE_BUILD_TYPE MATCHES "^(Release|MinSizeRel)$" AND CMAKE_OBJCOPY AND CMAKE_STRIP)
-    foreach(target keyvane Decoder)
-      add_custom_command(TARGET ${target} POST_BUILD
-        COMMAND ${CMAKE_OBJCOPY} --only-keep-debug $<TARGET_FILE_NAME:${target}> $<TARGET_FILE_NAME:${target}>.debug
-        COMMAND ${CMAKE_STRIP} --strip-all $<TARGET_FILE_NAME:${target}>
-        COMMAND ${CMAKE_OBJCOPY} --add-gnu-debuglink=$<TARGET_FILE_NAME:${target}>.debug $<TARGET_FILE_NAME:${target}>
-        WORKING_DIRECTORY $<TARGET_FILE_DIR:${target}>
-        COMMENT "Moving the debug information of $<TARGET_FILE_NAME:${target}> into a separate file"
-        VERBATIM)
-    endforeach()
+    add_custom_command(TARGET keyvane POST_BUILD
+      COMMAND ${CMAKE_OBJCOPY} --only-keep-debug $<TARGET_FILE_NAME:keyvane> $<TARGET_FILE_NAME:keyvane>.debug
+      COMMAND ${CMAKE_STRIP} --strip-all $<TARGET_FILE_NAME:keyvane>
+      COMMAND ${CMAKE_OBJCOPY} --add-gnu-debuglink=$<TARGET_FILE_NAME:keyvane>.debug $<TARGET_FILE_NAME:keyvane>
+      WORKING_DIRECTORY $<TARGET_FILE_DIR:keyvane>
+      COMMENT "Moving the debug information of $<TARGET_FILE_NAME:keyvane> into a separate file"
+      VERBATIM)
   endif()
-  install(PROGRAMS $<TARGET_FILE:keyvane> $<TARGET_FILE:Decoder> DESTINATION .)
+  install(TARGETS keyvane Decoder RUNTIME DESTINATION .
+          ARCHIVE DESTINATION lib COMPONENT development EXCLUDE_FROM_ALL)
   install(FILES ${CMAKE_SOURCE_DIR}/samples/terminal/Zentrova/Keyvane.ini
                 ${CMAKE_SOURCE_DIR}/samples/terminal/Zentrova/DecodeSettings.Vqf
           DESTINATION Zentrova)

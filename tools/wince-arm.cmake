@@ -13,9 +13,11 @@
 # (or the environment variables of the same names). The result is
 # build/handheld/Keyvane.exe; the device keeps its own Decoder.dll.
 #
-# The build then takes the Windows branch of the tree (platform/win32): the
-# calls that only Windows CE has are bound at run time from coredll.dll
-# (platform/win32/ce_calls.cpp), so they work on the device unchanged.
+# The build then takes the Windows branch of the tree (platform/win32). The
+# calls that only Windows CE has are declared in platform/win32/ce_api.h and
+# bound at run time from coredll.dll (platform/win32/ce_calls.cpp); where the
+# device SDK's headers declare them too, those two files are where the build
+# is adapted. This hook is prepared, not tried: no device toolchain is at hand.
 foreach(var KEYVANE_CE_TOOLCHAIN_PREFIX KEYVANE_CE_SDK KEYVANE_CE_VERSION KEYVANE_CE_PROCESSOR)
   if(NOT DEFINED ${var} AND DEFINED ENV{${var}})
     set(${var} "$ENV{${var}}")
