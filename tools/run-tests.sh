@@ -2,7 +2,10 @@
 # Sets up a fresh Debian machine (when something is missing), builds Keyvane
 # for the host terminal and runs the whole suite: the normal build, the
 # address/undefined-behaviour sanitizer build, the thread sanitizer build,
-# the Windows program under wine (when mingw-w64 and wine are available).
+# the Windows program under wine (when mingw-w64 and wine are available);
+# then the packages: a Release build (warnings are errors, as in every build
+# here) packaged as .deb and .tar.gz and run from a fresh prefix
+# (tools/package-check.sh), and the Windows .zip (tools/windows/package-check.sh).
 #
 #   tools/run-tests.sh            everything
 #   tools/run-tests.sh --quick    the normal build only
@@ -17,7 +20,7 @@ for pkg in cmake g++ make libgtest-dev libgmock-dev libbenchmark-dev; do
   dpkg -s "$pkg" >/dev/null 2>&1 || need+=("$pkg")
 done
 if [[ $quick == 0 ]]; then
-  for pkg in g++-mingw-w64-x86-64 wine wine64; do
+  for pkg in g++-mingw-w64-x86-64 wine wine64 dpkg-dev man-db unzip; do
     dpkg -s "$pkg" >/dev/null 2>&1 || need+=("$pkg")
   done
 fi
@@ -49,6 +52,13 @@ if [[ $quick == 0 ]]; then
     cmake --build --preset windows -j"$jobs"
     echo "== test: windows program under wine"
     tools/windows/smoke-test.sh build/windows
+    echo "== package: windows"
+    tools/windows/package-check.sh build/windows
   fi
+  echo "== build: release"
+  cmake --preset release >/dev/null
+  cmake --build --preset release -j"$jobs"
+  echo "== package: release"
+  tools/package-check.sh build/release
 fi
 echo "== all passed"

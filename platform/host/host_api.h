@@ -181,7 +181,8 @@ BOOL CreateProcessW(LPCWSTR applicationName, LPWSTR commandLine, LPSECURITY_ATTR
 
 // Dynamic libraries. "Decoder.dll" (any letter case, any folder) resolves to the
 // terminal's stand-in decoder library: the configured "decoder" path, else
-// libDecoder.so beside the running program or in $KEYVANE_DECODER.
+// $KEYVANE_DECODER, libDecoder.so beside the running program, or the
+// installed library (platform/host/loader.h).
 // GetProcAddress takes an ordinal as MAKEINTRESOURCEA(n); the host loader
 // answers it with the library's exported symbol "ordinal_<n>" (a name is
 // looked up as it is).

@@ -2,6 +2,8 @@
 // with or without a folder) loads the stand-in decoder library; other names
 // are device paths of shared objects inside the terminal root.
 //
+// The stand-in library is looked for as decoderCandidates() lists.
+//
 // Ordinals: the host loader finds the export of ordinal n of a library under
 // the symbol name "ordinal_<n>" (GetProcAddress(h, MAKEINTRESOURCEA(n))).
 #include <dlfcn.h>
@@ -12,9 +14,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/host/internal.h"
+#include "platform/host/loader.h"
 #include "platform/host/objects.h"
 #include "platform/host/terminal.h"
 
@@ -34,21 +38,33 @@ std::string executableDir() {
     return slash == std::string::npos ? "." : path.substr(0, slash);
 }
 
-// Where the decoder library is looked for, in order.
-std::vector<std::string> decoderCandidates() {
+// Where the decoder library is looked for when the terminal's configuration
+// names none, in order. KEYVANE_DECODER_FROM_BINDIR is where an installation
+// keeps it, relative to the installed programs.
+#ifndef KEYVANE_DECODER_FROM_BINDIR
+#define KEYVANE_DECODER_FROM_BINDIR "../lib/keyvane"
+#endif
+std::vector<std::string> defaultDecoderCandidates() {
     std::vector<std::string> out;
-    std::string configured = terminal::config("decoder");
-    if (!configured.empty()) out.push_back(configured);
-    std::string exe = executableDir();
-    out.push_back(exe + "/libDecoder.so");
-    out.push_back(exe + "/platform/decoder/libDecoder.so");
-    out.push_back(exe + "/../platform/decoder/libDecoder.so");
     if (const char* env = getenv("KEYVANE_DECODER"); env != nullptr && env[0] != 0) {
         std::string dir = env;
         out.push_back(dir);
         out.push_back(dir + "/libDecoder.so");
         out.push_back(dir + "/platform/decoder/libDecoder.so");
     }
+    std::string exe = executableDir();
+    out.push_back(exe + "/libDecoder.so");
+    out.push_back(exe + "/platform/decoder/libDecoder.so");
+    out.push_back(exe + "/../platform/decoder/libDecoder.so");
+    out.push_back(exe + "/" KEYVANE_DECODER_FROM_BINDIR "/libDecoder.so");
+    return out;
+}
+
+std::vector<std::string> decoderCandidates() {
+    std::vector<std::string> out;
+    std::string configured = terminal::config("decoder");
+    if (!configured.empty()) out.push_back(configured);
+    for (std::string& path : defaultDecoderCandidates()) out.push_back(std::move(path));
     return out;
 }
 
@@ -58,6 +74,15 @@ std::string baseName(const std::string& path) {
 }
 
 }  // namespace
+
+std::string terminal::defaultDecoderLibrary() {
+    for (const std::string& path : defaultDecoderCandidates()) {
+        if (!isFile(path)) continue;
+        char resolved[PATH_MAX];
+        return realpath(path.c_str(), resolved) != nullptr ? std::string(resolved) : path;
+    }
+    return {};
+}
 
 HMODULE LoadLibraryW(LPCWSTR fileName) {
     if (fileName == nullptr || fileName[0] == 0) {

@@ -4,6 +4,7 @@
 #include <iostream>
 
 #include "console.h"
+#include "version.h"
 
 int main(int argc, char** argv) {
     console::Options options;
@@ -28,6 +29,9 @@ int main(int argc, char** argv) {
             options.json = true;
         } else if (!commandSeen && (a == "--help" || a == "-h")) {
             console::printHelp("", std::cout);
+            return console::kOk;
+        } else if (!commandSeen && a == "--version") {
+            console::printVersion(std::cout);
             return console::kOk;
         } else if (!commandSeen && a.size() > 1 && a[0] == '-') {
             std::cerr << "keyvane-terminal: unknown option " << a << " (keyvane-terminal --help)\n";

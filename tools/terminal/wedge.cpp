@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "console.h"
+#include "platform/host/loader.h"
 #include "platform/host/terminal.h"
 #include "platform/host/windows.h"
 
@@ -155,8 +156,7 @@ std::string wedgePath() {
 }
 
 std::string decoderPath() {
-    if (const char* env = std::getenv("KEYVANE_DECODER")) return env;
-    return selfDirectory() + "/platform/decoder/libDecoder.so";
+    return terminal::defaultDecoderLibrary();
 }
 
 int startWedge(const Options& options, const Args& args, std::ostream& out, std::ostream& err) {

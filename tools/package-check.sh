@@ -1,0 +1,96 @@
+#!/usr/bin/env bash
+# Checks the host packages of a build as a user gets them: builds the Debian
+# package and the .tar.gz (cpack), unpacks each into a fresh prefix in a
+# temporary folder, and runs the installed programs from there only:
+#   - no installed file names the source or build tree, the environment
+#     names none of our programs, and the working folder is outside both;
+#   - keyvane-terminal --version finds the installed wedge and decoder
+#     library of the same version;
+#   - the demo scenario of the installed documentation passes;
+#   - KEYVANE_DECODER still chooses the decoder library;
+#   - the man pages render without warnings; the bash completion completes.
+#
+#   tools/package-check.sh BUILD_DIR
+set -euo pipefail
+build=$(cd "${1:?usage: package-check.sh BUILD_DIR}" && pwd)
+source_dir=$(cd "$(dirname "$0")/.." && pwd)
+version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
+[[ -n "$version" ]] || { echo "no project version in $build/CMakeCache.txt"; exit 1; }
+
+work=$(mktemp -d /tmp/keyvane-package.XXXXXX)
+trap 'rm -rf "$work"' EXIT
+fail() { echo "PACKAGE CHECK FAILED: $*"; exit 1; }
+
+echo "-- packaging $build"
+rm -f "$build"/keyvane_*.deb "$build"/keyvane-*.tar.gz
+(cd "$build" && cpack -G "DEB;TGZ" >"$work/cpack.log" 2>&1) || { cat "$work/cpack.log"; fail "cpack"; }
+deb=$(ls "$build"/keyvane_"$version"_*.deb) || fail "no keyvane_${version}_*.deb"
+tgz=$(ls "$build"/keyvane-"$version"-Linux-*.tar.gz) || fail "no keyvane-$version-Linux-*.tar.gz"
+[[ $(dpkg-deb -f "$deb" Package) == keyvane ]] || fail "package name"
+[[ $(dpkg-deb -f "$deb" Version) == "$version" ]] || fail "package version"
+
+mkdir -p "$work/deb" "$work/tgz" "$work/home"
+dpkg-deb -x "$deb" "$work/deb"
+tar -xzf "$tgz" -C "$work/tgz" --strip-components=1
+
+# Runs an installed program with nothing of the trees in reach.
+installed() {
+  (cd "$work/home" && env -i HOME="$work/home" PATH="$prefix/bin:/usr/bin:/bin" LC_ALL=C.UTF-8 "$@")
+}
+
+check_prefix() {
+  prefix=$1
+  echo "-- $(basename "$2") unpacked into $prefix"
+  for f in bin/keyvane bin/keyvane-terminal share/man/man1/keyvane.1.gz share/man/man1/keyvane-terminal.1.gz \
+           share/bash-completion/completions/keyvane-terminal share/doc/keyvane/samples/scenarios/demo.scenario \
+           share/doc/keyvane/samples/terminal/Zentrova/Keyvane.ini; do
+    [[ -e "$prefix/$f" ]] || fail "$f is missing"
+  done
+  library=$(find "$prefix/lib" -name libDecoder.so)
+  [[ -n "$library" ]] || fail "no decoder library under lib/"
+  if grep -rlF -e "$build" -e "$source_dir" "$prefix" >"$work/refs"; then
+    cat "$work/refs"
+    fail "installed files name the build or source tree"
+  fi
+
+  installed keyvane-terminal --version >"$work/version" || fail "--version"
+  cat "$work/version"
+  grep -qx "keyvane-terminal $version" "$work/version" || fail "console version"
+  grep -qx "wedge $version $prefix/bin/keyvane" "$work/version" || fail "wedge version or path"
+  grep -qx "decoder $version $library" "$work/version" || fail "decoder version or path"
+
+  echo "-- the demo from the installed files"
+  installed keyvane-terminal run "$prefix/share/doc/keyvane/samples/scenarios/demo.scenario" --quiet \
+    || fail "the installed demo"
+
+  echo "-- KEYVANE_DECODER chooses the decoder library"
+  cp "$library" "$work/home/libDecoder.so"
+  installed env KEYVANE_DECODER="$work/home" keyvane-terminal --version | grep -qx "decoder $version $work/home/libDecoder.so" \
+    || fail "KEYVANE_DECODER not used"
+  rm "$work/home/libDecoder.so"
+}
+
+check_prefix "$work/deb/usr" "$deb"
+check_prefix "$work/tgz" "$tgz"
+prefix=$work/deb/usr
+
+echo "-- man pages"
+for page in "$prefix"/share/man/man*/*.gz; do
+  warnings=$(MANWIDTH=80 man --warnings -l "$page" 2>&1 >/dev/null) || fail "man $page"
+  [[ -z "$warnings" ]] || fail "$page: $warnings"
+done
+MANWIDTH=80 man -l "$prefix/share/man/man1/keyvane-terminal.1.gz" 2>/dev/null | grep -q -- "--version" \
+  || fail "keyvane-terminal(1) does not render"
+
+echo "-- bash completion"
+complete_words() {
+  installed bash -c 'source "$1"; shift; COMP_WORDS=("$@"); COMP_CWORD=$(($# - 1)); COMP_LINE="$*"
+                     _keyvane_terminal; printf "%s\n" "${COMPREPLY[@]}"' _ \
+    "$prefix/share/bash-completion/completions/keyvane-terminal" "$@"
+}
+[[ $(complete_words keyvane-terminal pee | sort | tr '\n' ' ') == "peer peer-clear peer-close peer-open peer-send " ]] \
+  || fail "command completion: $(complete_words keyvane-terminal pee | tr '\n' ' ')"
+complete_words keyvane-terminal --root /tmp start --t | grep -qx -- "--timeout" || fail "option completion"
+complete_words keyvane-terminal command q | grep -qx quit || fail "command word completion"
+complete_words keyvane-terminal --v | grep -qx -- "--version" || fail "global option completion"
+echo "== package check passed: $(basename "$deb"), $(basename "$tgz")"
