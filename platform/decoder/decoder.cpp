@@ -77,7 +77,7 @@ bool elapsed(DWORD start, DWORD timeout) {
 // changes. Decoding holds its lock, so the frame stays while it is read.
 struct Camera {
     std::mutex lock;
-    uint32_t serial = 0;
+    std::string key;  // terminal, view serial and path of what is open
     bool opened = false;
     scanimage::FrameSource source;
 };
@@ -123,9 +123,10 @@ int readImage(EngineState* s, Seen& seen, scanimage::Symbol* out, int capacity) 
     }
     Camera& c = camera();
     std::lock_guard<std::mutex> lock(c.lock);
-    if (!c.opened || c.serial != view.serial) {
+    std::string key = terminal::root() + '\n' + std::to_string(view.serial) + '\n' + view.path;
+    if (c.key != key) {
         scanimage::closeFrameSource(c.source);
-        c.serial = view.serial;
+        c.key = key;
         c.opened = view.kind == 2 ? scanimage::openFrameFolder(c.source, view.path, view.framesPerSecond)
                                   : scanimage::openStillImage(c.source, view.path);
         if (!c.opened) std::fprintf(stderr, "Decoder: nothing readable in view at %s\n", view.path);

@@ -51,6 +51,7 @@ void resetEngine(EngineState* s) {
     std::memset(s->view, 0, sizeof s->view);
     s->image.kind = 0;
     s->image.path[0] = 0;
+    ++s->image.serial;
     s->initialised = 1;
 }
 

@@ -71,6 +71,7 @@ LoadStatus decodeJpeg(const uint8_t* bytes, size_t length, GrayImage& out) {
     if (tjDecompressHeader3(tj.get(), bytes, static_cast<unsigned long>(length), &width, &height, &subsampling,
                             &colorspace) != 0)
         return LoadStatus::Corrupt;
+    if (width <= 0 || height <= 0) return LoadStatus::Corrupt;
     if (!sizeAllowed(width, height)) return LoadStatus::TooLarge;
     out.width = width;
     out.height = height;

@@ -99,6 +99,8 @@ int readSymbols(const GrayImage& image, const ReadRequest& request, Symbol* out,
     hints.setFormats(static_cast<BarcodeFormat>(formatBits));
     hints.setTryHarder(true);
     hints.setTryRotate(true);
+    // Codabar's start and stop characters are part of its data.
+    hints.setReturnCodabarStartEnd(true);
     hints.setMaxNumberOfSymbols(static_cast<uint8_t>(kMaxSymbols));
 
     ZXing::Results results;
