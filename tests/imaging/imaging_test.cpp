@@ -174,6 +174,15 @@ TEST(ReadingOrder, TopToBottomThenLeftToRight) {
     EXPECT_EQ("LINE2", found[2].bytes);
 }
 
+TEST(ReadingOrder, LargePictureOfOneLinearCodeReadsOnce) {
+    // The reader's down-scaled look would abort the process on this one.
+    GrayImage picture = canvas(1280, 720);
+    place(picture, label("Code128", "LOW-ROW"), 300, 560);
+    auto found = read(picture);
+    ASSERT_EQ(1u, found.size());
+    EXPECT_EQ("LOW-ROW", found[0].bytes);
+}
+
 using BadFiles = TempDir;
 
 TEST_F(BadFiles, AreRefusedWithTheirReason) {

@@ -99,6 +99,10 @@ int readSymbols(const GrayImage& image, const ReadRequest& request, Symbol* out,
     hints.setFormats(static_cast<BarcodeFormat>(formatBits));
     hints.setTryHarder(true);
     hints.setTryRotate(true);
+    // The reader's down-scaled second look merges its linear results with a
+    // comparison that aborts the process (an assertion in the 1.4 library)
+    // once a barcode was seen on several lines: never taken.
+    hints.setTryDownscale(false);
     // Codabar's start and stop characters are part of its data.
     hints.setReturnCodabarStartEnd(true);
     hints.setMaxNumberOfSymbols(static_cast<uint8_t>(kMaxSymbols));
