@@ -16,7 +16,8 @@ quick=0
 [[ "${1:-}" == "--quick" ]] && quick=1
 
 need=()
-for pkg in cmake g++ make libgtest-dev libgmock-dev libbenchmark-dev; do
+for pkg in cmake g++ make pkg-config libgtest-dev libgmock-dev libbenchmark-dev \
+           libzxing-dev libspng-dev libturbojpeg0-dev zbar-tools; do
   dpkg -s "$pkg" >/dev/null 2>&1 || need+=("$pkg")
 done
 if [[ $quick == 0 ]]; then

@@ -4,14 +4,25 @@
 // so that the terminal's users in other processes see and steer the same
 // engine: they put barcodes in view, and read back what was configured.
 //
+// Besides barcodes typed in as text, an image can be in view (a still image
+// or a folder of frames): the engine reads it with the symbologies, lengths
+// and decode window it was configured with (imaging/symbols.h has the table
+// of formats, letters and symbology ids). The decode window is given in the
+// 640 x 480 coordinates of the engine's sensor, onto which every image is
+// fitted; a barcode outside it is not read.
+//
 // Results: 0 = success; 1 = no read (time-out or keep-going ended); 2 = a bad
 // argument or record; 10 = multi decode not supported (terminal
 // configuration "multidecode = 0"). "engine = fail" makes the connect fail.
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
+#include <mutex>
 #include <string>
 #include <vector>
 
+#include "platform/decoder/imaging/frames.h"
+#include "platform/decoder/imaging/symbols.h"
 #include "platform/host/engine_state.h"
 #include "platform/host/host_api.h"
 #include "platform/host/terminal.h"
@@ -60,6 +71,79 @@ int32_t clampTo(int32_t value, int32_t size) {
 
 bool elapsed(DWORD start, DWORD timeout) {
     return GetTickCount() - start >= timeout;
+}
+
+// The frames in view as this process sees them; opened again when the view
+// changes. Decoding holds its lock, so the frame stays while it is read.
+struct Camera {
+    std::mutex lock;
+    std::string key;  // terminal, view serial and path of what is open
+    bool opened = false;
+    scanimage::FrameSource source;
+};
+
+Camera& camera() {
+    static Camera c;
+    return c;
+}
+
+// Which frame a decode call has read last.
+struct Seen {
+    uint32_t serial = 0;
+    uint32_t frame = 0;
+};
+
+// Sensor coordinates to image pixels, edges included.
+int toPixels(int32_t sensor, int sensorSize, int imageSize, bool lastPixel) {
+    int64_t p = lastPixel ? (static_cast<int64_t>(sensor) + 1) * imageSize / sensorSize - 1
+                          : static_cast<int64_t>(sensor) * imageSize / sensorSize;
+    return static_cast<int>(p < 0 ? 0 : p >= imageSize ? imageSize - 1 : p);
+}
+
+// Reads the frame in view when it is one this call has not read yet.
+// Returns the barcodes found (reading order), or -1 when there was no new
+// frame to read.
+int readImage(EngineState* s, Seen& seen, scanimage::Symbol* out, int capacity) {
+    hostengine::ImageView view;
+    scanimage::ReadRequest request = scanimage::openRequest();
+    int32_t windowEnable = 0;
+    int32_t window[4] = {0, 0, 0, 0};
+    {
+        hostshared::Lock lock(&s->header);
+        if (s->image.kind == 0) return -1;
+        view = s->image;
+        view.path[sizeof view.path - 1] = 0;
+        for (int i = 0; i < scanimage::kSymbologyIds && i < hostengine::kSymbologies; ++i) {
+            request.enabled[i] = (s->symbologies[i].flags & 0x1) != 0;
+            request.minLength[i] = s->symbologies[i].minLength;
+            request.maxLength[i] = s->symbologies[i].maxLength;
+        }
+        windowEnable = s->windowEnable;
+        std::memcpy(window, s->window, sizeof window);
+    }
+    Camera& c = camera();
+    std::lock_guard<std::mutex> lock(c.lock);
+    std::string key = terminal::root() + '\n' + std::to_string(view.serial) + '\n' + view.path;
+    if (c.key != key) {
+        scanimage::closeFrameSource(c.source);
+        c.key = key;
+        c.opened = view.kind == 2 ? scanimage::openFrameFolder(c.source, view.path, view.framesPerSecond)
+                                  : scanimage::openStillImage(c.source, view.path);
+        if (!c.opened) std::fprintf(stderr, "Decoder: nothing readable in view at %s\n", view.path);
+    }
+    if (!c.opened) return -1;
+    scanimage::Frame frame = c.source.current(c.source.state, GetTickCount());
+    if (frame.image == nullptr || (seen.serial == view.serial && seen.frame == frame.number)) return -1;
+    seen.serial = view.serial;
+    seen.frame = frame.number;
+    const scanimage::GrayImage& image = *frame.image;
+    if (windowEnable != 0) {
+        request.left = toPixels(window[0], hostengine::kWindowColumns, image.width, false);
+        request.top = toPixels(window[1], hostengine::kWindowRows, image.height, false);
+        request.right = toPixels(window[2], hostengine::kWindowColumns, image.width, true);
+        request.bottom = toPixels(window[3], hostengine::kWindowRows, image.height, true);
+    }
+    return scanimage::readSymbols(image, request, out, capacity);
 }
 
 }  // namespace
@@ -153,21 +237,32 @@ __attribute__((visibility("default"))) int ordinal_13(DWORD timeout, char* buffe
     EngineState* s = hostengine::engineState();
     if (s == nullptr) return kBadArgument;
     DWORD start = GetTickCount();
+    // The buffer holds 4096 bytes with the terminating zero.
+    auto deliver = [&](const uint8_t* data, size_t size, char l, char s2, char s3) {
+        size_t n = size < static_cast<size_t>(hostengine::kBarcodeBytes) ? size : hostengine::kBarcodeBytes - 1;
+        std::memcpy(buffer, data, n);
+        buffer[n] = 0;
+        if (letter) *letter = static_cast<uint8_t>(l);
+        if (second) *second = static_cast<uint8_t>(s2);
+        if (third) *third = static_cast<uint8_t>(s3);
+        if (length) *length = static_cast<uint16_t>(n);
+        return kOk;
+    };
+    Seen seen;
+    scanimage::Symbol symbols[1];
     for (;;) {
         {
             hostshared::Lock lock(&s->header);
             for (const ViewSlot& v : s->view) {
                 if (!readable(s, v)) continue;
-                // The buffer holds 4096 bytes with the terminating zero.
-                uint32_t n = v.length < hostengine::kBarcodeBytes ? v.length : hostengine::kBarcodeBytes - 1;
-                std::memcpy(buffer, v.data, n);
-                buffer[n] = 0;
-                if (letter) *letter = v.letter;
-                if (second) *second = v.second;
-                if (third) *third = v.third;
-                if (length) *length = static_cast<uint16_t>(n);
-                return kOk;
+                return deliver(v.data, v.length, static_cast<char>(v.letter), static_cast<char>(v.second),
+                               static_cast<char>(v.third));
             }
+        }
+        if (readImage(s, seen, symbols, 1) > 0) {
+            const scanimage::Symbol& b = symbols[0];
+            return deliver(reinterpret_cast<const uint8_t*>(b.bytes.data()), b.bytes.size(), b.letter, b.second,
+                           b.third);
         }
         if (keepGoing != nullptr && keepGoing() == 0) return kNoRead;
         if (elapsed(start, timeout)) return kNoRead;
@@ -185,6 +280,9 @@ __attribute__((visibility("default"))) int ordinal_14(DWORD timeout, OnResult on
     EngineState* s = hostengine::engineState();
     if (s == nullptr || onResult == nullptr) return kBadArgument;
     std::vector<uint32_t> delivered;
+    std::vector<std::string> deliveredImage;  // letter and bytes of what the image gave
+    Seen seen;
+    std::vector<scanimage::Symbol> symbols(scanimage::kMaxSymbols);
     DWORD start = GetTickCount();
     for (;;) {
         std::vector<ViewSlot> found;
@@ -206,6 +304,24 @@ __attribute__((visibility("default"))) int ordinal_14(DWORD timeout, OnResult on
             record.data = data.data();
             record.symbologyLetter = v.letter;
             record.length = static_cast<uint16_t>(n);
+            if (onResult(&record) == 0) return kOk;
+        }
+        int n = readImage(s, seen, symbols.data(), static_cast<int>(symbols.size()));
+        for (int i = 0; i < n; ++i) {
+            const scanimage::Symbol& b = symbols[i];
+            std::string key = b.letter + b.bytes;
+            bool seenBefore = false;
+            for (const auto& k : deliveredImage) seenBefore = seenBefore || k == key;
+            if (seenBefore) continue;
+            deliveredImage.push_back(key);
+            size_t size = b.bytes.size() <= static_cast<size_t>(hostengine::kBarcodeBytes) ? b.bytes.size()
+                                                                                            : hostengine::kBarcodeBytes;
+            std::vector<char> data(size + 1, 0);
+            std::memcpy(data.data(), b.bytes.data(), size);
+            DecodeResult record{};
+            record.data = data.data();
+            record.symbologyLetter = static_cast<uint8_t>(b.letter);
+            record.length = static_cast<uint16_t>(size);
             if (onResult(&record) == 0) return kOk;
         }
         if (keepGoing != nullptr && keepGoing() == 0) return kNoRead;

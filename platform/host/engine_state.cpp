@@ -49,6 +49,9 @@ void resetEngine(EngineState* s) {
         s->symbologies[i].writes = 0;
     }
     std::memset(s->view, 0, sizeof s->view);
+    s->image.kind = 0;
+    s->image.path[0] = 0;
+    ++s->image.serial;
     s->initialised = 1;
 }
 
@@ -99,7 +102,35 @@ void clearView() {
     if (s == nullptr) return;
     hostshared::Lock lock(&s->header);
     for (auto& v : s->view) v.used = 0;
+    s->image.kind = 0;
+    s->image.path[0] = 0;
+    ++s->image.serial;
     hostshared::notifyAll(&s->header);
+}
+
+bool putImageInView(const ImageSource& source) {
+    EngineState* s = hostengine::engineState();
+    if (s == nullptr || source.path.empty() || source.path.size() >= static_cast<size_t>(hostengine::kImagePathBytes))
+        return false;
+    hostshared::Lock lock(&s->header);
+    std::memcpy(s->image.path, source.path.c_str(), source.path.size() + 1);
+    s->image.kind = source.frames ? 2 : 1;
+    s->image.framesPerSecond = source.framesPerSecond;
+    ++s->image.serial;
+    hostshared::notifyAll(&s->header);
+    return true;
+}
+
+ImageSource imageInView() {
+    ImageSource out;
+    EngineState* s = hostengine::engineState();
+    if (s == nullptr) return out;
+    hostshared::Lock lock(&s->header);
+    if (s->image.kind == 0) return out;
+    out.path.assign(s->image.path, strnlen(s->image.path, sizeof s->image.path));
+    out.frames = s->image.kind == 2;
+    out.framesPerSecond = s->image.framesPerSecond;
+    return out;
 }
 
 std::vector<Barcode> inView() {

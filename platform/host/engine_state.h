@@ -2,7 +2,8 @@
 // that the decoder library (loaded into the wedge) and the terminal's
 // inspection calls (tests, the console, in any process) see the same engine:
 // per-symbology configuration, the decoder global settings, lights, aimer,
-// decode window, connection, and the barcodes in front of the scan window.
+// decode window, connection, and the barcodes and image in front of the
+// scan window.
 #pragma once
 
 #include <cstdint>
@@ -34,6 +35,17 @@ struct ViewSlot {
     uint8_t data[kBarcodeBytes];
 };
 
+constexpr int kImagePathBytes = 1024;
+
+// An image in front of the scan window, beside the text barcodes: a still
+// image file or a folder of frames (host paths).
+struct ImageView {
+    uint32_t kind;  // 0 none, 1 still image, 2 folder of frames
+    uint32_t serial;
+    int32_t framesPerSecond;
+    char path[kImagePathBytes];
+};
+
 struct EngineState {
     hostshared::SharedHeader header;
     uint32_t initialised;
@@ -47,6 +59,7 @@ struct EngineState {
     uint32_t nextSerial;
     SymbologySlot symbologies[kSymbologies];
     ViewSlot view[kViewSlots];
+    ImageView image;
 };
 
 // The engine record of the attached terminal (defaults filled on first use);

@@ -147,8 +147,19 @@ struct Barcode {
     int row = 240;         // image row (0..479)
 };
 void putInView(const Barcode& barcode);
+// Takes the barcodes and the image out of view.
 void clearView();
 std::vector<Barcode> inView();
+// An image in view (host path): the engine reads its barcodes as a camera
+// would. A folder of frames is shown at `framesPerSecond`.
+struct ImageSource {
+    std::string path;  // empty: no image in view
+    bool frames = false;
+    int framesPerSecond = 10;
+};
+// False when the path is empty or longer than the engine keeps.
+bool putImageInView(const ImageSource& source);
+ImageSource imageInView();
 // What the decode-settings file wrote into the engine.
 struct SymbologyState {
     uint32_t flags;

@@ -52,14 +52,21 @@ const CommandInfo kCommands[] = {
     {"kill", "kill", "End a wedge started by this console without asking it (last resort)."},
     {"hold", "hold", "Press and hold the scan key."},
     {"release", "release", "Release the scan key."},
-    {"view", "view DATA [--sym LETTER] [--id2 C] [--id3 C] [--symid N] [--row N]",
+    {"view", "view DATA [--sym LETTER] [--id2 C] [--id3 C] [--symid N] [--row N] | view --image FILE | view --frames DIR [--fps N]",
      "Put a barcode in the scan engine's view: its data (escapes allowed), symbology letter (default a), "
-     "second and third identifier bytes, symbology number and image row (0..479)."},
+     "second and third identifier bytes, symbology number and image row (0..479). Or put a PNG or JPEG image "
+     "in view, or a folder of them shown in name order at N frames per second (default 10); the engine reads "
+     "their barcodes. \"device:/Images/a.png\" names a file of the terminal."},
     {"clear-view", "clear-view", "Take every barcode out of view."},
-    {"in-view", "in-view", "List the barcodes in view."},
-    {"scan", "scan [DATA] [view options] [--reads N] [--hold MS] [--timeout MS] [--keep]",
-     "Put DATA in view (when given), press the scan key, wait for N good reads (default 1), hold MS longer, "
-     "release the key and take the barcode out of view again (unless --keep)."},
+    {"in-view", "in-view", "List the barcodes (and the image) in view."},
+    {"scan", "scan [DATA | --image FILE | --frames DIR] [view options] [--reads N] [--hold MS] [--timeout MS] [--keep]",
+     "Put DATA (or an image, or frames) in view when given, press the scan key, wait for N good reads "
+     "(default 1), hold MS longer, release the key and take it out of view again (unless --keep)."},
+    {"label", "label DATA --sym FORMAT --out FILE [--rotate D] [--blur R] [--noise N] [--scale F] [--module PX] "
+              "[--height PX] [--canvas WxH | --onto FILE] [--at X,Y] [--seed S]",
+     "Render a barcode label as PNG (JPEG for .jpg): FORMAT is Aztec, Codabar, Code128, Code39, Code93, "
+     "DataMatrix, EAN-8, EAN-13, ITF, PDF417, QRCode, UPC-A or UPC-E; then scale, rotate, blur and add noise like "
+     "a photo. --canvas or --onto places the label (at X,Y, else centred) on a white canvas or an existing image."},
     {"swipe", "swipe DATA",
      "Swipe a magnetic card: DATA arrives at the card reader on COM1; waits until the wedge has delivered it."},
     {"tray", "tray [tap]", "List the tray icons, or tap the tray icon."},
@@ -224,12 +231,16 @@ void waitCardDelivered(const Snapshot& before, long long timeoutMs) {
     waitSettled(timeoutMs);
 }
 
-int scan(const Options& options, const Args& args, std::ostream& out, std::ostream& err) {
+int scan(const Options& options, const Args& given, std::ostream& out, std::ostream& err) {
     terminal::Barcode barcode;
     bool haveData = false;
     std::map<std::string, long long> extra{{"--reads", 1}, {"--hold", 0}, {"--timeout", 5000}};
+    Args args;
+    bool image = false;
+    if (int rc = takeImageOptions("scan", given, args, image, err); rc != kOk) return rc;
     if (int rc = parseBarcode("scan", args, 1, barcode, haveData, extra, err); rc != kOk) return rc;
     if (haveData) terminal::putInView(barcode);
+    haveData = haveData || image;
     size_t before = terminal::sounds().size();
     size_t wanted = static_cast<size_t>(extra["--reads"]);
     terminal::pressKey(kScanKey);
@@ -457,6 +468,11 @@ int readBack(const Options& options, const std::string& name, const Args& args, 
             r.emplace_back("row", std::to_string(b.row));
             records.push_back(r);
         }
+        if (auto image = terminal::imageInView(); !image.path.empty()) {
+            Record r{{image.frames ? "frames" : "image", image.path}};
+            if (image.frames) r.emplace_back("fps", std::to_string(image.framesPerSecond));
+            records.push_back(r);
+        }
     } else if (name == "tray") {
         for (const auto& [window, id] : terminal::trayIcons())
             records.push_back({{"window", handleText(window)}, {"icon", std::to_string(id)}});
@@ -611,11 +627,16 @@ int runCommand(Options& options, const Args& args, std::ostream& out, std::ostre
             terminal::releaseKey(kScanKey);
         return kOk;
     }
+    if (name == "label") return labelCommand(options, args, out, err);
     if (name == "view") {
         terminal::Barcode barcode;
         bool haveData = false;
         std::map<std::string, long long> extra;
-        if (int rc = parseBarcode(name, args, 1, barcode, haveData, extra, err); rc != kOk) return rc;
+        Args rest;
+        bool image = false;
+        if (int rc = takeImageOptions(name, args, rest, image, err); rc != kOk) return rc;
+        if (image && rest.size() == 1) return kOk;
+        if (int rc = parseBarcode(name, rest, 1, barcode, haveData, extra, err); rc != kOk) return rc;
         if (!haveData) return usage(name, err, "the barcode's data is missing");
         terminal::putInView(barcode);
         return kOk;

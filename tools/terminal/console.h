@@ -89,6 +89,14 @@ struct Frame {
 std::vector<Frame> decodeStream(const std::string& bytes, const std::string& framing);
 uint16_t crc16Xmodem(const uint8_t* data, size_t length);
 
+// ------------------------------------------------------------------ images
+// A host path; "device:/Images/a.png" is a file of the terminal root.
+std::string imagePath(const std::string& given);
+// Takes --image FILE, --frames DIR and --fps N out of `args` (the rest goes
+// to `rest`), checks that the engine can read them and puts them in view.
+int takeImageOptions(const std::string& command, const Args& args, Args& rest, bool& placed, std::ostream& err);
+int labelCommand(const Options& options, const Args& args, std::ostream& out, std::ostream& err);
+
 // ------------------------------------------------------------------ scenarios
 int runScenario(const Options& options, const Args& args, std::ostream& out, std::ostream& err);
 

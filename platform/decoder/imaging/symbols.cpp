@@ -1,0 +1,174 @@
+#include "platform/decoder/imaging/symbols.h"
+
+#include <ZXing/ReadBarcode.h>
+
+#include <algorithm>
+#include <vector>
+
+namespace scanimage {
+
+namespace {
+
+using ZXing::BarcodeFormat;
+
+const FormatInfo kFormats[] = {
+    {"Aztec", static_cast<int>(BarcodeFormat::Aztec), 'z', 0, true},
+    {"Codabar", static_cast<int>(BarcodeFormat::Codabar), 'a', 1, true},
+    {"Code128", static_cast<int>(BarcodeFormat::Code128), 'j', 3, true},
+    {"Code39", static_cast<int>(BarcodeFormat::Code39), 'b', 4, true},
+    {"Code93", static_cast<int>(BarcodeFormat::Code93), 'i', 6, true},
+    {"DataMatrix", static_cast<int>(BarcodeFormat::DataMatrix), 'w', 8, true},
+    {"EAN-8", static_cast<int>(BarcodeFormat::EAN8), 'D', 9, true},
+    {"EAN-13", static_cast<int>(BarcodeFormat::EAN13), 'd', 10, true},
+    {"MaxiCode", static_cast<int>(BarcodeFormat::MaxiCode), 'x', 12, false},
+    {"PDF417", static_cast<int>(BarcodeFormat::PDF417), 'r', 15, true},
+    {"QRCode", static_cast<int>(BarcodeFormat::QRCode), 's', 17, true},
+    {"MicroQRCode", static_cast<int>(BarcodeFormat::MicroQRCode), 's', 17, false},
+    {"DataBar", static_cast<int>(BarcodeFormat::DataBar), 'y', 18, false},
+    {"DataBarExpanded", static_cast<int>(BarcodeFormat::DataBarExpanded), 'y', 18, false},
+    {"UPC-A", static_cast<int>(BarcodeFormat::UPCA), 'c', 19, true},
+    {"UPC-E", static_cast<int>(BarcodeFormat::UPCE), 'E', 20, true},
+    {"ITF", static_cast<int>(BarcodeFormat::ITF), 'e', 26, true},
+};
+constexpr int kFormatCount = sizeof kFormats / sizeof kFormats[0];
+
+const FormatInfo* byFormat(BarcodeFormat format) {
+    for (const auto& f : kFormats)
+        if (f.format == static_cast<int>(format)) return &f;
+    return nullptr;
+}
+
+std::string folded(const std::string& name) {
+    std::string out;
+    for (char c : name) {
+        if (c == '-' || c == '_' || c == ' ') continue;
+        out += (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+    }
+    return out;
+}
+
+}  // namespace
+
+const FormatInfo* formats(int& count) {
+    count = kFormatCount;
+    return kFormats;
+}
+
+const FormatInfo* formatByName(const std::string& name) {
+    std::string wanted = folded(name);
+    for (const auto& f : kFormats)
+        if (folded(f.name) == wanted) return &f;
+    return nullptr;
+}
+
+ReadRequest openRequest() {
+    ReadRequest r{};
+    for (int i = 0; i < kSymbologyIds; ++i) {
+        r.enabled[i] = true;
+        r.minLength[i] = 1;
+        r.maxLength[i] = 4096;
+    }
+    r.left = 0;
+    r.top = 0;
+    r.right = -1;
+    r.bottom = -1;
+    return r;
+}
+
+int readSymbols(const GrayImage& image, const ReadRequest& request, Symbol* out, int capacity) {
+    if (out == nullptr || capacity <= 0 || image.width <= 0 || image.height <= 0 ||
+        image.pixels.size() < static_cast<size_t>(image.width) * image.height)
+        return 0;
+    int formatBits = 0;
+    for (const auto& f : kFormats)
+        if (f.symbologyId >= 0 && f.symbologyId < kSymbologyIds && request.enabled[f.symbologyId])
+            formatBits |= f.format;
+    if (formatBits == 0) return 0;
+
+    int left = 0, top = 0, right = image.width - 1, bottom = image.height - 1;
+    if (request.left <= request.right && request.top <= request.bottom) {
+        left = std::clamp(request.left, 0, image.width - 1);
+        right = std::clamp(request.right, 0, image.width - 1);
+        top = std::clamp(request.top, 0, image.height - 1);
+        bottom = std::clamp(request.bottom, 0, image.height - 1);
+        if (left > right || top > bottom) return 0;
+    }
+    ZXing::ImageView whole(image.pixels.data(), image.width, image.height, ZXing::ImageFormat::Lum);
+    ZXing::ImageView view = whole.cropped(left, top, right - left + 1, bottom - top + 1);
+    ZXing::DecodeHints hints;
+    hints.setFormats(static_cast<BarcodeFormat>(formatBits));
+    hints.setTryHarder(true);
+    hints.setTryRotate(true);
+    // The reader's down-scaled second look merges its linear results with a
+    // comparison that aborts the process (an assertion in the 1.4 library)
+    // once a barcode was seen on several lines: never taken.
+    hints.setTryDownscale(false);
+    // Codabar's start and stop characters are part of its data.
+    hints.setReturnCodabarStartEnd(true);
+    hints.setMaxNumberOfSymbols(static_cast<uint8_t>(kMaxSymbols));
+
+    ZXing::Results results;
+    try {
+        results = ZXing::ReadBarcodes(view, hints);
+    } catch (...) {
+        // The reader allocates; an image it cannot take reads as nothing.
+        return 0;
+    }
+
+    std::vector<Symbol> found;
+    for (const auto& r : results) {
+        if (!r.isValid()) continue;
+        const FormatInfo* f = byFormat(r.format());
+        if (f == nullptr || !request.enabled[f->symbologyId]) continue;
+        const auto& bytes = r.bytes();
+        size_t n = bytes.size();
+        if (n < request.minLength[f->symbologyId] || n > request.maxLength[f->symbologyId]) continue;
+        Symbol s;
+        s.bytes.assign(reinterpret_cast<const char*>(bytes.data()), n);
+        s.letter = f->letter;
+        std::string id = r.symbologyIdentifier();
+        s.second = id.size() > 1 ? id[1] : 0;
+        s.third = id.size() > 2 ? id[2] : 0;
+        s.symbologyId = f->symbologyId;
+        const auto& p = r.position();
+        s.left = s.right = p[0].x;
+        s.top = s.bottom = p[0].y;
+        for (int i = 1; i < 4; ++i) {
+            s.left = std::min(s.left, p[i].x);
+            s.right = std::max(s.right, p[i].x);
+            s.top = std::min(s.top, p[i].y);
+            s.bottom = std::max(s.bottom, p[i].y);
+        }
+        s.left += left;
+        s.right += left;
+        s.top += top;
+        s.bottom += top;
+        found.push_back(std::move(s));
+    }
+
+    // Reading order: take the topmost remaining barcode; every barcode whose
+    // vertical centre lies within its extent shares its line; a line is
+    // read left to right.
+    int stored = 0;
+    std::vector<bool> taken(found.size(), false);
+    for (size_t done = 0; done < found.size() && stored < capacity;) {
+        size_t first = found.size();
+        for (size_t i = 0; i < found.size(); ++i)
+            if (!taken[i] && (first == found.size() || found[i].top < found[first].top)) first = i;
+        std::vector<size_t> line;
+        for (size_t i = 0; i < found.size(); ++i) {
+            int centre = (found[i].top + found[i].bottom) / 2;
+            if (!taken[i] && centre >= found[first].top && centre <= found[first].bottom) line.push_back(i);
+        }
+        if (line.empty()) line.push_back(first);
+        std::sort(line.begin(), line.end(), [&](size_t a, size_t b) { return found[a].left < found[b].left; });
+        for (size_t i : line) {
+            taken[i] = true;
+            ++done;
+            if (stored < capacity) out[stored++] = found[i];
+        }
+    }
+    return stored;
+}
+
+}  // namespace scanimage
