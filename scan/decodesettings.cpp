@@ -236,12 +236,9 @@ void readDecodeFile(DecodePass& pass) {
     int kind = LineText;
     DecodeLineOutputs out{};
     while (nextLine(pass, &kind, &out) != 0) {
-        if (kind == LineText && !out.blank) note(pass, NoteDecodeLineIgnored, nullptr, nullptr, 0);
+        if (out.loose) note(pass, NoteDecodeLineIgnored, nullptr, nullptr, 0);
         if (kind != LineSectionStart) continue;
-        if (out.name[0] == 0) {
-            note(pass, NoteDecodeSectionNoName, nullptr, nullptr, 0);
-            continue;
-        }
+        if (out.name[0] == 0) continue;  // the document's own element, or a section without a name
         if (sameName(out.name, "General") || sameName(out.name, "Bluetooth")) {
             note(pass, NoteDecodeSection, out.name, nullptr, -1);
             continue;
@@ -292,7 +289,7 @@ int readDecodeLine(TextFile* file, int* kind, DecodeLineOutputs* out) {
     while (*line == ' ') ++line;
     const char* rest = line;
     while (*rest == '\t' || *rest == '\r' || *rest == '\n') ++rest;
-    out->blank = *rest == 0;
+    out->loose = line[0] != '<' && *rest != 0;
     if (line[0] != '<') {
         *kind = LineText;
         return 1;

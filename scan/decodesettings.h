@@ -15,7 +15,7 @@ struct DecodeLineOutputs {
     int number;
     BYTE boolean;
     BYTE valueKind;  // what the last property value set: 0 none, or a DecodeValueKind
-    BYTE blank;      // the last line held nothing but blanks
+    BYTE loose;      // the last line held text that does not begin with "<" after spaces
 };
 
 // Fills `path` (260 bytes) with the first location that opens; 0 and empty otherwise.

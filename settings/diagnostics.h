@@ -26,7 +26,6 @@ enum SettingsEvent {
     // DecodeSettings.Vqf
     NoteDecodeSection,          // key: the section; used: the engine id, -1 for General/Decode/Bluetooth
     NoteDecodeSectionUnknown,   // key: the section name
-    NoteDecodeSectionNoName,    // a section start without a name
     NoteDecodePropertyUnknown,  // key: the property
     NoteDecodeValueKind,        // key: the property; value: as written; used: the kind expected (DecodeValueKind)
     NoteDecodeUnclosed,         // a Decode section ended by the next section start, which is then skipped

@@ -109,7 +109,7 @@ TEST_F(Console, BadArgumentsExitTwoWithAMessageThatNamesTheProblem) {
         {{"frobnicate"}, "unknown command \"frobnicate\""},
         {{"view"}, "data is missing"},
         {{"view", "123", "--row", "480"}, "--row needs 0..479"},
-        {{"view", "123", "--sym", "ab"}, "--sym needs one character"},
+        {{"view", "123", "--sym", "ab"}, "--sym needs a letter, a BarcodeSym number or a name"},
         {{"scan", "1", "2"}, "one barcode at a time"},
         {{"config", "screen", "240"}, "WIDTHxHEIGHT"},
         {{"config", "colour", "red"}, "unknown key colour"},

@@ -89,6 +89,27 @@ struct Frame {
 std::vector<Frame> decodeStream(const std::string& bytes, const std::string& framing);
 uint16_t crc16Xmodem(const uint8_t* data, size_t length);
 
+// ------------------------------------------------------------------ settings files
+struct Finding {
+    std::string file;
+    int line;  // 0: the whole file
+    std::string severity;  // error, warning or note
+    std::string message;
+};
+// Reads a Keyvane.ini (or, by its ".vqf" name, a DecodeSettings.Vqf) with the
+// wedge's readers and adds what they found; false when it cannot be read.
+bool checkFile(const std::string& path, const std::string& shownName, std::vector<Finding>& findings);
+int checkCommand(const Options& options, const Args& args, std::ostream& out, std::ostream& err);
+// One line about the terminal's settings files, or empty when they are clean.
+std::string checkSummary(const Options& options);
+
+// The settings reference and the symbology table.
+int settingsReference(const Options& options, const Args& args, std::ostream& out, std::ostream& err);
+int symbologiesCommand(const Options& options, const Args& args, std::ostream& out, std::ostream& err);
+// The letter of a symbology as a person names it: one character is the letter
+// itself, digits a BarcodeSym number, a word a name (code128). 0 for none.
+char symbologyLetterOf(const std::string& word);
+
 // ------------------------------------------------------------------ scenarios
 int runScenario(const Options& options, const Args& args, std::ostream& out, std::ostream& err);
 
