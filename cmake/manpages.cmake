@@ -3,9 +3,6 @@
 # settings reference table, so that it lists every key the reader knows.
 # Pages are compressed with gzip when it is there, as distributions ship them.
 
-# The console command that prints keyvane.ini(5) as roff on standard output
-# (a list: `keyvane-terminal <command...>`). Empty: the page is left out.
-set(KEYVANE_INI_MANPAGE_COMMAND "")   # keys --man
 
 find_program(KEYVANE_GZIP gzip)
 mark_as_advanced(KEYVANE_GZIP)
@@ -41,9 +38,4 @@ endfunction()
 
 keyvane_manpage(keyvane 1 SOURCE ${CMAKE_SOURCE_DIR}/dist/man/keyvane.1)
 keyvane_manpage(keyvane-terminal 1 SOURCE ${CMAKE_SOURCE_DIR}/dist/man/keyvane-terminal.1)
-if(KEYVANE_INI_MANPAGE_COMMAND)
-  keyvane_manpage(keyvane.ini 5 COMMAND ${KEYVANE_INI_MANPAGE_COMMAND})
-else()
-  message(STATUS "keyvane.ini(5) is left out: the console does not print the settings reference yet "
-                 "(KEYVANE_INI_MANPAGE_COMMAND in cmake/manpages.cmake)")
-endif()
+keyvane_manpage(keyvane.ini 5 COMMAND settings --roff)

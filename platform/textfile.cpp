@@ -104,6 +104,7 @@ struct TextFile {
     std::vector<unsigned char> bytes;  // the file's bytes, "\r\n" folded
     std::vector<char16_t> wide;        // decoded on first wide read
     bool decoded = false;
+    TextFileEncoding encoding = TextEncodingUtf8;
     size_t bytePos = 0;
     size_t widePos = 0;
 };
@@ -113,14 +114,17 @@ static void decodeWide(TextFile* f, const std::vector<unsigned char>& raw) {
     size_t n = raw.size();
     out.reserve(n + 1);
     if (n >= 2 && raw[0] == 0xFF && raw[1] == 0xFE) {
+        f->encoding = TextEncodingUtf16Le;
         for (size_t i = 2; i + 1 < n; i += 2) out.push_back(static_cast<char16_t>(raw[i] | (raw[i + 1] << 8)));
         if ((n - 2) % 2 != 0) out.push_back(0xFFFD);
     } else if (n >= 2 && raw[0] == 0xFE && raw[1] == 0xFF) {
+        f->encoding = TextEncodingUtf16Be;
         for (size_t i = 2; i + 1 < n; i += 2) out.push_back(static_cast<char16_t>((raw[i] << 8) | raw[i + 1]));
         if ((n - 2) % 2 != 0) out.push_back(0xFFFD);
     } else {
         size_t start = (n >= 3 && raw[0] == 0xEF && raw[1] == 0xBB && raw[2] == 0xBF) ? 3 : 0;
         if (start == 3 || isValidUtf8(raw, 0)) {
+            f->encoding = start == 3 ? TextEncodingUtf8Bom : TextEncodingUtf8;
             size_t i = start;
             while (i < n) {
                 char32_t cp;
@@ -131,6 +135,7 @@ static void decodeWide(TextFile* f, const std::vector<unsigned char>& raw) {
                 pushCodePoint(out, cp);
             }
         } else {
+            f->encoding = TextEncodingAnsi;
             for (size_t i = 0; i < n; ++i) {
                 unsigned char c = raw[i];
                 out.push_back(c >= 0x80 && c <= 0x9F ? kCp1252High[c - 0x80] : static_cast<char16_t>(c));
@@ -141,15 +146,30 @@ static void decodeWide(TextFile* f, const std::vector<unsigned char>& raw) {
     f->decoded = true;
 }
 
-TextFile* textFileOpen(const WCHAR* path) {
-    std::vector<unsigned char> raw;
-    if (path == nullptr || !readAll(path, raw)) return nullptr;
+static TextFile* openDecoded(std::vector<unsigned char>& raw) {
     TextFile* f = new (std::nothrow) TextFile;
     if (f == nullptr) return nullptr;
     decodeWide(f, raw);
     f->bytes = std::move(raw);
     dropCrBeforeLf(f->bytes);
     return f;
+}
+
+TextFile* textFileOpen(const WCHAR* path) {
+    std::vector<unsigned char> raw;
+    if (path == nullptr || !readAll(path, raw)) return nullptr;
+    return openDecoded(raw);
+}
+
+TextFile* textFileOpenBytes(const unsigned char* bytes, size_t length) {
+    if (bytes == nullptr && length != 0) return nullptr;
+    if (length > kMaxFileBytes) length = kMaxFileBytes;
+    std::vector<unsigned char> raw(bytes, bytes + length);
+    return openDecoded(raw);
+}
+
+TextFileEncoding textFileEncoding(const TextFile* file) {
+    return file != nullptr ? file->encoding : TextEncodingUtf8;
 }
 
 bool textFileReadLine(TextFile* file, WCHAR* buffer, size_t capacity) {

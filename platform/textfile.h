@@ -20,6 +20,18 @@ struct TextFile;
 
 // Opens a file for reading ("r"); null when it cannot be opened.
 TextFile* textFileOpen(const WCHAR* path);
+// The same over bytes already in memory (a copy is kept); null when out of memory.
+TextFile* textFileOpenBytes(const unsigned char* bytes, size_t length);
+
+// The encoding in which wide reading decodes the file.
+enum TextFileEncoding {
+    TextEncodingUtf8 = 0,     // UTF-8 without a byte-order mark (plain ASCII included)
+    TextEncodingUtf8Bom = 1,  // UTF-8 with a byte-order mark
+    TextEncodingUtf16Le = 2,
+    TextEncodingUtf16Be = 3,
+    TextEncodingAnsi = 4,  // not valid UTF-8: read as Windows-1252
+};
+TextFileEncoding textFileEncoding(const TextFile* file);
 // Reads like fgetws: at most capacity-1 characters, up to and including the
 // next line feed. Returns false at the end of the file (nothing read).
 bool textFileReadLine(TextFile* file, WCHAR* buffer, size_t capacity);

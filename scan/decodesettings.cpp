@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "scan/decoder.h"
+#include "scan/symbologies.h"
 
 char decodeSettingsPath[kDecodeSettingsPathChars];
 
@@ -15,31 +16,6 @@ constexpr size_t kValueBytes = sizeof(DecodeLineOutputs::textValue);
 const char* const kLocations[] = {"\\Zentrova\\DecodeSettings.Vqf", "\\IPSM\\DecodeSettings.Vqf"};
 
 enum Form { ShortForm, LongForm };
-
-struct SymbologyEntry {
-    const char* name;
-    int id;
-    Form form;
-};
-
-// Tested in this order; the first match wins.
-const SymbologyEntry kSymbologies[] = {
-    {"Aztec", 0, LongForm},       {"Australian Post", 25, LongForm}, {"BPO", 23, ShortForm},
-    {"CanPost", 24, ShortForm},   {"ChinaPost", 38, LongForm},       {"Codabar", 1, LongForm},
-    {"Codablock", 27, LongForm},  {"Code11", 2, LongForm},           {"Code16K", 41, LongForm},
-    {"Code32", 34, ShortForm},    {"Code 39", 4, LongForm},          {"Code49", 5, LongForm},
-    {"Code93", 6, LongForm},      {"Code128", 3, LongForm},          {"DataMatrix", 8, LongForm},
-    {"EAN8", 9, ShortForm},       {"EAN13", 10, ShortForm},          {"Composite", 7, LongForm},
-    {"RSS", 18, LongForm},        {"GS1_128", 47, LongForm},         {"IDTag", 45, ShortForm},
-    {"Int25", 26, LongForm},      {"ISBT", 22, ShortForm},           {"JaPost", 28, ShortForm},
-    {"DutchPost", 30, ShortForm}, {"KoreaPost", 39, LongForm},       {"LabelCode", 46, ShortForm},
-    {"Matrix25", 36, LongForm},   {"MaxiCode", 12, LongForm},        {"MicroPDF", 13, LongForm},
-    {"PDF417", 15, LongForm},     {"Planet", 29, ShortForm},         {"MSI", 31, LongForm},
-    {"Plessey", 37, LongForm},    {"PosiCode", 42, LongForm},        {"UPCA", 19, ShortForm},
-    {"UPCE0", 20, ShortForm},     {"UPCE1", 21, ShortForm},          {"Postnet", 16, ShortForm},
-    {"QR", 17, LongForm},         {"IATA25", 26, LongForm},          {"Strt25", 35, LongForm},
-    {"TLC39", 32, ShortForm},     {"TelePen", 40, LongForm},         {"Trioptic", 33, ShortForm},
-};
 
 struct FlagProperty {
     const char* name;
@@ -65,6 +41,22 @@ const FlagProperty kFlagProperties[] = {
     {"RssEnable", 0, 0x2000000},
     {"CodaBarConcatenate", 0, 0x20000000},
 };
+
+// One pass over the file: applied to the engine, or observed for a check.
+struct DecodePass {
+    TextFile* file;
+    const SettingsDiagnostics* diagnostics;  // null: applied to the engine
+    int line;
+};
+
+void note(const DecodePass& pass, SettingsEvent what, const char* name, const char* value, int used) {
+    if (pass.diagnostics == nullptr) return;
+    WCHAR wideName[kNameBytes], wideValue[kValueBytes];
+    if (name != nullptr) textWiden(wideName, kNameBytes, name, kNameBytes);
+    if (value != nullptr) textWiden(wideValue, kValueBytes, value, kValueBytes);
+    settingsNote(pass.diagnostics, {pass.line, 0, what, name != nullptr ? wideName : nullptr,
+                                    value != nullptr ? wideValue : nullptr, used, 0});
+}
 
 // Property and section names are compared exactly as the file format spells them.
 bool sameName(const char* a, const char* b) {
@@ -113,10 +105,12 @@ void propertyValue(const char* line, DecodeLineOutputs* out) {
     size_t length = static_cast<size_t>(lt - value);
     if (sameWordNoCase(value, length, "false")) {
         out->boolean = 0;
+        out->valueKind = DecodeValueBoolean;
         return;
     }
     if (sameWordNoCase(value, length, "true")) {
         out->boolean = 1;
+        out->valueKind = DecodeValueBoolean;
         return;
     }
     bool digits = true;
@@ -128,8 +122,10 @@ void propertyValue(const char* line, DecodeLineOutputs* out) {
             if (number > 0x7FFFFFFF) number = 0x7FFFFFFF;  // saturates
         }
         out->number = static_cast<int>(number);
+        out->valueKind = DecodeValueNumber;
         return;
     }
+    out->valueKind = DecodeValueText;
     if (length >= kValueBytes) length = kValueBytes - 1;
     std::memcpy(out->textValue, value, length);
     out->textValue[length] = 0;
@@ -143,41 +139,124 @@ void startSection(int* kind, DecodeLineOutputs* out) {
     out->boolean = 0;
 }
 
-int readSymbologySection(TextFile* file, Form form, int id, int* kind, DecodeLineOutputs* out) {
+int nextLine(DecodePass& pass, int* kind, DecodeLineOutputs* out) {
+    out->valueKind = 0;
+    int more = readDecodeLine(pass.file, kind, out);
+    if (more) ++pass.line;
+    return more;
+}
+
+// A property line as a check sees it: the property must be one the section
+// takes, with a value of the kind it takes.
+void checkProperty(const DecodePass& pass, int kind, const DecodeLineOutputs* out, bool known, int wanted) {
+    if (pass.diagnostics == nullptr || kind != LineProperty) return;
+    if (!known) {
+        note(pass, NoteDecodePropertyUnknown, out->name, nullptr, 0);
+    } else if (out->valueKind != wanted) {
+        const char* written = out->valueKind == DecodeValueText ? out->textValue : nullptr;
+        note(pass, NoteDecodeValueKind, out->name, written, wanted);
+    }
+}
+
+int readSymbologySection(DecodePass& pass, Form form, int id, int* kind, DecodeLineOutputs* out) {
     SymbologyConfig config{};
     config.size = form == LongForm ? 20 : 12;
     config.mask = form == LongForm ? 7 : 1;
-    if (decoderReadSymbology(id, &config) != 0) return 0;
+    bool apply = pass.diagnostics == nullptr;
+    if (apply && decoderReadSymbology(id, &config) != 0) return 0;
     config.flags = 0;
     startSection(kind, out);
-    while (readDecodeLine(file, kind, out) != 0 && *kind != LineClosing) {
+    bool closed = false;
+    while (nextLine(pass, kind, out) != 0) {
+        if (*kind == LineClosing) {
+            closed = true;
+            break;
+        }
+        if (*kind == LineSectionStart && !apply) note(pass, NoteDecodeUnclosed, out->name, nullptr, 0);
+        bool known = false;
         for (const FlagProperty& property : kFlagProperties) {
             uint32_t bit = form == LongForm ? property.longBit : property.shortBit;
-            if (bit != 0 && out->boolean == 1 && sameName(out->name, property.name)) config.flags |= bit;
+            if (bit == 0 || !sameName(out->name, property.name)) continue;
+            known = true;
+            if (out->boolean == 1) config.flags |= bit;
         }
-        if (form == LongForm && sameName(out->name, "MinLength")) config.minLength = static_cast<uint32_t>(out->number);
-        if (form == LongForm && sameName(out->name, "MaxLength")) config.maxLength = static_cast<uint32_t>(out->number);
+        bool length = form == LongForm && (sameName(out->name, "MinLength") || sameName(out->name, "MaxLength"));
+        if (length && sameName(out->name, "MinLength")) config.minLength = static_cast<uint32_t>(out->number);
+        if (length && sameName(out->name, "MaxLength")) config.maxLength = static_cast<uint32_t>(out->number);
+        checkProperty(pass, *kind, out, known || length, length ? DecodeValueNumber : DecodeValueBoolean);
     }
+    if (!closed && !apply) note(pass, NoteDecodeUnclosed, nullptr, nullptr, 0);
+    if (!apply) return 1;
     return decoderWriteSymbology(id, &config) == 0 ? 1 : 0;
 }
 
-int readDecodeSection(TextFile* file, int* kind, DecodeLineOutputs* out) {
+int readDecodeSection(DecodePass& pass, int* kind, DecodeLineOutputs* out) {
     DecoderGlobalSettings globals{};
-    if (decoderReadGlobals(&globals) != 0) return 0;
+    bool apply = pass.diagnostics == nullptr;
+    if (apply && decoderReadGlobals(&globals) != 0) return 0;
     startSection(kind, out);
-    while (readDecodeLine(file, kind, out) != 0 && *kind != LineClosing && *kind != LineSectionStart) {
+    while (nextLine(pass, kind, out) != 0 && *kind != LineClosing) {
+        if (*kind == LineSectionStart) {
+            // The section start that ends it is consumed: that section is not applied.
+            if (!apply) note(pass, NoteDecodeUnclosed, out->name, nullptr, 1);
+            break;
+        }
+        int wanted = DecodeValueNumber;
         if (sameName(out->name, "PrintWeight")) globals.printWeight = out->number;
         if (sameName(out->name, "LinearRange")) globals.linearRange = out->number;
         if (sameName(out->name, "DecodeAttemptLimit")) globals.decodeAttemptLimit = out->number;
         if (sameName(out->name, "SearchTimeLimit")) globals.searchTimeLimit = out->number;
-        if (sameName(out->name, "VideoReverse")) globals.videoReverse = out->boolean;
+        if (sameName(out->name, "VideoReverse")) {
+            globals.videoReverse = out->boolean;
+            wanted = DecodeValueBoolean;
+        }
+        bool knownMode = false;
         if (sameName(out->name, "DecodeMode")) {
+            wanted = DecodeValueText;
             if (sameName(out->textValue, "Standard")) globals.decodeMode = 0;
             if (sameName(out->textValue, "QuickOmni")) globals.decodeMode = 1;
             if (sameName(out->textValue, "LinearPriority")) globals.decodeMode = 2;
+            knownMode = sameName(out->textValue, "Standard") || sameName(out->textValue, "QuickOmni") ||
+                        sameName(out->textValue, "LinearPriority");
         }
+        bool known = sameName(out->name, "PrintWeight") || sameName(out->name, "LinearRange") ||
+                     sameName(out->name, "DecodeAttemptLimit") || sameName(out->name, "SearchTimeLimit") ||
+                     sameName(out->name, "VideoReverse") || sameName(out->name, "DecodeMode");
+        checkProperty(pass, *kind, out, known, wanted);
+        if (!apply && *kind == LineProperty && wanted == DecodeValueText && out->valueKind == DecodeValueText &&
+            !knownMode)
+            note(pass, NoteDecodeValueKind, out->name, out->textValue, DecodeValueText);
     }
+    if (!apply) return 1;
     return decoderWriteGlobals(&globals) == 0 ? 1 : 0;
+}
+
+// The apply loop over an open file.
+void readDecodeFile(DecodePass& pass) {
+    int kind = LineText;
+    DecodeLineOutputs out{};
+    while (nextLine(pass, &kind, &out) != 0) {
+        if (out.loose) note(pass, NoteDecodeLineIgnored, nullptr, nullptr, 0);
+        if (kind != LineSectionStart) continue;
+        if (out.name[0] == 0) continue;  // the document's own element, or a section without a name
+        if (sameName(out.name, "General") || sameName(out.name, "Bluetooth")) {
+            note(pass, NoteDecodeSection, out.name, nullptr, -1);
+            continue;
+        }
+        if (sameName(out.name, "Decode")) {
+            note(pass, NoteDecodeSection, out.name, nullptr, -1);
+            readDecodeSection(pass, &kind, &out);
+            continue;
+        }
+        const Symbology* symbology = symbologyBySection(out.name);
+        if (symbology == nullptr) {
+            note(pass, NoteDecodeSectionUnknown, out.name, nullptr, 0);
+            continue;
+        }
+        note(pass, NoteDecodeSection, out.name, nullptr, symbology->engineId);
+        Form form = symbology->form == SymbologyLongForm ? LongForm : ShortForm;
+        readSymbologySection(pass, form, symbology->engineId, &kind, &out);
+    }
 }
 
 TextFile* openNarrowPath(const char* path) {
@@ -208,6 +287,9 @@ int readDecodeLine(TextFile* file, int* kind, DecodeLineOutputs* out) {
     buffer[kLineBytes - 1] = 0;
     const char* line = buffer;
     while (*line == ' ') ++line;
+    const char* rest = line;
+    while (*rest == '\t' || *rest == '\r' || *rest == '\n') ++rest;
+    out->loose = line[0] != '<' && *rest != 0;
     if (line[0] != '<') {
         *kind = LineText;
         return 1;
@@ -255,21 +337,13 @@ int applyDecodeSettings(const char* path) {
     TextFile* file = openNarrowPath(path);
     if (file == nullptr) return 0;
     decoderConnect();
-    int kind = LineText;
-    DecodeLineOutputs out{};
-    while (readDecodeLine(file, &kind, &out) != 0) {
-        if (kind != LineSectionStart || out.name[0] == 0) continue;
-        if (sameName(out.name, "General") || sameName(out.name, "Bluetooth")) continue;
-        if (sameName(out.name, "Decode")) {
-            readDecodeSection(file, &kind, &out);
-            continue;
-        }
-        for (const SymbologyEntry& entry : kSymbologies) {
-            if (!sameName(out.name, entry.name)) continue;
-            readSymbologySection(file, entry.form, entry.id, &kind, &out);
-            break;
-        }
-    }
+    DecodePass pass = {file, nullptr, 0};
+    readDecodeFile(pass);
     textFileClose(file);
     return 1;
+}
+
+void inspectDecodeSettings(TextFile* file, const SettingsDiagnostics& diagnostics) {
+    DecodePass pass = {file, &diagnostics, 0};
+    readDecodeFile(pass);
 }

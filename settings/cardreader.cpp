@@ -145,8 +145,8 @@ int stopCardReader() {
     return 1;
 }
 
-void parseCardReaderSetting(int recordIndex, const WCHAR* key, const WCHAR* value) {
-    if (recordIndex != 0 || !key || !value) return;
+bool parseCardReaderSetting(int recordIndex, const WCHAR* key, const WCHAR* value) {
+    if (recordIndex != 0 || !key || !value) return false;
     std::lock_guard<std::recursive_mutex> guard(deliveryLock());
     CardReaderSettings& r = cardReaderSettings;
     if (keyIs(key, "Suffix")) {
@@ -173,5 +173,8 @@ void parseCardReaderSetting(int recordIndex, const WCHAR* key, const WCHAR* valu
             r.field = 4;
         else if (keyIs(value, "4"))
             r.field = 3;
+    } else {
+        return false;
     }
+    return true;
 }

@@ -21,5 +21,6 @@ extern CardReaderSettings cardReaderSettings;
 int startCardReader(int deviceModel);
 int stopCardReader();
 int switch5VoltOutput(BOOL on);
-// The card-reader settings parser (record index 0 only).
-void parseCardReaderSetting(int recordIndex, const WCHAR* key, const WCHAR* value);
+// The card-reader settings parser (record index 0 only). Returns false when
+// it does not know the key (its names are matched with their letter case).
+bool parseCardReaderSetting(int recordIndex, const WCHAR* key, const WCHAR* value);

@@ -1,6 +1,8 @@
 // The rule table and its reading: the second pass over the settings file.
 #include "settings/rules.h"
 
+#include "settings/settingsline.h"
+#include "settings/settingstable.h"
 #include "settings/settings.h"
 #include "shell/tracelog.h"
 
@@ -10,8 +12,27 @@ namespace {
 
 constexpr int kNoRule = -1;
 
-void tooLong(const WCHAR* text) {
-    MessageBoxW(GetForegroundWindow(), text, TEXT("Error"), MB_OK);
+// Where the second pass stands, for the notes of a check.
+struct RulePass {
+    const SettingsDiagnostics* diagnostics;  // null on the device
+    int line;
+};
+
+void note(const RulePass& pass, SettingsEvent what, const WCHAR* key, const WCHAR* value, int used, int detail) {
+    settingsNote(pass.diagnostics, {pass.line, 2, what, key, value, used, detail});
+}
+
+void tooLong(const RulePass& pass, const WCHAR* key, const WCHAR* value, const WCHAR* text, int longest) {
+    if (pass.diagnostics == nullptr) {
+        MessageBoxW(GetForegroundWindow(), text, TEXT("Error"), MB_OK);
+    } else {
+        note(pass, NoteValueRefused, key, value, longest, SectionBarcode);
+    }
+}
+
+void storeCodeList(const RulePass& pass, WORD* list, const WCHAR* key, const WCHAR* value) {
+    if (int loss = settingsCodeList(list, kRuleCodeListSlots, value))
+        note(pass, NoteCodeListLoss, key, value, loss, SectionBarcode);
 }
 
 // The N of "[<name>N]" for N in 1..count, compared ignoring case; 0 for none.
@@ -24,11 +45,12 @@ int sectionNumber(const WCHAR* header, const char* name, int count) {
     return 0;
 }
 
-void applyRuleKey(BarcodeRule& rule, const WCHAR* key, const WCHAR* value) {
+// Returns false when the key is none of the rule keys.
+bool applyRuleKey(const RulePass& pass, BarcodeRule& rule, const WCHAR* key, const WCHAR* value) {
     size_t valueLength = textLength(value, kSettingsLineChars);
     if (textEqualsNoCaseAW(key, "StartWith")) {
         if (valueLength >= static_cast<size_t>(kStartTextChars)) {
-            tooLong(TEXT("Setting \"BarcodeStartWith\" is to long."));
+            tooLong(pass, key, value, TEXT("Setting \"BarcodeStartWith\" is to long."), kStartTextChars - 1);
         } else {
             textCopy(rule.startText, kStartTextChars, value);
         }
@@ -36,7 +58,7 @@ void applyRuleKey(BarcodeRule& rule, const WCHAR* key, const WCHAR* value) {
         // A name the field cannot hold is refused like the other over-long
         // rule values: a cut name would name another file.
         if (valueLength >= static_cast<size_t>(kCustomSoundChars)) {
-            tooLong(TEXT("Setting \"CustomSound\" is to long."));
+            tooLong(pass, key, value, TEXT("Setting \"CustomSound\" is to long."), kCustomSoundChars - 1);
         } else if (valueLength > 0) {
             textCopy(rule.customSound, kCustomSoundChars, value);
         }
@@ -57,17 +79,20 @@ void applyRuleKey(BarcodeRule& rule, const WCHAR* key, const WCHAR* value) {
         rule.prefixWait = settingsNumber(value);
     } else if (textEqualsNoCaseAW(key, "suffix")) {
         if (valueLength >= static_cast<size_t>(kRuleCodeListSlots)) {
-            tooLong(TEXT("Setting \"Suffix\" is to long."));
+            tooLong(pass, key, value, TEXT("Setting \"Suffix\" is to long."), kRuleCodeListSlots - 1);
         } else {
-            settingsCodeList(rule.suffix, kRuleCodeListSlots, value);
+            storeCodeList(pass, rule.suffix, key, value);
         }
     } else if (textEqualsNoCaseAW(key, "prefix")) {
         if (valueLength >= static_cast<size_t>(kRuleCodeListSlots)) {
-            tooLong(TEXT("Setting \"Prefix\" is to long."));
+            tooLong(pass, key, value, TEXT("Setting \"Prefix\" is to long."), kRuleCodeListSlots - 1);
         } else {
-            settingsCodeList(rule.prefix, kRuleCodeListSlots, value);
+            storeCodeList(pass, rule.prefix, key, value);
         }
+    } else {
+        return false;
     }
+    return true;
 }
 
 }  // namespace
@@ -78,25 +103,53 @@ void clearRuleTable() {
     }
 }
 
-void readBarcodeRules(TextFile* file) {
+void readBarcodeRules(TextFile* file, const SettingsDiagnostics* diagnostics) {
     clearRuleTable();
     int group = 0;
     int slot = kNoRule;
+    bool firstPassOver = false;  // past the [Barcode1] or [Sync1] that ends the general keys
+    RulePass pass = {diagnostics, 0};
     WCHAR line[kSettingsLineChars];
-    while (textFileReadLine(file, line, kSettingsLineChars)) {
-        traceAppend(line);
+    SettingsLineCount count;
+    bool cut = false;
+    while (readSettingsPiece(file, line, count, cut)) {
+        pass.line = count.line;
+        if (diagnostics == nullptr) traceAppend(line);
         SettingsLine parsed = prepareSettingsLine(line);
         if (parsed.key[0] == '[') {
             WCHAR kind = parsed.key[1];
+            int meaning = HeaderOther, n = 0;
             if (kind == 'S' || kind == 's') {
-                int n = sectionNumber(parsed.key, "Sync", kSyncGroups);
+                n = sectionNumber(parsed.key, "Sync", kSyncGroups);
                 if (n != 0) group = n - 1;
+                meaning = n != 0 ? HeaderSync : HeaderSyncBeyond;
             } else if (kind == 'B' || kind == 'b') {
-                int n = sectionNumber(parsed.key, "Barcode", 6);
+                n = sectionNumber(parsed.key, "Barcode", 6);
                 if (n != 0) slot = n - 1;
+                meaning = n != 0 ? HeaderBarcode : HeaderBarcodeBeyond;
             }
+            if (textEqualsNoCaseAW(parsed.key, "[Barcode1]") || textEqualsNoCaseAW(parsed.key, "[Sync1]"))
+                firstPassOver = true;
+            note(pass, NoteHeader, parsed.key, nullptr, meaning, n);
         }
-        if (slot == kNoRule || parsed.value == nullptr) continue;
-        applyRuleKey(ruleTable[group][slot], parsed.key, parsed.value);
+        if (parsed.value == nullptr) continue;
+        if (slot == kNoRule) {
+            // Before the first barcode section: the general keys of the first
+            // pass, or, past its end, keys that neither pass reads.
+            if (firstPassOver && diagnostics != nullptr) {
+                bool known = findSetting(SectionGeneral, parsed.key) || findSetting(SectionBarcode, parsed.key) ||
+                             findSetting(SectionCardReader, parsed.key);
+                note(pass, known ? NoteKeyMisplaced : NoteKeyUnknown, parsed.key, parsed.value, 0, 0);
+            }
+            continue;
+        }
+        BarcodeRule& rule = ruleTable[group][slot];
+        if (applyRuleKey(pass, rule, parsed.key, parsed.value)) {
+            bool symbology = textEqualsNoCaseAW(parsed.key, "BarcodeSym");
+            note(pass, NoteValue, parsed.key, parsed.value, symbology ? rule.symbologyLetter : 0, SectionBarcode);
+        } else if (diagnostics != nullptr) {
+            bool known = findSetting(SectionGeneral, parsed.key) || findSetting(SectionCardReader, parsed.key);
+            note(pass, known ? NoteKeyMisplaced : NoteKeyUnknown, parsed.key, parsed.value, 0, SectionBarcode);
+        }
     }
 }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "platform/platform.h"
+#include "settings/diagnostics.h"
 
 constexpr int kSyncGroups = 10;
 constexpr int kRulesPerGroup = 10;
@@ -28,4 +29,5 @@ extern BarcodeRule ruleTable[kSyncGroups][kRulesPerGroup];
 void clearRuleTable();
 
 // The second pass over an open settings file (from its first line).
-void readBarcodeRules(TextFile* file);
+// `diagnostics` (null on the device) observes it; see settings/diagnostics.h.
+void readBarcodeRules(TextFile* file, const SettingsDiagnostics* diagnostics = nullptr);

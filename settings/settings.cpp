@@ -9,9 +9,11 @@
 #include "scan/decodesettings.h"
 #include "scan/engine.h"
 #include "scan/scanloop.h"
+#include "scan/symbologies.h"
 #include "settings/cardreader.h"
 #include "settings/keytable.h"
 #include "settings/rules.h"
+#include "settings/settingstable.h"
 #include "shell/app.h"
 #include "shell/tracelog.h"
 
@@ -20,17 +22,12 @@ SettingsRecord settings;
 namespace {
 
 constexpr int kBluetoothAddressChars = 200;  // 199 characters and the terminator
-constexpr int kCodeItemDigits = 4;
 constexpr int kIntLimit = 2147483647;
 
 const WCHAR kSettingsBanner[] = TEXT("--------------------\r\n------Settings------\r\n--------------------\r\n");
 const WCHAR kScanSyncBanner[] = TEXT("---------------------\r\n--Scan Sync Enabled--\r\n---------------------\r\n");
 const WCHAR kNoOutputWarning[] =
     TEXT("With the current setting the application will only Scan but will not trasmit the data.");
-
-// Symbology letters of BarcodeSym 1..46.
-const char kSymbologyLetters[] = "zahjbliywDdexROrsycEjBCAfqJLKgT=<fmnQ?toWcMNII";
-static_assert(sizeof(kSymbologyLetters) == 47, "46 symbology letters");
 
 // State of one load.
 struct ReaderState {
@@ -40,20 +37,24 @@ struct ReaderState {
     bool cardReaderSection;
     bool outPutModeSeen;
     bool rulesWanted;
+    const SettingsDiagnostics* diagnostics;  // null on the device; set: a check that leaves the terminal alone
+    int line;
 };
 
 bool isDigit(WCHAR c) {
     return c >= '0' && c <= '9';
 }
 
-int choice(const WCHAR* value, const char* characters, const int* results, int other) {
-    for (int i = 0; characters[i] != 0; ++i) {
-        if (value[0] == static_cast<WCHAR>(characters[i])) return results[i];
-    }
-    return other;
+void note(const ReaderState& state, SettingsEvent what, const WCHAR* key, const WCHAR* value, int used,
+          int detail = SectionGeneral) {
+    settingsNote(state.diagnostics, {state.line, 1, what, key, value, used, detail});
 }
 
-void applyOutPutMode(const WCHAR* value, ReaderState& state) {
+void trace(const ReaderState& state, const WCHAR* line) {
+    if (state.diagnostics == nullptr) traceAppend(line);
+}
+
+int applyOutPutMode(const WCHAR* value, ReaderState& state) {
     state.outPutModeSeen = true;
     settings.SendToForegroundApp = 0;
     settings.SendData = 0;
@@ -94,12 +95,14 @@ void applyOutPutMode(const WCHAR* value, ReaderState& state) {
     settings.SendToForegroundApp = foreground;
     settings.SendData = serial;
     if (editControl) settings.editControlDelivery = 1;
-    if (capture) allKeysCapture(TRUE);
+    if (capture && state.diagnostics == nullptr) allKeysCapture(TRUE);
+    return mode >= '0' && mode <= '7' ? mode - '0' : 1;
 }
 
 // EnableAimer (aimerKey) or EnableIllumination: changes its own bit of the
 // engine's lights mode and keeps the other.
 void applyLightsBit(const WCHAR* value, bool aimerKey, ReaderState& state) {
+    if (state.diagnostics != nullptr) return;
     int32_t mode = 0;
     if (decoderReadLightsMode(&mode) != 0) {
         traceAppend(TEXT("Failed to get Illumination setiing"));
@@ -136,123 +139,223 @@ void applyRemapToTab(const WCHAR* value) {
     }
 }
 
-// Tests the key against the general keys in their fixed order and applies
-// the first match.
-void applyGeneralKey(const WCHAR* key, const WCHAR* value, ReaderState& state) {
-    static const char kChoice12[] = "12";
-    static const int kChoice12Results[] = {1, 2};
-    static const char kChoice123[] = "123";
-    static const int kChoice123Results[] = {1, 2, 3};
-    static const int kConnectingToResults[] = {0, 1, 2};
+void storeNumber(const SettingField& field, int n) {
+    if (field.number != nullptr) *field.number = n;
+    if (field.byte != nullptr) *field.byte = static_cast<BYTE>(n);
+    if (field.atomicByte != nullptr) field.atomicByte->store(static_cast<BYTE>(n));
+}
 
-    if (textEqualsNoCaseAW(key, "AimerTimeOut")) {
-        settings.AimerTimeOut = settingsNumber(value);
-    } else if (textEqualsNoCaseAW(key, "RemoteBTMAC")) {
-        // An address longer than the text holds is cut; the port creation then
-        // reports the address it cannot use.
-        textCopy(state.bluetoothAddress, kBluetoothAddressChars, value);
-    } else if (textEqualsNoCaseAW(key, "EnableLEDs")) {
-        settings.EnableLEDs = settingsFlag(value);
-    } else if (textEqualsNoCaseAW(key, "VirbrateOnSuccessfulScanTime")) {
-        int time = settingsNumber(value);
-        if (time > 2000) {
-            traceAppend(TEXT("(Vibrate for: Time set to long"));
-        } else {
+// A plain key: the value read by the key's kind into its field.
+void storePlain(const SettingInfo& setting, const WCHAR* key, const WCHAR* value, ReaderState& state) {
+    const SettingField& field = setting.field;
+    switch (setting.kind) {
+        case KindFlag:
+            storeNumber(field, settingsFlag(value));
+            break;
+        case KindNumber:
+            storeNumber(field, settingsNumber(value));
+            break;
+        case KindDigit:
+            storeNumber(field, settingsDigit(value));
+            break;
+        case KindChoice: {
+            const SettingChoice* choice = settingChoice(setting, value);
+            storeNumber(field, choice != nullptr ? choice->stored : setting.otherStored);
+            break;
+        }
+        case KindCodeList:
+            if (int loss = settingsCodeList(field.codes, field.capacity, value))
+                note(state, NoteCodeListLoss, key, value, loss);
+            break;
+        case KindText:
+            // Cut to the bytes the field holds.
+            textNarrow(field.text, static_cast<size_t>(field.capacity), value);
+            if (textLength(value, kSettingsLineChars) >= static_cast<size_t>(field.capacity))
+                note(state, NoteValueCut, key, value, field.capacity - 1);
+            break;
+        case KindCharacter:
+            break;
+    }
+}
+
+// Applies one general key by its entry of the settings list. Returns false
+// when the line changes nothing (the value is ignored or refused).
+bool applyGeneralSetting(const SettingInfo& setting, const WCHAR* key, const WCHAR* value, ReaderState& state,
+                         int& used) {
+    used = 0;
+    switch (setting.action) {
+        case ActionStore:
+            storePlain(setting, key, value, state);
+            break;
+        case ActionRemoteBTMAC:
+            // An address longer than the text holds is cut; the port creation then
+            // reports the address it cannot use.
+            textCopy(state.bluetoothAddress, kBluetoothAddressChars, value);
+            if (textLength(value, kSettingsLineChars) >= static_cast<size_t>(kBluetoothAddressChars))
+                note(state, NoteValueCut, key, value, kBluetoothAddressChars - 1);
+            return true;
+        case ActionVibrateTime: {
+            int time = settingsNumber(value);
+            if (time > 2000) {
+                trace(state, TEXT("(Vibrate for: Time set to long"));
+                used = settings.VirbrateOnSuccessfulScanTime;
+                return false;
+            }
             settings.VirbrateOnSuccessfulScanTime = time;
+            break;
         }
-    } else if (textEqualsNoCaseAW(key, "VirbrateOnSuccessfulScan")) {
-        settings.VirbrateOnSuccessfulScan = settingsFlag(value);
-    } else if (textEqualsNoCaseAW(key, "EnableCardReader")) {
-        if (value[0] == '1' || value[0] == '2') startCardReader(deviceModel.load());
-    } else if (textEqualsNoCaseAW(key, "EnableScanner")) {
-        settings.EnableScanner = settingsFlag(value);
-        settings.scannerEnabled = settings.EnableScanner;
-    } else if (textEqualsNoCaseAW(key, "prefix")) {
-        settingsCodeList(settings.prefix, kGlobalCodeListSlots, value);
-    } else if (textEqualsNoCaseAW(key, "Suffix")) {
-        settingsCodeList(settings.Suffix, kGlobalCodeListSlots, value);
-    } else if (textEqualsNoCaseAW(key, "PrefixID")) {
-        settings.PrefixID = settingsDigit(value);
-    } else if (textEqualsNoCaseAW(key, "SuffixID")) {
-        settings.SuffixID = settingsDigit(value);
-    } else if (textEqualsNoCaseAW(key, "CancelOnNoneSeqScan")) {
-        settings.CancelOnNoneSeqScan = value[0] == '1' ? 0 : 1;
-    } else if (textEqualsNoCaseAW(key, "EnableSequenceEditor")) {
-        settings.EnableSequenceEditor = choice(value, kChoice12, kChoice12Results, 0);
-        state.rulesWanted = settings.EnableSequenceEditor != 0;
-    } else if (textEqualsNoCaseAW(key, "EnableAimer")) {
-        applyLightsBit(value, true, state);
-    } else if (textEqualsNoCaseAW(key, "EnableIllumination")) {
-        applyLightsBit(value, false, state);
-    } else if (textEqualsNoCaseAW(key, "ComportNumber")) {
-        if (isDigit(value[0])) settings.ComportNumber = settingsNumber(value);
-    } else if (textEqualsNoCaseAW(key, "OutPutMode")) {
-        applyOutPutMode(value, state);
-    } else if (textEqualsNoCaseAW(key, "SendData")) {
-        if (!state.outPutModeSeen) settings.SendData = settingsFlag(value);
-    } else if (textEqualsNoCaseAW(key, "ContinuousScan")) {
-        if (value[0] == '1') {
-            settings.ContinuousScan = 1;
-        } else if (settings.PresentationMode.load() != 1) {
-            settings.ContinuousScan = 0;
-        }
-    } else if (textEqualsNoCaseAW(key, "PresentationMode")) {
-        if (value[0] == '1') {
-            settings.PresentationMode = 1;
-            settings.ContinuousScan = 1;
-        } else {
-            settings.PresentationMode = 0;
-        }
-    } else if (textEqualsNoCaseAW(key, "ConnectingTo")) {
-        settings.ConnectingTo = choice(value, kChoice123, kConnectingToResults, 3);
-    } else if (textEqualsNoCaseAW(key, "ScanDelayMode")) {
-        settings.ScanDelayMode = choice(value, kChoice123, kChoice123Results, 0);
-    } else if (textEqualsNoCaseAW(key, "ScanDelaySetting")) {
-        settings.ScanDelaySetting = settingsNumber(value);
-    } else if (textEqualsNoCaseAW(key, "SendToForegroundApp")) {
-        if (!state.outPutModeSeen) settings.SendToForegroundApp = settingsFlag(value);
-    } else if (textEqualsNoCaseAW(key, "EnableADVSuffixPrefix")) {
-        if (value[0] == '1') {
-            settings.EnableADVSuffixPrefix = 1;
-            settings.multiDecode = 0;
-            settings.EnableSequenceEditor = 0;
-            state.rulesWanted = true;
-        } else {
-            settings.EnableADVSuffixPrefix = 0;
-        }
-    } else if (textEqualsNoCaseAW(key, "InterCharacterDelay")) {
-        settings.InterCharacterDelay = settingsNumber(value);
-    } else if (textEqualsNoCaseAW(key, "SuffixWait")) {
-        settings.SuffixWait = settingsNumber(value);
-    } else if (textEqualsNoCaseAW(key, "PrefixWait")) {
-        settings.PrefixWait = settingsNumber(value);
-    } else if (textEqualsNoCaseAW(key, "OutputFormat")) {
-        // Cut to the 55 bytes the field holds.
-        textNarrow(settings.OutputFormat, kOutputFormatBytes, value);
-    } else if (textEqualsNoCaseAW(key, "Centering")) {
-        settings.Centering = settingsFlag(value);
-    } else if (textEqualsNoCaseAW(key, "AmierMode") || textEqualsNoCaseAW(key, "AimerMode")) {
-        settings.AmierMode = choice(value, kChoice12, kChoice12Results, 0);
-    } else if (textEqualsNoCaseAW(key, "RemapToTab")) {
-        applyRemapToTab(value);
+        case ActionCardReader:
+            used = value[0] == '1' || value[0] == '2' ? value[0] - '0' : 0;
+            if (used != 0 && state.diagnostics == nullptr) startCardReader(deviceModel.load());
+            return true;
+        case ActionEnableScanner:
+            settings.EnableScanner = settingsFlag(value);
+            settings.scannerEnabled = settings.EnableScanner;
+            break;
+        case ActionCancelOnNoneSeqScan:
+            settings.CancelOnNoneSeqScan = value[0] == '1' ? 0 : 1;
+            break;
+        case ActionSequenceEditor:
+            storePlain(setting, key, value, state);
+            state.rulesWanted = settings.EnableSequenceEditor != 0;
+            break;
+        case ActionAimer:
+        case ActionIllumination:
+            applyLightsBit(value, setting.action == ActionAimer, state);
+            used = settingsFlag(value);
+            return true;
+        case ActionComportNumber:
+            if (!isDigit(value[0])) {
+                used = settings.ComportNumber;
+                return false;
+            }
+            settings.ComportNumber = settingsNumber(value);
+            break;
+        case ActionOutPutMode:
+            used = applyOutPutMode(value, state);
+            return true;
+        case ActionSendData:
+            if (state.outPutModeSeen) {
+                used = settings.SendData.load();
+                return false;
+            }
+            settings.SendData = settingsFlag(value);
+            break;
+        case ActionContinuousScan:
+            if (value[0] == '1') {
+                settings.ContinuousScan = 1;
+            } else if (settings.PresentationMode.load() != 1) {
+                settings.ContinuousScan = 0;
+            }
+            break;
+        case ActionPresentationMode:
+            if (value[0] == '1') {
+                settings.PresentationMode = 1;
+                settings.ContinuousScan = 1;
+            } else {
+                settings.PresentationMode = 0;
+            }
+            break;
+        case ActionSendToForegroundApp:
+            if (state.outPutModeSeen) {
+                used = settings.SendToForegroundApp;
+                return false;
+            }
+            settings.SendToForegroundApp = settingsFlag(value);
+            break;
+        case ActionAdvSuffixPrefix:
+            if (value[0] == '1') {
+                settings.EnableADVSuffixPrefix = 1;
+                settings.multiDecode = 0;
+                settings.EnableSequenceEditor = 0;
+                state.rulesWanted = true;
+            } else {
+                settings.EnableADVSuffixPrefix = 0;
+            }
+            break;
+        case ActionRemapToTab:
+            applyRemapToTab(value);
+            break;
+        case ActionRule:
+        case ActionCardReaderKey:
+            return false;
+    }
+    used = settingValue(setting);
+    return true;
+}
+
+// Tests the key against the general keys in their fixed order and applies
+// the first match. Returns false when the key is none of them.
+bool applyGeneralKey(const WCHAR* key, const WCHAR* value, ReaderState& state) {
+    const SettingInfo* setting = findSetting(SectionGeneral, key);
+    if (setting == nullptr) return false;
+    int used = 0;
+    bool applied = applyGeneralSetting(*setting, key, value, state, used);
+    note(state, applied ? NoteValue : NoteValueIgnored, key, value, used);
+    return true;
+}
+
+// A key that no general key matched, and the card reader did not take.
+void noteUnreadKey(const WCHAR* key, const WCHAR* value, ReaderState& state) {
+    if (state.diagnostics == nullptr) return;
+    int here = state.cardReaderSection ? SectionCardReader : SectionGeneral;
+    if (state.cardReaderSection && findSetting(SectionCardReader, key) != nullptr) {
+        note(state, NoteCaseMismatch, key, value, 0, here);
+    } else if (findSetting(SectionBarcode, key) != nullptr || findSetting(SectionCardReader, key) != nullptr) {
+        note(state, NoteKeyMisplaced, key, value, 0, here);
+    } else {
+        note(state, NoteKeyUnknown, key, value, 0, here);
     }
 }
 
 // The first pass: the general keys, up to the first "[Barcode1]" or "[Sync1]".
 void readGeneralKeys(TextFile* file, ReaderState& state) {
     WCHAR line[kSettingsLineChars];
-    while (textFileReadLine(file, line, kSettingsLineChars)) {
-        traceAppend(line);
+    SettingsLineCount count;
+    bool cut = false;
+    while (readSettingsPiece(file, line, count, cut)) {
+        state.line = count.line;
+        trace(state, line);
+        if (cut) note(state, NoteLineCut, nullptr, nullptr, kSettingsLineChars - 1);
         SettingsLine parsed = prepareSettingsLine(line);
         if (parsed.header) {
-            if (textEqualsNoCaseAW(parsed.key, "[Barcode1]") || textEqualsNoCaseAW(parsed.key, "[Sync1]")) return;
+            if (textEqualsNoCaseAW(parsed.key, "[Barcode1]") || textEqualsNoCaseAW(parsed.key, "[Sync1]")) {
+                note(state, NoteHeader, parsed.key, nullptr, HeaderEndsFirstPass, 1);
+                return;
+            }
             // The card-reader section lasts until the next header.
             state.cardReaderSection = textEqualsNoCaseAW(parsed.key, "[MCRSettings]");
+            note(state, NoteHeader, parsed.key, nullptr, state.cardReaderSection ? HeaderCardReader : HeaderOther, 0);
             continue;
         }
         if (parsed.value == nullptr) continue;
-        applyGeneralKey(parsed.key, parsed.value, state);
-        if (state.cardReaderSection) parseCardReaderSetting(0, parsed.key, parsed.value);
+        bool general = applyGeneralKey(parsed.key, parsed.value, state);
+        bool card = state.cardReaderSection && parseCardReaderSetting(0, parsed.key, parsed.value);
+        if (card) note(state, NoteValue, parsed.key, parsed.value, 0, SectionCardReader);
+        if (!general && !card) noteUnreadKey(parsed.key, parsed.value, state);
+    }
+}
+
+// Both passes over an open settings file and what follows them.
+void readSettingsFile(TextFile* file, ReaderState& state) {
+    settings.ComportNumber = -1;
+    readGeneralKeys(file, state);
+    textFileRewind(file);
+    if (!state.rulesWanted) note(state, NoteRulesUnread, nullptr, nullptr, 0);
+    if (state.rulesWanted || state.diagnostics != nullptr) {
+        trace(state, kScanSyncBanner);
+        readBarcodeRules(file, state.diagnostics);
+    }
+    if (settings.AmierMode == 2) {
+        // Counted in 10 ms steps; a time-out too large to scale is held at the largest one.
+        int timeOut = settings.AimerTimeOut;
+        if (timeOut > kIntLimit / 10) {
+            settings.AimerTimeOut = kIntLimit;
+        } else if (timeOut < -kIntLimit / 10) {
+            settings.AimerTimeOut = -kIntLimit;
+        } else {
+            settings.AimerTimeOut = timeOut * 10;
+        }
     }
 }
 
@@ -274,101 +377,32 @@ void createBluetoothComPort(const WCHAR* address) {
 }  // namespace
 
 void resetSettings() {
-    settings.AimerTimeOut = 20;
-    settings.EnableLEDs = 1;
-    settings.VirbrateOnSuccessfulScanTime = 200;
-    settings.VirbrateOnSuccessfulScan = 0;
-    settings.EnableScanner = 1;
-    for (int i = 0; i < kGlobalCodeListSlots; ++i) {
-        settings.prefix[i] = 0;
-        settings.Suffix[i] = 0;
-    }
-    settings.PrefixID = 0;
-    settings.SuffixID = 0;
-    settings.CancelOnNoneSeqScan = 0;
-    settings.EnableSequenceEditor = 0;
-    settings.ComportNumber = 1;
-    settings.SendData = 0;
-    settings.ContinuousScan = 0;
-    settings.PresentationMode = 0;
-    settings.ConnectingTo = 3;
-    settings.ScanDelayMode = 0;
-    settings.ScanDelaySetting = 0;
-    settings.SendToForegroundApp = 1;
-    settings.EnableADVSuffixPrefix = 0;
-    settings.InterCharacterDelay = 0;
-    settings.SuffixWait = 0;
-    settings.PrefixWait = 0;
-    for (int i = 0; i < kOutputFormatBytes; ++i) settings.OutputFormat[i] = 0;
-    settings.Centering = 0;
-    settings.AmierMode = 0;
-    settings.RemapToTab = 0;
+    resetSettingsTable();
     settings.editControlDelivery = 0;
     settings.scannerEnabled = 1;
     settings.multiDecode = 1;
 }
 
-BYTE settingsFlag(const WCHAR* value) {
-    return value[0] == '1' ? 1 : 0;
-}
-
-int settingsNumber(const WCHAR* value) {
-    return textToInt(value);
-}
-
-int settingsDigit(const WCHAR* value) {
-    return static_cast<int>(value[0]) - '0';
-}
-
-void settingsCodeList(WORD* list, int slots, const WCHAR* value) {
-    if (slots <= 0) return;
-    int count = 0;
-    const WCHAR* p = value;
-    for (;;) {
-        // One item: digits up to the next comma or the end; anything else is
-        // skipped, and digits beyond the fourth are dropped.
-        unsigned code = 0;
-        int digits = 0;
-        while (*p != 0 && *p != ',') {
-            if (isDigit(*p) && digits < kCodeItemDigits) {
-                code = code * 10 + static_cast<unsigned>(*p - '0');
-                ++digits;
-            }
-            ++p;
-        }
-        if (code == 0 || count >= slots - 1) break;  // an empty or zero item ends the list
-        list[count++] = static_cast<WORD>(code);
-        if (*p == 0) break;
-        ++p;  // the comma
-    }
-    list[count] = 0;
-}
+namespace {
+// The record holds its defaults before start-up code runs.
+[[maybe_unused]] const bool settingsAtPowerOn = (resetSettings(), true);
+}  // namespace
 
 int symbologyLetter(int number) {
-    if (number < 1 || number > 46) return 0;
-    return static_cast<unsigned char>(kSymbologyLetters[number - 1]);
+    const Symbology* symbology = symbologyByNumber(number);
+    return symbology != nullptr ? static_cast<unsigned char>(symbology->letter) : 0;
 }
 
-SettingsLine prepareSettingsLine(WCHAR* line) {
-    SettingsLine parsed = {line, nullptr, false};
-    line[kSettingsLineChars - 1] = 0;
-    int end = 0;
-    while (end < kSettingsLineChars - 1 && line[end] != 0 && line[end] != '\n' && line[end] != '\'') ++end;
-    line[end] = 0;
-    int kept = 0;
-    for (int i = 0; i < end; ++i) {
-        if (line[i] != ' ') line[kept++] = line[i];
-    }
-    line[kept] = 0;
-    parsed.header = line[0] == '[' && line[1] != '=';
-    for (int i = 0; i < kept; ++i) {
-        if (line[i] == '=') {
-            line[i] = 0;
-            parsed.value = line + i + 1;
-            break;
-        }
-    }
-    return parsed;
+void inspectSettingsFile(TextFile* file, const SettingsDiagnostics& diagnostics) {
+    resetSettings();
+    clearRuleTable();
+    cardReaderSettings = CardReaderSettings{};
+    ReaderState state = {};
+    state.diagnostics = &diagnostics;
+    settingsNote(&diagnostics, {0, 0, NoteEncoding, nullptr, nullptr, textFileEncoding(file), 0});
+    readSettingsFile(file, state);
+    if (!settings.SendData.load() && !settings.SendToForegroundApp)
+        settingsNote(&diagnostics, {0, 0, NoteNoOutput, nullptr, nullptr, 0, 0});
 }
 
 BOOL loadSettings() {
@@ -393,24 +427,7 @@ BOOL loadSettings() {
         // are complete.
         std::lock_guard<std::recursive_mutex> guard(deliveryLock());
         traceAppend(kSettingsBanner);
-        settings.ComportNumber = -1;
-        readGeneralKeys(file, state);
-        textFileRewind(file);
-        if (state.rulesWanted) {
-            traceAppend(kScanSyncBanner);
-            readBarcodeRules(file);
-        }
-        if (settings.AmierMode == 2) {
-            // Counted in 10 ms steps; a time-out too large to scale is held at the largest one.
-            int timeOut = settings.AimerTimeOut;
-            if (timeOut > kIntLimit / 10) {
-                settings.AimerTimeOut = kIntLimit;
-            } else if (timeOut < -kIntLimit / 10) {
-                settings.AimerTimeOut = -kIntLimit;
-            } else {
-                settings.AimerTimeOut = timeOut * 10;
-            }
-        }
+        readSettingsFile(file, state);
         textFileClose(file);
         if (state.bluetoothAddress[0] != 0) createBluetoothComPort(state.bluetoothAddress);
         nothingDelivered = !settings.SendData.load() && !settings.SendToForegroundApp;

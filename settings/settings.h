@@ -7,43 +7,46 @@
 #include <atomic>
 
 #include "platform/platform.h"
+#include "settings/diagnostics.h"
+#include "settings/settingsline.h"
 
 constexpr int kGlobalCodeListSlots = 30;  // global prefix and Suffix, terminator included
 constexpr int kOutputFormatBytes = 56;    // 55 bytes and the terminator
 
 struct SettingsRecord {
-    int AimerTimeOut = 20;
-    BYTE EnableLEDs = 1;
-    int VirbrateOnSuccessfulScanTime = 200;
-    BYTE VirbrateOnSuccessfulScan = 0;
-    BYTE EnableScanner = 1;
-    WORD prefix[kGlobalCodeListSlots] = {};
-    WORD Suffix[kGlobalCodeListSlots] = {};
-    int PrefixID = 0;
-    int SuffixID = 0;
-    BYTE CancelOnNoneSeqScan = 0;  // stored inverted: "1" stores 0, any other value 1
-    int EnableSequenceEditor = 0;
-    int ComportNumber = 1;
-    std::atomic<BYTE> SendData{0};
-    BYTE ContinuousScan = 0;
-    std::atomic<BYTE> PresentationMode{0};
-    int ConnectingTo = 3;
-    int ScanDelayMode = 0;
-    int ScanDelaySetting = 0;
-    BYTE SendToForegroundApp = 1;
-    BYTE EnableADVSuffixPrefix = 0;
-    int InterCharacterDelay = 0;
-    int SuffixWait = 0;
-    int PrefixWait = 0;
-    char OutputFormat[kOutputFormatBytes] = {};
-    BYTE Centering = 0;
-    int AmierMode = 0;  // AmierMode and AimerMode are one setting
-    int RemapToTab = 0;
+    // The defaults are those of the settings list (settings/settingstable.cpp).
+    int AimerTimeOut;
+    BYTE EnableLEDs;
+    int VirbrateOnSuccessfulScanTime;
+    BYTE VirbrateOnSuccessfulScan;
+    BYTE EnableScanner;
+    WORD prefix[kGlobalCodeListSlots];
+    WORD Suffix[kGlobalCodeListSlots];
+    int PrefixID;
+    int SuffixID;
+    BYTE CancelOnNoneSeqScan;  // stored inverted: "1" stores 0, any other value 1
+    int EnableSequenceEditor;
+    int ComportNumber;
+    std::atomic<BYTE> SendData;
+    BYTE ContinuousScan;
+    std::atomic<BYTE> PresentationMode;
+    int ConnectingTo;
+    int ScanDelayMode;
+    int ScanDelaySetting;
+    BYTE SendToForegroundApp;
+    BYTE EnableADVSuffixPrefix;
+    int InterCharacterDelay;
+    int SuffixWait;
+    int PrefixWait;
+    char OutputFormat[kOutputFormatBytes];
+    BYTE Centering;
+    int AmierMode;  // AmierMode and AimerMode are one setting
+    int RemapToTab;
 
     // Run-time state kept beside the settings.
-    BYTE editControlDelivery = 0;         // set by OutPutMode 4..7, never cleared
-    std::atomic<BYTE> scannerEnabled{1};  // starts from EnableScanner; switched by the main window
-    std::atomic<BYTE> multiDecode{1};     // native multi decode allowed; cleared for good on "unsupported"
+    BYTE editControlDelivery;            // set by OutPutMode 4..7, never cleared; starts 0
+    std::atomic<BYTE> scannerEnabled;    // starts from EnableScanner; switched by the main window
+    std::atomic<BYTE> multiDecode;       // native multi decode allowed (starts 1); cleared for good on "unsupported"
 };
 
 extern SettingsRecord settings;
@@ -56,26 +59,11 @@ void resetSettings();
 // file asks for. Returns TRUE on success, FALSE when no settings file exists.
 BOOL loadSettings();
 
-// Value kinds of the settings file (value text with blanks already removed).
-BYTE settingsFlag(const WCHAR* value);
-int settingsNumber(const WCHAR* value);
-int settingsDigit(const WCHAR* value);
-// Fills a code list of `slots` 16-bit entries, terminator included. Items of
-// more than four digits, and codes beyond the slots, are cut.
-void settingsCodeList(WORD* list, int slots, const WCHAR* value);
+// Reads a settings file as loadSettings() does, for a check: the record and
+// the rule table are filled from it (from their defaults), every line is
+// reported to `diagnostics`, and nothing acts on the terminal. Both passes are
+// read, even when the file does not ask for the barcode rules.
+void inspectSettingsFile(TextFile* file, const SettingsDiagnostics& diagnostics);
 
 // The symbology letter of a BarcodeSym number 1..46; 0 for any other number.
 int symbologyLetter(int number);
-
-// Settings file lines are read in pieces of at most 399 characters.
-constexpr int kSettingsLineChars = 400;
-
-// One settings line made ready for matching: cut at its line feed and at its
-// first apostrophe, every space removed, split at the first "=".
-struct SettingsLine {
-    WCHAR* key;    // the text before the first "=" (the whole line without one)
-    WCHAR* value;  // the text after it; null when the line has no "="
-    bool header;   // "[" first and no "=" second
-};
-// Prepares `line` in place (it must be terminated within kSettingsLineChars).
-SettingsLine prepareSettingsLine(WCHAR* line);

@@ -42,7 +42,7 @@ check_prefix() {
   prefix=$1
   echo "-- $(basename "$2") unpacked into $prefix"
   for f in bin/keyvane bin/keyvane-terminal share/man/man1/keyvane.1.gz share/man/man1/keyvane-terminal.1.gz \
-           share/bash-completion/completions/keyvane-terminal share/doc/keyvane/samples/scenarios/demo.scenario \
+           share/man/man5/keyvane.ini.5.gz share/bash-completion/completions/keyvane-terminal share/doc/keyvane/samples/scenarios/demo.scenario \
            share/doc/keyvane/samples/terminal/Zentrova/Keyvane.ini; do
     [[ -e "$prefix/$f" ]] || fail "$f is missing"
   done
@@ -81,6 +81,13 @@ for page in "$prefix"/share/man/man*/*.gz; do
 done
 MANWIDTH=80 man -l "$prefix/share/man/man1/keyvane-terminal.1.gz" 2>/dev/null | grep -q -- "--version" \
   || fail "keyvane-terminal(1) does not render"
+# keyvane.ini(5) lists every key the installed console knows.
+MANWIDTH=200 man -l "$prefix/share/man/man5/keyvane.ini.5.gz" 2>/dev/null >"$work/ini.txt"
+installed keyvane-terminal settings | awk '/^[^ ]/ {print $1}' >"$work/keys"
+[[ -s "$work/keys" ]] || fail "the console lists no settings keys"
+while read -r key; do
+  grep -qw -- "$key" "$work/ini.txt" || fail "keyvane.ini(5) lacks $key"
+done <"$work/keys"
 
 echo "-- bash completion"
 complete_words() {

@@ -7,6 +7,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -109,7 +110,7 @@ TEST_F(Console, BadArgumentsExitTwoWithAMessageThatNamesTheProblem) {
         {{"frobnicate"}, "unknown command \"frobnicate\""},
         {{"view"}, "data is missing"},
         {{"view", "123", "--row", "480"}, "--row needs 0..479"},
-        {{"view", "123", "--sym", "ab"}, "--sym needs one character"},
+        {{"view", "123", "--sym", "ab"}, "--sym needs a letter, a BarcodeSym number or a name"},
         {{"scan", "1", "2"}, "one barcode at a time"},
         {{"config", "screen", "240"}, "WIDTHxHEIGHT"},
         {{"config", "colour", "red"}, "unknown key colour"},
@@ -256,3 +257,238 @@ TEST_F(Console, AFailingScenarioShowsTheDifferenceAndExitsNonZero) {
 }
 
 }  // namespace
+
+// ------------------------------------------------------------------ check and the reference
+
+namespace {
+
+const std::string kFixtures = std::string(KEYVANE_SOURCE_DIR) + "/tests/fixtures/check";
+
+// Whether `out` has a line FILE:LINE: SEVERITY: ...TEXT...
+bool hasFinding(const std::string& out, const std::string& file, int line, const std::string& severity,
+                const std::string& text) {
+    std::istringstream lines(out);
+    std::string l;
+    std::string head = file + ":" + std::to_string(line) + ": " + severity + ": ";
+    while (std::getline(lines, l))
+        if (l.compare(0, head.size(), head) == 0 && l.find(text) != std::string::npos) return true;
+    return false;
+}
+
+}  // namespace
+
+TEST_F(Console, CheckReportsEveryMistakeOfABrokenSettingsFileOnItsLine) {
+    std::string file = kFixtures + "/broken.ini";
+    Result r = run({"check", file});
+    EXPECT_EQ(r.code, 1) << r.err;
+    struct Expected {
+        int line;
+        const char* severity;
+        const char* text;
+    };
+    const Expected expected[] = {
+        {2, "error", "unknown key `EnableScaner` (did you mean `EnableScanner`?)"},
+        {3, "error", "`OutPutMode` \"9\" is none of 0, 1, 2, 3, 4, 5, 6, 7; the wedge uses 1"},
+        {4, "error", "`ComportNumber` 300 is outside 0..9"},
+        {5, "error", "`ConnectingTo` \"7\" is none of 1, 2, 3"},
+        {5, "warning", "serial framing (`ConnectingTo`) with no serial output"},
+        {6, "error", "`Suffix`: characters that are neither digits nor commas are dropped; the wedge uses 13"},
+        {8, "warning", "`SendData` is ignored after `OutPutMode` (line 3)"},
+        {9, "error", "`AimerTimeOut` \"2o\" is not a number; the wedge uses 2"},
+        {10, "error", "2500 is above 2000: refused, the wedge keeps 200"},
+        {11, "warning", "`EnableLEDs` takes 0 or 1; \"yes\" counts as 0"},
+        {12, "warning", "`PrefixID` takes one digit 0..3"},
+        {13, "warning", "`ScanDelayMode` \"12\": only the first character counts"},
+        {14, "error", "`InterCharacterDelay` -5 is outside"},
+        {15, "error", "is no Bluetooth address"},
+        {16, "error", "`BarcodeSym` means nothing among the general keys"},
+        {17, "error", "`MCROutputFormat` means nothing among the general keys"},
+        {18, "error", "an empty or zero code ends the list"},
+        {19, "warning", "[Barcode2] before [Barcode1] or [Sync1]"},
+        {20, "warning", "`OutputFormat` is cut to 55 characters"},
+        {21, "error", "line longer than 399 characters"},
+        {22, "warning", "`EnableADVSuffixPrefix` on line 23 switches scan sync off"},
+        {25, "error", "the card reader takes `MCROutputFormat` only in this letter case"},
+        {26, "warning", "`Field` \"9\" is none of 1, 2, 3, 4"},
+        {26, "warning", "card reader settings with the reader off"},
+        {28, "error", "`BarcodeSym` 99 is outside 1..46"},
+        {29, "error", "cut to four; the wedge uses 67,49,5000"},
+        {30, "error", "`suffix`: characters that are neither digits nor commas are dropped; the wedge uses none"},
+        {31, "error", "`StartWith` value of 11 characters is refused (at most 9)"},
+        {32, "error", "`OutPutMode` means nothing in a barcode section"},
+        {33, "error", "`Length` \"ten\" is not a number"},
+        {34, "warning", "`Beep` takes 0, 1 or 2"},
+        {35, "error", "`BarcodeSym` \"Q\" is not a number"},
+        {36, "error", "[Barcode7] is beyond [Barcode6]"},
+        {38, "warning", "`Length` after [Sync2] but before its first [Barcode]"},
+        {39, "warning", "[Sync1] after [Sync2]: sync sections out of order"},
+        {41, "warning", "[Barcode1] again in sync group 1 (line 40)"},
+        {42, "error", "`CustomSound` value of 160 characters is refused (at most 150)"},
+        {43, "error", "`prefix` value of 89 characters is refused (at most 49)"},
+    };
+    for (const Expected& e : expected)
+        EXPECT_TRUE(hasFinding(r.out, file, e.line, e.severity, e.text)) << e.line << ": " << e.text << "\n" << r.out;
+    // Each finding is one line of its own; nothing is said twice.
+    std::istringstream lines(r.out);
+    std::vector<std::string> all;
+    for (std::string l; std::getline(lines, l);) all.push_back(l);
+    std::vector<std::string> unique = all;
+    std::sort(unique.begin(), unique.end());
+    EXPECT_EQ(std::unique(unique.begin(), unique.end()), unique.end()) << r.out;
+    EXPECT_GE(all.size(), 38u);
+
+    Result json = run({"--json", "check", file});
+    EXPECT_EQ(json.code, 1);
+    EXPECT_NE(json.out.find("{\"file\": \"" + file + "\", \"line\": \"2\", \"severity\": \"error\""), std::string::npos)
+        << json.out;
+}
+
+TEST_F(Console, CheckFindsNothingOnTheSamples) {
+    for (const char* sample : {"terminal", "sync"}) {
+        std::string dir = samples() + "/" + sample + "/Zentrova/";
+        Result r = run({"check", "--strict", dir + "Keyvane.ini", dir + "DecodeSettings.Vqf"});
+        EXPECT_EQ(r.code, 0) << sample << "\n" << r.out << r.err;
+        EXPECT_EQ(r.out, "") << sample;
+    }
+    // Without files: those the wedge finds on the terminal.
+    ASSERT_EQ(run({"init", "--from", samples() + "/terminal"}).code, 0);
+    Result r = run({"check", "--strict"});
+    EXPECT_EQ(r.code, 0) << r.out << r.err;
+    EXPECT_EQ(r.out, "");
+}
+
+TEST_F(Console, CheckSuggestsTheNearestKeyForCommonTypos) {
+    std::string file = dir_ + "/typos.ini";
+    std::ofstream(file) << "EnableScaner = 0\nOutputMod = 3\nComportNumbr = 3\nVibrateOnSuccessfulScan = 1\n"
+                           "Sufix = 13\nPresentationMod = 1\nXyzzy = 1\n";
+    Result r = run({"check", file});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_TRUE(hasFinding(r.out, file, 1, "error", "did you mean `EnableScanner`?")) << r.out;
+    EXPECT_TRUE(hasFinding(r.out, file, 2, "error", "did you mean `OutPutMode`?")) << r.out;
+    EXPECT_TRUE(hasFinding(r.out, file, 3, "error", "did you mean `ComportNumber`?")) << r.out;
+    EXPECT_TRUE(hasFinding(r.out, file, 4, "error", "did you mean `VirbrateOnSuccessfulScan`?")) << r.out;
+    EXPECT_TRUE(hasFinding(r.out, file, 5, "error", "did you mean `Suffix`?")) << r.out;
+    EXPECT_TRUE(hasFinding(r.out, file, 6, "error", "did you mean `PresentationMode`?")) << r.out;
+    EXPECT_TRUE(hasFinding(r.out, file, 7, "error", "unknown key `Xyzzy`; ignored")) << r.out;
+}
+
+TEST_F(Console, CheckReadsUtf16AndWindows1252FilesAndSaysSo) {
+    std::string utf16 = dir_ + "/wide.ini";
+    std::string text = "Suffix = 13\r\nEnableScaner = 0\r\n";
+    std::string bytes = "\xFF\xFE";
+    for (char c : text) bytes += std::string{c, '\0'};
+    std::ofstream(utf16, std::ios::binary) << bytes;
+    Result r = run({"check", utf16});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_NE(r.out.find(utf16 + ": note: encoding: UTF-16LE"), std::string::npos) << r.out;
+    EXPECT_TRUE(hasFinding(r.out, utf16, 2, "error", "unknown key `EnableScaner`")) << r.out;
+
+    std::string ansi = dir_ + "/ansi.ini";
+    std::ofstream(ansi, std::ios::binary) << "' caf\xE9\r\nSuffix = 13\r\n";
+    r = run({"check", ansi});
+    EXPECT_EQ(r.code, 0) << r.out;  // a note is no mistake
+    EXPECT_EQ(r.out, ansi + ": note: not valid UTF-8: read as Windows-1252\n");
+}
+
+TEST_F(Console, CheckReportsTheMistakesOfADecodeSettingsFile) {
+    std::string file = dir_ + "/DecodeSettings.Vqf";
+    std::ofstream(file) << "<?xml version=\"1.0\"?>\n"                     // 1
+                           "<Settings>\n"                                  // 2
+                           "  <Section name=\"Decode\">\n"                 // 3
+                           "    <Key id=\"DecodeMode\">Fast</Key>\n"       // 4
+                           "    <Key id=\"PrintWeight\">heavy</Key>\n"     // 5
+                           "  <Section id=\"Code128\">\n"                  // 6: Decode not closed
+                           "    <Key id=\"Enable\">true</Key>\n"           // 7
+                           "  </Section>\n"                                // 8
+                           "  <Section id=\"Code12B\">\n"                  // 9
+                           "  </Section>\n"                                // 10
+                           "  <Section id=\"Int25\">\n"                    // 11
+                           "    <Key id=\"Enabel\">true</Key>\n"           // 12
+                           "    <Key id=\"MinLength\">yes</Key>\n"         // 13
+                           "  </Section>\n"                                // 14
+                           "  <Section id=\"IATA25\">\n"                   // 15
+                           "    <Key id=\"Enable\">ja</Key>\n"             // 16
+                           "  </Section>\n"                                // 17
+                           "\t<Section id=\"EAN13\">\n"                    // 18
+                           "\t</Section>\n"                                // 19
+                           "  <Section id=\"EAN8\">\n";                    // 20
+    Result r = run({"check", file});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_TRUE(hasFinding(r.out, file, 4, "error", "\"DecodeMode\" takes Standard, QuickOmni or LinearPriority"));
+    EXPECT_TRUE(hasFinding(r.out, file, 5, "error", "\"PrintWeight\" takes a number, not \"heavy\""));
+    EXPECT_TRUE(hasFinding(r.out, file, 6, "error", "section \"Code128\" that ends it is not applied"));
+    EXPECT_TRUE(hasFinding(r.out, file, 9, "error", "unknown section \"Code12B\" (did you mean `Code128`?)"));
+    EXPECT_TRUE(hasFinding(r.out, file, 12, "warning", "property \"Enabel\" means nothing in section \"Int25\""));
+    EXPECT_TRUE(hasFinding(r.out, file, 13, "error", "\"MinLength\" takes a number"));
+    EXPECT_TRUE(hasFinding(r.out, file, 15, "warning", "(engine id 26) is written again (\"Int25\", line 11)"));
+    EXPECT_TRUE(hasFinding(r.out, file, 16, "error", "\"Enable\" takes true or false, not \"ja\""));
+    EXPECT_TRUE(hasFinding(r.out, file, 18, "warning", "2 line(s) not read from here on"));
+    EXPECT_TRUE(hasFinding(r.out, file, 20, "error", "section \"EAN8\" has no closing line")) << r.out;
+}
+
+TEST_F(Console, CheckExitCodes) {
+    std::string warnings = dir_ + "/warnings.ini";
+    std::ofstream(warnings) << "EnableLEDs = yes\nOutPutMode = 1\n";
+    Result r = run({"check", warnings});
+    EXPECT_EQ(r.code, 0) << r.out;
+    EXPECT_TRUE(hasFinding(r.out, warnings, 1, "warning", "`EnableLEDs` takes 0 or 1"));
+    EXPECT_EQ(run({"check", "--strict", warnings}).code, 1);
+    EXPECT_EQ(run({"check", "--pedantic", warnings}).code, 2);
+    EXPECT_EQ(run({"check", dir_ + "/missing.ini"}).code, 2);
+    // A terminal without settings files: nothing to check is a usage mistake.
+    ASSERT_EQ(run({"init"}).code, 0);
+    EXPECT_EQ(run({"check"}).code, 2);
+}
+
+TEST_F(Console, ReferenceListsEveryKeyTheReaderKnows) {
+    Result r = run({"settings"}, false);
+    ASSERT_EQ(r.code, 0) << r.err;
+    // The keys of the settings reader, of the barcode rules and of the card reader.
+    for (const char* key :
+         {"AimerTimeOut", "RemoteBTMAC", "EnableLEDs", "VirbrateOnSuccessfulScanTime", "VirbrateOnSuccessfulScan",
+          "EnableCardReader", "EnableScanner", "prefix", "Suffix", "PrefixID", "SuffixID", "CancelOnNoneSeqScan",
+          "EnableSequenceEditor", "EnableAimer", "EnableIllumination", "ComportNumber", "OutPutMode", "SendData",
+          "ContinuousScan", "PresentationMode", "ConnectingTo", "ScanDelayMode", "ScanDelaySetting",
+          "SendToForegroundApp", "EnableADVSuffixPrefix", "InterCharacterDelay", "SuffixWait", "PrefixWait",
+          "OutputFormat", "Centering", "AmierMode", "AimerMode", "RemapToTab", "StartWith", "CustomSound", "BarcodeSym",
+          "Length", "Beep", "suffix", "MCROutputFormat", "Prefix", "Field"})
+        EXPECT_NE(("\n" + r.out).find(std::string("\n") + key + "  ["), std::string::npos) << key;
+    Result one = run({"settings", "outputmode"}, false);
+    EXPECT_EQ(one.code, 0);
+    EXPECT_NE(one.out.find("OutPutMode  [general] choice"), std::string::npos) << one.out;
+    EXPECT_NE(one.out.find("    7: keystrokes into an edit control, all keys captured, and serial"), std::string::npos);
+    EXPECT_EQ(run({"settings", "NoSuchKey"}, false).code, 1);
+    Result roff = run({"settings", "--roff"}, false);
+    EXPECT_EQ(roff.out.compare(0, 19, ".TH KEYVANE.INI 5 \""), 0) << roff.out.substr(0, 80);
+    EXPECT_NE(roff.out.find(".B VirbrateOnSuccessfulScanTime\n"), std::string::npos);
+}
+
+TEST_F(Console, OneNamingOfSymbologies) {
+    Result r = run({"symbologies", "code128"}, false);
+    EXPECT_EQ(r.out, "number=4\tletter=j\tname=code128\tengine=3\tsection=Code128\n");
+    EXPECT_EQ(run({"symbologies", "11"}, false).out, "number=11\tletter=d\tname=ean13\tengine=10\tsection=EAN13\n");
+    EXPECT_EQ(run({"symbologies"}, false).out.find("number=46\tletter=I\tname=idtag"), run({"symbologies"}, false).out.find("number=46"));
+    EXPECT_EQ(run({"symbologies", "nosuch"}, false).code, 1);
+    ASSERT_EQ(run({"init"}).code, 0);
+    ASSERT_EQ(run({"view", "A1", "--sym", "code128"}).code, 0);
+    ASSERT_EQ(run({"view", "B2", "--sym", "11"}).code, 0);
+    ASSERT_EQ(run({"view", "C3", "--sym", "x", "--symid", "ean8"}).code, 0);
+    Result view = run({"in-view"});
+    EXPECT_NE(view.out.find("data=A1\tsym=j"), std::string::npos) << view.out;
+    EXPECT_NE(view.out.find("data=B2\tsym=d"), std::string::npos) << view.out;
+    EXPECT_NE(view.out.find("data=C3\tsym=x\tsymid=9"), std::string::npos) << view.out;
+    EXPECT_EQ(run({"view", "D4", "--sym", "code999"}).code, 2);
+    Result engine = run({"engine", "ean13"});
+    EXPECT_EQ(engine.code, 0);
+    EXPECT_NE(engine.out.find("symbology=10\t"), std::string::npos) << engine.out;
+    EXPECT_NE(engine.out.find("name=ean13"), std::string::npos) << engine.out;
+}
+
+TEST_F(Console, StartSaysWhatTheCheckFoundAndStartsAnyway) {
+    ASSERT_EQ(run({"init", "--from", samples() + "/terminal"}).code, 0);
+    std::ofstream(root_ + "/Zentrova/Keyvane.ini", std::ios::app) << "\nEnableScaner = 0\n";
+    Result r = run({"start"});
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_NE(r.err.find("check: 1 error(s), 0 warning(s)"), std::string::npos) << r.err;
+    EXPECT_EQ(run({"stop"}).code, 0);
+}

@@ -1,5 +1,6 @@
 // The console's commands: what a person does with the terminal, and what the
 // terminal shows.
+#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -14,6 +15,7 @@
 #include "console.h"
 #include "platform/host/terminal.h"
 #include "platform/host/windows.h"
+#include "scan/symbologies.h"
 #include "settings/keytable.h"
 
 namespace console {
@@ -52,9 +54,10 @@ const CommandInfo kCommands[] = {
     {"kill", "kill", "End a wedge started by this console without asking it (last resort)."},
     {"hold", "hold", "Press and hold the scan key."},
     {"release", "release", "Release the scan key."},
-    {"view", "view DATA [--sym LETTER] [--id2 C] [--id3 C] [--symid N] [--row N] | view --image FILE | view --frames DIR [--fps N]",
-     "Put a barcode in the scan engine's view: its data (escapes allowed), symbology letter (default a), "
-     "second and third identifier bytes, symbology number and image row (0..479). Or put a PNG or JPEG image "
+    {"view", "view DATA [--sym SYMBOLOGY] [--id2 C] [--id3 C] [--symid N|SYMBOLOGY] [--row N] | view --image FILE | view --frames DIR [--fps N]",
+     "Put a barcode in the scan engine's view: its data (escapes allowed), symbology (a letter, a BarcodeSym "
+     "number or a name such as code128; default the letter a), second and third identifier bytes, the engine's "
+     "symbology id (a number, or a symbology by name) and image row (0..479). Or put a PNG or JPEG image "
      "in view, or a folder of them shown in name order at N frames per second (default 10); the engine reads "
      "their barcodes. \"device:/Images/a.png\" names a file of the terminal."},
     {"clear-view", "clear-view", "Take every barcode out of view."},
@@ -98,9 +101,18 @@ const CommandInfo kCommands[] = {
     {"file", "file DEVICEPATH", "Print a file of the device, e.g. /CharInLog.txt or /Zentrova/Keyvane.ini."},
     {"windows", "windows", "The windows of the terminal."},
     {"hotkeys", "hotkeys", "The hot keys registered."},
-    {"engine", "engine [SYMBOLOGY]",
+    {"engine", "engine [ID | SYMBOLOGY]",
      "The scan engine's state: connected, aimer, lights mode, global settings, decode window; or one "
-     "symbology's flags and lengths."},
+     "symbology's flags and lengths (by the engine's id number, a letter or a name such as ean13)."},
+    {"check", "check [--strict] [FILE ...]",
+     "Read Keyvane.ini and DecodeSettings.Vqf files (default: those the wedge would find on the terminal) with "
+     "the wedge's own readers and print FILE:LINE: error|warning|note: message for every mistake. Exit 0 when "
+     "nothing is found, 1 when something is (--strict: warnings too); --json gives records."},
+    {"settings", "settings [KEY] [--roff]",
+     "The settings reference: every key of Keyvane.ini with its section, kind, default, range and choices; "
+     "--roff prints it as the manual page keyvane.ini(5)."},
+    {"symbologies", "symbologies [SYMBOLOGY]",
+     "The symbologies: BarcodeSym number, symbology letter, name, engine id and DecodeSettings.Vqf section."},
     {"run", "run FILE.scenario [--keep] [--quiet]",
      "Run a scenario file; on a fresh temporary terminal unless --root is given. Exits non-zero when a "
      "step failed. --keep keeps the temporary terminal."},
@@ -139,13 +151,23 @@ int parseBarcode(const std::string& command, const Args& args, size_t first, ter
         const std::string& a = args[i];
         bool more = i + 1 < args.size();
         long long n = 0;
-        if (a == "--sym" || a == "--id2" || a == "--id3") {
+        if (a == "--sym") {
+            // One character is the letter itself (escapes allowed, e.g. \x00).
+            bool single = more && args[i + 1].size() == 1 && !std::isdigit(static_cast<unsigned char>(args[i + 1][0]));
+            char letter = single ? args[i + 1][0] : more ? symbologyLetterOf(args[i + 1]) : 0;
+            if (!single && letter == 0)
+                return usage(command, err, "--sym needs a letter, a BarcodeSym number or a name (symbologies lists them)");
+            barcode.symbologyLetter = letter;
+            ++i;
+        } else if (a == "--id2" || a == "--id3") {
             if (!more || args[i + 1].size() != 1)
                 return usage(command, err, a + " needs one character (escapes allowed, e.g. \\x00)");
             char c = args[++i][0];
             (a == "--sym" ? barcode.symbologyLetter : a == "--id2" ? barcode.second : barcode.third) = c;
         } else if (a == "--symid") {
-            if (!more || !parseNumber(args[i + 1], -1, 255, n)) return usage(command, err, "--symid needs 0..255");
+            const Symbology* named = more ? symbologyByWord(args[i + 1].c_str()) : nullptr;
+            if (named != nullptr && !parseInt(args[i + 1], n)) n = named->engineId;
+            else if (!more || !parseNumber(args[i + 1], -1, 255, n)) return usage(command, err, "--symid needs 0..255 or a symbology name");
             barcode.symbologyId = static_cast<int>(n);
             ++i;
         } else if (a == "--row") {
@@ -512,15 +534,24 @@ int engineCommand(const Options& options, const Args& args, std::ostream& out, s
     };
     if (args.size() == 2) {
         long long id = 0;
-        if (!parseNumber(args[1], 0, 255, id)) return usage("engine", err, "a symbology number");
+        const Symbology* named = symbologyByWord(args[1].c_str());
+        if (args[1].size() == 1 && !std::isdigit(static_cast<unsigned char>(args[1][0])))
+            named = symbologyByLetter(args[1][0]);
+        if (parseNumber(args[1], 0, 255, id)) {
+            named = nullptr;
+        } else if (named != nullptr) {
+            id = named->engineId;
+        } else {
+            return usage("engine", err, "an engine id number, a symbology letter or a name (symbologies lists them)");
+        }
         auto s = terminal::symbology(static_cast<int>(id));
-        printRecords(options,
-                     {{{"symbology", std::to_string(id)},
-                       {"flags", handleText(s.flags)},
-                       {"min", std::to_string(s.minLength)},
-                       {"max", std::to_string(s.maxLength)},
-                       {"writes", std::to_string(s.writes)}}},
-                     out);
+        Record record{{"symbology", std::to_string(id)},
+                      {"flags", handleText(s.flags)},
+                      {"min", std::to_string(s.minLength)},
+                      {"max", std::to_string(s.maxLength)},
+                      {"writes", std::to_string(s.writes)}};
+        if (named != nullptr) record.emplace_back("name", named->name);
+        printRecords(options, {record}, out);
         return kOk;
     }
     if (args.size() > 2) return usage("engine", err, "one symbology number at most");
@@ -581,6 +612,9 @@ int runCommand(Options& options, const Args& args, std::ostream& out, std::ostre
         return args.size() > 1 && !knownCommand(args[1]) ? kUsage : kOk;
     }
     if (name == "init") return initCommand(options, args, out, err);
+    if (name == "check") return checkCommand(options, args, out, err);
+    if (name == "settings") return settingsReference(options, args, out, err);
+    if (name == "symbologies") return symbologiesCommand(options, args, out, err);
     if (name == "run") return runScenario(options, args, out, err);
     if (!terminal::attach(options.root)) {
         err << "cannot attach to the terminal at " << options.root << "\n";
@@ -608,7 +642,11 @@ int runCommand(Options& options, const Args& args, std::ostream& out, std::ostre
         if (rc == kUsage) return usage(name, err, "bad value " + (args.size() > 1 ? args[1] : std::string()));
         return rc;
     }
-    if (name == "start") return startWedge(options, args, out, err);
+    if (name == "start") {
+        // The device reads its files in silence; the console says first what it will ignore.
+        if (std::string summary = checkSummary(options); !summary.empty()) err << summary << "\n";
+        return startWedge(options, args, out, err);
+    }
     if (name == "stop") return stopWedge(options, args, out, err);
     if (name == "command") return commandWord(options, args, out, err);
     if (name == "status") return wedgeStatus(options, out);

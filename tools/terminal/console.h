@@ -96,6 +96,26 @@ std::string imagePath(const std::string& given);
 // to `rest`), checks that the engine can read them and puts them in view.
 int takeImageOptions(const std::string& command, const Args& args, Args& rest, bool& placed, std::ostream& err);
 int labelCommand(const Options& options, const Args& args, std::ostream& out, std::ostream& err);
+// ------------------------------------------------------------------ settings files
+struct Finding {
+    std::string file;
+    int line;  // 0: the whole file
+    std::string severity;  // error, warning or note
+    std::string message;
+};
+// Reads a Keyvane.ini (or, by its ".vqf" name, a DecodeSettings.Vqf) with the
+// wedge's readers and adds what they found; false when it cannot be read.
+bool checkFile(const std::string& path, const std::string& shownName, std::vector<Finding>& findings);
+int checkCommand(const Options& options, const Args& args, std::ostream& out, std::ostream& err);
+// One line about the terminal's settings files, or empty when they are clean.
+std::string checkSummary(const Options& options);
+
+// The settings reference and the symbology table.
+int settingsReference(const Options& options, const Args& args, std::ostream& out, std::ostream& err);
+int symbologiesCommand(const Options& options, const Args& args, std::ostream& out, std::ostream& err);
+// The letter of a symbology as a person names it: one character is the letter
+// itself, digits a BarcodeSym number, a word a name (code128). 0 for none.
+char symbologyLetterOf(const std::string& word);
 
 // ------------------------------------------------------------------ scenarios
 int runScenario(const Options& options, const Args& args, std::ostream& out, std::ostream& err);

@@ -1,0 +1,661 @@
+// keyvane-terminal check: Keyvane.ini and DecodeSettings.Vqf read by the
+// wedge's own readers, observed through their diagnostics, and what they make
+// of each line told as compiler-style findings.
+#include <algorithm>
+#include <cctype>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <ostream>
+#include <set>
+#include <sstream>
+
+#include "console.h"
+#include "platform/host/terminal.h"
+#include "platform/textfile.h"
+#include "scan/decodesettings.h"
+#include "scan/symbologies.h"
+#include "settings/rules.h"
+#include "settings/settings.h"
+#include "settings/settingstable.h"
+
+namespace console {
+
+namespace {
+
+// One note of a reader, with its texts kept.
+struct Note {
+    SettingsNote note;
+    std::string key;
+    std::string value;
+    bool hasKey = false;
+    bool hasValue = false;
+};
+
+void collect(void* context, const SettingsNote& n) {
+    Note copy{n, {}, {}, n.key != nullptr, n.value != nullptr};
+    if (n.key) copy.key = utf8(std::u16string(n.key));
+    if (n.value) copy.value = utf8(std::u16string(n.value));
+    copy.note.key = nullptr;
+    copy.note.value = nullptr;
+    static_cast<std::vector<Note>*>(context)->push_back(copy);
+}
+
+std::string lower(std::string s) {
+    for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return s;
+}
+
+size_t distance(const std::string& a, const std::string& b) {
+    std::vector<size_t> row(b.size() + 1);
+    for (size_t j = 0; j <= b.size(); ++j) row[j] = j;
+    for (size_t i = 1; i <= a.size(); ++i) {
+        size_t diagonal = row[0];
+        row[0] = i;
+        for (size_t j = 1; j <= b.size(); ++j) {
+            size_t up = row[j];
+            row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] == b[j - 1] ? 0 : 1)});
+            diagonal = up;
+        }
+    }
+    return row[b.size()];
+}
+
+// The nearest of `names` to `word` ignoring letter case, when it is near enough.
+std::string nearest(const std::string& word, const std::vector<std::string>& names) {
+    std::string best;
+    size_t bestDistance = SIZE_MAX;
+    for (const std::string& name : names) {
+        size_t d = distance(lower(word), lower(name));
+        if (d < bestDistance) {
+            bestDistance = d;
+            best = name;
+        }
+    }
+    size_t allowed = std::max<size_t>(2, word.size() / 3);
+    return bestDistance <= allowed ? best : std::string();
+}
+
+std::string didYouMean(const std::string& word, const std::vector<std::string>& names) {
+    std::string near = nearest(word, names);
+    return near.empty() ? std::string() : " (did you mean `" + near + "`?)";
+}
+
+std::vector<std::string> settingNames() {
+    std::vector<std::string> names;
+    for (int i = 0; i < kSettingsCount; ++i) names.push_back(kSettingsTable[i].name);
+    return names;
+}
+
+std::string sectionName(int section) {
+    switch (section) {
+        case SectionBarcode:
+            return "a [Barcode] section";
+        case SectionCardReader:
+            return "[MCRSettings]";
+        default:
+            return "the general keys";
+    }
+}
+
+std::string choiceList(const SettingInfo& setting) {
+    std::string accepted;
+    for (int i = 0; i < setting.choiceCount; ++i) accepted += std::string(i ? ", " : "") + setting.choices[i].character;
+    return accepted;
+}
+
+bool headerIs(const std::string& header, const char* name) {
+    std::string h = lower(header), n = lower(name);
+    if (h.size() < n.size() + 3 || h.compare(0, n.size() + 1, "[" + n) != 0 || h.back() != ']') return false;
+    for (size_t i = n.size() + 1; i + 1 < h.size(); ++i)
+        if (!std::isdigit(static_cast<unsigned char>(h[i]))) return false;
+    return true;
+}
+
+std::string codesText(const WORD* list) {
+    std::string s;
+    for (int i = 0; list[i] != 0; ++i) s += (i ? "," : "") + std::to_string(list[i]);
+    return s.empty() ? "none" : s;
+}
+
+// A value as messages show it: long values are shortened.
+std::string shown(const std::string& value) {
+    return value.size() <= 40 ? value : value.substr(0, 37) + "...";
+}
+
+std::u16string wide(const std::string& s) {
+    return utf16(s);
+}
+
+class Checker {
+public:
+    Checker(std::string file, std::vector<Finding>& findings) : file_(std::move(file)), findings_(findings) {}
+
+    void add(int line, const char* severity, const std::string& message) {
+        findings_.push_back({file_, line, severity, message});
+    }
+
+    void settingsFile(const std::vector<Note>& notes);
+    void decodeFile(const std::vector<Note>& notes);
+
+private:
+    void encoding(int used);
+    void generalValue(const Note& n, const SettingInfo& setting, bool ignored);
+    void ruleValue(const Note& n);
+    void codeListLoss(const Note& n);
+    void combinations(const std::vector<Note>& notes);
+
+    std::string file_;
+    std::vector<Finding>& findings_;
+    std::map<std::string, int> lastLine_;  // general key (lower case) -> line of its last line
+};
+
+void Checker::encoding(int used) {
+    switch (used) {
+        case TextEncodingUtf16Le:
+            add(0, "note", "encoding: UTF-16LE");
+            break;
+        case TextEncodingUtf16Be:
+            add(0, "note", "encoding: UTF-16BE");
+            break;
+        case TextEncodingUtf8Bom:
+            add(0, "note", "encoding: UTF-8 with a byte-order mark");
+            break;
+        case TextEncodingAnsi:
+            add(0, "note", "not valid UTF-8: read as Windows-1252");
+            break;
+        default:
+            break;
+    }
+}
+
+void Checker::codeListLoss(const Note& n) {
+    int line = n.note.line;
+    const std::string& key = n.key;
+    int slots = n.note.detail == SectionBarcode ? kRuleCodeListSlots : kGlobalCodeListSlots;
+    WORD list[kRuleCodeListSlots] = {};
+    settingsCodeList(list, slots, wide(n.value).c_str());
+    std::string uses = "; the wedge uses " + codesText(list);
+    int loss = n.note.used;
+    if (loss & CodeListDroppedCharacters)
+        add(line, "error", "`" + key + "`: characters that are neither digits nor commas are dropped" + uses);
+    if (loss & CodeListItemCut) add(line, "error", "`" + key + "`: a code of more than four digits is cut to four" + uses);
+    if (loss & CodeListCut)
+        add(line, "error",
+            "`" + key + "`: more codes than its " + std::to_string(slots - 1) + " slots; the rest is cut" + uses);
+    if (loss & CodeListEndedEarly)
+        add(line, "error", "`" + key + "`: an empty or zero code ends the list; later codes are dropped" + uses);
+}
+
+void Checker::generalValue(const Note& n, const SettingInfo& setting, bool ignored) {
+    int line = n.note.line;
+    std::string key = setting.name;
+    std::u16string value = wide(n.value);
+    std::string used = std::to_string(n.note.used);
+    if (ignored) {
+        if (setting.action == ActionSendData || setting.action == ActionSendToForegroundApp) {
+            add(line, "warning", "`" + key + "` is ignored after `OutPutMode` (line " +
+                                     std::to_string(lastLine_["outputmode"]) + "), which decides");
+        } else if (setting.action == ActionVibrateTime) {
+            add(line, "error", "`" + key + "` " + n.value + " is above 2000: refused, the wedge keeps " + used);
+        } else if (setting.action == ActionComportNumber) {
+            add(line, "error", "`" + key + "` \"" + n.value + "\" is not a number: ignored");
+        }
+        return;
+    }
+    switch (setting.kind) {
+        case KindNumber: {
+            if (!settingsNumberWhole(value.c_str())) {
+                add(line, "error", "`" + key + "` \"" + shown(n.value) + "\" is not a number; the wedge uses " + used);
+            } else if (n.note.used < setting.low || n.note.used > setting.high) {
+                add(line, "error",
+                    "`" + key + "` " + n.value + " is outside " + std::to_string(setting.low) + ".." +
+                        std::to_string(setting.high));
+            }
+            break;
+        }
+        case KindFlag:
+            if (n.value != "0" && n.value != "1")
+                add(line, "warning", "`" + key + "` takes 0 or 1; \"" + n.value + "\" counts as " + used);
+            break;
+        case KindDigit:
+            if (n.value.size() != 1 || n.note.used < setting.low || n.note.used > setting.high)
+                add(line, "warning",
+                    "`" + key + "` takes one digit " + std::to_string(setting.low) + ".." +
+                        std::to_string(setting.high) + "; \"" + n.value + "\" gives " + used);
+            break;
+        case KindChoice: {
+            const SettingChoice* choice = settingChoice(setting, value.c_str());
+            std::string accepted = choiceList(setting);
+            if (choice == nullptr) {
+                add(line, "error",
+                    "`" + key + "` \"" + n.value + "\" is none of " + accepted + "; the wedge uses " +
+                        std::to_string(setting.otherStored) +
+                        (setting.action == ActionOutPutMode ? " (keystrokes)"
+                         : setting.action == ActionStore && setting.field.number == &settings.ConnectingTo
+                             ? " (raw data, no framing)"
+                             : ""));
+            } else if (n.value.size() > 1) {
+                add(line, "warning", "`" + key + "` \"" + n.value + "\": only the first character counts");
+            } else if (setting.action == ActionOutPutMode && choice->stored == 0) {
+                add(line, "warning", "`OutPutMode` 0: no output at all; the wedge shows its no-output warning");
+            }
+            break;
+        }
+        case KindCharacter:
+            if (n.value.empty()) add(line, "warning", "`" + key + "` is empty");
+            break;
+        case KindCodeList:
+        case KindText:
+            break;
+    }
+}
+
+void Checker::ruleValue(const Note& n) {
+    int line = n.note.line;
+    const SettingInfo* setting = findSettingA(SectionBarcode, n.key.c_str());
+    if (setting == nullptr) return;
+    std::u16string value = wide(n.value);
+    std::string key = setting->name;
+    if (setting->action != ActionRule) return;
+    if (setting->kind == KindNumber) {
+        if (!settingsNumberWhole(value.c_str())) {
+            add(line, "error", "`" + key + "` \"" + shown(n.value) + "\" is not a number");
+            return;
+        }
+        int number = settingsNumber(value.c_str());
+        if (key == "BarcodeSym" && n.note.used == 0) {
+            add(line, "error",
+                "`BarcodeSym` " + n.value + " is outside 1..46: the rule stays empty and matches no barcode");
+        } else if (number < setting->low || number > setting->high) {
+            add(line, "error",
+                "`" + key + "` " + n.value + " is outside " + std::to_string(setting->low) + ".." +
+                    std::to_string(setting->high));
+        }
+    } else if (setting->kind == KindChoice && settingChoice(*setting, value.c_str()) == nullptr) {
+        add(line, "warning", "`" + key + "` takes 0, 1 or 2; \"" + n.value + "\" counts as 0");
+    }
+}
+
+void Checker::combinations(const std::vector<Note>& notes) {
+    auto lineOf = [&](const char* key) {
+        auto it = lastLine_.find(lower(key));
+        return it == lastLine_.end() ? 0 : it->second;
+    };
+    int adv = lineOf("EnableADVSuffixPrefix"), sync = lineOf("EnableSequenceEditor");
+    if (adv && sync && settings.EnableADVSuffixPrefix == 0 && settings.EnableSequenceEditor != 0)
+        add(adv, "warning",
+            "per-symbology prefixes (`EnableADVSuffixPrefix`) and scan sync exclude each other: `EnableSequenceEditor` "
+            "on line " + std::to_string(sync) + " switches them off");
+    bool advOn = false;
+    for (const Note& n : notes)
+        if (n.note.what == NoteValue && lower(n.key) == "enableadvsuffixprefix" && n.value.size() && n.value[0] == '1')
+            advOn = true;
+    if (advOn && settings.EnableADVSuffixPrefix == 1 && sync)
+        add(sync, "warning",
+            "scan sync (`EnableSequenceEditor`) together with per-symbology prefixes: `EnableADVSuffixPrefix` on line " +
+                std::to_string(adv) + " switches scan sync off");
+    bool serial = settings.SendData.load() != 0;
+    if (int framing = lineOf("ConnectingTo"); framing && !serial)
+        add(framing, "warning", "a serial framing (`ConnectingTo`) with no serial output (`OutPutMode` 2, 3, 5 or 7)");
+    std::string address;
+    int addressLine = 0;
+    for (const Note& n : notes)
+        if (n.note.what == NoteValue && lower(n.key) == "remotebtmac") {
+            address = n.value;
+            addressLine = n.note.line;
+        }
+    if (!address.empty()) {
+        int digits = 0;
+        for (char c : address) digits += std::isxdigit(static_cast<unsigned char>(c)) ? 1 : 0;
+        if (digits != 12)
+            add(addressLine, "error",
+                "`RemoteBTMAC` \"" + address + "\" is no Bluetooth address (12 hex digits): the port is not created");
+    }
+    if (serial && settings.ComportNumber == -1 && address.empty())
+        add(std::max(lineOf("OutPutMode"), lineOf("SendData")), "error",
+            "serial output with no port: `ComportNumber` is missing (and no `RemoteBTMAC`)");
+    int cardSettingsLine = 0;
+    for (const Note& n : notes)
+        if (n.note.what == NoteValue && n.note.detail == SectionCardReader && !cardSettingsLine)
+            cardSettingsLine = n.note.line;
+    int readerLine = lineOf("EnableCardReader");
+    bool readerOn = false;
+    for (const Note& n : notes)
+        if (n.note.what == NoteValue && lower(n.key) == "enablecardreader") readerOn = n.note.used != 0;
+    if (cardSettingsLine && !readerOn)
+        add(cardSettingsLine, "warning",
+            readerLine ? "card reader settings with the reader off (`EnableCardReader` on line " +
+                             std::to_string(readerLine) + ")"
+                       : "card reader settings with the reader off (no `EnableCardReader` 1)");
+}
+
+void Checker::settingsFile(const std::vector<Note>& notes) {
+    // Line of the last line of each general key, for the combinations.
+    for (const Note& n : notes)
+        if ((n.note.what == NoteValue || n.note.what == NoteValueIgnored) && n.note.pass == 1 &&
+            n.note.detail == SectionGeneral)
+            lastLine_[lower(n.key)] = n.note.line;
+    std::map<std::string, int> outputModeLine;
+    int firstPassEnd = 0, group = 0, slot = 0, lastSync = 0, firstBarcode = 0;
+    bool sinceSync = false;
+    std::map<std::pair<int, int>, int> slotsSeen;
+    bool rulesUnread = false;
+    for (const Note& n : notes) {
+        const SettingsNote& s = n.note;
+        int line = s.line;
+        switch (s.what) {
+            case NoteEncoding:
+                encoding(s.used);
+                break;
+            case NoteLineCut:
+                add(line, "error", "line longer than 399 characters: the rest is read as a line of its own");
+                break;
+            case NoteHeader:
+                if (s.pass == 1) {
+                    if (s.used == HeaderEndsFirstPass) firstPassEnd = line;
+                    if (s.used == HeaderOther && (headerIs(n.key, "Barcode") || headerIs(n.key, "Sync")))
+                        add(line, "warning",
+                            n.key + " before [Barcode1] or [Sync1]: its keys are read as general keys");
+                } else if (s.pass == 2) {
+                    if (s.used == HeaderBarcode) {
+                        slot = s.detail;
+                        sinceSync = false;
+                        if (!firstBarcode) firstBarcode = line;
+                        auto [it, fresh] = slotsSeen.emplace(std::make_pair(group, slot), line);
+                        if (!fresh)
+                            add(line, "warning",
+                                n.key + " again in sync group " + std::to_string(group + 1) + " (line " +
+                                    std::to_string(it->second) + "): its keys overwrite that rule");
+                        it->second = line;
+                    } else if (s.used == HeaderSync) {
+                        if (s.detail < lastSync)
+                            add(line, "warning",
+                                n.key + " after [Sync" + std::to_string(lastSync) + "]: sync sections out of order");
+                        lastSync = s.detail;
+                        group = s.detail - 1;
+                        sinceSync = true;
+                    } else if (s.used == HeaderBarcodeBeyond && headerIs(n.key, "Barcode")) {
+                        add(line, "error",
+                            n.key + " is beyond [Barcode6]: it selects nothing, its keys go to the rule before it");
+                    } else if (s.used == HeaderSyncBeyond && headerIs(n.key, "Sync")) {
+                        add(line, "error",
+                            n.key + " is beyond [Sync10]: it selects nothing, its rules go to the group before it");
+                    } else if (lower(n.key) == "[mcrsettings]" && firstPassEnd && line > firstPassEnd) {
+                        add(line, "error",
+                            "[MCRSettings] after line " + std::to_string(firstPassEnd) +
+                                " ([Barcode1] or [Sync1]): the general keys and the card reader settings end there");
+                    }
+                }
+                break;
+            case NoteKeyUnknown:
+                if (s.pass == 2 && (firstPassEnd == 0 || line < firstPassEnd)) break;  // the first pass told
+                add(line, "error", "unknown key `" + n.key + "`" + didYouMean(n.key, settingNames()) + "; ignored");
+                break;
+            case NoteKeyMisplaced:
+                if (s.pass == 2 && (firstPassEnd == 0 || line < firstPassEnd)) break;  // the first pass told
+                if (s.detail == 0)
+                    add(line, "error",
+                        "`" + n.key + "` stands after [Sync] or [Barcode1] but outside a barcode section: not read");
+                else if (s.detail == SectionBarcode)
+                    add(line, "error", "`" + n.key + "` means nothing in a barcode section: not read");
+                else
+                    add(line, "error",
+                        "`" + n.key + "` means nothing among " + sectionName(s.detail) +
+                            (findSettingA(SectionBarcode, n.key.c_str()) ? " (it belongs in a [Barcode] section)"
+                                                                         : " (it belongs in [MCRSettings])") +
+                            "; ignored");
+                break;
+            case NoteCaseMismatch: {
+                const SettingInfo* card = findSettingA(SectionCardReader, n.key.c_str());
+                add(line, "error",
+                    "the card reader takes `" + std::string(card ? card->name : n.key.c_str()) +
+                        "` only in this letter case: `" + n.key + "` is ignored");
+                break;
+            }
+            case NoteValue:
+            case NoteValueIgnored:
+                if (s.pass == 1 && s.detail == SectionGeneral) {
+                    if (const SettingInfo* g = findSettingA(SectionGeneral, n.key.c_str()))
+                        generalValue(n, *g, s.what == NoteValueIgnored);
+                } else if (s.pass == 1 && s.detail == SectionCardReader) {
+                    const SettingInfo* card = findSettingA(SectionCardReader, n.key.c_str());
+                    if (card && card->kind == KindChoice && !settingChoice(*card, wide(n.value).c_str()))
+                        add(line, "warning", "`" + n.key + "` \"" + shown(n.value) + "\" is none of " +
+                                                 choiceList(*card) + ": it leaves the field as it was");
+                    if (card && card->kind == KindNumber && !settingsNumberWhole(wide(n.value).c_str()))
+                        add(line, "error", "`" + n.key + "` \"" + shown(n.value) + "\" is not a number");
+                } else if (s.pass == 2 && !(firstPassEnd == 0 || line < firstPassEnd)) {
+                    if (sinceSync)
+                        add(line, "warning",
+                            "`" + n.key + "` after [Sync" + std::to_string(group + 1) +
+                                "] but before its first [Barcode]: it goes to [Barcode" + std::to_string(slot) + "]");
+                    ruleValue(n);
+                }
+                break;
+            case NoteValueRefused:
+                add(line, "error",
+                    "`" + n.key + "` value of " + std::to_string(utf16(n.value).size()) +
+                        " characters is refused (at most " + std::to_string(s.used) +
+                        "): the wedge shows an error and keeps the earlier value");
+                break;
+            case NoteValueCut:
+                add(line, "warning", "`" + n.key + "` is cut to " + std::to_string(s.used) + " characters");
+                break;
+            case NoteCodeListLoss:
+                codeListLoss(n);
+                break;
+            case NoteRulesUnread:
+                rulesUnread = true;
+                break;
+            case NoteNoOutput:
+                if (settings.SendToForegroundApp == 0 && lastLine_.count("outputmode") == 0)
+                    add(std::max(lastLine_["senddata"], lastLine_["sendtoforegroundapp"]), "warning",
+                        "`SendData` and `SendToForegroundApp` are both 0: nothing is delivered; the wedge shows its "
+                        "no-output warning");
+                break;
+            default:
+                break;
+        }
+    }
+    if (rulesUnread && firstBarcode)
+        add(firstBarcode, "warning",
+            "the barcode sections are not read: neither `EnableADVSuffixPrefix` 1 nor `EnableSequenceEditor` 1 or 2");
+    combinations(notes);
+}
+
+void Checker::decodeFile(const std::vector<Note>& notes) {
+    std::vector<std::string> sections = {"General", "Decode", "Bluetooth"};
+    for (int i = 0; i < kSymbologyCount; ++i)
+        if (kSymbologyTable[i].section) sections.push_back(kSymbologyTable[i].section);
+    std::vector<std::string> properties = {"Enable",          "CheckEnable",     "CheckTransmit",   "StartStopTransmit",
+                                           "NumSysTransmit",  "Addenda2Digit",   "Addenda5Digit",   "AddendaRequired",
+                                           "AddendaSeparator", "AddCodeIdentifier", "ExpandedUpcE", "AztecRunEnable",
+                                           "RseEnable",       "RslEnable",       "RssEnable",       "CodaBarConcatenate",
+                                           "MinLength",       "MaxLength",       "PrintWeight",     "LinearRange",
+                                           "DecodeAttemptLimit", "SearchTimeLimit", "VideoReverse", "DecodeMode"};
+    std::map<int, std::pair<int, std::string>> written;  // engine id -> line, section
+    std::string section;
+    int ignoredLines = 0, firstIgnored = 0;
+    for (const Note& n : notes) {
+        const SettingsNote& s = n.note;
+        int line = s.line;
+        switch (s.what) {
+            case NoteDecodeSection: {
+                section = n.key;
+                if (s.used < 0) break;
+                auto it = written.find(s.used);
+                if (it != written.end())
+                    add(line, "warning",
+                        "symbology \"" + n.key + "\" (engine id " + std::to_string(s.used) + ") is written again (\"" +
+                            it->second.second + "\", line " + std::to_string(it->second.first) +
+                            "): the later section wins");
+                written[s.used] = {line, n.key};
+                break;
+            }
+            case NoteDecodeSectionUnknown:
+                section = n.key;
+                add(line, "error",
+                    "unknown section \"" + n.key + "\"" + didYouMean(n.key, sections) + ": its lines are passed over");
+                break;
+            case NoteDecodePropertyUnknown:
+                add(line, "warning",
+                    "property \"" + n.key + "\" means nothing in section \"" + section + "\"" +
+                        didYouMean(n.key, properties) + "; ignored");
+                break;
+            case NoteDecodeValueKind: {
+                std::string written = n.hasValue ? "\"" + n.value + "\"" : "the value";
+                std::string wanted = s.used == DecodeValueBoolean  ? "true or false"
+                                     : s.used == DecodeValueNumber ? "a number"
+                                                                   : "Standard, QuickOmni or LinearPriority";
+                add(line, "error", "\"" + n.key + "\" takes " + wanted + ", not " + written);
+                break;
+            }
+            case NoteDecodeUnclosed:
+                if (!n.hasKey)
+                    add(line, "error", "section \"" + section + "\" has no closing line before the end of the file");
+                else if (s.used == 1)
+                    add(line, "error",
+                        "the Decode section has no closing line: section \"" + n.key + "\" that ends it is not applied");
+                else
+                    add(line, "error",
+                        "section \"" + section + "\" has no closing line: \"" + n.key + "\" is read as part of it");
+                break;
+            case NoteDecodeLineIgnored:
+                if (!ignoredLines++) firstIgnored = line;
+                break;
+            default:
+                break;
+        }
+    }
+    if (ignoredLines)
+        add(firstIgnored, "warning",
+            std::to_string(ignoredLines) +
+                " line(s) not read from here on: an element must begin the line (indent with spaces, not tabs)");
+}
+
+bool readHostFile(const std::string& path, std::string& bytes) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return false;
+    std::ostringstream s;
+    s << in.rdbuf();
+    bytes = s.str();
+    return true;
+}
+
+bool isDecodeSettingsName(const std::string& path) {
+    std::string name = lower(std::filesystem::path(path).filename().string());
+    return name.size() >= 4 && name.compare(name.size() - 4, 4, ".vqf") == 0;
+}
+
+}  // namespace
+
+bool checkFile(const std::string& path, const std::string& shownName, std::vector<Finding>& findings) {
+    std::string bytes;
+    if (!readHostFile(path, bytes)) return false;
+    TextFile* file = textFileOpenBytes(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
+    if (file == nullptr) return false;
+    std::vector<Note> notes;
+    size_t first = findings.size();
+    SettingsDiagnostics diagnostics = {collect, &notes};
+    Checker checker(shownName, findings);
+    if (isDecodeSettingsName(path)) {
+        inspectDecodeSettings(file, diagnostics);
+        checker.decodeFile(notes);
+    } else {
+        inspectSettingsFile(file, diagnostics);
+        checker.settingsFile(notes);
+        // The console is no wedge: its record goes back to the defaults.
+        resetSettings();
+        clearRuleTable();
+    }
+    textFileClose(file);
+    std::stable_sort(findings.begin() + static_cast<std::ptrdiff_t>(first), findings.end(),
+                     [](const Finding& a, const Finding& b) { return a.line < b.line; });
+    return true;
+}
+
+std::vector<std::string> terminalSettingsFiles() {
+    std::vector<std::string> files;
+    for (const char16_t* name : {u"\\Zentrova\\Keyvane.ini", u"\\IPSM\\Keyvane.ini"}) {
+        std::string path = terminal::hostPath(name);
+        if (std::filesystem::is_regular_file(path)) {
+            files.push_back(path);
+            break;
+        }
+    }
+    for (const char16_t* name : {u"\\Zentrova\\DecodeSettings.Vqf", u"\\IPSM\\DecodeSettings.Vqf"}) {
+        std::string path = terminal::hostPath(name);
+        if (std::filesystem::is_regular_file(path)) {
+            files.push_back(path);
+            break;
+        }
+    }
+    return files;
+}
+
+int checkCommand(const Options& options, const Args& args, std::ostream& out, std::ostream& err) {
+    bool strict = false;
+    std::vector<std::string> files;
+    for (size_t i = 1; i < args.size(); ++i) {
+        if (args[i] == "--strict") {
+            strict = true;
+        } else if (args[i].size() > 1 && args[i][0] == '-') {
+            err << "keyvane-terminal check: unknown option " << args[i] << "\n"
+                << "usage: keyvane-terminal check [--strict] [FILE ...]\n";
+            return kUsage;
+        } else {
+            files.push_back(args[i]);
+        }
+    }
+    if (files.empty()) {
+        if (!terminal::attach(options.root)) {
+            err << "cannot attach to the terminal at " << options.root << "\n";
+            return kFailed;
+        }
+        files = terminalSettingsFiles();
+        if (files.empty()) {
+            err << "keyvane-terminal check: no Keyvane.ini in \\Zentrova or \\IPSM of " << options.root << "\n";
+            return kUsage;
+        }
+    }
+    std::vector<Finding> findings;
+    for (const std::string& file : files) {
+        if (!checkFile(file, file, findings)) {
+            err << "keyvane-terminal check: cannot read " << file << "\n";
+            return kUsage;
+        }
+    }
+    int errors = 0, warnings = 0;
+    std::vector<Record> records;
+    for (const Finding& f : findings) {
+        errors += f.severity == "error";
+        warnings += f.severity == "warning";
+        if (options.json) {
+            records.push_back(
+                {{"file", f.file}, {"line", std::to_string(f.line)}, {"severity", f.severity}, {"message", f.message}});
+        } else {
+            out << f.file << ":";
+            if (f.line > 0) out << f.line << ":";
+            out << " " << f.severity << ": " << f.message << "\n";
+        }
+    }
+    if (options.json) printRecords(options, records, out);
+    return errors > 0 || (strict && warnings > 0) ? kFailed : kOk;
+}
+
+std::string checkSummary(const Options& options) {
+    if (!terminal::attach(options.root)) return {};
+    std::vector<Finding> findings;
+    for (const std::string& file : terminalSettingsFiles()) checkFile(file, file, findings);
+    int errors = 0, warnings = 0;
+    for (const Finding& f : findings) {
+        errors += f.severity == "error";
+        warnings += f.severity == "warning";
+    }
+    if (errors == 0 && warnings == 0) return {};
+    return "check: " + std::to_string(errors) + " error(s), " + std::to_string(warnings) +
+           " warning(s) in the settings files (keyvane-terminal check tells which); starting anyway";
+}
+
+}  // namespace console

@@ -1,0 +1,195 @@
+// keyvane-terminal settings / symbologies: the settings reference and the
+// symbology table, printed from the tables the wedge itself reads with, as
+// plain text, records or a keyvane.ini(5) manual page.
+#include <ostream>
+#include <string>
+
+#include "console.h"
+#include "scan/symbologies.h"
+#include "settings/settingstable.h"
+
+namespace console {
+
+namespace {
+
+const char* kindName(SettingKind kind) {
+    switch (kind) {
+        case KindFlag:
+            return "flag";
+        case KindNumber:
+            return "number";
+        case KindDigit:
+            return "digit";
+        case KindChoice:
+            return "choice";
+        case KindCodeList:
+            return "code list";
+        case KindText:
+            return "text";
+        case KindCharacter:
+            return "character";
+    }
+    return "";
+}
+
+const char* sectionOf(SettingSection section) {
+    switch (section) {
+        case SectionGeneral:
+            return "general";
+        case SectionBarcode:
+            return "barcode";
+        case SectionCardReader:
+            return "MCRSettings";
+    }
+    return "";
+}
+
+std::string range(const SettingInfo& s) {
+    if (s.kind == KindNumber || s.kind == KindDigit || s.kind == KindChoice)
+        return std::to_string(s.low) + ".." + std::to_string(s.high);
+    if ((s.kind == KindCodeList || s.kind == KindText) && s.field.capacity > 0)
+        return "up to " + std::to_string(s.field.capacity - 1) + (s.kind == KindCodeList ? " codes" : " characters");
+    return "";
+}
+
+std::string choicesText(const SettingInfo& s) {
+    std::string text;
+    for (int i = 0; i < s.choiceCount; ++i)
+        text += std::string(i ? "; " : "") + s.choices[i].character + ": " + s.choices[i].meaning;
+    return text;
+}
+
+std::string roffEscape(const std::string& text) {
+    std::string out;
+    for (char c : text) {
+        if (c == '\\') {
+            out += "\\e";
+        } else if (c == '-') {
+            out += "\\-";
+        } else {
+            out += c;
+        }
+    }
+    if (!out.empty() && (out[0] == '.' || out[0] == '\'')) out = "\\&" + out;
+    return out;
+}
+
+void printRoff(std::ostream& out) {
+    out << ".TH KEYVANE.INI 5 \"\" \"Keyvane\" \"File Formats\"\n"
+           ".SH NAME\nKeyvane.ini \\- settings of the Keyvane barcode keyboard wedge\n"
+           ".SH DESCRIPTION\n"
+           "The wedge reads \\fB\\eZentrova\\eKeyvane.ini\\fR (else \\fB\\eIPSM\\eKeyvane.ini\\fR) once at start. "
+           "Lines are \\fIkey\\fR = \\fIvalue\\fR; blanks are removed, an apostrophe begins a comment, keys are "
+           "matched ignoring letter case, and unknown keys are ignored without a word. "
+           "\\fBkeyvane\\-terminal check\\fR reports what the wedge would ignore.\n";
+    const SettingSection sections[] = {SectionGeneral, SectionBarcode, SectionCardReader};
+    const char* titles[] = {"GENERAL KEYS", "BARCODE RULES ([Barcode1]..[Barcode6], groups [Sync1]..[Sync10])",
+                            "CARD READER ([MCRSettings])"};
+    for (int k = 0; k < 3; ++k) {
+        out << ".SH " << titles[k] << "\n";
+        for (int i = 0; i < kSettingsCount; ++i) {
+            const SettingInfo& s = kSettingsTable[i];
+            if (s.section != sections[k]) continue;
+            out << ".TP\n.B " << s.name << "\n"
+                << roffEscape(std::string(kindName(s.kind)) + ", default " + s.defaultText +
+                              (range(s).empty() ? "" : ", " + range(s)) + ". " + s.description)
+                << "\n";
+            for (int c = 0; c < s.choiceCount; ++c)
+                out << ".br\n" << roffEscape(std::string(1, s.choices[c].character) + ": " + s.choices[c].meaning)
+                    << "\n";
+        }
+    }
+    out << ".SH SYMBOLOGIES\nThe \\fBBarcodeSym\\fR numbers, the symbology letters the engine reports, the "
+           "engine ids and the DecodeSettings.Vqf section names.\n.nf\n";
+    for (int i = 0; i < kSymbologyCount; ++i) {
+        const Symbology& s = kSymbologyTable[i];
+        out << (s.number ? std::to_string(s.number) : std::string("-")) << "\t"
+            << roffEscape(s.letter ? std::string(1, s.letter) : std::string("-")) << "\t" << s.engineId << "\t"
+            << roffEscape(s.name) << "\t" << roffEscape(s.section ? s.section : "-") << "\n";
+    }
+    out << ".fi\n.SH SEE ALSO\n\\fBkeyvane\\-terminal\\fR(1)\n";
+}
+
+}  // namespace
+
+char symbologyLetterOf(const std::string& word) {
+    if (word.size() == 1 && !(word[0] >= '0' && word[0] <= '9')) return word[0];
+    const Symbology* s = symbologyByWord(word.c_str());
+    return s != nullptr ? s->letter : 0;
+}
+
+int settingsReference(const Options& options, const Args& args, std::ostream& out, std::ostream& err) {
+    std::string key;
+    bool roff = false;
+    for (size_t i = 1; i < args.size(); ++i) {
+        if (args[i] == "--roff") {
+            roff = true;
+        } else if (key.empty() && !args[i].empty() && args[i][0] != '-') {
+            key = args[i];
+        } else {
+            err << "keyvane-terminal settings: unknown argument " << args[i] << "\n"
+                << "usage: keyvane-terminal settings [KEY] [--roff]\n";
+            return kUsage;
+        }
+    }
+    if (roff) {
+        printRoff(out);
+        return kOk;
+    }
+    std::vector<Record> records;
+    std::u16string wideKey = utf16(key);
+    int matched = 0;
+    for (int i = 0; i < kSettingsCount; ++i) {
+        const SettingInfo& s = kSettingsTable[i];
+        if (!key.empty() && !textEqualsNoCaseAW(reinterpret_cast<const WCHAR*>(wideKey.c_str()), s.name)) continue;
+        ++matched;
+        if (options.json) {
+            Record r{{"key", s.name},         {"section", sectionOf(s.section)}, {"kind", kindName(s.kind)},
+                     {"default", s.defaultText}, {"range", range(s)},           {"description", s.description}};
+            if (s.choiceCount) r.emplace_back("choices", choicesText(s));
+            records.push_back(r);
+            continue;
+        }
+        out << s.name << "  [" << sectionOf(s.section) << "] " << kindName(s.kind) << ", default " << s.defaultText;
+        if (!range(s).empty()) out << ", " << range(s);
+        out << "\n    " << s.description << "\n";
+        for (int c = 0; c < s.choiceCount; ++c)
+            out << "    " << s.choices[c].character << ": " << s.choices[c].meaning << "\n";
+    }
+    if (options.json) printRecords(options, records, out);
+    if (matched == 0) {
+        err << "keyvane-terminal settings: no key " << key << " (keyvane-terminal settings lists them)\n";
+        return kFailed;
+    }
+    return kOk;
+}
+
+int symbologiesCommand(const Options& options, const Args& args, std::ostream& out, std::ostream& err) {
+    if (args.size() > 2) {
+        err << "usage: keyvane-terminal symbologies [SYMBOLOGY]\n";
+        return kUsage;
+    }
+    std::vector<Record> records;
+    for (int i = 0; i < kSymbologyCount; ++i) {
+        const Symbology& s = kSymbologyTable[i];
+        if (args.size() == 2) {
+            const std::string& word = args[1];
+            bool match = word.size() == 1 && !(word[0] >= '0' && word[0] <= '9') ? s.letter == word[0]
+                                                                                   : symbologyByWord(word.c_str()) == &s;
+            if (!match) continue;
+        }
+        records.push_back({{"number", s.number ? std::to_string(s.number) : std::string("-")},
+                           {"letter", s.letter ? std::string(1, s.letter) : std::string("-")},
+                           {"name", s.name},
+                           {"engine", std::to_string(s.engineId)},
+                           {"section", s.section ? s.section : "-"}});
+    }
+    if (args.size() == 2 && records.empty()) {
+        err << "keyvane-terminal symbologies: no symbology " << args[1] << "\n";
+        return kFailed;
+    }
+    printRecords(options, records, out);
+    return kOk;
+}
+
+}  // namespace console
