@@ -147,9 +147,7 @@ void sendToSerial(int count) {
 
     // Open the port before building, so that the first XR1 record after a
     // reopen carries sequence number 1 like the first one after start-up.
-    if (serialPortHandle.load() == INVALID_HANDLE_VALUE) {
-        if (!connectEngine(0) || serialPortHandle.load() == INVALID_HANDLE_VALUE) return;
-    }
+    if (serialPortHandle.load() == INVALID_HANDLE_VALUE && !connectEngine(0)) return;
 
     SetLastError(0);
     unsigned char frame[kFrameBytes];
@@ -158,24 +156,21 @@ void sendToSerial(int count) {
     if (length == 0) return;
 
     for (int attempt = 0; attempt < kEmptyWriteAttempts; ++attempt) {
-        if (serialPortHandle.load() == INVALID_HANDLE_VALUE) {
-            if (!connectEngine(0) || serialPortHandle.load() == INVALID_HANDLE_VALUE) return;
-        }
         DWORD written = 0;
-        if (!WriteFile(serialPortHandle.load(), frame, static_cast<DWORD>(length), &written, nullptr)) {
+        SerialWrite outcome = writeSerialPort(frame, static_cast<DWORD>(length), &written);
+        if (outcome == SerialPortClosed) return;  // reopening failed and was reported
+        if (outcome == SerialWriteFailed) {
             traceAppendFormat("Closed\r\n");
-            closeSerialPort();
             SetLastError(0);
             playSoundResource(135);
             return;
         }
-        if (written > 0) {
+        if (outcome == SerialWritten) {
             traceAppendFormat("Closed\r\n");
             return;
         }
         playSoundResource(135);
         traceAppendFormat("Closed\r\n");
-        closeSerialPort();
         SetLastError(0);
     }
 }
