@@ -151,5 +151,20 @@ TEST(WedgeBinaryBarcode, ReachesThePeerByteForByteInEveryFraming) {
     }
 }
 
+// The barcode's bytes are text of the device's Western code page when typed
+// (0x80 is the euro sign), and go out on the serial port as they were read.
+TEST_F(WedgeOutput, HighBytesAreTypedAsWindows1252CharactersAndSentAsRead) {
+    ASSERT_TRUE(process.start(root));
+    ASSERT_TRUE(process.waitLoaded());
+    terminal::Barcode code;
+    code.data = "\x80" "5\x85\xE9";
+    terminal::putInView(code);
+    terminal::pressKey(42);
+    bool shown = wedge::waitFor([] { return typed() == "\u20AC" "5\u2026\u00E9\n"; }, 5000);
+    terminal::releaseKey(42);
+    EXPECT_TRUE(shown) << typed();
+    EXPECT_EQ(hex(xr1(1, code.data)), hex(wire(21)));
+}
+
 }  // namespace
 }  // namespace outputtest
