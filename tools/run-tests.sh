@@ -17,7 +17,7 @@ for pkg in cmake g++ make libgtest-dev libgmock-dev libbenchmark-dev; do
   dpkg -s "$pkg" >/dev/null 2>&1 || need+=("$pkg")
 done
 if [[ $quick == 0 ]]; then
-  for pkg in g++-mingw-w64-x86-64 wine wine64; do
+  for pkg in g++-mingw-w64-x86-64 wine wine64 xvfb; do
     dpkg -s "$pkg" >/dev/null 2>&1 || need+=("$pkg")
   done
 fi
