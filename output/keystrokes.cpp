@@ -61,7 +61,7 @@ void setDeliveryIdentifiers(uint8_t symbologyLetter, uint8_t second, uint8_t thi
 }
 
 void deliverText(const WORD* prefix, const WCHAR* text, const WORD* suffix, int prefixWait, int suffixWait,
-                 int characterCount) {
+                 int characterCount, const char* serialBytes) {
     std::lock_guard<std::recursive_mutex> guard(deliveryLock());
     static const WCHAR kEmpty[1] = {0};
     if (!text) text = kEmpty;
@@ -95,7 +95,13 @@ void deliverText(const WORD* prefix, const WCHAR* text, const WORD* suffix, int 
         // The serial copy holds at most kSerialDataBytes - 1 characters; a
         // longer text is cut. Bytes the count names beyond the text are zero.
         int count = characterCount < kSerialDataBytes - 1 ? characterCount : kSerialDataBytes - 1;
-        size_t narrowed = textNarrow(serialData, kSerialDataBytes, text);
+        size_t narrowed = 0;
+        if (serialBytes != nullptr) {
+            for (int i = 0; i < count; ++i) serialData[i] = serialBytes[i];
+            narrowed = static_cast<size_t>(count);
+        } else {
+            narrowed = textNarrow(serialData, kSerialDataBytes, text);
+        }
         if (narrowed < static_cast<size_t>(count)) {
             std::memset(serialData + narrowed, 0, static_cast<size_t>(count) - narrowed);
         }

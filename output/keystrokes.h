@@ -18,8 +18,12 @@ std::recursive_mutex& deliveryLock();
 // The identifier bytes of the most recent decode, picked by PrefixID/SuffixID 1..3.
 void setDeliveryIdentifiers(uint8_t symbologyLetter, uint8_t second, uint8_t third);
 
+// Types the prefix, the text (up to its terminator) and the suffix, and with
+// SendData sends characterCount bytes to the serial output: the first bytes
+// of `serialBytes` when given (a barcode is sent as it was read, zero bytes
+// and all), else the text converted to 8-bit characters.
 void deliverText(const WORD* prefix, const WCHAR* text, const WORD* suffix, int prefixWait, int suffixWait,
-                 int characterCount);
+                 int characterCount, const char* serialBytes = nullptr);
 void typeText(const WCHAR* text);
 void typeCharacter(WCHAR character);
 // 0 other, 1 edit-type, 2 browser-type.

@@ -28,6 +28,8 @@ int firstFreeSlot() {
 
 void fillSlot(ResultSlot& slot, const DecodeResult& result, int length) {
     textCopy(slot.text, kSlotTextChars, widened);
+    int kept = length < kSlotTextChars ? length : kSlotTextChars;
+    for (int i = 0; i < kept; ++i) slot.bytes[i] = result.data[i];
     slot.length = length;
     slot.symbologyLetter = result.symbologyLetter;
     slot.used = 1;
@@ -82,11 +84,7 @@ int onBarcodeScanned(DecodeResult* result) {
 
     if (!accepted && settings.EnableSequenceEditor == 2) {
         if (anySlotUsed()) return settings.CancelOnNoneSeqScan;
-        ResultSlot& slot = resultSlots[0];
-        textCopy(slot.text, kSlotTextChars, widened);
-        slot.length = result->length;
-        slot.symbologyLetter = result->symbologyLetter;
-        slot.used = 1;
+        fillSlot(resultSlots[0], *result, result->length);
         resultsCollected = 1;
         return 0;
     }

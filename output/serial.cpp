@@ -53,8 +53,8 @@ size_t put(unsigned char* frame, size_t at, const unsigned char* bytes, size_t l
 
 size_t buildTagged(const char* data, int count, unsigned char* frame) {
     size_t n = static_cast<size_t>(count);
-    size_t text = textLengthA(data, n);  // the data up to its terminator
-    bool command = text >= 2 && data[0] == '~' && data[text - 1] == '.';
+    // A command is "~" ... "." over all n bytes; binary data is a decode result.
+    bool command = n >= 2 && data[0] == '~' && data[n - 1] == '.';
     size_t header = command ? kCommandHeaderBytes + 1 + kCommandLeadBytes : kDecodeResultHeaderBytes + 1;
     size_t dataBytes = command ? n - 1 : n;
     // Cut the data so that the frame fits; the length field counts what is sent.
@@ -84,9 +84,10 @@ size_t buildTagged(const char* data, int count, unsigned char* frame) {
 }
 
 size_t buildXr1(const char* data, int count, unsigned char* frame) {
+    // All n bytes are carried, zero bytes included, so that the length byte
+    // (the low 8 bits of n) and the CRC cover the whole barcode.
     size_t n = static_cast<size_t>(count);
     if (n > kFrameBytes - kXr1FixedBytes) n = kFrameBytes - kXr1FixedBytes;
-    size_t m = textLengthA(data, n);  // the data up to its first zero byte
 
     uint32_t sequence = frameSequenceCounter.load();
     uint32_t next = sequence + 1;
@@ -101,7 +102,7 @@ size_t buildXr1(const char* data, int count, unsigned char* frame) {
     frame[8] = static_cast<unsigned char>(sequence & 0x7F);
     frame[12] = 0x01;
     frame[14] = static_cast<unsigned char>(n & 0xFF);
-    size_t at = put(frame, 15, reinterpret_cast<const unsigned char*>(data), m);
+    size_t at = put(frame, 15, reinterpret_cast<const unsigned char*>(data), n);
     uint16_t crc = crc16Xmodem(frame, at);
     frame[at++] = static_cast<unsigned char>(crc >> 8);
     frame[at++] = static_cast<unsigned char>(crc & 0xFF);
@@ -146,9 +147,7 @@ void sendToSerial(int count) {
 
     // Open the port before building, so that the first XR1 record after a
     // reopen carries sequence number 1 like the first one after start-up.
-    if (serialPortHandle.load() == INVALID_HANDLE_VALUE) {
-        if (!connectEngine(0) || serialPortHandle.load() == INVALID_HANDLE_VALUE) return;
-    }
+    if (serialPortHandle.load() == INVALID_HANDLE_VALUE && !connectEngine(0)) return;
 
     SetLastError(0);
     unsigned char frame[kFrameBytes];
@@ -157,24 +156,21 @@ void sendToSerial(int count) {
     if (length == 0) return;
 
     for (int attempt = 0; attempt < kEmptyWriteAttempts; ++attempt) {
-        if (serialPortHandle.load() == INVALID_HANDLE_VALUE) {
-            if (!connectEngine(0) || serialPortHandle.load() == INVALID_HANDLE_VALUE) return;
-        }
         DWORD written = 0;
-        if (!WriteFile(serialPortHandle.load(), frame, static_cast<DWORD>(length), &written, nullptr)) {
+        SerialWrite outcome = writeSerialPort(frame, static_cast<DWORD>(length), &written);
+        if (outcome == SerialPortClosed) return;  // reopening failed and was reported
+        if (outcome == SerialWriteFailed) {
             traceAppendFormat("Closed\r\n");
-            closeSerialPort();
             SetLastError(0);
             playSoundResource(135);
             return;
         }
-        if (written > 0) {
+        if (outcome == SerialWritten) {
             traceAppendFormat("Closed\r\n");
             return;
         }
         playSoundResource(135);
         traceAppendFormat("Closed\r\n");
-        closeSerialPort();
         SetLastError(0);
     }
 }

@@ -44,12 +44,20 @@ size_t textCopyA(char* dest, size_t capacity, const char* source) {
     return n;
 }
 
+WCHAR textWidenByte(unsigned char byte) {
+    if (byte < 0x80) return static_cast<WCHAR>(byte);
+    char in = static_cast<char>(byte);
+    WCHAR out = 0;
+    if (MultiByteToWideChar(CP_ACP, 0, &in, 1, &out, 1) != 1) return static_cast<WCHAR>(byte);
+    return out;
+}
+
 size_t textWiden(WCHAR* dest, size_t capacity, const char* source, size_t sourceLength) {
     if (dest == nullptr || capacity == 0) return 0;
     size_t n = 0;
     if (source != nullptr) {
         while (n + 1 < capacity && n < sourceLength && source[n] != 0) {
-            dest[n] = static_cast<WCHAR>(static_cast<unsigned char>(source[n]));
+            dest[n] = textWidenByte(static_cast<unsigned char>(source[n]));
             ++n;
         }
     }
@@ -58,7 +66,12 @@ size_t textWiden(WCHAR* dest, size_t capacity, const char* source, size_t source
 }
 
 static char narrowChar(unsigned code) {
-    return code < 256 ? static_cast<char>(static_cast<unsigned char>(code)) : '?';
+    if (code < 0x80) return static_cast<char>(code);
+    if (code > 0xFFFF) return '?';
+    WCHAR in = static_cast<WCHAR>(code);
+    char out = '?';
+    if (WideCharToMultiByte(CP_ACP, 0, &in, 1, &out, 1, nullptr, nullptr) != 1) return '?';
+    return out;
 }
 
 size_t textNarrow(char* dest, size_t capacity, const WCHAR* source) {
@@ -74,8 +87,12 @@ size_t textNarrow(char* dest, size_t capacity, const WCHAR* source) {
     return n;
 }
 
+// The platform's upper case of a character (the whole Basic Multilingual Plane).
 static unsigned foldCase(unsigned c) {
-    return (c >= 'a' && c <= 'z') ? c - 32u : c;
+    if (c < 0x80) return (c >= 'a' && c <= 'z') ? c - 32u : c;
+    WCHAR upper = static_cast<WCHAR>(c);
+    CharUpperBuffW(&upper, 1);
+    return static_cast<unsigned>(upper);
 }
 
 bool textEqualsNoCase(const WCHAR* a, const WCHAR* b) {
@@ -92,8 +109,8 @@ bool textEqualsNoCase(const WCHAR* a, const WCHAR* b) {
 bool textEqualsNoCaseA(const char* a, const char* b) {
     if (a == nullptr || b == nullptr) return a == b;
     for (size_t i = 0;; ++i) {
-        unsigned ca = foldCase(static_cast<unsigned char>(a[i]));
-        unsigned cb = foldCase(static_cast<unsigned char>(b[i]));
+        unsigned ca = foldCase(textWidenByte(static_cast<unsigned char>(a[i])));
+        unsigned cb = foldCase(textWidenByte(static_cast<unsigned char>(b[i])));
         if (ca != cb) return false;
         if (ca == 0) return true;
     }
@@ -103,7 +120,7 @@ bool textEqualsNoCaseAW(const WCHAR* a, const char* b) {
     if (a == nullptr || b == nullptr) return (a == nullptr) == (b == nullptr);
     for (size_t i = 0;; ++i) {
         unsigned ca = foldCase(static_cast<unsigned>(a[i]));
-        unsigned cb = foldCase(static_cast<unsigned char>(b[i]));
+        unsigned cb = foldCase(textWidenByte(static_cast<unsigned char>(b[i])));
         if (ca != cb) return false;
         if (ca == 0) return true;
     }
@@ -253,8 +270,10 @@ size_t formatCore(Char* dest, size_t capacity, const Char* format, va_list args,
                     const char* s = va_arg(args, const char*);
                     if (s == nullptr) s = "(null)";
                     size_t length = textLengthA(s, capacity);
-                    putPadded(sink, length, width, leftAlign,
-                              [s](size_t k) { return static_cast<unsigned>(static_cast<unsigned char>(s[k])); });
+                    putPadded(sink, length, width, leftAlign, [s](size_t k) {
+                        auto byte = static_cast<unsigned char>(s[k]);
+                        return sizeof(Char) == 1 ? byte : static_cast<unsigned>(textWidenByte(byte));
+                    });
                 }
                 break;
             }

@@ -2,10 +2,10 @@
 // runtime's wide and narrow formatting so that every copy is bounded by its
 // destination: a result that does not fit is cut, and always terminated.
 //
-// Narrow and wide text convert byte for byte: a byte widens to the character
-// of the same code (as "%hs" does on the device's Western code page for
-// 0..127), and a wide character narrows to its low byte when below 256, else
-// to "?".
+// Narrow and wide text convert byte for byte through the platform's system
+// code page ("%hs" and "%S"; Windows-1252 on the device's Western builds and
+// on the host terminal): a byte widens to its character, and a character the
+// code page lacks narrows to "?" (or the platform's best fit).
 #pragma once
 
 #include <cstdarg>
@@ -26,13 +26,16 @@ size_t textLengthA(const char* text, size_t maxCount);
 size_t textCopy(WCHAR* dest, size_t capacity, const WCHAR* source);
 size_t textCopyA(char* dest, size_t capacity, const char* source);
 
+// One byte of the system code page as a character.
+WCHAR textWidenByte(unsigned char byte);
 // Widens at most sourceLength bytes of source (stopping at a zero byte) into
 // dest ("%hs"). Returns the number of characters written.
 size_t textWiden(WCHAR* dest, size_t capacity, const char* source, size_t sourceLength);
 // Narrows a wide text into dest ("%S"). Returns the number of bytes written.
 size_t textNarrow(char* dest, size_t capacity, const WCHAR* source);
 
-// Whole-text comparison without regard to ASCII letter case; true when equal.
+// Whole-text comparison without regard to letter case, folded as the platform
+// folds it (narrow texts through the system code page); true when equal.
 bool textEqualsNoCase(const WCHAR* a, const WCHAR* b);
 bool textEqualsNoCaseA(const char* a, const char* b);
 // True when the wide text equals the narrow ASCII literal, ignoring case.

@@ -1,5 +1,7 @@
 #include "textfile.h"
 
+#include "text.h"
+
 #include <cstring>
 #include <new>
 #include <vector>
@@ -8,12 +10,6 @@ namespace {
 
 // Files larger than this are read up to this size only.
 constexpr size_t kMaxFileBytes = 64u * 1024u * 1024u;
-
-// Windows-1252 code points for the bytes 0x80..0x9F.
-constexpr char16_t kCp1252High[32] = {0x20AC, 0xFFFD, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
-                                      0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0xFFFD, 0x017D, 0xFFFD,
-                                      0xFFFD, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
-                                      0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0xFFFD, 0x017E, 0x0178};
 
 bool readAll(const WCHAR* path, std::vector<unsigned char>& bytes) {
     HANDLE h = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
@@ -138,7 +134,7 @@ static void decodeWide(TextFile* f, const std::vector<unsigned char>& raw) {
             f->encoding = TextEncodingAnsi;
             for (size_t i = 0; i < n; ++i) {
                 unsigned char c = raw[i];
-                out.push_back(c >= 0x80 && c <= 0x9F ? kCp1252High[c - 0x80] : static_cast<char16_t>(c));
+                out.push_back(static_cast<char16_t>(textWidenByte(c)));
             }
         }
     }

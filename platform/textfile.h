@@ -4,7 +4,7 @@
 //
 // Wide reading accepts these encodings: UTF-16LE or UTF-16BE with a byte-order
 // mark (as the platform's editors write), UTF-8 with or without a byte-order
-// mark, and 8-bit ANSI (Windows-1252) for a file that is not valid UTF-8.
+// mark, and 8-bit text of the system code page for a file that is not valid UTF-8.
 // Invalid sequences never stop the reading: they become U+FFFD.
 #pragma once
 

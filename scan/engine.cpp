@@ -24,10 +24,13 @@ constexpr UINT kSoundConnectedResource = 134;
 constexpr UINT kSoundPortFailedResource = 135;
 const WCHAR kCharInLogPath[] = TEXT("\\CharInLog.txt");
 
-// Connects come from the main thread, the presentation-mode scan thread and
-// the card-reader thread; they are taken one at a time so the port name, the
-// engine step and the port open never interleave.
-std::recursive_mutex& connectLock() {
+// The connection's one lock. Connects come from the main thread, the
+// presentation-mode scan thread and the card-reader thread; they are taken
+// one at a time so the port name, the engine step and the port open never
+// interleave. Closing, writing and reading the serial output port take it
+// too, so no thread uses a handle that another has closed meanwhile (on the
+// device a closed handle's value may already name another object).
+std::recursive_mutex& connectionLock() {
     static std::recursive_mutex lock;
     return lock;
 }
@@ -40,6 +43,12 @@ void formatPortName(int number) {
         return;
     }
     textFormat(portName, sizeof portName / sizeof portName[0], TEXT("COM%d:"), number);
+}
+
+// With the connection held: closes the port and marks it closed.
+void closePortHeld() {
+    HANDLE port = serialPortHandle.exchange(INVALID_HANDLE_VALUE);
+    if (port != INVALID_HANDLE_VALUE) CloseHandle(port);
 }
 
 HANDLE openPortOnce() {
@@ -58,18 +67,44 @@ void logChunk(const unsigned char* chunk) {
     textFileAppend(kCharInLogPath, record, n);
 }
 
+// Reads what has arrived, holding the port (the port's read time-outs make
+// the read return at once, so writers wait no longer than a copy).
 DWORD readChunk(unsigned char* buffer) {
     for (int i = 0; i < kListenBytes; ++i) buffer[i] = 0;
     DWORD got = 0;
+    std::lock_guard<std::recursive_mutex> hold(connectionLock());
     HANDLE port = serialPortHandle.load();
     if (port == INVALID_HANDLE_VALUE || !ReadFile(port, buffer, kListenBytes, &got, nullptr)) return 0;
     return got > kListenBytes ? kListenBytes : got;
 }
 
+// With the connection held: opens the port, up to kOpenAttempts times; true when it is open.
+bool openSerialPort() {
+    // A port still open from an earlier connect is closed first, so its
+    // handle is not lost while the port stays held.
+    closePortHeld();
+    for (int attempt = 0; attempt < kOpenAttempts; ++attempt) {
+        HANDLE port = openPortOnce();
+        if (port == INVALID_HANDLE_VALUE) {
+            traceAppendFormat("Open Failed : %d\r\n", static_cast<int>(GetLastError()));
+            continue;
+        }
+        traceAppendFormat("Open Success : %d\r\n", static_cast<int>(GetLastError()));
+        // A read returns what has arrived at once, never waiting for more.
+        COMMTIMEOUTS timeouts = {};
+        timeouts.ReadIntervalTimeout = 0xFFFFFFFFu;
+        SetCommTimeouts(port, &timeouts);
+        serialPortHandle.store(port);
+        if (settings.ConnectingTo == 1) frameSequenceCounter = 1;
+        return true;
+    }
+    return false;
+}
+
 }  // namespace
 
 int connectEngine(int engineOnly) {
-    std::lock_guard<std::recursive_mutex> guard(connectLock());
+    std::lock_guard<std::recursive_mutex> guard(connectionLock());
     formatPortName(settings.ComportNumber);
 
     if (engineConnected.load() == 0) {
@@ -85,22 +120,7 @@ int connectEngine(int engineOnly) {
     if (engineOnly != 0) return 1;
 
     if (settings.SendData.load() != 0) {
-        // A port still open from an earlier connect is closed first, so its
-        // handle is not lost while the port stays held.
-        closeSerialPort();
-        bool opened = false;
-        for (int attempt = 0; attempt < kOpenAttempts && !opened; ++attempt) {
-            HANDLE port = openPortOnce();
-            serialPortHandle.store(port);
-            if (port == INVALID_HANDLE_VALUE) {
-                traceAppendFormat("Open Failed : %d\r\n", static_cast<int>(GetLastError()));
-                continue;
-            }
-            opened = true;
-            traceAppendFormat("Open Success : %d\r\n", static_cast<int>(GetLastError()));
-            if (settings.ConnectingTo == 1) frameSequenceCounter = 1;
-        }
-        if (!opened) {
+        if (!openSerialPort()) {
             playSoundResource(kSoundPortFailedResource);
             MessageBoxW(GetForegroundWindow(), TEXT("Failed to open COM Port."), TEXT("Keyvane"), MB_OK);
             return 0;
@@ -114,17 +134,39 @@ int connectEngine(int engineOnly) {
 }
 
 void closeSerialPort() {
-    HANDLE port = serialPortHandle.exchange(INVALID_HANDLE_VALUE);
-    if (port != INVALID_HANDLE_VALUE) CloseHandle(port);
+    std::lock_guard<std::recursive_mutex> hold(connectionLock());
+    closePortHeld();
+}
+
+SerialWrite writeSerialPort(const void* bytes, DWORD length, DWORD* written) {
+    *written = 0;
+    std::lock_guard<std::recursive_mutex> hold(connectionLock());
+    if (serialPortHandle.load() == INVALID_HANDLE_VALUE && !connectEngine(0)) return SerialPortClosed;
+    HANDLE port = serialPortHandle.load();
+    if (port == INVALID_HANDLE_VALUE) return SerialPortClosed;
+    if (!WriteFile(port, bytes, length, written, nullptr)) {
+        closePortHeld();
+        return SerialWriteFailed;
+    }
+    if (*written == 0) {
+        closePortHeld();
+        return SerialWroteNothing;
+    }
+    return SerialWritten;
 }
 
 DWORD WINAPI serialListenerThread(LPVOID) {
     unsigned char buffer[kListenBytes];
-    SetCommMask(serialPortHandle.load(), EV_RXCHAR);
-    if (serialPortHandle.load() == INVALID_HANDLE_VALUE) return 0;
+    {
+        std::lock_guard<std::recursive_mutex> hold(connectionLock());
+        if (serialPortHandle.load() == INVALID_HANDLE_VALUE) return 0;
+        SetCommMask(serialPortHandle.load(), EV_RXCHAR);
+    }
     do {
+        // The wait runs without the port held (a close ends it); the reads hold it.
         DWORD events = 0;
-        WaitCommEvent(serialPortHandle.load(), &events, nullptr);
+        HANDLE port = serialPortHandle.load();
+        if (port != INVALID_HANDLE_VALUE) WaitCommEvent(port, &events, nullptr);
         DWORD got = readChunk(buffer);
         if (got > 0) {
             int emptyReads = 0;

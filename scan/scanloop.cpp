@@ -61,13 +61,6 @@ void trace(const WCHAR* line) {
     traceAppend(line);
 }
 
-// The character count handed to delivery: the decode length, but never more
-// than the text actually holds.
-int boundedCount(const WCHAR* text, int length) {
-    int held = static_cast<int>(textLength(text, kSlotTextChars));
-    if (length < 0) return 0;
-    return length < held ? length : held;
-}
 
 bool sameText(const WCHAR* a, const WCHAR* b) {
     for (int i = 0; i < kSlotTextChars; ++i) {
@@ -190,7 +183,8 @@ bool ruleTakesSlot(const BarcodeRule& rule, const ResultSlot& slot) {
 }
 
 void deliverSlot(const WORD* prefix, ResultSlot& slot, const WORD* suffix, int prefixWait, int suffixWait) {
-    deliverText(prefix, slot.text, suffix, prefixWait, suffixWait, boundedCount(slot.text, slot.length));
+    int count = slot.length < kSlotTextChars ? slot.length : kSlotTextChars;
+    deliverText(prefix, slot.text, suffix, prefixWait, suffixWait, count < 0 ? 0 : count, slot.bytes);
     slot.used = 0;
 }
 
@@ -213,21 +207,25 @@ void deliverCollectedSet() {
     }
 }
 
+// Typing takes the widened text (up to the first zero byte); the serial copy
+// takes the decode length's bytes of the decode buffer.
 void deliverSingle() {
-    size_t characters = widenDecodeBuffer(widenedText);
-    int count = boundedCount(widenedText, static_cast<int>(characters));
+    widenDecodeBuffer(widenedText);
+    int count = static_cast<int>(decodedBytes());
     if (settings.EnableADVSuffixPrefix) {
         for (int r = 0; r < kAdvancedRules; ++r) {
             const BarcodeRule& rule = ruleTable[0][r];
             if (rule.symbologyLetter != 0 && rule.symbologyLetter == static_cast<int>(symbologyLetterOut)) {
-                deliverText(rule.prefix, widenedText, rule.suffix, rule.prefixWait, rule.suffixWait, count);
+                deliverText(rule.prefix, widenedText, rule.suffix, rule.prefixWait, rule.suffixWait, count,
+                            decodeBuffer);
                 return;
             }
         }
-        deliverText(settings.prefix, widenedText, settings.Suffix, 0, 0, count);
+        deliverText(settings.prefix, widenedText, settings.Suffix, 0, 0, count, decodeBuffer);
         return;
     }
-    deliverText(settings.prefix, widenedText, settings.Suffix, settings.PrefixWait, settings.SuffixWait, count);
+    deliverText(settings.prefix, widenedText, settings.Suffix, settings.PrefixWait, settings.SuffixWait, count,
+                decodeBuffer);
 }
 
 void deliver() {

@@ -11,7 +11,8 @@ constexpr int kResultSlots = 10;
 constexpr int kSlotTextChars = 4096;
 
 struct ResultSlot {
-    WCHAR text[kSlotTextChars];
+    WCHAR text[kSlotTextChars];  // widened: ends at the first zero byte of the barcode
+    char bytes[kSlotTextChars];  // the barcode itself, `length` bytes (the serial copy)
     BYTE used;
     int length;
     int symbologyLetter;

@@ -416,8 +416,8 @@ BOOL loadSettings() {
     fillCharacterToKeyTable(deviceModel.load());
     connectEngine(1);
     decoderConfigure(100, 1);
-    char decodeSettings[kDecodeSettingsPathChars] = {};
-    if (locateDecodeSettings(decodeSettings)) applyDecodeSettings(decodeSettings);
+    // The path found here is kept: the scanner enable and the settings editor apply the file again.
+    if (locateDecodeSettings(decodeSettingsPath)) applyDecodeSettings(decodeSettingsPath);
 
     ReaderState state = {};
     bool nothingDelivered = false;

@@ -113,7 +113,7 @@ LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
 
 BOOL trayIcon(HWND window, BOOL add) {
     NOTIFYICONDATAW data = {};
-    data.cbSize = 152;
+    data.cbSize = sizeof data;  // the record as compiled: 152 bytes on the device, more on 64-bit Windows
     data.hWnd = window;
     data.uID = kIconApp;
     data.uFlags = NIF_MESSAGE | NIF_ICON;

@@ -21,7 +21,7 @@ for pkg in cmake g++ make pkg-config libgtest-dev libgmock-dev libbenchmark-dev 
   dpkg -s "$pkg" >/dev/null 2>&1 || need+=("$pkg")
 done
 if [[ $quick == 0 ]]; then
-  for pkg in g++-mingw-w64-x86-64 wine wine64 dpkg-dev man-db unzip; do
+  for pkg in g++-mingw-w64-x86-64 wine wine64 xvfb dpkg-dev man-db unzip; do
     dpkg -s "$pkg" >/dev/null 2>&1 || need+=("$pkg")
   done
 fi

@@ -251,6 +251,21 @@ int lstrcmpW(LPCWSTR a, LPCWSTR b);
 // Compares without regard to letter case (ASCII letters).
 int lstrcmpiW(LPCWSTR a, LPCWSTR b);
 
+// Code pages. The terminal's system code page (CP_ACP) is Windows-1252, the
+// device's Western code page: 0x80..0x9F are the typographic characters, and
+// the five bytes it leaves undefined (0x81, 0x8D, 0x8F, 0x90, 0x9D) stand for
+// the control characters of the same code, so every byte survives a round
+// trip. A character the code page lacks becomes `defaultChar` ("?" when null).
+// A source length of -1 takes the source up to and with its terminator; a
+// destination size of 0 asks for the size needed. Flags are not used.
+#define CP_ACP 0u
+int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR source, int sourceBytes, LPWSTR dest, int destChars);
+int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR source, int sourceChars, LPSTR dest, int destBytes,
+                        LPCSTR defaultChar, BOOL* usedDefault);
+// Upper-cases `length` characters in place as the platform does, across the
+// Basic Multilingual Plane. Returns the number of characters handled.
+DWORD CharUpperBuffW(LPWSTR text, DWORD length);
+
 // ---------------------------------------------------------------- windows and messages
 #define WM_NULL 0x0000u
 #define WM_CREATE 0x0001u

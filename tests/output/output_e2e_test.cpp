@@ -103,5 +103,68 @@ TEST_F(WedgeOutput, BarcodeAndCardAreTypedAndFramed) {
               power);
 }
 
+// A barcode is data, not text: zero bytes and bytes of 0x80 and above reach
+// the far end whole in every framing, with length fields that count them.
+// Typing stops at the first zero byte as it always has.
+TEST(WedgeBinaryBarcode, ReachesThePeerByteForByteInEveryFraming) {
+    const std::string data("B\0\x80\x9F\xE9\xFF\x01Z", 8);
+    const std::string n(1, static_cast<char>(data.size()));
+    const std::string tagged = std::string("\x16\xFE", 2) + static_cast<char>(data.size() + 30) +
+                               std::string(3, '\0') + "\r" + "DECRES2P\"9\"CID\"]Z9\"AID0INDREQ" + "\x1D" + data;
+    struct Framing {
+        int connectingTo;
+        std::string frame;
+    };
+    const Framing framings[] = {
+        {1, tagged}, {2, xr1(1, data)}, {3, std::string("\x01\x02", 2) + data}, {4, data}};
+    for (const Framing& f : framings) {
+        SCOPED_TRACE("ConnectingTo " + std::to_string(f.connectingTo));
+        wedge::RootOptions options;
+        options.settingsIni = "EnableScanner = 1\r\nOutPutMode = 3\r\nComportNumber = 3\r\nSuffix = 13\r\n"
+                              "ConnectingTo = " +
+                              std::to_string(f.connectingTo) + "\r\n";
+        std::string root = wedge::makeTerminalRoot(options);
+        ASSERT_FALSE(root.empty());
+        int slave = -1;
+        int peer = wedge::openPeer(3, &slave);
+        ASSERT_GE(peer, 0);
+        terminal::setFocusClass(u"Edit");
+        wedge::WedgeProcess process;
+        ASSERT_TRUE(process.start(root));
+        ASSERT_TRUE(process.waitLoaded());
+
+        terminal::Barcode code;
+        code.data = data;
+        terminal::putInView(code);
+        terminal::pressKey(42);
+        std::string wire = wedge::readPeer(peer, f.frame.size(), 5000);
+        EXPECT_TRUE(wedge::waitFor([] { return typed() == "B\n"; }, 5000)) << typed();
+        terminal::releaseKey(42);
+        EXPECT_EQ(hex(f.frame), hex(wire + wedge::readPeer(peer, 1, 200)));
+
+        int exitCode = -1;
+        EXPECT_TRUE(process.quit(&exitCode));
+        EXPECT_EQ(0, exitCode);
+        close(peer);
+        close(slave);
+        wedge::removeTerminalRoot(root);
+    }
+}
+
+// The barcode's bytes are text of the device's Western code page when typed
+// (0x80 is the euro sign), and go out on the serial port as they were read.
+TEST_F(WedgeOutput, HighBytesAreTypedAsWindows1252CharactersAndSentAsRead) {
+    ASSERT_TRUE(process.start(root));
+    ASSERT_TRUE(process.waitLoaded());
+    terminal::Barcode code;
+    code.data = "\x80" "5\x85\xE9";
+    terminal::putInView(code);
+    terminal::pressKey(42);
+    bool shown = wedge::waitFor([] { return typed() == "\u20AC" "5\u2026\u00E9\n"; }, 5000);
+    terminal::releaseKey(42);
+    EXPECT_TRUE(shown) << typed();
+    EXPECT_EQ(hex(xr1(1, code.data)), hex(wire(21)));
+}
+
 }  // namespace
 }  // namespace outputtest

@@ -84,13 +84,14 @@ TEST(Framing, Xr1RecordWithSequenceNumberAndCrcHighByteFirst) {
 
 }
 
-TEST(Framing, Xr1DataStopsAtAZeroByteButTheLengthByteKeepsTheCount) {
+// Binary data: a zero byte neither ends the record nor makes "~...." a command.
+TEST(Framing, ZeroBytesAreCarriedWholeAndCountedByTheLengthFields) {
     frameSequenceCounter.store(3);
     std::string data("ab\0cd", 5);
-    std::string frame = frameOf(1, data);
-    ASSERT_EQ(19u, frame.size());
-    EXPECT_EQ(5, frame[14]);
-    EXPECT_EQ("ab", frame.substr(15, 2));
+    EXPECT_EQ(hex(xr1(3, data)), hex(frameOf(1, data)));
+    std::string tagged = frameOf(0, std::string("~A.\0B", 5));
+    EXPECT_EQ(5u + 30u, lengthField(tagged));
+    EXPECT_EQ(std::string("\x1D~A.\0B", 6), tagged.substr(tagged.size() - 6));
 }
 
 TEST(Framing, TwoByteHeaderAndRaw) {

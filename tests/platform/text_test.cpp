@@ -57,3 +57,38 @@ TEST(TextFormat, NarrowFormatterSwapsTheStringConventions) {
     EXPECT_EQ(textFormatA(small, sizeof small, "%s", "overflow"), 3u);
     EXPECT_STREQ(small, "ove");
 }
+
+// The device's Western code page (Windows-1252) in both directions: 0x80..0x9F
+// are the typographic characters, the five bytes it leaves undefined stand for
+// the control characters of the same code, and every byte survives the trip.
+TEST(TextCodePage, Windows1252BothWays) {
+    EXPECT_EQ(fmt(64, u"%hs", "\x80\x82\x83\x84\x85\x9F"), u"\u20AC\u201A\u0192\u201E\u2026\u0178");
+    EXPECT_EQ(fmt(64, u"%S", "\x81\x8D\x8F\x90\x9D"), u"\u0081\u008D\u008F\u0090\u009D");
+    WCHAR wide[300];
+    char bytes[256], back[300];
+    for (int i = 1; i < 256; ++i) bytes[i - 1] = static_cast<char>(i);
+    bytes[255] = 0;
+    EXPECT_EQ(255u, textWiden(wide, 300, bytes, 255));
+    EXPECT_EQ(u'\u2122', wide[0x99 - 1]);
+    EXPECT_EQ(255u, textNarrow(back, 300, wide));
+    EXPECT_STREQ(bytes, back);
+    // Characters the code page lacks narrow to "?".
+    EXPECT_EQ(3u, textNarrow(back, 300, u"\u20AC\u0100\u4E2D"));
+    EXPECT_STREQ("\x80??", back);
+    char line[32];
+    textFormatA(line, sizeof line, "%S|%ls", u"\u2026\u00E9", u"\u0152");
+    EXPECT_STREQ("\x85\xE9|\x8C", line);
+}
+
+// Letter case is ignored across the Basic Multilingual Plane, as the platform
+// folds it, not for a to z alone.
+TEST(TextCase, EqualityIgnoresCaseBeyondAscii) {
+    EXPECT_TRUE(textEqualsNoCase(u"caf\u00E9", u"CAF\u00C9"));
+    EXPECT_TRUE(textEqualsNoCase(u"\u00FF\u0153", u"\u0178\u0152"));
+    EXPECT_TRUE(textEqualsNoCase(u"\u03B1\u03B2\u0434", u"\u0391\u0392\u0414"));
+    EXPECT_FALSE(textEqualsNoCase(u"\u00E9", u"E"));
+    EXPECT_FALSE(textEqualsNoCase(u"\u00E9", u"\u00E8"));
+    EXPECT_TRUE(textEqualsNoCaseA("\xE9t\xE9", "\xC9T\xC9"));
+    EXPECT_TRUE(textEqualsNoCaseAW(u"\u00C9t\u00C9", "\xE9T\xE9"));
+    EXPECT_FALSE(textEqualsNoCaseA("\xE9", "\xE8"));
+}

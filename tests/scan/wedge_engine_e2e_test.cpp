@@ -64,6 +64,29 @@ protected:
         return bytes;
     }
 
+    void writeDecodeSettings(const std::string& text) {
+        std::string path = root_ + "/Zentrova/DecodeSettings.Vqf";
+        int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(static_cast<ssize_t>(text.size()), write(fd, text.data(), text.size()));
+        close(fd);
+    }
+
+    // One press of the scan key with `data` in view; returns what the focused field shows afterwards.
+    std::string scanAndRead(const std::string& data, int symbologyId) {
+        terminal::clearFocusText();
+        terminal::clearView();
+        terminal::Barcode barcode;
+        barcode.data = data;
+        barcode.symbologyId = symbologyId;
+        terminal::putInView(barcode);
+        terminal::pressKey(42);
+        wedge::waitFor([&] { return !wedge::typed().empty(); }, 1500);
+        terminal::releaseKey(42);
+        EXPECT_TRUE(wedge_.idle());
+        return wedge::typed();
+    }
+
     std::string root_;
     int peer_ = -1;
     wedge::WedgeProcess wedge_;
@@ -99,6 +122,27 @@ TEST_F(WedgeEngineTest, StartUpConfiguresTheEngineAndServesTheSerialPort) {
     ASSERT_TRUE(wedge_.quit(&exitCode));
     EXPECT_EQ(0, exitCode);
     EXPECT_FALSE(terminal::engineConnected());
+}
+
+// The decode-settings file is applied again whenever the scanner is switched
+// on: what was edited in the file while the scanner was off takes effect.
+TEST_F(WedgeEngineTest, SwitchingTheScannerOnAppliesTheDecodeSettingsFileAgain) {
+    startWedge(fixture("only_enable.Vqf"));
+    constexpr int kCode128 = 3, kUpcA = 19;
+    EXPECT_EQ(0x1u, terminal::symbology(kCode128).flags & 0x1u);
+    EXPECT_EQ("C128-1", scanAndRead("C128-1", kCode128));
+
+    writeDecodeSettings(
+        "<SettingsFile>\n  <Section id=\"Code128\">\n    <Key id=\"Enable\">false</Key>\n  </Section>\n"
+        "</SettingsFile>\n");
+    EXPECT_EQ(0, wedge::runKeyvane(root_, {"disconnect"}));
+    ASSERT_TRUE(wedge::waitFor([] { return terminal::eventState("KVN_Enable_State") == 0; }));
+    EXPECT_EQ(0, wedge::runKeyvane(root_, {"connect"}));
+    ASSERT_TRUE(wedge::waitFor([] { return terminal::eventState("KVN_Enable_State") == 1; }));
+    ASSERT_TRUE(wedge_.idle());
+    EXPECT_EQ(0x0u, terminal::symbology(kCode128).flags & 0x1u);
+    EXPECT_EQ("", scanAndRead("C128-2", kCode128));
+    EXPECT_EQ("UPC-3", scanAndRead("UPC-3", kUpcA));
 }
 
 }  // namespace

@@ -39,6 +39,12 @@ int connectEngine(int) {
 void closeSerialPort() {
     serialPortHandle.store(INVALID_HANDLE_VALUE);
 }
+SerialWrite writeSerialPort(const void* bytes, DWORD length, DWORD* written) {
+    *written = 0;
+    if (serialPortHandle.load() == INVALID_HANDLE_VALUE) connectEngine(0);
+    if (!WriteFile(serialPortHandle.load(), bytes, length, written, nullptr)) return SerialWriteFailed;
+    return *written > 0 ? SerialWritten : SerialWroteNothing;
+}
 void playSoundResource(UINT) {}
 void traceAppend(const WCHAR* text) {
     if (text && textLength(text, 4096) >= 4096) abort();  // trace lines are bounded pieces

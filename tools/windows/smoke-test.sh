@@ -4,9 +4,15 @@
 #   delivered as keystrokes and as framed bytes on a pseudo-terminal ("COM3:"),
 #   a second instance with "quit", and the exit codes.
 # Wine is a smoke test: it shows that the Windows build starts, binds the
-# decoder by ordinal, reads its settings, scans, frames and obeys a second
-# instance. It does not show device behaviour (keypad, LEDs, 5-volt output,
-# Bluetooth), which the host terminal's suite covers.
+# decoder by ordinal, reads its settings, scans, frames, adds its tray icon and
+# obeys a second instance. It does not show device behaviour (keypad, LEDs,
+# 5-volt output, Bluetooth), which the host terminal's suite covers.
+#
+# The tray needs a display: wine's desktop makes its notification area only
+# with a graphics driver that has one. With Xvfb installed the test runs on a
+# private virtual display and asserts that the tray icon was added; without
+# it, wine's null graphics driver is used (no notification area, so the tray
+# cannot be checked and the wedge's "Failed add Application Icon..." is expected).
 #
 #   tools/windows/smoke-test.sh BUILD_DIR
 set -euo pipefail
@@ -15,9 +21,11 @@ here=$(cd "$(dirname "$0")" && pwd)
 
 work=$(mktemp -d)
 peer_pid=""
+xvfb_pid=""
 cleanup() {
   [[ -n "$peer_pid" ]] && kill "$peer_pid" 2>/dev/null || true
   WINEPREFIX="$work/prefix" wineserver -k 2>/dev/null || true
+  [[ -n "$xvfb_pid" ]] && kill "$xvfb_pid" 2>/dev/null || true
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -29,12 +37,29 @@ unset DISPLAY WAYLAND_DISPLAY
 
 fail() { echo "SMOKE FAILED: $*"; echo "--- trace log"; cat "$drive/DebugADV/Keyvane.txt" 2>/dev/null || true; exit 1; }
 
-echo "-- preparing a wine prefix with the null graphics driver"
-wineboot -i >/dev/null 2>&1 || true
-wineserver -w
-# The null driver must be in place before wine's desktop process starts again.
-wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1
-wineserver -w
+tray=0
+if command -v Xvfb >/dev/null; then
+  # A private virtual display: Xvfb picks a free display number and writes it.
+  exec {display_fd}<> <(:)
+  Xvfb -displayfd "$display_fd" -screen 0 480x640x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
+  xvfb_pid=$!
+  number=""
+  read -r -t 10 number <&"$display_fd" || true
+  exec {display_fd}>&-
+  [[ -n "$number" ]] || { echo "SMOKE FAILED: Xvfb did not start"; cat "$work/xvfb.log"; exit 1; }
+  export DISPLAY=":$number"
+  tray=1
+  echo "-- preparing a wine prefix on the virtual display $DISPLAY"
+  wineboot -i >/dev/null 2>&1 || true
+  wineserver -w
+else
+  echo "-- preparing a wine prefix with the null graphics driver (no Xvfb: the tray is not checked)"
+  wineboot -i >/dev/null 2>&1 || true
+  wineserver -w
+  # The null driver must be in place before wine's desktop process starts again.
+  wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1
+  wineserver -w
+fi
 
 drive="$WINEPREFIX/drive_c"
 mkdir -p "$drive/Zentrova" "$drive/DebugADV" "$drive/Keyvane"
@@ -106,4 +131,11 @@ set -e
 [[ $first_code == 0 ]] || fail "first instance exited with $first_code"
 grep -q "App Exit" "$drive/DebugADV/Keyvane.txt" || fail "no orderly exit"
 echo "   second instance exit 0; running instance tore down and exited 0"
+if [[ $tray == 1 ]]; then
+  # The main window (created at start-up, before the exit above) adds the
+  # icon; the wedge writes this line exactly when the tray refuses it.
+  grep -q "Failed add Application Icon to system tray." "$drive/DebugADV/Keyvane.txt" &&
+    fail "the tray icon was not added"
+  echo "   tray icon added at start-up"
+fi
 echo "SMOKE PASSED"
