@@ -181,10 +181,10 @@ int startWedge(const Options& options, const Args& args, std::ostream& out, std:
         return kFailed;
     }
     if (terminal::config("decoder").empty() && fileExists(decoderPath())) terminal::setConfig("decoder", decoderPath());
-    // The wedge creates "KVN_Loaded" signalled before it loads anything; an
-    // event that already exists keeps its state until the wedge sets it once
-    // its window and event watch run. So the event is made here, reset, and a
-    // wedge that ended without resetting it does not count as loaded either.
+    // The wedge creates "KVN_Loaded" signalled before it loads anything, but
+    // an event another program still holds keeps its state until the wedge
+    // sets it once its window runs. So a held event is reset here, and one
+    // that a wedge left signalled does not count as loaded either.
     terminal::setEventState("KVN_Loaded", false);
     size_t boxesBefore = terminal::messageBoxes().size();
     pid_t pid = spawn(options, wedge, "");
