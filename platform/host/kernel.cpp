@@ -4,6 +4,7 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
@@ -150,7 +151,7 @@ public:
         hostshared::Lock lock(&r->header);
         EventSlot* s = slot(r);
         if (s == nullptr) {
-            SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+            SetLastError(closed_ ? ERROR_INVALID_HANDLE : ERROR_NOT_ENOUGH_MEMORY);
             return FALSE;
         }
         s->state = signalled ? 1 : 0;
@@ -170,7 +171,7 @@ public:
         for (;;) {
             EventSlot* s = slot(r);
             if (s == nullptr) {
-                SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+                SetLastError(closed_ ? ERROR_INVALID_HANDLE : ERROR_NOT_ENOUGH_MEMORY);
                 return WAIT_FAILED;
             }
             if (s->state != 0) {
@@ -184,18 +185,21 @@ public:
         }
     }
 
-    // The last handle of this process: the process no longer holds the event,
-    // and the event is gone when no other process does.
+    // Wakes the waits on this handle (they fail). The last handle of this
+    // process: the process no longer holds the event, and the event is gone
+    // when no other process does.
     void close() override {
+        closed_ = true;
         std::lock_guard<std::mutex> guard(heldMutex());
-        auto& held = heldEvents();
-        auto it = held.find(name_);
-        if (it == held.end() || --it->second > 0) return;
-        held.erase(it);
         EventRecord* r = events();
         if (r == nullptr) return;
+        auto& held = heldEvents();
+        auto it = held.find(name_);
+        bool last = it != held.end() && --it->second == 0;
+        if (last) held.erase(it);
         hostshared::Lock lock(&r->header);
-        EventSlot* s = findSlot(r, name_);
+        hostshared::notifyAll(&r->header);
+        EventSlot* s = last ? findSlot(r, name_) : nullptr;
         if (s == nullptr) return;
         hostinternal::ProcessIdentity self = hostinternal::currentProcess();
         for (EventHolder& h : s->holders)
@@ -208,6 +212,7 @@ private:
     // there unless the terminal was reset meanwhile: then it comes back
     // non-signalled, held by this process.
     EventSlot* slot(EventRecord* r) {
+        if (closed_) return nullptr;  // a call racing the handle's close
         EventSlot* s = findSlot(r, name_);
         if (s != nullptr) return s;
         s = createSlot(r, name_, manual_, false);
@@ -217,6 +222,7 @@ private:
 
     std::u16string name_;
     bool manual_;
+    std::atomic<bool> closed_{false};
 };
 
 // Opens (or, when `create`, creates) the named event for a new handle of

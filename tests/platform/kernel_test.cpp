@@ -176,3 +176,18 @@ TEST_F(KernelTest, TheClockSpeedScalesSleepsAndTicksForEveryProcess) {
     terminal::setClockSpeed(1);
     EXPECT_GE(GetTickCount(), beforeChange);
 }
+
+TEST_F(KernelTest, ClosingAHandleEndsTheWaitsOnIt) {
+    HANDLE event = CreateEventW(nullptr, TRUE, FALSE, u"KVN_Loaded");
+    HANDLE other = OpenEventW(EVENT_ALL_ACCESS, FALSE, u"KVN_Loaded");
+    std::atomic<DWORD> result{WAIT_TIMEOUT};
+    std::thread waiter([&] { result = WaitForSingleObject(event, INFINITE); });
+    Sleep(50);
+    CloseHandle(event);
+    waiter.join();
+    EXPECT_EQ(result.load(), WAIT_FAILED);
+    // The other handle still holds the event; it is gone with that one.
+    EXPECT_EQ(terminal::eventState("KVN_Loaded"), 0);
+    CloseHandle(other);
+    EXPECT_EQ(terminal::eventState("KVN_Loaded"), -1);
+}
