@@ -33,8 +33,8 @@ using Clock = std::chrono::steady_clock;
 
 // Sanitizer builds run fewer rounds: they look for races, not for numbers.
 #if defined(__SANITIZE_THREAD__) || defined(__SANITIZE_ADDRESS__)
-constexpr int kRestartRounds = 25;
-constexpr int kKillRounds = 40;
+constexpr int kRestartRounds = 10;
+constexpr int kKillRounds = 20;
 constexpr int kStepMilliseconds = 4000;
 #else
 constexpr int kRestartRounds = 100;
