@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -41,6 +42,10 @@ constexpr int kRestartRounds = 100;
 constexpr int kKillRounds = 200;
 constexpr int kStepMilliseconds = 1000;
 #endif
+// A step is done within kStepMilliseconds. On a machine loaded by other work
+// a few may take longer without anything being wrong; a step that takes
+// five times as long has hung, and fails at once.
+constexpr int kHangMilliseconds = 5 * kStepMilliseconds;
 
 constexpr int kScanKey = 42;
 const std::string kBarcode = "4006381333931";
@@ -144,9 +149,24 @@ protected:
 
     // A console step that must succeed within the step time.
     void step(const std::vector<std::string>& words) {
-        Result r = run(words, 4 * kStepMilliseconds);
-        ASSERT_EQ(r.code, 0) << words[0] << ": " << r.err;
-        EXPECT_LE(r.milliseconds, kStepMilliseconds) << words[0] << " took too long";
+        Result r = run(words, kHangMilliseconds);
+        ASSERT_EQ(r.code, 0) << words[0] << " (" << r.milliseconds << " ms): " << r.err;
+        timed(words[0], r.milliseconds);
+    }
+
+    // Counts a step that took longer than the step time.
+    void timed(const std::string& what, long long ms) {
+        ++steps_;
+        if (ms > kStepMilliseconds) {
+            ++slowSteps_;
+            std::printf("slow step: %s took %lld ms\n", what.c_str(), ms);
+        }
+    }
+
+    // Nearly every step was done within the step time.
+    void expectStepsInTime() {
+        EXPECT_LE(slowSteps_, 2 + steps_ / 50) << slowSteps_ << " of " << steps_ << " steps took over "
+                                               << kStepMilliseconds << " ms";
     }
 
     int wedgePid() { return std::atoi(slurp(root_ + "/.terminal/wedge.pid").c_str()); }
@@ -162,12 +182,12 @@ protected:
         barcode.symbologyLetter = 'd';
         terminal::putInView(barcode);
         terminal::pressKey(kScanKey);
-        bool typed = waitFor([] { return terminal::focusText() == u"4006381333931\n"; }, 4 * kStepMilliseconds);
+        bool typed = waitFor([] { return terminal::focusText() == u"4006381333931\n"; }, kHangMilliseconds);
         terminal::releaseKey(kScanKey);
         terminal::clearView();
         ASSERT_TRUE(typed) << "typed: " << hostText(terminal::focusText());
-        ASSERT_TRUE(waitFor([pid] { return terminal::messageLoopIdle(pid); }, 4 * kStepMilliseconds));
-        EXPECT_LE(millisSince(started), kStepMilliseconds) << "the scan took too long";
+        ASSERT_TRUE(waitFor([pid] { return terminal::messageLoopIdle(pid); }, kHangMilliseconds));
+        timed("scan", millisSince(started));
     }
 
     static std::string hostText(const std::u16string& text) { return std::string(text.begin(), text.end()); }
@@ -177,12 +197,12 @@ protected:
     void switchByEvents() {
         for (bool on : {false, true}) {
             Clock::time_point started = Clock::now();
-            Result r = run({"event", "KVN_Enable", on ? "set" : "reset"}, 4 * kStepMilliseconds);
+            Result r = run({"event", "KVN_Enable", on ? "set" : "reset"}, kHangMilliseconds);
             ASSERT_EQ(r.code, 0) << r.err;
             bool obeyed = waitFor([on] { return terminal::eventState("KVN_Enable_State") == (on ? 1 : 0); },
-                                  4 * kStepMilliseconds);
+                                  kHangMilliseconds);
             ASSERT_TRUE(obeyed) << "KVN_Enable " << (on ? "set" : "reset") << " was not obeyed";
-            EXPECT_LE(millisSince(started), kStepMilliseconds) << "the switch took too long";
+            timed(on ? "KVN_Enable set" : "KVN_Enable reset", millisSince(started));
         }
     }
 
@@ -194,6 +214,8 @@ protected:
     std::string dir_, root_;
     unsigned seed_ = 0;
     std::mt19937 random_;
+    int steps_ = 0;
+    int slowSteps_ = 0;
 };
 
 // Half the rounds another program holds "KVN_Loaded" (and so keeps it, reset,
@@ -214,6 +236,7 @@ TEST_F(Loops, StopAndStartOnOneRootAHundredTimesAndTheEventsStillSteerTheScanner
         EXPECT_EQ(terminal::eventState("KVN_Loaded"), held != nullptr ? 0 : -1);
     }
     if (held != nullptr) CloseHandle(held);
+    expectStepsInTime();
 }
 
 TEST_F(Loops, KilledAtRandomMomentsTwoHundredTimesTheWedgeStartsScansAndStopsEachTime) {
@@ -228,7 +251,7 @@ TEST_F(Loops, KilledAtRandomMomentsTwoHundredTimesTheWedgeStartsScansAndStopsEac
         Clock::time_point backgroundStarted = Clock::now();
         if (moment == 4) {
             background = launch({"start"}, "background");
-            ASSERT_TRUE(waitFor([&] { return (pid = wedgePid()) > 0; }, 4 * kStepMilliseconds));
+            ASSERT_TRUE(waitFor([&] { return (pid = wedgePid()) > 0; }, kHangMilliseconds));
             sleepRandom(60000);
         } else {
             ASSERT_NO_FATAL_FAILURE(step({"start"}));
@@ -267,10 +290,10 @@ TEST_F(Loops, KilledAtRandomMomentsTwoHundredTimesTheWedgeStartsScansAndStopsEac
         terminal::clearView();
         if (background > 0) {
             // The console's own start or stop notices the end and returns.
-            Result r = finish(background, "background", backgroundStarted, 4 * kStepMilliseconds);
+            Result r = finish(background, "background", backgroundStarted, kHangMilliseconds);
             ASSERT_NE(r.code, -1) << "the console's " << moments[moment] << " hung on a killed wedge";
         }
-        ASSERT_TRUE(waitFor([] { return terminal::windows().empty(); }, 4 * kStepMilliseconds));
+        ASSERT_TRUE(waitFor([] { return terminal::windows().empty(); }, kHangMilliseconds));
         // A key the killed wedge left down stays down, as on the device; the
         // user lets it go.
         for (int key : {VK_SHIFT, VK_CONTROL, 0x12}) terminal::releaseKey(key);
@@ -281,6 +304,7 @@ TEST_F(Loops, KilledAtRandomMomentsTwoHundredTimesTheWedgeStartsScansAndStopsEac
         ASSERT_NO_FATAL_FAILURE(step({"reset"}));
         ASSERT_EQ(run({"focus", "Edit"}).code, 0);
     }
+    expectStepsInTime();
 }
 
 }  // namespace
