@@ -152,6 +152,11 @@ int keyvaneMain(HINSTANCE instance, LPCWSTR commandLine) {
     if (!createMainWindow(instance)) return 0;
     HACCEL accelerators = LoadAcceleratorsW(instance, MAKEINTRESOURCEW(kAcceleratorTable));
 
+    // "KVN_Loaded" is set before the event watch starts: the thread ends at
+    // its first pass when the event is not signalled, and an event that
+    // another program still holds from an earlier run keeps the state that
+    // run left (often reset).
+    SetEvent(loadedEvent);
     eventWatchEnded = 0;
     HANDLE watch = CreateThread(nullptr, 0, eventWatchThread, nullptr, 0, nullptr);
     if (watch) {
@@ -159,7 +164,6 @@ int keyvaneMain(HINSTANCE instance, LPCWSTR commandLine) {
     } else {
         eventWatchEnded = 1;
     }
-    SetEvent(loadedEvent);
 
     MSG msg = {};
     // GetMessageW answers -1 when the thread has no queue; that ends the loop

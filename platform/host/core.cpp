@@ -325,7 +325,7 @@ ClockRecord* clockRecord() {
         c->speed = speed < 1 ? 1 : speed;
         c->realBaseNanos = hostinternal::monotonicNanos();
         c->terminalBaseMillis = 0;
-        c->initialised = 1;
+        hostshared::publish(&c->initialised, 1);
     }
     return c;
 }

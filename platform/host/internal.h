@@ -34,6 +34,20 @@ DWORD errorFromErrno(int error);
 // Real monotonic time in nanoseconds (shared by all processes of the machine).
 int64_t monotonicNanos();
 
+// A process of the machine as the shared records name it: its id and its
+// start time (in clock ticks since boot), which tells a reused id apart.
+struct ProcessIdentity {
+    int32_t pid;
+    uint64_t started;
+};
+// The start time of process `pid` while it runs; 0 when it does not (never
+// was, ended, or ended and waits to be reaped by its parent).
+uint64_t processStartTime(int32_t pid);
+// This process (its start time read once per process, forks included).
+ProcessIdentity currentProcess();
+// Whether the process named by `id` still runs.
+bool processRuns(const ProcessIdentity& id);
+
 }  // namespace hostinternal
 
 namespace hostinternal {

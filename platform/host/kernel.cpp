@@ -4,9 +4,11 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
+#include <map>
 #include <mutex>
 #include <system_error>
 #include <thread>
@@ -19,15 +21,27 @@
 namespace {
 
 // ---------------------------------------------------------------- named events
+// A named event lives while some process holds a handle to it, as on the
+// device: each slot lists the processes that hold it, and a slot whose
+// holders all closed their handles or ended is gone; the next CreateEventW
+// makes the event afresh with the initial state it asks for.
 constexpr int kNamedEvents = 64;
 constexpr size_t kEventNameMax = 260;
+constexpr int kEventHolders = 16;
+
+struct EventHolder {
+    int32_t pid;  // 0 = free entry
+    uint32_t reserved;
+    uint64_t started;
+};
 
 struct EventSlot {
-    uint32_t used;
+    uint32_t used;  // set last, when the rest of the slot is written
     uint32_t manual;
     uint32_t state;
     uint32_t nameLength;
     char16_t name[kEventNameMax];
+    EventHolder holders[kEventHolders];
 };
 
 struct EventRecord {
@@ -47,18 +61,77 @@ EventSlot* findSlot(EventRecord* r, const std::u16string& name) {
     return nullptr;
 }
 
+bool holds(const EventHolder& h, const hostinternal::ProcessIdentity& p) {
+    return h.pid == p.pid && h.started == p.started;
+}
+
+// Adds the process to the slot's holders (lock held); false when the list is
+// full of processes that still run.
+bool addHolder(EventSlot* s, const hostinternal::ProcessIdentity& p) {
+    EventHolder* free = nullptr;
+    for (EventHolder& h : s->holders) {
+        if (h.pid != 0 && holds(h, p)) return true;
+        if (free == nullptr && (h.pid == 0 || !hostinternal::processRuns({h.pid, h.started}))) free = &h;
+    }
+    if (free == nullptr) return false;
+    free->pid = 0;
+    hostshared::storeOrder();
+    free->started = p.started;
+    hostshared::publish(&free->pid, p.pid);
+    return true;
+}
+
+// Frees the slot when no process that still runs holds it (lock held).
+// Returns true when it was freed.
+bool freeIfUnheld(EventSlot* s) {
+    for (EventHolder& h : s->holders) {
+        if (h.pid == 0) continue;
+        if (hostinternal::processRuns({h.pid, h.started})) return false;
+        h.pid = 0;
+    }
+    hostshared::publish(&s->used, 0);
+    return true;
+}
+
+// The slot of the name while some running process holds it (lock held).
+EventSlot* liveSlot(EventRecord* r, const std::u16string& name) {
+    EventSlot* s = findSlot(r, name);
+    return s != nullptr && !freeIfUnheld(s) ? s : nullptr;
+}
+
 // Creates the slot (lock held); null when the table is full.
 EventSlot* createSlot(EventRecord* r, const std::u16string& name, bool manual, bool state) {
-    for (EventSlot& s : r->slots) {
-        if (s.used != 0) continue;
-        s.used = 1;
-        s.manual = manual ? 1 : 0;
-        s.state = state ? 1 : 0;
-        s.nameLength = static_cast<uint32_t>(name.size());
-        std::memcpy(s.name, name.data(), name.size() * 2);
-        return &s;
+    EventSlot* s = nullptr;
+    for (EventSlot& candidate : r->slots)
+        if (s == nullptr && candidate.used == 0) s = &candidate;
+    for (EventSlot& candidate : r->slots)
+        if (s == nullptr && freeIfUnheld(&candidate)) s = &candidate;
+    if (s != nullptr) {
+        s->manual = manual ? 1 : 0;
+        s->state = state ? 1 : 0;
+        s->nameLength = static_cast<uint32_t>(name.size());
+        std::memcpy(s->name, name.data(), name.size() * 2);
+        for (EventHolder& h : s->holders) h.pid = 0;
+        hostshared::publish(&s->used, 1);
     }
-    return nullptr;
+    return s;
+}
+
+// The named events this process holds handles to, with their handle counts:
+// the process is among an event's holders while its count is above zero.
+std::mutex& heldMutex() {
+    static std::mutex m;
+    return m;
+}
+std::map<std::u16string, int>& heldEvents() {
+    static auto* held = new std::map<std::u16string, int>;
+    static pid_t owner = getpid();
+    // A forked child holds none of its parent's events.
+    if (owner != getpid()) {
+        held->clear();
+        owner = getpid();
+    }
+    return *held;
 }
 
 int64_t realNowMillis() {
@@ -78,7 +151,7 @@ public:
         hostshared::Lock lock(&r->header);
         EventSlot* s = slot(r);
         if (s == nullptr) {
-            SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+            SetLastError(closed_ ? ERROR_INVALID_HANDLE : ERROR_NOT_ENOUGH_MEMORY);
             return FALSE;
         }
         s->state = signalled ? 1 : 0;
@@ -98,7 +171,7 @@ public:
         for (;;) {
             EventSlot* s = slot(r);
             if (s == nullptr) {
-                SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+                SetLastError(closed_ ? ERROR_INVALID_HANDLE : ERROR_NOT_ENOUGH_MEMORY);
                 return WAIT_FAILED;
             }
             if (s->state != 0) {
@@ -112,17 +185,81 @@ public:
         }
     }
 
+    // Wakes the waits on this handle (they fail). The last handle of this
+    // process: the process no longer holds the event, and the event is gone
+    // when no other process does.
+    void close() override {
+        closed_ = true;
+        std::lock_guard<std::mutex> guard(heldMutex());
+        EventRecord* r = events();
+        if (r == nullptr) return;
+        auto& held = heldEvents();
+        auto it = held.find(name_);
+        bool last = it != held.end() && --it->second == 0;
+        if (last) held.erase(it);
+        hostshared::Lock lock(&r->header);
+        hostshared::notifyAll(&r->header);
+        EventSlot* s = last ? findSlot(r, name_) : nullptr;
+        if (s == nullptr) return;
+        hostinternal::ProcessIdentity self = hostinternal::currentProcess();
+        for (EventHolder& h : s->holders)
+            if (h.pid != 0 && holds(h, self)) h.pid = 0;
+        freeIfUnheld(s);
+    }
+
 private:
-    // The shared slot (lock held); after a terminal reset the event comes back
-    // non-signalled.
+    // The shared slot (lock held). This process holds the event, so it is
+    // there unless the terminal was reset meanwhile: then it comes back
+    // non-signalled, held by this process.
     EventSlot* slot(EventRecord* r) {
+        if (closed_) return nullptr;  // a call racing the handle's close
         EventSlot* s = findSlot(r, name_);
-        return s != nullptr ? s : createSlot(r, name_, manual_, false);
+        if (s != nullptr) return s;
+        s = createSlot(r, name_, manual_, false);
+        if (s != nullptr) addHolder(s, hostinternal::currentProcess());
+        return s;
     }
 
     std::u16string name_;
     bool manual_;
+    std::atomic<bool> closed_{false};
 };
+
+// Opens (or, when `create`, creates) the named event for a new handle of
+// this process. Sets the last error; null on failure.
+HANDLE openNamedEvent(const std::u16string& name, bool create, bool manualReset, bool initialState) {
+    EventRecord* r = events();
+    if (r == nullptr) {
+        SetLastError(ERROR_GEN_FAILURE);
+        return nullptr;
+    }
+    std::lock_guard<std::mutex> guard(heldMutex());
+    bool existed;
+    bool manual;
+    {
+        hostshared::Lock lock(&r->header);
+        EventSlot* s = liveSlot(r, name);
+        existed = s != nullptr;
+        if (!existed) {
+            if (!create) {
+                SetLastError(ERROR_FILE_NOT_FOUND);
+                return nullptr;
+            }
+            s = createSlot(r, name, manualReset, initialState);
+        }
+        if (s == nullptr || !addHolder(s, hostinternal::currentProcess())) {
+            if (s != nullptr && !existed) hostshared::publish(&s->used, 0);
+            SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+            return nullptr;
+        }
+        manual = s->manual != 0;
+        if (!existed && s->state != 0) hostshared::notifyAll(&r->header);
+    }
+    HANDLE h = hostobjects::add(std::make_shared<NamedEvent>(name, manual));
+    ++heldEvents()[name];
+    SetLastError(existed && create ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
+    return h;
+}
 
 class LocalEvent : public hostobjects::Object {
 public:
@@ -193,28 +330,7 @@ HANDLE CreateEventW(LPSECURITY_ATTRIBUTES, BOOL manualReset, BOOL initialState, 
         SetLastError(ERROR_INVALID_PARAMETER);
         return nullptr;
     }
-    EventRecord* r = events();
-    if (r == nullptr) {
-        SetLastError(ERROR_GEN_FAILURE);
-        return nullptr;
-    }
-    bool existed;
-    bool manual;
-    {
-        hostshared::Lock lock(&r->header);
-        EventSlot* s = findSlot(r, text);
-        existed = s != nullptr;
-        if (s == nullptr) s = createSlot(r, text, manualReset != FALSE, initialState != FALSE);
-        if (s == nullptr) {
-            SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-            return nullptr;
-        }
-        manual = s->manual != 0;
-        if (!existed && s->state != 0) hostshared::notifyAll(&r->header);
-    }
-    HANDLE h = hostobjects::add(std::make_shared<NamedEvent>(text, manual));
-    SetLastError(existed ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
-    return h;
+    return openNamedEvent(text, true, manualReset != FALSE, initialState != FALSE);
 }
 
 HANDLE OpenEventW(DWORD, BOOL, LPCWSTR name) {
@@ -223,23 +339,7 @@ HANDLE OpenEventW(DWORD, BOOL, LPCWSTR name) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return nullptr;
     }
-    EventRecord* r = events();
-    if (r == nullptr) {
-        SetLastError(ERROR_GEN_FAILURE);
-        return nullptr;
-    }
-    bool manual;
-    {
-        hostshared::Lock lock(&r->header);
-        EventSlot* s = findSlot(r, text);
-        if (s == nullptr) {
-            SetLastError(ERROR_FILE_NOT_FOUND);
-            return nullptr;
-        }
-        manual = s->manual != 0;
-    }
-    SetLastError(ERROR_SUCCESS);
-    return hostobjects::add(std::make_shared<NamedEvent>(text, manual));
+    return openNamedEvent(text, false, false, false);
 }
 
 BOOL SetEvent(HANDLE event) {
@@ -368,7 +468,7 @@ int eventState(const std::string& name) {
     EventRecord* r = events();
     if (r == nullptr) return -1;
     hostshared::Lock lock(&r->header);
-    EventSlot* s = findSlot(r, hostinternal::fromUtf8(name));
+    EventSlot* s = liveSlot(r, hostinternal::fromUtf8(name));
     return s == nullptr ? -1 : static_cast<int>(s->state);
 }
 
@@ -378,8 +478,7 @@ void setEventState(const std::string& name, bool signalled) {
     std::u16string text = hostinternal::fromUtf8(name);
     if (text.empty() || text.size() > kEventNameMax) return;
     hostshared::Lock lock(&r->header);
-    EventSlot* s = findSlot(r, text);
-    if (s == nullptr) s = createSlot(r, text, true, signalled);
+    EventSlot* s = liveSlot(r, text);
     if (s == nullptr) return;
     s->state = signalled ? 1 : 0;
     if (signalled) hostshared::notifyAll(&r->header);

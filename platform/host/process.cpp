@@ -3,14 +3,18 @@
 // path's own file in the root when it is executable. The argument text is
 // handed over as ONE argument (argv[1]), so its quoting is the program's own
 // business. The child attaches to the same terminal (KEYVANE_TERMINAL).
+#include <fcntl.h>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <string>
@@ -46,6 +50,53 @@ bool isExecutable(const std::string& path) {
 }
 
 }  // namespace
+
+namespace hostinternal {
+
+uint64_t processStartTime(int32_t pid) {
+    if (pid <= 0) return 0;
+    char path[64];
+    std::snprintf(path, sizeof path, "/proc/%d/stat", static_cast<int>(pid));
+    int fd = open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return 0;
+    char line[1024];
+    ssize_t n = read(fd, line, sizeof line - 1);
+    close(fd);
+    if (n <= 0) return 0;
+    line[n] = 0;
+    // "pid (name) state ppid ...": the name may hold blanks and parentheses,
+    // so the fields are counted from the last ')'. The start time is field 22.
+    const char* p = std::strrchr(line, ')');
+    if (p == nullptr || p[1] != ' ') return 0;
+    char state = p[2];
+    if (state == 'Z' || state == 'X' || state == 'x') return 0;
+    p += 2;
+    for (int field = 3; field < 22; ++field) {
+        p = std::strchr(p, ' ');
+        if (p == nullptr) return 0;
+        ++p;
+    }
+    uint64_t started = std::strtoull(p, nullptr, 10);
+    return started != 0 ? started : 1;
+}
+
+ProcessIdentity currentProcess() {
+    static std::atomic<int32_t> cachedPid{0};
+    static std::atomic<uint64_t> cachedStart{0};
+    int32_t pid = static_cast<int32_t>(getpid());
+    if (cachedPid.load(std::memory_order_acquire) != pid) {
+        cachedStart.store(processStartTime(pid), std::memory_order_relaxed);
+        cachedPid.store(pid, std::memory_order_release);
+    }
+    return ProcessIdentity{pid, cachedStart.load(std::memory_order_relaxed)};
+}
+
+bool processRuns(const ProcessIdentity& id) {
+    if (id.pid <= 0 || id.started == 0) return false;
+    return processStartTime(id.pid) == id.started;
+}
+
+}  // namespace hostinternal
 
 namespace terminal {
 void installProgram(const std::u16string& devicePath, const std::string& hostExecutable) {

@@ -1,9 +1,11 @@
 #include "platform/host/shared.h"
 
 #include <fcntl.h>
+#include <linux/futex.h>
 #include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -18,7 +20,7 @@
 namespace hostshared {
 namespace {
 
-constexpr uint32_t kMagic = 0x4B564E54;  // "KVNT"
+constexpr uint32_t kMagic = 0x4B564E55;  // "KVNU": robust mutex and futex word
 
 struct Mapping {
     std::string name;
@@ -37,22 +39,38 @@ std::vector<Mapping>& mappings() {
     return *v;
 }
 
-void initHeader(SharedHeader* h, size_t size) {
+void initMutex(pthread_mutex_t* mutex) {
     pthread_mutexattr_t ma;
     pthread_mutexattr_init(&ma);
     pthread_mutexattr_setpshared(&ma, PTHREAD_PROCESS_SHARED);
     pthread_mutexattr_setrobust(&ma, PTHREAD_MUTEX_ROBUST);
-    pthread_mutex_init(&h->mutex, &ma);
+    pthread_mutex_init(mutex, &ma);
     pthread_mutexattr_destroy(&ma);
-    pthread_condattr_t ca;
-    pthread_condattr_init(&ca);
-    pthread_condattr_setpshared(&ca, PTHREAD_PROCESS_SHARED);
-    pthread_condattr_setclock(&ca, CLOCK_MONOTONIC);
-    pthread_cond_init(&h->changed, &ca);
-    pthread_condattr_destroy(&ca);
+}
+
+void initHeader(SharedHeader* h, size_t size) {
+    initMutex(&h->mutex);
     h->size = static_cast<uint32_t>(size);
-    h->generation = 0;
+    __atomic_store_n(&h->generation, 0u, __ATOMIC_RELAXED);
     __atomic_store_n(&h->magic, kMagic, __ATOMIC_RELEASE);
+}
+
+// Takes the record's mutex. A holder that died leaves it to the next one
+// (EOWNERDEAD), which marks it consistent: every record is written so that a
+// half-done change is harmless. A mutex left unrecoverable (a taker that
+// died before marking it) is made afresh.
+void lockMutex(pthread_mutex_t* mutex) {
+    int rc = pthread_mutex_lock(mutex);
+    if (rc == EOWNERDEAD) {
+        pthread_mutex_consistent(mutex);
+    } else if (rc == ENOTRECOVERABLE) {
+        initMutex(mutex);
+        lockMutex(mutex);
+    }
+}
+
+long futex(uint32_t* word, int operation, uint32_t value, const timespec* timeout) {
+    return syscall(SYS_futex, word, operation, value, timeout, nullptr, 0);
 }
 
 }  // namespace
@@ -93,8 +111,7 @@ SharedHeader* mapRecord(const char* name, size_t size) {
 }
 
 Lock::Lock(SharedHeader* header) : header_(header) {
-    int rc = pthread_mutex_lock(&header_->mutex);
-    if (rc == EOWNERDEAD) pthread_mutex_consistent(&header_->mutex);
+    lockMutex(&header_->mutex);
 }
 
 Lock::~Lock() {
@@ -102,28 +119,25 @@ Lock::~Lock() {
 }
 
 void notifyAll(SharedHeader* header) {
-    ++header->generation;
-    pthread_cond_broadcast(&header->changed);
+    __atomic_add_fetch(&header->generation, 1u, __ATOMIC_RELEASE);
+    futex(&header->generation, FUTEX_WAKE, INT32_MAX, nullptr);
 }
 
 bool wait(Lock& lock, int64_t realMilliseconds) {
     SharedHeader* h = lock.header();
-    int rc;
-    if (realMilliseconds < 0) {
-        rc = pthread_cond_wait(&h->changed, &h->mutex);
-    } else {
-        timespec ts{};
-        clock_gettime(CLOCK_MONOTONIC, &ts);
-        ts.tv_sec += static_cast<time_t>(realMilliseconds / 1000);
-        ts.tv_nsec += static_cast<long>((realMilliseconds % 1000) * 1000000);
-        if (ts.tv_nsec >= 1000000000L) {
-            ts.tv_sec += 1;
-            ts.tv_nsec -= 1000000000L;
-        }
-        rc = pthread_cond_timedwait(&h->changed, &h->mutex, &ts);
+    // Read with the lock held: a notify after the unlock changes the word,
+    // and the futex then returns at once instead of sleeping.
+    uint32_t seen = __atomic_load_n(&h->generation, __ATOMIC_ACQUIRE);
+    timespec timeout{};
+    if (realMilliseconds >= 0) {
+        timeout.tv_sec = static_cast<time_t>(realMilliseconds / 1000);
+        timeout.tv_nsec = static_cast<long>((realMilliseconds % 1000) * 1000000);
     }
-    if (rc == EOWNERDEAD) pthread_mutex_consistent(&h->mutex);
-    return rc != ETIMEDOUT;
+    pthread_mutex_unlock(&h->mutex);
+    long rc = futex(&h->generation, FUTEX_WAIT, seen, realMilliseconds >= 0 ? &timeout : nullptr);
+    bool timedOut = rc != 0 && errno == ETIMEDOUT;
+    lockMutex(&h->mutex);
+    return !timedOut;
 }
 
 void unmapAll() {

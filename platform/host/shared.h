@@ -1,7 +1,15 @@
 // Shared memory of the host terminal. Each facility (events, windows,
 // keyboard, ...) keeps a fixed-size record in a file of <root>/.terminal/state,
 // mapped by every attached process, beginning with a SharedHeader that holds a
-// process-shared robust mutex and condition variable.
+// process-shared robust mutex and a wake-up word.
+//
+// Any attached process may die at any instruction (killed, crashed). So the
+// lock is a robust mutex whose next holder takes it over from a dead one, and
+// waiters sleep on the wake-up word (a futex) instead of a process-shared
+// condition variable, whose bookkeeping a dead waiter would leave half done
+// and block every later wake-up on. Records are written so that what a dead
+// writer leaves half done is either invisible or harmless: a slot's fields
+// first, its "in use" field last (publish()).
 #pragma once
 
 #include <pthread.h>
@@ -13,10 +21,10 @@ namespace hostshared {
 
 struct SharedHeader {
     pthread_mutex_t mutex;
-    pthread_cond_t changed;
     uint32_t magic;
     uint32_t size;
-    uint64_t generation;  // bumped by every notify
+    uint32_t generation;  // bumped by every notify; the word waiters sleep on
+    uint32_t reserved;
 };
 
 // Maps the named shared record of `size` bytes (zero-filled on creation, with
@@ -45,8 +53,24 @@ private:
 // Wakes every waiter of the record (call with the lock held).
 void notifyAll(SharedHeader* header);
 // Waits (lock held) until notified or `realMilliseconds` pass (negative: no
-// limit). Returns false on time-out.
+// limit). The lock is let go while waiting and held again on return. May
+// return early; callers look at the record again. Returns false on time-out.
 bool wait(Lock& lock, int64_t realMilliseconds);
+
+// Keeps the stores before it ahead of the stores after it, as a process that
+// dies in between would leave them (lock held).
+inline void storeOrder() {
+    __atomic_signal_fence(__ATOMIC_SEQ_CST);
+}
+// Stores the field that puts a slot in use, after the slot's other fields.
+inline void publish(uint32_t* inUse, uint32_t value) {
+    storeOrder();
+    __atomic_store_n(inUse, value, __ATOMIC_RELEASE);
+}
+inline void publish(int32_t* inUse, int32_t value) {
+    storeOrder();
+    __atomic_store_n(inUse, value, __ATOMIC_RELEASE);
+}
 
 // Forgets every mapping of this process (after the terminal root changes);
 // records mapped before stay valid but are no longer handed out.

@@ -56,9 +56,11 @@ void setConfig(const std::string& key, const std::string& value);
 std::string config(const std::string& key);
 
 // ------------------------------------------------------------------ named events
-// -1 when no event of that name exists, else 0 or 1.
+// -1 when no event of that name exists, else 0 or 1. An event exists while
+// a process that still runs holds a handle to it.
 int eventState(const std::string& name);
-// Creates the event (manual reset) when missing.
+// Sets or resets the event as a program does that opens it, sets it and
+// closes its handle again: an event that does not exist stays so.
 void setEventState(const std::string& name, bool signalled);
 
 // ------------------------------------------------------------------ keyboard

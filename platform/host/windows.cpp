@@ -20,6 +20,7 @@
 #include <string>
 
 #include "platform/host/host_api.h"
+#include "platform/host/internal.h"
 #include "platform/host/objects.h"
 #include "platform/host/resources.h"
 #include "platform/host/shared.h"
@@ -112,14 +113,27 @@ HWND windowOf(uint32_t handle) {
     return reinterpret_cast<HWND>(static_cast<uintptr_t>(handle));
 }
 
+// Stores a hot key in its slot, `used` last: a process that dies on the way
+// leaves a free slot, never a half-written key.
+void storeHotKey(SharedHotKey* slot, const SharedHotKey& key) {
+    hostshared::publish(&slot->used, 0);
+    hostshared::storeOrder();
+    slot->window = key.window;
+    slot->pid = key.pid;
+    slot->thread = key.thread;
+    slot->id = key.id;
+    slot->modifiers = key.modifiers;
+    slot->virtualKey = key.virtualKey;
+    hostshared::publish(&slot->used, key.used);
+}
+
 void seedShellKeys(WindowsState* s) {
     int slot = 0;
     for (const ShellKey& k : kShellKeys) {
-        SharedHotKey& h = s->hotKeys[slot++];
-        h = SharedHotKey{1, 0, kShellPid, 0, 0, k.modifiers, k.virtualKey};
+        storeHotKey(&s->hotKeys[slot++], SharedHotKey{1, 0, kShellPid, 0, 0, k.modifiers, k.virtualKey});
     }
     s->nextHandle = kFirstHandle;
-    s->seeded = 1;
+    hostshared::publish(&s->seeded, 1);
 }
 
 WindowsState* state() {
@@ -133,30 +147,44 @@ WindowsState* state() {
 
 bool processAlive(int32_t pid) {
     if (pid == kShellPid || pid == getpid()) return true;
-    if (kill(pid, 0) != 0 && errno != EPERM) return false;
     // A process that ended but was not yet reaped by its parent owns nothing.
-    char path[64];
-    std::snprintf(path, sizeof(path), "/proc/%d/stat", static_cast<int>(pid));
-    FILE* stat = std::fopen(path, "r");
-    if (!stat) return true;
-    char line[256] = {};
-    size_t n = std::fread(line, 1, sizeof(line) - 1, stat);
-    std::fclose(stat);
-    const char* close = std::strrchr(line, ')');
-    if (n == 0 || !close || close[1] != ' ') return true;
-    return close[2] != 'Z' && close[2] != 'X';
+    return hostinternal::processStartTime(pid) != 0;
+}
+
+// Frees slots, the field that marks them used first: a process that dies on
+// the way leaves a free slot, never one that seems to belong to the shell
+// (pid 0) or to nobody.
+void clearHotKey(SharedHotKey* h) {
+    hostshared::publish(&h->used, 0);
+    hostshared::storeOrder();
+    *h = SharedHotKey{};
+}
+void clearWindow(SharedWindow* w) {
+    hostshared::publish(&w->handle, 0);
+    hostshared::storeOrder();
+    *w = SharedWindow{};
+}
+void clearTrayIcon(SharedTrayIcon* t) {
+    hostshared::publish(&t->window, 0);
+    hostshared::storeOrder();
+    *t = SharedTrayIcon{};
+}
+void clearQueue(SharedQueue* q) {
+    hostshared::publish(&q->pid, 0);
+    hostshared::storeOrder();
+    std::memset(q, 0, sizeof(*q));
 }
 
 // Drops what processes that ended left behind (lock held).
 void purgeEnded(WindowsState* s) {
     for (SharedWindow& w : s->windows)
-        if (w.handle && !processAlive(w.pid)) w = SharedWindow{};
+        if (w.handle && !processAlive(w.pid)) clearWindow(&w);
     for (SharedQueue& q : s->queues)
-        if (q.pid && !processAlive(q.pid)) std::memset(&q, 0, sizeof(q));
+        if (q.pid && !processAlive(q.pid)) clearQueue(&q);
     for (SharedHotKey& h : s->hotKeys)
-        if (h.used && !processAlive(h.pid)) h = SharedHotKey{};
+        if (h.used && !processAlive(h.pid)) clearHotKey(&h);
     for (SharedTrayIcon& t : s->tray)
-        if (t.window && !processAlive(t.pid)) t = SharedTrayIcon{};
+        if (t.window && !processAlive(t.pid)) clearTrayIcon(&t);
 }
 
 SharedWindow* findWindow(WindowsState* s, uint32_t handle) {
@@ -172,9 +200,9 @@ SharedQueue* findQueue(WindowsState* s, int32_t pid, uint32_t thread, bool creat
     if (!create) return nullptr;
     for (SharedQueue& q : s->queues) {
         if (q.pid == 0 || !processAlive(q.pid)) {
-            std::memset(&q, 0, sizeof(q));
-            q.pid = pid;
+            clearQueue(&q);
             q.thread = thread;
+            hostshared::publish(&q.pid, pid);
             return &q;
         }
     }
@@ -415,11 +443,11 @@ HWND CreateWindowExW(DWORD exStyle, LPCWSTR className, LPCWSTR windowName, DWORD
         for (SharedWindow& w : s->windows) {
             if (w.handle) continue;
             handle = s->nextHandle += 4;
-            w.handle = handle;
             w.pid = getpid();
             w.thread = currentThread();
             copyName(w.windowClass, className);
             copyName(w.title, windowName ? windowName : u"");
+            hostshared::publish(&w.handle, handle);
             break;
         }
         if (!handle) {
@@ -448,7 +476,7 @@ HWND CreateWindowExW(DWORD exStyle, LPCWSTR className, LPCWSTR windowName, DWORD
     create.dwExStyle = exStyle;
     if (procedure(windowOf(handle), WM_CREATE, 0, reinterpret_cast<LPARAM>(&create)) == -1) {
         hostshared::Lock lock(&s->header);
-        if (SharedWindow* w = findWindow(s, handle)) *w = SharedWindow{};
+        if (SharedWindow* w = findWindow(s, handle)) clearWindow(w);
         return nullptr;
     }
     return windowOf(handle);
@@ -699,7 +727,7 @@ BOOL RegisterHotKey(HWND window, int id, UINT modifiers, UINT virtualKey) {
                 SetLastError(ERROR_HOTKEY_ALREADY_REGISTERED);
                 return FALSE;
             }
-            h = SharedHotKey{};
+            clearHotKey(&h);
             if (!freeSlot) freeSlot = &h;
         }
     }
@@ -709,7 +737,7 @@ BOOL RegisterHotKey(HWND window, int id, UINT modifiers, UINT virtualKey) {
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return FALSE;
     }
-    *slot = SharedHotKey{1, owner, pid, thread, id, modifiers, virtualKey};
+    storeHotKey(slot, SharedHotKey{1, owner, pid, thread, id, modifiers, virtualKey});
     hostshared::notifyAll(&s->header);
     return TRUE;
 }
@@ -724,7 +752,7 @@ BOOL UnregisterHotKey(HWND window, int id) {
     for (SharedHotKey& h : s->hotKeys) {
         if (!h.used || h.pid == kShellPid || h.window != owner || h.id != id) continue;
         if (!owner && (h.pid != pid || h.thread != thread)) continue;
-        h = SharedHotKey{};
+        clearHotKey(&h);
         hostshared::notifyAll(&s->header);
         return TRUE;
     }
@@ -738,7 +766,7 @@ BOOL UnregisterFunc1(UINT modifiers, int virtualKey) {
     hostshared::Lock lock(&s->header);
     for (SharedHotKey& h : s->hotKeys) {
         if (h.used && h.pid == kShellPid && h.modifiers == modifiers && h.virtualKey == static_cast<UINT>(virtualKey)) {
-            h = SharedHotKey{};
+            clearHotKey(&h);
             hostshared::notifyAll(&s->header);
             return TRUE;
         }
@@ -754,7 +782,7 @@ bool hostfacility::dispatchHotKey(unsigned virtualKey, unsigned modifiers) {
         if (!h.used || h.modifiers != modifiers || h.virtualKey != virtualKey) continue;
         if (h.pid == kShellPid) return true;  // the shell takes its own keys
         if (!processAlive(h.pid)) {
-            h = SharedHotKey{};
+            clearHotKey(&h);
             continue;
         }
         SharedMessage m{h.window, WM_HOTKEY, static_cast<uint64_t>(h.id),
@@ -785,8 +813,10 @@ BOOL Shell_NotifyIconW(DWORD message, NOTIFYICONDATAW* data) {
         case NIM_ADD: {
             const SharedWindow* w = findWindow(s, window);
             if (existing || !freeSlot || !w || !(data->uFlags & NIF_ICON) || !data->hIcon) return FALSE;
-            *freeSlot =
-                SharedTrayIcon{window, data->uID, (data->uFlags & NIF_MESSAGE) ? data->uCallbackMessage : 0, w->pid};
+            freeSlot->id = data->uID;
+            freeSlot->callback = (data->uFlags & NIF_MESSAGE) ? data->uCallbackMessage : 0;
+            freeSlot->pid = w->pid;
+            hostshared::publish(&freeSlot->window, window);
             break;
         }
         case NIM_MODIFY:
@@ -795,7 +825,7 @@ BOOL Shell_NotifyIconW(DWORD message, NOTIFYICONDATAW* data) {
             break;
         case NIM_DELETE:
             if (!existing) return FALSE;
-            *existing = SharedTrayIcon{};
+            clearTrayIcon(existing);
             break;
         default:
             return FALSE;

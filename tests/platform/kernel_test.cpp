@@ -1,4 +1,5 @@
 // Named events shared by processes, and the terminal clock.
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -37,12 +38,68 @@ TEST_F(KernelTest, CreatingAnExistingNamedEventKeepsItsState) {
     EXPECT_EQ(WaitForSingleObject(second, 0), WAIT_TIMEOUT);
     EXPECT_EQ(terminal::eventState("KVN_Loaded"), 0);
     CloseHandle(first);
+    EXPECT_EQ(terminal::eventState("KVN_Loaded"), 0);
     CloseHandle(second);
 
-    // The terminal keeps the event after the handles are closed.
-    EXPECT_EQ(terminal::eventState("KVN_Loaded"), 0);
+    // The last handle closed, the event is gone; the next creation makes it
+    // afresh with the state it asks for.
+    EXPECT_EQ(terminal::eventState("KVN_Loaded"), -1);
+    EXPECT_EQ(OpenEventW(EVENT_ALL_ACCESS, FALSE, u"KVN_Loaded"), nullptr);
+    EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
+    terminal::setEventState("KVN_Loaded", true);  // nobody holds it: nothing to set
+    EXPECT_EQ(terminal::eventState("KVN_Loaded"), -1);
+    HANDLE again = CreateEventW(nullptr, TRUE, TRUE, u"KVN_Loaded");
+    EXPECT_EQ(GetLastError(), ERROR_SUCCESS);
+    EXPECT_EQ(terminal::eventState("KVN_Loaded"), 1);
+    CloseHandle(again);
     EXPECT_EQ(OpenEventW(EVENT_ALL_ACCESS, FALSE, u"KVN_Missing"), nullptr);
     EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
+}
+
+// Handles of a process that ended, however it ended, count as closed.
+TEST_F(KernelTest, AnEventHeldOnlyByProcessesThatEndedIsGone) {
+    for (bool killed : {false, true}) {
+        SCOPED_TRACE(killed ? "killed" : "exited");
+        int ready[2];
+        ASSERT_EQ(pipe(ready), 0);
+        pid_t child = fork();
+        if (child == 0) {
+            HANDLE h = CreateEventW(nullptr, TRUE, FALSE, u"KVN_Loaded");
+            bool made = h != nullptr && GetLastError() == ERROR_SUCCESS && SetEvent(h);
+            char byte = made ? 1 : 0;
+            if (write(ready[1], &byte, 1) != 1) _exit(2);
+            if (killed) pause();  // killed while it holds the handle
+            _exit(made ? 0 : 1);  // ends without closing it
+        }
+        char byte = 0;
+        ASSERT_EQ(read(ready[0], &byte, 1), 1);
+        ASSERT_EQ(byte, 1);
+        close(ready[0]);
+        close(ready[1]);
+        if (killed) {
+            EXPECT_EQ(terminal::eventState("KVN_Loaded"), 1);  // alive, it holds the event
+            kill(child, SIGKILL);
+        }
+        int status = 0;
+        waitpid(child, &status, 0);
+        EXPECT_EQ(terminal::eventState("KVN_Loaded"), -1);
+        HANDLE h = CreateEventW(nullptr, TRUE, FALSE, u"KVN_Loaded");
+        EXPECT_EQ(GetLastError(), ERROR_SUCCESS);
+        EXPECT_EQ(WaitForSingleObject(h, 0), WAIT_TIMEOUT);
+        CloseHandle(h);
+    }
+    // An event another process still holds lives on with its state.
+    HANDLE mine = CreateEventW(nullptr, TRUE, TRUE, u"KVN_Enable");
+    pid_t child = fork();
+    if (child == 0) {
+        HANDLE h = CreateEventW(nullptr, TRUE, FALSE, u"KVN_Enable");
+        bool existed = GetLastError() == ERROR_ALREADY_EXISTS && WaitForSingleObject(h, 0) == WAIT_OBJECT_0;
+        ResetEvent(h);
+        _exit(existed ? 0 : 1);
+    }
+    EXPECT_EQ(childExitCode(child), 0);
+    EXPECT_EQ(WaitForSingleObject(mine, 0), WAIT_TIMEOUT);
+    CloseHandle(mine);
 }
 
 TEST_F(KernelTest, AnotherProcessSettingANamedEventWakesTheWaiter) {
@@ -118,4 +175,19 @@ TEST_F(KernelTest, TheClockSpeedScalesSleepsAndTicksForEveryProcess) {
     DWORD beforeChange = GetTickCount();
     terminal::setClockSpeed(1);
     EXPECT_GE(GetTickCount(), beforeChange);
+}
+
+TEST_F(KernelTest, ClosingAHandleEndsTheWaitsOnIt) {
+    HANDLE event = CreateEventW(nullptr, TRUE, FALSE, u"KVN_Loaded");
+    HANDLE other = OpenEventW(EVENT_ALL_ACCESS, FALSE, u"KVN_Loaded");
+    std::atomic<DWORD> result{WAIT_TIMEOUT};
+    std::thread waiter([&] { result = WaitForSingleObject(event, INFINITE); });
+    Sleep(50);
+    CloseHandle(event);
+    waiter.join();
+    EXPECT_EQ(result.load(), WAIT_FAILED);
+    // The other handle still holds the event; it is gone with that one.
+    EXPECT_EQ(terminal::eventState("KVN_Loaded"), 0);
+    CloseHandle(other);
+    EXPECT_EQ(terminal::eventState("KVN_Loaded"), -1);
 }

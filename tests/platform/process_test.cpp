@@ -79,9 +79,11 @@ TEST_F(ProcessTest, StartsTheInstalledProgramWithOneArgumentAndReportsItsExitCod
     // One argument, quotes and blanks untouched; the child is on this terminal.
     EXPECT_EQ(readHost("helper.txt"), "2|helper exit 3 /f \"\\Zentrova\\a b.ini\"|" + root);
 
-    // The program sets a named event of this terminal.
+    // The program sets a named event of this terminal, which this process holds.
+    HANDLE held = CreateEventW(nullptr, TRUE, FALSE, u"KVN_FromChild");
     EXPECT_EQ(run(u"\\Program Files\\Fieldkit\\Helper PPC.exe", u"helper set KVN_FromChild"), 0u);
     EXPECT_EQ(terminal::eventState("KVN_FromChild"), 1);
+    CloseHandle(held);
 }
 
 TEST_F(ProcessTest, ScriptsOfTheRootRunAndCanBeWaitedForAndMissingOnesAreRefused) {

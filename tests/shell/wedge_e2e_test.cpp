@@ -51,15 +51,23 @@ class WedgeTest : public ::testing::Test {
 protected:
     void TearDown() override {
         wedge_.kill();
+        for (HANDLE h : held_) CloseHandle(h);
         wedge::removeTerminalRoot(root_);
     }
 
+    // Starts the wedge; this test then holds its three events, as another
+    // program that steers it does, so that they outlive the wedge.
     void startWedge(const wedge::RootOptions& options = wedge::RootOptions()) {
         root_ = wedge::makeTerminalRoot(options);
         ASSERT_FALSE(root_.empty());
         ASSERT_TRUE(wedge_.start(root_));
         ASSERT_TRUE(wedge_.waitLoaded()) << "the wedge did not come up";
         window_ = wedge_.window();
+        for (const char16_t* name : {u"KVN_Loaded", u"KVN_Enable", u"KVN_Enable_State"}) {
+            HANDLE h = OpenEventW(EVENT_ALL_ACCESS, FALSE, name);
+            ASSERT_NE(h, nullptr);
+            held_.push_back(h);
+        }
     }
 
     void expectCleanExit() {
@@ -76,6 +84,7 @@ protected:
     std::string root_;
     wedge::WedgeProcess wedge_;
     uint32_t window_ = 0;
+    std::vector<HANDLE> held_;
 };
 
 // Every command word from a second instance, matched on the whole line
@@ -126,6 +135,9 @@ TEST_F(WedgeTest, SecondInstanceCommandWordsSteerTheRunningWedge) {
     EXPECT_EQ(wedge::runKeyvane(root_, {"Quit"}), 0);
     expectCleanExit();
     EXPECT_EQ(terminal::eventState("KVN_Enable"), 0);
+    for (HANDLE h : held_) CloseHandle(h);
+    held_.clear();
+    EXPECT_EQ(terminal::eventState("KVN_Loaded"), -1);
 }
 
 TEST_F(WedgeTest, AnotherProgramSwitchesTheScannerThroughKvnEnable) {
@@ -307,16 +319,18 @@ TEST_F(WedgeTest, AllKeysCaptureKeepsKeysFromTheFocusedApplication) {
     EXPECT_TRUE(wedge_.running());
 }
 
+// The events live as long as a process holds them: an ended wedge leaves
+// none behind.
 TEST(WedgeStartup, MissingSettingsFileExitsMinusOneWithoutConnecting) {
     wedge::RootOptions options;
     options.writeSettings = false;
     std::string root = wedge::makeTerminalRoot(options);
     EXPECT_EQ(wedge::runKeyvane(root, {}), -1);
     EXPECT_FALSE(terminal::engineConnected());
-    EXPECT_EQ(terminal::eventState("KVN_Enable_State"), 0);
-    EXPECT_EQ(terminal::eventState("KVN_Loaded"), 1);  // the events come first
+    for (const char* name : {"KVN_Loaded", "KVN_Enable", "KVN_Enable_State"}) EXPECT_EQ(terminal::eventState(name), -1);
     EXPECT_TRUE(terminal::windows().empty());
     EXPECT_TRUE(terminal::trayIcons().empty());
+
     wedge::removeTerminalRoot(root);
 }
 
@@ -324,12 +338,41 @@ TEST(WedgeStartup, EventsThatExistAlreadyKeepTheirState) {
     wedge::RootOptions options;
     options.writeSettings = false;
     std::string root = wedge::makeTerminalRoot(options);
-    terminal::setEventState("KVN_Loaded", false);
-    terminal::setEventState("KVN_Enable", true);
+    HANDLE loaded = CreateEventW(nullptr, TRUE, FALSE, u"KVN_Loaded");
+    HANDLE enable = CreateEventW(nullptr, TRUE, TRUE, u"KVN_Enable");
     EXPECT_EQ(wedge::runKeyvane(root, {}), -1);
     EXPECT_EQ(terminal::eventState("KVN_Loaded"), 0);
     EXPECT_EQ(terminal::eventState("KVN_Enable"), 1);
-    EXPECT_EQ(terminal::eventState("KVN_Enable_State"), 0);
+    EXPECT_EQ(terminal::eventState("KVN_Enable_State"), -1);
+    CloseHandle(loaded);
+    CloseHandle(enable);
+    EXPECT_EQ(terminal::eventState("KVN_Loaded"), -1);
+    wedge::removeTerminalRoot(root);
+}
+
+// Another program still holds "KVN_Loaded", reset, from an earlier run: the
+// new wedge signals it before its event watch looks, so the named events
+// steer the scanner as ever.
+TEST(WedgeStartup, AHeldResetKvnLoadedDoesNotStopTheEventWatch) {
+    std::string root = wedge::makeTerminalRoot();
+    HANDLE loaded = CreateEventW(nullptr, TRUE, FALSE, u"KVN_Loaded");
+    ASSERT_NE(loaded, nullptr);
+    wedge::WedgeProcess p;
+    ASSERT_TRUE(p.start(root));
+    ASSERT_TRUE(p.waitLoaded());
+    HANDLE enable = OpenEventW(EVENT_ALL_ACCESS, FALSE, u"KVN_Enable");
+    ASSERT_NE(enable, nullptr);
+    ResetEvent(enable);
+    EXPECT_TRUE(scannerState(0)) << "the event watch did not see KVN_Enable reset";
+    EXPECT_FALSE(terminal::engineConnected());
+    SetEvent(enable);
+    EXPECT_TRUE(scannerState(1));
+    int code = -99;
+    ASSERT_TRUE(p.quit(&code));
+    EXPECT_EQ(code, 0);
+    EXPECT_EQ(terminal::eventState("KVN_Loaded"), 0);
+    CloseHandle(enable);
+    CloseHandle(loaded);
     wedge::removeTerminalRoot(root);
 }
 
@@ -338,7 +381,7 @@ TEST(WedgeStartup, EngineConnectFailureExitsMinusTwo) {
     terminal::setConfig("engine", "fail");
     EXPECT_EQ(wedge::runKeyvane(root, {}), -2);
     EXPECT_TRUE(terminal::windows().empty());
-    EXPECT_EQ(terminal::eventState("KVN_Enable_State"), 0);
+    EXPECT_EQ(terminal::eventState("KVN_Enable_State"), -1);
     wedge::removeTerminalRoot(root);
 }
 

@@ -181,10 +181,10 @@ int startWedge(const Options& options, const Args& args, std::ostream& out, std:
         return kFailed;
     }
     if (terminal::config("decoder").empty() && fileExists(decoderPath())) terminal::setConfig("decoder", decoderPath());
-    // The wedge creates "KVN_Loaded" signalled before it loads anything; an
-    // event that already exists keeps its state until the wedge sets it once
-    // its window and event watch run. So the event is made here, reset, and a
-    // wedge that ended without resetting it does not count as loaded either.
+    // The wedge creates "KVN_Loaded" signalled before it loads anything, but
+    // an event another program still holds keeps its state until the wedge
+    // sets it once its window runs. So a held event is reset here, and one
+    // that a wedge left signalled does not count as loaded either.
     terminal::setEventState("KVN_Loaded", false);
     size_t boxesBefore = terminal::messageBoxes().size();
     pid_t pid = spawn(options, wedge, "");
@@ -222,9 +222,13 @@ int startWedge(const Options& options, const Args& args, std::ostream& out, std:
 namespace {
 
 // Runs a second instance with `word` and waits for it. Returns false when it
-// did not end in time.
+// did not end in time. With a `target` (the running wedge's process), an
+// instance that finds no wedge window because the target ended meanwhile
+// starts as a wedge itself: it is ended as soon as it shows a window, and
+// `targetEnded` tells.
 bool runSecondInstance(const Options& options, const std::string& wedge, const std::string& word, double seconds,
-                       int& code, std::ostream& err) {
+                       int& code, std::ostream& err, int target = 0, bool* targetEnded = nullptr) {
+    if (targetEnded != nullptr) *targetEnded = false;
     pid_t pid = spawn(options, wedge, word);
     if (pid < 0) {
         err << "cannot start " << wedge << ": " << std::strerror(errno) << "\n";
@@ -233,6 +237,16 @@ bool runSecondInstance(const Options& options, const std::string& wedge, const s
     auto deadline = Clock::now() + std::chrono::milliseconds(static_cast<long>(seconds * 1000));
     bool known = false;
     while (!ended(pid, code, known)) {
+        int targetCode = 0;
+        bool targetKnown = false;
+        if (target > 0 && ended(target, targetCode, targetKnown) && wedgeWindowPid() == pid) {
+            kill(pid, SIGKILL);
+            int status = 0;
+            waitpid(pid, &status, 0);
+            if (targetEnded != nullptr) *targetEnded = true;
+            code = 0;
+            return true;
+        }
         if (Clock::now() > deadline) {
             kill(pid, SIGKILL);
             int status = 0;
@@ -302,7 +316,15 @@ int stopWedge(const Options& options, const Args& args, std::ostream& out, std::
         pid = 0;
     }
     int quitCode = 0;
-    if (!runSecondInstance(options, wedgePath(), "quit", seconds, quitCode, err)) return kFailed;
+    bool endedMeanwhile = false;
+    int target = pid > 0 ? pid : wedgeWindowPid();
+    if (!runSecondInstance(options, wedgePath(), "quit", seconds, quitCode, err, target, &endedMeanwhile))
+        return kFailed;
+    if (endedMeanwhile) {
+        unlink(pidFile(options).c_str());
+        err << "the wedge ended before \"quit\" reached it\n";
+        return kFailed;
+    }
     if (quitCode != 0) {
         err << "the instance with \"quit\" ended with exit code " << quitCode << "\n";
         return kFailed;
