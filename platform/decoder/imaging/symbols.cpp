@@ -76,24 +76,28 @@ ReadRequest openRequest() {
 }
 
 int readSymbols(const GrayImage& image, const ReadRequest& request, Symbol* out, int capacity) {
-    if (out == nullptr || capacity <= 0 || image.width <= 0 || image.height <= 0 ||
-        image.pixels.size() < static_cast<size_t>(image.width) * image.height)
+    if (image.width <= 0 || image.height <= 0 || image.pixels.size() < static_cast<size_t>(image.width) * image.height)
         return 0;
+    return readSymbols(image.pixels.data(), image.width, image.height, request, out, capacity);
+}
+
+int readSymbols(const uint8_t* pixels, int width, int height, const ReadRequest& request, Symbol* out, int capacity) {
+    if (out == nullptr || capacity <= 0 || pixels == nullptr || width <= 0 || height <= 0) return 0;
     int formatBits = 0;
     for (const auto& f : kFormats)
         if (f.symbologyId >= 0 && f.symbologyId < kSymbologyIds && request.enabled[f.symbologyId])
             formatBits |= f.format;
     if (formatBits == 0) return 0;
 
-    int left = 0, top = 0, right = image.width - 1, bottom = image.height - 1;
+    int left = 0, top = 0, right = width - 1, bottom = height - 1;
     if (request.left <= request.right && request.top <= request.bottom) {
-        left = std::clamp(request.left, 0, image.width - 1);
-        right = std::clamp(request.right, 0, image.width - 1);
-        top = std::clamp(request.top, 0, image.height - 1);
-        bottom = std::clamp(request.bottom, 0, image.height - 1);
+        left = std::clamp(request.left, 0, width - 1);
+        right = std::clamp(request.right, 0, width - 1);
+        top = std::clamp(request.top, 0, height - 1);
+        bottom = std::clamp(request.bottom, 0, height - 1);
         if (left > right || top > bottom) return 0;
     }
-    ZXing::ImageView whole(image.pixels.data(), image.width, image.height, ZXing::ImageFormat::Lum);
+    ZXing::ImageView whole(pixels, width, height, ZXing::ImageFormat::Lum);
     ZXing::ImageView view = whole.cropped(left, top, right - left + 1, bottom - top + 1);
     ZXing::DecodeHints hints;
     hints.setFormats(static_cast<BarcodeFormat>(formatBits));

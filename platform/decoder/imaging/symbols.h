@@ -77,6 +77,10 @@ struct Symbol {
 // Reads the barcodes the request allows, in reading order: top to bottom,
 // and left to right within a line (barcodes whose vertical extents overlap
 // the line's first one). Returns how many were stored in `out`.
+// In this process: a picture on which the reader library fails hard takes
+// the process down (reader_process.h reads in a process of its own).
 int readSymbols(const GrayImage& image, const ReadRequest& request, Symbol* out, int capacity);
+// The same for `width` x `height` grey pixels, row by row.
+int readSymbols(const uint8_t* pixels, int width, int height, const ReadRequest& request, Symbol* out, int capacity);
 
 }  // namespace scanimage
