@@ -92,6 +92,7 @@ Camera& camera() {
 struct Seen {
     uint32_t serial = 0;
     uint32_t frame = 0;
+    bool secondLook = false;  // taken on that frame
 };
 
 // A decode call waits for the reader's answer as long as it would wait for a
@@ -150,9 +151,19 @@ int readImage(EngineState* s, Seen& seen, Waiting& waiting, scanimage::Symbol* o
     }
     if (!c.opened) return -1;
     scanimage::Frame frame = c.source.current(c.source.state, GetTickCount());
-    if (frame.image == nullptr || (seen.serial == view.serial && seen.frame == frame.number)) return -1;
-    seen.serial = view.serial;
-    seen.frame = frame.number;
+    if (frame.image == nullptr) return -1;
+    // A new frame gets the first look; the second, slower one is taken on a
+    // frame that read nothing only while no newer frame has come.
+    if (seen.serial == view.serial && seen.frame == frame.number) {
+        if (seen.secondLook) return -1;
+        seen.secondLook = true;
+        request.looks = scanimage::kSecondLook;
+    } else {
+        seen.serial = view.serial;
+        seen.frame = frame.number;
+        seen.secondLook = false;
+        request.looks = scanimage::kFirstLook;
+    }
     const scanimage::GrayImage& image = *frame.image;
     if (windowEnable != 0) {
         request.left = toPixels(window[0], hostengine::kWindowColumns, image.width, false);
@@ -163,7 +174,10 @@ int readImage(EngineState* s, Seen& seen, Waiting& waiting, scanimage::Symbol* o
     scanimage::ReaderWait wait;
     wait.keepWaiting = keepWaiting;
     wait.context = &waiting;
-    return scanimage::readSymbolsApart(image, request, out, capacity, wait);
+    int n = scanimage::readSymbolsApart(image, request, out, capacity, wait);
+    // A frame the first look read barcodes from needs no second.
+    if (n > 0) seen.secondLook = true;
+    return n;
 }
 
 }  // namespace

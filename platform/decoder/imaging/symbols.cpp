@@ -216,6 +216,7 @@ ReadRequest openRequest() {
     r.top = 0;
     r.right = -1;
     r.bottom = -1;
+    r.looks = kFirstLook | kSecondLook;
     return r;
 }
 
@@ -247,8 +248,8 @@ int readSymbols(const uint8_t* pixels, int width, int height, const ReadRequest&
     Look first;
     first.x = left;
     first.y = top;
-    lookAt(view, formatBits, request, first, found);
-    if (found.empty()) secondLook(pixels, width, left, top, right, bottom, formatBits, request, found);
+    if ((request.looks & kFirstLook) != 0) lookAt(view, formatBits, request, first, found);
+    if (found.empty() && (request.looks & kSecondLook) != 0) secondLook(pixels, width, left, top, right, bottom, formatBits, request, found);
 
     // Reading order: take the topmost remaining barcode; every barcode whose
     // vertical centre lies within its extent shares its line; a line is

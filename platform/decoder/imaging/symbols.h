@@ -61,8 +61,13 @@ struct ReadRequest {
     // Decode window in image pixels, edges included; left > right means the
     // whole image.
     int left, top, right, bottom;
+    // Which looks to take: kFirstLook, kSecondLook (taken only when the
+    // first found nothing, or alone), or both.
+    int looks;
 };
-// Every symbology enabled with lengths 1..4096, the whole image.
+constexpr int kFirstLook = 1;
+constexpr int kSecondLook = 2;
+// Every symbology enabled with lengths 1..4096, the whole image, both looks.
 ReadRequest openRequest();
 
 struct Symbol {
