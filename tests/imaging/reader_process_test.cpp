@@ -173,9 +173,9 @@ TEST_F(ReaderProcess, ReaderThatDiesOrAnswersNonsenseGivesNoRead) {
     const std::vector<std::string> readers = {
         script("crash", "dd bs=8 count=1 <&3 >/dev/null 2>&1; kill -SEGV $$"),
         script("quit", "exit 3"),
-        script("wrong-sequence", R"(printf 'ARVK\001\002\003\004\000\000\000\000' >&3; sleep 20)"),
-        script("too-many", answer + R"(\377\377\000\000" >&3; sleep 20)"),
-        script("unknown-symbology", answer + R"(\001\000\000\000Q\000\000\000" >&3; head -c 40 /dev/zero >&3; sleep 20)"),
+        script("wrong-sequence", R"(printf 'ARVK\001\002\003\004\000\000\000\000' >&3; exec sleep 20)"),
+        script("too-many", answer + R"(\377\377\000\000" >&3; exec sleep 20)"),
+        script("unknown-symbology", answer + R"(\001\000\000\000Q\000\000\000" >&3; head -c 40 /dev/zero >&3; exec sleep 20)"),
         script("half-answer", answer + R"(\001\000\000\000j" >&3; exit 0)"),
     };
     for (const std::string& r : readers) {
