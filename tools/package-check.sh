@@ -6,7 +6,8 @@
 #     names none of our programs, and the working folder is outside both;
 #   - keyvane-terminal --version finds the installed wedge and decoder
 #     library of the same version;
-#   - the demo scenario of the installed documentation passes;
+#   - the demo and images scenarios of the installed documentation pass
+#     (the image reader process installed beside the decoder library);
 #   - KEYVANE_DECODER still chooses the decoder library;
 #   - the man pages render without warnings; the bash completion completes.
 #
@@ -48,6 +49,7 @@ check_prefix() {
   done
   library=$(find "$prefix/lib" -name libDecoder.so)
   [[ -n "$library" ]] || fail "no decoder library under lib/"
+  [[ -x "$(dirname "$library")/keyvane-reader" ]] || fail "no image reader beside the decoder library"
   if grep -rlF -e "$build" -e "$source_dir" "$prefix" >"$work/refs"; then
     cat "$work/refs"
     fail "installed files name the build or source tree"
@@ -62,6 +64,9 @@ check_prefix() {
   echo "-- the demo from the installed files"
   installed keyvane-terminal run "$prefix/share/doc/keyvane/samples/scenarios/demo.scenario" --quiet \
     || fail "the installed demo"
+  echo "-- the images scenario from the installed files (the image reader process)"
+  installed keyvane-terminal run "$prefix/share/doc/keyvane/samples/scenarios/images.scenario" --quiet \
+    || fail "the installed images scenario"
 
   echo "-- KEYVANE_DECODER chooses the decoder library"
   cp "$library" "$work/home/libDecoder.so"

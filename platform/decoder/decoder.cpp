@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "platform/decoder/imaging/frames.h"
+#include "platform/decoder/imaging/reader_process.h"
 #include "platform/decoder/imaging/symbols.h"
 #include "platform/host/engine_state.h"
 #include "platform/host/host_api.h"
@@ -91,7 +92,22 @@ Camera& camera() {
 struct Seen {
     uint32_t serial = 0;
     uint32_t frame = 0;
+    bool secondLook = false;  // taken on that frame
 };
+
+// A decode call waits for the reader's answer as long as it would wait for a
+// barcode: until its time-out, or until keep-going answers 0.
+struct Waiting {
+    KeepGoing keepGoing;
+    DWORD start;
+    DWORD timeout;
+};
+
+bool keepWaiting(void* context) {
+    const auto* w = static_cast<const Waiting*>(context);
+    if (w->keepGoing != nullptr && w->keepGoing() == 0) return false;
+    return !elapsed(w->start, w->timeout);
+}
 
 // Sensor coordinates to image pixels, edges included.
 int toPixels(int32_t sensor, int sensorSize, int imageSize, bool lastPixel) {
@@ -103,7 +119,9 @@ int toPixels(int32_t sensor, int sensorSize, int imageSize, bool lastPixel) {
 // Reads the frame in view when it is one this call has not read yet.
 // Returns the barcodes found (reading order), or -1 when there was no new
 // frame to read.
-int readImage(EngineState* s, Seen& seen, scanimage::Symbol* out, int capacity) {
+// The frame is read in the reader process: a picture the reader cannot take
+// gives no read, and the reader is started again for the next frame.
+int readImage(EngineState* s, Seen& seen, Waiting& waiting, scanimage::Symbol* out, int capacity) {
     hostengine::ImageView view;
     scanimage::ReadRequest request = scanimage::openRequest();
     int32_t windowEnable = 0;
@@ -133,9 +151,19 @@ int readImage(EngineState* s, Seen& seen, scanimage::Symbol* out, int capacity) 
     }
     if (!c.opened) return -1;
     scanimage::Frame frame = c.source.current(c.source.state, GetTickCount());
-    if (frame.image == nullptr || (seen.serial == view.serial && seen.frame == frame.number)) return -1;
-    seen.serial = view.serial;
-    seen.frame = frame.number;
+    if (frame.image == nullptr) return -1;
+    // A new frame gets the first look; the second, slower one is taken on a
+    // frame that read nothing only while no newer frame has come.
+    if (seen.serial == view.serial && seen.frame == frame.number) {
+        if (seen.secondLook) return -1;
+        seen.secondLook = true;
+        request.looks = scanimage::kSecondLook;
+    } else {
+        seen.serial = view.serial;
+        seen.frame = frame.number;
+        seen.secondLook = false;
+        request.looks = scanimage::kFirstLook;
+    }
     const scanimage::GrayImage& image = *frame.image;
     if (windowEnable != 0) {
         request.left = toPixels(window[0], hostengine::kWindowColumns, image.width, false);
@@ -143,7 +171,13 @@ int readImage(EngineState* s, Seen& seen, scanimage::Symbol* out, int capacity) 
         request.right = toPixels(window[2], hostengine::kWindowColumns, image.width, true);
         request.bottom = toPixels(window[3], hostengine::kWindowRows, image.height, true);
     }
-    return scanimage::readSymbols(image, request, out, capacity);
+    scanimage::ReaderWait wait;
+    wait.keepWaiting = keepWaiting;
+    wait.context = &waiting;
+    int n = scanimage::readSymbolsApart(image, request, out, capacity, wait);
+    // A frame the first look read barcodes from needs no second.
+    if (n > 0) seen.secondLook = true;
+    return n;
 }
 
 }  // namespace
@@ -213,10 +247,13 @@ __attribute__((visibility("default"))) int ordinal_9() {
 __attribute__((visibility("default"))) int ordinal_10() {
     EngineState* s = hostengine::engineState();
     if (s == nullptr) return kBadArgument;
-    hostshared::Lock lock(&s->header);
-    s->connected = 0;
-    s->aimer = 0;
-    hostshared::notifyAll(&s->header);
+    {
+        hostshared::Lock lock(&s->header);
+        s->connected = 0;
+        s->aimer = 0;
+        hostshared::notifyAll(&s->header);
+    }
+    scanimage::stopReader();
     return kOk;
 }
 
@@ -249,6 +286,7 @@ __attribute__((visibility("default"))) int ordinal_13(DWORD timeout, char* buffe
         return kOk;
     };
     Seen seen;
+    Waiting waiting{keepGoing, start, timeout};
     scanimage::Symbol symbols[1];
     for (;;) {
         {
@@ -259,7 +297,7 @@ __attribute__((visibility("default"))) int ordinal_13(DWORD timeout, char* buffe
                                static_cast<char>(v.third));
             }
         }
-        if (readImage(s, seen, symbols, 1) > 0) {
+        if (readImage(s, seen, waiting, symbols, 1) > 0) {
             const scanimage::Symbol& b = symbols[0];
             return deliver(reinterpret_cast<const uint8_t*>(b.bytes.data()), b.bytes.size(), b.letter, b.second,
                            b.third);
@@ -284,6 +322,7 @@ __attribute__((visibility("default"))) int ordinal_14(DWORD timeout, OnResult on
     Seen seen;
     std::vector<scanimage::Symbol> symbols(scanimage::kMaxSymbols);
     DWORD start = GetTickCount();
+    Waiting waiting{keepGoing, start, timeout};
     for (;;) {
         std::vector<ViewSlot> found;
         {
@@ -306,7 +345,7 @@ __attribute__((visibility("default"))) int ordinal_14(DWORD timeout, OnResult on
             record.length = static_cast<uint16_t>(n);
             if (onResult(&record) == 0) return kOk;
         }
-        int n = readImage(s, seen, symbols.data(), static_cast<int>(symbols.size()));
+        int n = readImage(s, seen, waiting, symbols.data(), static_cast<int>(symbols.size()));
         for (int i = 0; i < n; ++i) {
             const scanimage::Symbol& b = symbols[i];
             std::string key = b.letter + b.bytes;

@@ -183,6 +183,58 @@ TEST(ReadingOrder, LargePictureOfOneLinearCodeReadsOnce) {
     EXPECT_EQ("LOW-ROW", found[0].bytes);
 }
 
+// A frame the first look reads nothing from gets a second one: enlarged
+// for labels printed small, turned for linear labels at a steep slant. What
+// it finds is placed on the frame, inside the decode window.
+TEST(SecondLook, SmallAndSlantedLabelsAreReadAndPlacedOnTheFrame) {
+    struct Case {
+        const char* format;
+        std::string data;
+        double scale, degrees;
+    };
+    const Case cases[] = {
+        {"EAN-13", "4006381333931", 0.5, 0}, {"Code128", "SMALL-1", 0.5, 0}, {"ITF", "00123456789012", 0.5, 0},
+        {"EAN-8", "96385074", 1, 30},        {"Code39", "SLANT", 1, -30},    {"UPC-A", "036000291452", 1, 32},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.format + std::string(" ") + std::to_string(c.scale) + " " + std::to_string(c.degrees));
+        GrayImage l = label(c.format, c.data, 3);
+        l = scaled(l, c.scale);
+        if (c.degrees != 0) l = rotated(l, c.degrees);
+        GrayImage picture = canvas(640, 480);
+        const int x = 200, y = 120;
+        place(picture, l, x, y);
+        auto found = read(picture);
+        ASSERT_EQ(1u, found.size());
+        EXPECT_EQ(c.data, found[0].bytes);
+        // The box lies on the label as placed (corners a few pixels off).
+        EXPECT_GE(found[0].left, x - 4);
+        EXPECT_GE(found[0].top, y - 4);
+        EXPECT_LE(found[0].right, x + l.width + 4);
+        EXPECT_LE(found[0].bottom, y + l.height + 4);
+        EXPECT_GT(found[0].right, found[0].left);
+        // Through a decode window around it; not outside it.
+        ReadRequest window = openRequest();
+        window.left = x - 20;
+        window.top = y - 20;
+        window.right = std::min(639, x + l.width + 20);
+        window.bottom = std::min(479, y + l.height + 20);
+        found = read(picture, window);
+        ASSERT_EQ(1u, found.size());
+        EXPECT_GE(found[0].left, x - 4);
+        EXPECT_LE(found[0].bottom, y + l.height + 4);
+        window.top = y + l.height + 10;
+        window.bottom = 479;
+        EXPECT_TRUE(read(picture, window).empty());
+    }
+    // A disabled format stays unread on the second look too.
+    GrayImage picture = canvas(640, 480);
+    place(picture, rotated(label("EAN-8", "96385074", 3), 30), 200, 120);
+    ReadRequest request = openRequest();
+    request.enabled[formatByName("EAN-8")->symbologyId] = false;
+    EXPECT_TRUE(read(picture, request).empty());
+}
+
 using BadFiles = TempDir;
 
 TEST_F(BadFiles, AreRefusedWithTheirReason) {

@@ -1,10 +1,20 @@
 // The real wedge reading images on the host terminal: rendered labels come
 // out typed and framed as the settings say; the decode settings, lengths and
 // decode window really keep barcodes unread; scan sync collects the labels
-// of one picture in rule order, natively and band by band.
+// of one picture in rule order, natively and band by band; a picture that
+// aborts the reader, or a reader that hangs, costs a read and not the wedge,
+// and leaves no process behind.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -194,6 +204,116 @@ TEST_F(ImageScanTest, DecodeWindowBackupFindsTheLabelsBandByBand) {
     std::vector<int32_t> window = terminal::decodeWindow();
     ASSERT_EQ(5u, window.size());
     EXPECT_EQ(1, window[0]);
+}
+
+// The processes a process started (its threads' children), with their state
+// ('Z' for a zombie) and command name.
+struct Child {
+    pid_t pid;
+    char state;
+    std::string name;
+};
+
+std::vector<Child> childrenOf(pid_t parent) {
+    std::vector<Child> out;
+    std::error_code ec;
+    for (const auto& task : std::filesystem::directory_iterator("/proc/" + std::to_string(parent) + "/task", ec)) {
+        std::ifstream list(task.path() / "children");
+        pid_t pid = 0;
+        while (list >> pid) {
+            std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+            std::string line;
+            std::getline(stat, line);
+            size_t open = line.find('('), close = line.rfind(')');
+            if (open == std::string::npos || close == std::string::npos || close + 2 >= line.size()) continue;
+            out.push_back({pid, line[close + 2], line.substr(open + 1, close - open - 1)});
+        }
+    }
+    return out;
+}
+
+bool gone(pid_t pid) {
+    return !std::filesystem::exists("/proc/" + std::to_string(pid));
+}
+
+constexpr const char* kPlainSettings = "[Settings]\r\nEnableScanner=1\r\nOutPutMode=1\r\nSuffix=13\r\n";
+
+TEST_F(ImageScanTest, PictureThatAbortsTheReaderCostsOneReadNotTheWedge) {
+    start(kPlainSettings);
+    show(photo("Code128", "BEFORE"));
+    ASSERT_TRUE(press([] { return typed() == "BEFORE\n"; })) << typed();
+    settle();
+    std::vector<Child> readers = childrenOf(program.pid());
+    EXPECT_EQ(1u, readers.size());
+    pid_t first = readers.empty() ? 0 : readers[0].pid;
+    EXPECT_EQ("keyvane-reader", readers.empty() ? "" : readers[0].name);
+
+    // The reader library's detector aborts on this picture.
+    std::filesystem::copy_file(KEYVANE_SOURCE_DIR "/tools/fuzz-image/corpus/regression-line.jpg",
+                               root + "/line.jpg");
+    terminal::ImageSource source;
+    source.path = root + "/line.jpg";
+    ASSERT_TRUE(terminal::putImageInView(source));
+    EXPECT_FALSE(press([] { return !typed().empty() && typed() != "BEFORE\n"; }, 1500));
+    settle();
+    ASSERT_TRUE(program.running());
+    EXPECT_EQ("BEFORE\n", typed());
+    EXPECT_TRUE(wedge::waitFor([&] { return gone(first); }, 3000)) << "the aborted reader was not reaped";
+    for (const Child& c : childrenOf(program.pid())) EXPECT_NE('Z', c.state) << c.name << " " << c.pid;
+
+    // The next label is read as if nothing happened.
+    terminal::clearFocusText();
+    show(photo("EAN-13", "4006381333931"));
+    EXPECT_TRUE(press([] { return typed() == "4006381333931\n"; })) << typed();
+    settle();
+    readers = childrenOf(program.pid());
+    ASSERT_EQ(1u, readers.size());
+
+    // Quitting takes the reader along.
+    ASSERT_TRUE(program.quit());
+    EXPECT_TRUE(wedge::waitFor([&] { return gone(readers[0].pid); }, 3000));
+}
+
+TEST_F(ImageScanTest, HungReaderIsStoppedWhenTheTriggerIsReleasedAndAKilledWedgeTakesItsReader) {
+    // A reader that hangs the first time it is started; then the real one.
+    char pattern[] = "/tmp/keyvane-hang-XXXXXX";
+    ASSERT_NE(nullptr, mkdtemp(pattern));
+    std::string dir = pattern;
+    std::string script = dir + "/reader";
+    std::ofstream(script) << "#!/bin/sh\nif [ -e " << dir << "/once ]; then exec " << KEYVANE_BINARY_DIR
+                          << "/platform/decoder/keyvane-reader; fi\ntouch " << dir << "/once\nexec sleep 60\n";
+    chmod(script.c_str(), 0755);
+    setenv("KEYVANE_READER", script.c_str(), 1);
+    start(kPlainSettings);
+    unsetenv("KEYVANE_READER");
+    show(photo("Code128", "HANGS"));
+    terminal::pressKey(42);
+    ASSERT_TRUE(wedge::waitFor([&] { return std::filesystem::exists(dir + "/once"); }, 5000));
+    std::vector<Child> hung = childrenOf(program.pid());
+    ASSERT_EQ(1u, hung.size());
+    EXPECT_EQ("sleep", hung[0].name);
+    terminal::releaseKey(42);
+    settle();
+    EXPECT_EQ("", typed());
+    // Stopped and reaped once the decode call ended.
+    EXPECT_TRUE(wedge::waitFor([&] { return gone(hung[0].pid); }, 5000)) << "the hung reader was left behind";
+
+    // The next press starts a reader that reads.
+    EXPECT_TRUE(press([] { return typed() == "HANGS\n"; })) << typed();
+    settle();
+    std::vector<Child> readers = childrenOf(program.pid());
+    ASSERT_EQ(1u, readers.size());
+    EXPECT_EQ("keyvane-reader", readers[0].name);
+    // Killed, the wedge still takes its reader along: this process adopts
+    // the orphan and sees it end by itself.
+    ASSERT_EQ(0, prctl(PR_SET_CHILD_SUBREAPER, 1));
+    program.kill();
+    int status = 0;
+    EXPECT_TRUE(wedge::waitFor([&] { return waitpid(readers[0].pid, &status, WNOHANG) == readers[0].pid; }, 3000));
+    prctl(PR_SET_CHILD_SUBREAPER, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    if (!gone(readers[0].pid)) kill(readers[0].pid, SIGKILL);
+    std::filesystem::remove_all(dir);
 }
 
 }  // namespace

@@ -61,8 +61,13 @@ struct ReadRequest {
     // Decode window in image pixels, edges included; left > right means the
     // whole image.
     int left, top, right, bottom;
+    // Which looks to take: kFirstLook, kSecondLook (taken only when the
+    // first found nothing, or alone), or both.
+    int looks;
 };
-// Every symbology enabled with lengths 1..4096, the whole image.
+constexpr int kFirstLook = 1;
+constexpr int kSecondLook = 2;
+// Every symbology enabled with lengths 1..4096, the whole image, both looks.
 ReadRequest openRequest();
 
 struct Symbol {
@@ -77,6 +82,10 @@ struct Symbol {
 // Reads the barcodes the request allows, in reading order: top to bottom,
 // and left to right within a line (barcodes whose vertical extents overlap
 // the line's first one). Returns how many were stored in `out`.
+// In this process: a picture on which the reader library fails hard takes
+// the process down (reader_process.h reads in a process of its own).
 int readSymbols(const GrayImage& image, const ReadRequest& request, Symbol* out, int capacity);
+// The same for `width` x `height` grey pixels, row by row.
+int readSymbols(const uint8_t* pixels, int width, int height, const ReadRequest& request, Symbol* out, int capacity);
 
 }  // namespace scanimage
