@@ -7,24 +7,11 @@
 #include <mutex>
 
 #include "platform/platform.h"
+#include "resources/resource.h"
+#include "shell/constants.h"
 
-constexpr int SCAN_HOTKEY_ID = 42;
-constexpr UINT kScanKey = 42;
 constexpr UINT WM_SCANNER_ENABLE = WM_USER + 1;
 constexpr UINT WM_TRAY_NOTIFY = 101;
-constexpr UINT kMenuSymbologySettings = 32772;
-constexpr UINT kMenuExit = 32773;
-
-// Resource numbers.
-constexpr UINT kStringTitle = 1;      // "Keyvane"
-constexpr UINT kStringClassName = 2;  // "KEYVANE"
-constexpr UINT kIconApp = 101;
-constexpr UINT kMenuTray = 136;
-constexpr UINT kAcceleratorTable = 2;
-constexpr UINT kSoundBadRead = 4;
-constexpr UINT kSoundGoodRead = 129;
-constexpr UINT kSoundConnected = 134;
-constexpr UINT kSoundPortFailed = 135;
 
 extern HINSTANCE appInstance;
 extern std::atomic<HWND> mainWindow;
