@@ -21,8 +21,8 @@ constexpr unsigned char kTaggedStart[] = {0x16, 0xFE};
 constexpr unsigned char kTaggedEnd = 0x0D;
 constexpr size_t kTaggedFixedBytes = 7;  // 0x16 0xFE, 4 length bytes, 0x0D
 constexpr unsigned char kXr1Start[] = {0x01, 'X', 'R', '1', 0, 0, 0, 0x01};
-constexpr size_t kXr1HeaderBytes = 15;   // start, sequence, 0 0 0 0x01 0, length byte
-constexpr size_t kXr1FixedBytes = 17;    // the header and the CRC
+constexpr size_t kXr1HeaderBytes = 15;  // start, sequence, 0 0 0 0x01 0, length byte
+constexpr size_t kXr1FixedBytes = 17;   // the header and the CRC
 constexpr uint32_t kXr1LastSequence = 127;
 constexpr unsigned char kHeaderStart[] = {0x01, 0x02};
 
@@ -54,8 +54,7 @@ bool startsWith(const unsigned char* bytes, size_t available, const unsigned cha
 }
 
 // Where `start` next begins in bytes[from, available); `available` when nowhere.
-size_t findStart(const unsigned char* bytes, size_t available, size_t from, const unsigned char* start,
-                 size_t length) {
+size_t findStart(const unsigned char* bytes, size_t available, size_t from, const unsigned char* start, size_t length) {
     for (size_t at = from; at + length <= available; ++at) {
         if (std::memcmp(bytes + at, start, length) == 0) return at;
     }

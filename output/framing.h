@@ -34,8 +34,8 @@ inline constexpr int kFramingCount = static_cast<int>(sizeof kFramings / sizeof 
 // The framings the settings file names: all but raw.
 inline constexpr int kNamedFramingCount = kFramingCount - 1;
 
-constexpr int kFrameBytes = 1024;        // the longest frame; longer data is cut to fit
-constexpr int kSerialDataBytes = 4096;   // the longest serial copy of a delivery, terminator included
+constexpr int kFrameBytes = 1024;       // the longest frame; longer data is cut to fit
+constexpr int kSerialDataBytes = 4096;  // the longest serial copy of a delivery, terminator included
 
 // The framing a `ConnectingTo` value selects (raw for any value that names none).
 SerialFraming framingOf(int value);

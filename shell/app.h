@@ -34,6 +34,12 @@ std::mutex& scannerEventsLock();
 // the program name). Returns the exit code.
 int keyvaneMain(HINSTANCE instance, LPCWSTR commandLine);
 
+// Returns every process-wide record (settings, rule and key tables, card
+// reader settings, engine connection, serial port, scan-loop and delivery
+// state, the shell's switches) to its power-on state. Objects the process
+// created (events, windows, threads) are their owners' to end.
+void resetProcessState();
+
 LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 BOOL trayIcon(HWND window, BOOL add);
 int scannerDisconnect();

@@ -56,9 +56,17 @@ std::string binary(size_t length) {
 }
 
 std::vector<std::string> samples() {
-    return {"12345",          "~PING.",          std::string("ab\0cd", 5), std::string(1, '\0'), binary(256),
-            binary(300),      std::string(986, 'y'), std::string(987, 'y'), std::string(1007, 'x'),
-            binary(3000),     "~" + std::string(2000, 'c') + "."};
+    return {"12345",
+            "~PING.",
+            std::string("ab\0cd", 5),
+            std::string(1, '\0'),
+            binary(256),
+            binary(300),
+            std::string(986, 'y'),
+            std::string(987, 'y'),
+            std::string(1007, 'x'),
+            binary(3000),
+            "~" + std::string(2000, 'c') + "."};
 }
 
 TEST(FramingRoundTrip, EveryFramingReadsBackTheDataItCarriesAndItsLength) {

@@ -11,6 +11,7 @@
 #include "settings/settings.h"
 #include "tests/support/scanloop_support.h"
 #include "tests/support/wedge_process.h"
+#include "shell/constants.h"
 
 namespace {
 
@@ -141,7 +142,7 @@ TEST_F(ScanPressTest, AimerModeTwoWithoutASecondPressGivesUp) {
     terminal::putInView(barcode("NEVER"));
     startHeldPress();
     ASSERT_TRUE(wedge::waitFor([] { return terminal::aimerOn(); }));
-    terminal::releaseKey(42);
+    terminal::releaseKey(kScanKey);
     loop.join();
     EXPECT_FALSE(terminal::aimerOn());
     EXPECT_TRUE(soundNames().empty());

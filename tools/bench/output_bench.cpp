@@ -17,6 +17,7 @@
 #include "platform/host/terminal.h"
 #include "settings/keytable.h"
 #include "settings/settings.h"
+#include "shell/app.h"
 
 namespace {
 
@@ -29,7 +30,7 @@ struct BenchTerminal {
         terminal::attach(root);
         terminal::setClockSpeed(1);
         terminal::setFocusClass(u"Edit");
-        resetSettings();
+        resetProcessState();
         fillCharacterToKeyTable(0);
     }
     ~BenchTerminal() {
