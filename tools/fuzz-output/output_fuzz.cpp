@@ -51,6 +51,24 @@ void traceAppend(const WCHAR* text) {
 }
 void traceAppendFormat(const char*, ...) {}
 
+// The code page of the stand-in is Latin-1, its letter case ASCII.
+int MultiByteToWideChar(UINT, DWORD, LPCSTR source, int sourceBytes, LPWSTR dest, int destChars) {
+    int n = 0;
+    for (; n < sourceBytes && n < destChars; ++n) dest[n] = static_cast<WCHAR>(static_cast<unsigned char>(source[n]));
+    return n;
+}
+int WideCharToMultiByte(UINT, DWORD, LPCWSTR source, int sourceChars, LPSTR dest, int destBytes, LPCSTR, BOOL*) {
+    int n = 0;
+    for (; n < sourceChars && n < destBytes; ++n) dest[n] = source[n] < 256 ? static_cast<char>(source[n]) : '?';
+    return n;
+}
+DWORD CharUpperBuffW(LPWSTR text, DWORD length) {
+    for (DWORD i = 0; i < length; ++i) {
+        if (text[i] >= u'a' && text[i] <= u'z') text[i] = static_cast<WCHAR>(text[i] - 32);
+    }
+    return length;
+}
+
 void Sleep(DWORD) {}
 void SetLastError(DWORD) {}
 void keybd_event(BYTE, BYTE, DWORD flags, ULONG_PTR) {
