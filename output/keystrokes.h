@@ -1,30 +1,30 @@
-// Keystroke delivery into the focused application, and the hand-off of the
-// same text to the serial output.
+// Keystrokes into the focused application: characters as synthesized key
+// events or posted messages. Callers that deliver hold the delivery lock
+// (output/delivery.h), so the keystrokes of two deliveries never interleave.
 #pragma once
-
-#include <cstdint>
-#include <mutex>
 
 #include "platform/platform.h"
 
-constexpr int kDecoratedChars = 200;
+// Characters typed in a way of their own, numbered as the code lists of
+// Keyvane.ini write them (Suffix=28 types a field separator).
+enum SpecialCharacter : unsigned {
+    CharTab = 9,              // what RemapToTab turns its character into
+    CharEnter = 13,           // the Enter key
+    CharSubstitute = 26,      // posted as a character to the focused window
+    CharFieldSeparator = 28,  // Control with kFieldSeparatorKey, then the key 28 itself
+};
+// The device's virtual key that types the field separator with Control.
+constexpr WPARAM kFieldSeparatorKey = 155;
+// Characters above this go to the platform's keyboard as characters, not keys.
+constexpr unsigned kLastKeyTableCharacter = 126;
 
-// Deliveries of the scan thread and of the card-reader thread are separated:
-// a delivery (one deliverText call, a whole card record, a whole scan-sync
-// set) holds this lock, so keystrokes of two deliveries never interleave and
-// the serial copy is never shared. It is recursive so a holder may deliver.
-std::recursive_mutex& deliveryLock();
+// What the focused window is, by its class name.
+enum FocusWindowKind {
+    FocusOther = 0,
+    FocusEdit = 1,     // "Edit", "RICHEDIT50W", "RichInk"
+    FocusBrowser = 2,  // "Internet Explorer_Server"
+};
 
-// The identifier bytes of the most recent decode, picked by PrefixID/SuffixID 1..3.
-void setDeliveryIdentifiers(uint8_t symbologyLetter, uint8_t second, uint8_t third);
-
-// Types the prefix, the text (up to its terminator) and the suffix, and with
-// SendData sends characterCount bytes to the serial output: the first bytes
-// of `serialBytes` when given (a barcode is sent as it was read, zero bytes
-// and all), else the text converted to 8-bit characters.
-void deliverText(const WORD* prefix, const WCHAR* text, const WORD* suffix, int prefixWait, int suffixWait,
-                 int characterCount, const char* serialBytes = nullptr);
 void typeText(const WCHAR* text);
 void typeCharacter(WCHAR character);
-// 0 other, 1 edit-type, 2 browser-type.
-int classifyFocusWindow(HWND window);
+FocusWindowKind classifyFocusWindow(HWND window);

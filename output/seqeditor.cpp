@@ -8,7 +8,7 @@
 
 #include <mutex>
 
-#include "output/keystrokes.h"
+#include "output/delivery.h"
 #include "shell/tracelog.h"
 
 namespace {
@@ -42,7 +42,7 @@ void runOutputFormat(const WCHAR* text, const char* commands) {
 
     if (!commands || commands[0] == 0) {
         traceAppend(TEXT("Output not formatted"));
-        typeText(text);
+        deliverKeysOnly(text);
         return;
     }
     traceAppend(TEXT("Output formatted"));

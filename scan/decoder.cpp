@@ -4,6 +4,7 @@
 #include <mutex>
 
 #include "settings/settings.h"
+#include "shell/constants.h"
 
 char decodeBuffer[kDecodeBufferBytes];
 uint16_t decodeLength;
@@ -33,7 +34,6 @@ std::mutex& loadLock() {
 }
 
 constexpr int kNotBound = -1;
-constexpr int kVirtualScanKey = 42;
 
 template <class T>
 T bindOrdinal(HMODULE library, int ordinal) {
@@ -146,5 +146,5 @@ int decoderWriteLightsMode(int32_t* mode) {
 
 int keepGoing() {
     if (settings.PresentationMode.load() != 0) return 1;
-    return (GetAsyncKeyState(kVirtualScanKey) & 0x8000) != 0 ? 1 : 0;
+    return (GetAsyncKeyState(static_cast<int>(kScanKey)) & 0x8000) != 0 ? 1 : 0;
 }

@@ -2,7 +2,8 @@
 
 #include <mutex>
 
-#include "output/serial.h"
+#include "output/framing.h"
+#include "resources/resource.h"
 #include "scan/decoder.h"
 #include "scan/feedback.h"
 #include "settings/settings.h"
@@ -20,8 +21,6 @@ constexpr int kListenBytes = 1024;
 constexpr int kEmptyReadsToRest = 10;
 constexpr DWORD kEmptyReadPause = 10;
 constexpr DWORD kListenPause = 50;
-constexpr UINT kSoundConnectedResource = 134;
-constexpr UINT kSoundPortFailedResource = 135;
 const WCHAR kCharInLogPath[] = TEXT("\\CharInLog.txt");
 
 // The connection's one lock. Connects come from the main thread, the
@@ -95,7 +94,7 @@ bool openSerialPort() {
         timeouts.ReadIntervalTimeout = 0xFFFFFFFFu;
         SetCommTimeouts(port, &timeouts);
         serialPortHandle.store(port);
-        if (settings.ConnectingTo == 1) frameSequenceCounter = 1;
+        if (framingOf(settings.ConnectingTo) == FramingXr1) restartFrameSequence();
         return true;
     }
     return false;
@@ -121,13 +120,13 @@ int connectEngine(int engineOnly) {
 
     if (settings.SendData.load() != 0) {
         if (!openSerialPort()) {
-            playSoundResource(kSoundPortFailedResource);
+            playSoundResource(IDW_PORT_FAILED);
             MessageBoxW(GetForegroundWindow(), TEXT("Failed to open COM Port."), TEXT("Keyvane"), MB_OK);
             return 0;
         }
     }
 
-    playSoundResource(kSoundConnectedResource);
+    playSoundResource(IDW_CONNECTED);
     HANDLE listener = CreateThread(nullptr, 0, serialListenerThread, nullptr, 0, nullptr);
     if (listener != nullptr) CloseHandle(listener);
     return 1;

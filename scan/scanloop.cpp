@@ -7,7 +7,7 @@
 #include <mutex>
 
 #include "bluetooth/btlink.h"
-#include "output/keystrokes.h"
+#include "output/delivery.h"
 #include "output/scandata.h"
 #include "scan/decoder.h"
 #include "scan/engine.h"
@@ -101,7 +101,7 @@ void backupWindowStep(int result, bool reset) {
     decoderWriteWindow(&enable, &rect);
 }
 
-// The duplicate history of ScanDelayMode 2 and 3, kept in the result slots.
+// The duplicate history of ScanDelaySkipRecent and ScanDelaySkipInPress, kept in the result slots.
 // Returns true when the decoded text is new (and records it).
 bool recordInHistory() {
     widenDecodeBuffer(widenedText);
@@ -147,7 +147,7 @@ bool isBluetoothAddress() {
 void pairWithScannedAddress() {
     if (!isBluetoothAddress()) {
         Sleep(300);
-        playSoundResource(kSoundBadRead);
+        playSoundResource(IDW_BAD_READ);
         awaitingAddress = 0;
         return;
     }
@@ -155,9 +155,9 @@ void pairWithScannedAddress() {
     size_t first = decodedBytes() == kAddressChars + 2 ? 1 : 0;
     textWiden(address, kAddressChars + 1, decodeBuffer + first, kAddressChars);
     Sleep(300);
-    playSoundResource(kSoundGoodRead);
+    playSoundResource(IDW_GOOD_READ);
     Sleep(300);
-    playSoundResource(kSoundGoodRead);
+    playSoundResource(IDW_GOOD_READ);
     closeSerialPort();
     removeComDevice(settings.ComportNumber);
     createBluetoothPort(address, settings.ComportNumber, 0, 0);
@@ -237,16 +237,16 @@ void deliver() {
     }
 }
 
-// The aimer phase. Returns false when the run is abandoned (mode 2 timed out).
+// The aimer phase. Returns false when the run is abandoned (AimerUntilTrigger timed out).
 bool aimerPhase(int mode) {
     decoderAimer(1);
     trace(TEXT("Amier On"));
-    if (mode == 2) {
+    if (mode == AimerUntilTrigger) {
         for (int i = 0; i < kAimerWaitSteps && triggerHolds(); ++i) Sleep(100);
     }
     int timeOut = settings.AimerTimeOut;
     for (int step = 1;; ++step) {
-        if (mode == 1) {
+        if (mode == AimerTimed) {
             Sleep(100);
             if (step > timeOut) break;
         } else {
@@ -311,7 +311,7 @@ int singleDecode() {
             }
             continue;
         }
-        if (settings.ScanDelayMode == 2 || settings.ScanDelayMode == 3) {
+        if (settings.ScanDelayMode == ScanDelaySkipRecent || settings.ScanDelayMode == ScanDelaySkipInPress) {
             if (result != 0) continue;
             if (!recordInHistory()) {
                 // A duplicate counts as no read: should the trigger be
@@ -338,11 +338,11 @@ bool triggerHolds() {
 
 DWORD WINAPI scanTriggerLoop(LPVOID unused) {
     bool firstPassDone = false;
-    if (settings.ScanDelayMode == 3) clearAllSlots();
+    if (settings.ScanDelayMode == ScanDelaySkipInPress) clearAllSlots();
     for (;;) {
         decodeLength = 0;
         Sleep(20);
-        if (settings.ScanDelayMode == 1) {
+        if (settings.ScanDelayMode == ScanDelayContinuous) {
             if (settings.ContinuousScan && firstPassDone) {
                 int delay = settings.ScanDelaySetting;
                 Sleep(delay > 0 ? static_cast<DWORD>(delay) * 100 : 0);
@@ -354,7 +354,7 @@ DWORD WINAPI scanTriggerLoop(LPVOID unused) {
         trace(TEXT("Start Scan"));
 
         int aimer = settings.AmierMode;
-        if ((aimer == 1 || aimer == 2) && !aimerPhase(aimer)) return 0;
+        if ((aimer == AimerTimed || aimer == AimerUntilTrigger) && !aimerPhase(aimer)) return 0;
         trace(TEXT("Amier Off"));
         if (settings.EnableLEDs) led(LedScanning, 1);
 
@@ -365,14 +365,14 @@ DWORD WINAPI scanTriggerLoop(LPVOID unused) {
 
         bool good = result == 0 && (settings.EnableSequenceEditor == 0 || resultsCollected != 0);
         if (!good) {
-            playSoundResource(kSoundBadRead);
+            playSoundResource(IDW_BAD_READ);
             clearAllSlots();
         } else {
             if (settings.EnableLEDs) {
                 Sleep(2);
                 led(LedGoodRead, 1);
             }
-            playSoundResource(kSoundGoodRead);
+            playSoundResource(IDW_GOOD_READ);
             if (settings.VirbrateOnSuccessfulScan) {
                 HANDLE pulse = CreateThread(nullptr, 0, vibratePulseThread, nullptr, 0, nullptr);
                 if (pulse != nullptr) CloseHandle(pulse);
@@ -384,7 +384,7 @@ DWORD WINAPI scanTriggerLoop(LPVOID unused) {
             if (isPairingBarcode()) {
                 awaitingAddress = 1;
                 Sleep(300);
-                playSoundResource(kSoundGoodRead);
+                playSoundResource(IDW_GOOD_READ);
                 if (settings.EnableLEDs) {
                     Sleep(10);
                     led(LedGoodRead, 0);

@@ -5,7 +5,7 @@
 #include <atomic>
 #include <mutex>
 
-#include "output/keystrokes.h"
+#include "output/delivery.h"
 #include "output/seqeditor.h"
 #include "settings/keytable.h"
 #include "settings/settings.h"

@@ -4,7 +4,7 @@
 #include <mutex>
 
 #include "bluetooth/btlink.h"
-#include "output/keystrokes.h"
+#include "output/delivery.h"
 #include "scan/decoder.h"
 #include "scan/decodesettings.h"
 #include "scan/engine.h"
@@ -346,7 +346,7 @@ void readSettingsFile(TextFile* file, ReaderState& state) {
         trace(state, kScanSyncBanner);
         readBarcodeRules(file, state.diagnostics);
     }
-    if (settings.AmierMode == 2) {
+    if (settings.AmierMode == AimerUntilTrigger) {
         // Counted in 10 ms steps; a time-out too large to scale is held at the largest one.
         int timeOut = settings.AimerTimeOut;
         if (timeOut > kIntLimit / 10) {

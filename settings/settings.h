@@ -13,6 +13,21 @@
 constexpr int kGlobalCodeListSlots = 30;  // global prefix and Suffix, terminator included
 constexpr int kOutputFormatBytes = 56;    // 55 bytes and the terminator
 
+// ScanDelayMode, numbered as the file numbers it.
+enum ScanDelay {
+    ScanDelayOff = 0,
+    ScanDelayContinuous = 1,   // continuous reads ScanDelaySetting x 100 ms apart
+    ScanDelaySkipRecent = 2,   // duplicates of the last ScanDelaySetting barcodes are skipped
+    ScanDelaySkipInPress = 3,  // the same, and the history is cleared at every press
+};
+
+// AmierMode (AimerMode), numbered as the file numbers it.
+enum AimerUse {
+    AimerOff = 0,
+    AimerTimed = 1,         // the aimer shines AimerTimeOut x 100 ms before the read
+    AimerUntilTrigger = 2,  // the aimer shines until the trigger is pressed, at most AimerTimeOut x 10 ms
+};
+
 struct SettingsRecord {
     // The defaults are those of the settings list (settings/settingstable.cpp).
     int AimerTimeOut;
@@ -30,8 +45,8 @@ struct SettingsRecord {
     std::atomic<BYTE> SendData;
     BYTE ContinuousScan;
     std::atomic<BYTE> PresentationMode;
-    int ConnectingTo;
-    int ScanDelayMode;
+    int ConnectingTo;   // a SerialFraming (output/framing.h)
+    int ScanDelayMode;  // a ScanDelay
     int ScanDelaySetting;
     BYTE SendToForegroundApp;
     BYTE EnableADVSuffixPrefix;
@@ -40,7 +55,7 @@ struct SettingsRecord {
     int PrefixWait;
     char OutputFormat[kOutputFormatBytes];
     BYTE Centering;
-    int AmierMode;  // AmierMode and AimerMode are one setting
+    int AmierMode;  // an AimerUse; AmierMode and AimerMode are one setting
     int RemapToTab;
 
     // Run-time state kept beside the settings.

@@ -2,6 +2,9 @@
 // tests the general keys.
 #include "settings/settingstable.h"
 
+#include <array>
+
+#include "output/framing.h"
 #include "settings/cardreader.h"
 #include "settings/rules.h"
 #include "settings/settings.h"
@@ -48,15 +51,27 @@ const SettingChoice kOutPutModeChoices[] = {
     {'5', 5, "keystrokes into an edit control, and serial"},
     {'6', 6, "keystrokes into an edit control, all keys captured"},
     {'7', 7, "keystrokes into an edit control, all keys captured, and serial"}};
-const SettingChoice kConnectingToChoices[] = {{'1', 0, "tagged frame: 0x16 0xFE, length, data"},
-                                              {'2', 1, "XR1 record with sequence number and CRC-16"},
-                                              {'3', 2, "header 0x01 0x02 before the data"}};
-const SettingChoice kScanDelayChoices[] = {{'0', 0, "off"},
-                                           {'1', 1, "continuous reads ScanDelaySetting x 100 ms apart"},
-                                           {'2', 2, "duplicates of the last ScanDelaySetting barcodes are skipped"},
-                                           {'3', 3, "duplicates within one press are skipped"}};
-const SettingChoice kAimerModeChoices[] = {
-    {'0', 0, "off"}, {'1', 1, "aimer first, AimerTimeOut in 100 ms steps"}, {'2', 2, "aimer first, 10 ms steps"}};
+// The framings the file names, from the framing module's list.
+constexpr std::array<SettingChoice, kNamedFramingCount> connectingToChoices() {
+    std::array<SettingChoice, kNamedFramingCount> choices{};
+    int n = 0;
+    for (const FramingInfo& f : kFramings) {
+        if (f.framing == FramingRaw) continue;
+        choices[n++] = {static_cast<char>('0' + f.framing), f.framing, f.meaning};
+    }
+    return choices;
+}
+constexpr std::array<SettingChoice, kNamedFramingCount> kConnectingToChoices = connectingToChoices();
+static_assert(kConnectingToChoices[kNamedFramingCount - 1].stored == kNamedFramingCount,
+              "the settings file names the framings 1..n");
+const SettingChoice kScanDelayChoices[] = {
+    {'0', ScanDelayOff, "off"},
+    {'1', ScanDelayContinuous, "continuous reads ScanDelaySetting x 100 ms apart"},
+    {'2', ScanDelaySkipRecent, "duplicates of the last ScanDelaySetting barcodes are skipped"},
+    {'3', ScanDelaySkipInPress, "duplicates within one press are skipped"}};
+const SettingChoice kAimerModeChoices[] = {{'0', AimerOff, "off"},
+                                           {'1', AimerTimed, "aimer first, AimerTimeOut in 100 ms steps"},
+                                           {'2', AimerUntilTrigger, "aimer first, 10 ms steps"}};
 const SettingChoice kBeepChoices[] = {
     {'0', 0, "no sound"}, {'1', 1, "play CustomSound when the rule matches"}, {'2', -1, "leave as it was"}};
 const SettingChoice kFieldChoices[] = {{'1', 26, "field 26"}, {'2', 19, "field 19"}, {'3', 4, "field 4"}, {'4', 3, "field 3"}};
@@ -111,8 +126,8 @@ constinit const SettingInfo kSettingsTable[] = {
      "Keep reading while the scan key is held.", byteAt(&settings.ContinuousScan)},
     {"PresentationMode", SectionGeneral, KindFlag, ActionPresentationMode, 0, 0, 1, nullptr, 0, 0, "0",
      "Read all the time without the scan key (sets ContinuousScan).", atomicAt(&settings.PresentationMode)},
-    {"ConnectingTo", SectionGeneral, KindChoice, ActionStore, 3, 1, 3, CHOICES(kConnectingToChoices), 3,
-     "raw", "Serial framing for the device at the far end; any other value sends the data raw.",
+    {"ConnectingTo", SectionGeneral, KindChoice, ActionStore, FramingRaw, 1, kNamedFramingCount,
+     kConnectingToChoices.data(), kNamedFramingCount, FramingRaw, "raw", "Serial framing for the device at the far end; any other value sends the data raw.",
      numberAt(&settings.ConnectingTo)},
     {"ScanDelayMode", SectionGeneral, KindChoice, ActionStore, 0, 0, 3, CHOICES(kScanDelayChoices), 0, "0",
      "Scan delay and duplicate suppression.", numberAt(&settings.ScanDelayMode)},

@@ -64,14 +64,14 @@ int passCommandWord(HWND running, LPCWSTR line) {
 bool createMainWindow(HINSTANCE instance) {
     WCHAR title[kTextChars] = {};
     WCHAR className[kTextChars] = {};
-    LoadStringW(instance, kStringTitle, title, kTextChars);
-    LoadStringW(instance, kStringClassName, className, kTextChars);
+    LoadStringW(instance, IDS_TITLE, title, kTextChars);
+    LoadStringW(instance, IDS_CLASS_NAME, className, kTextChars);
 
     WNDCLASSW windowClass = {};
     windowClass.style = CS_HREDRAW | CS_VREDRAW;
     windowClass.lpfnWndProc = mainWindowProc;
     windowClass.hInstance = instance;
-    windowClass.hIcon = LoadIconW(instance, MAKEINTRESOURCEW(kIconApp));
+    windowClass.hIcon = LoadIconW(instance, MAKEINTRESOURCEW(IDI_KEYVANE));
     windowClass.hbrBackground = static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH));
     windowClass.lpszClassName = className;
     if (!RegisterClassW(&windowClass)) return false;
@@ -81,7 +81,7 @@ bool createMainWindow(HINSTANCE instance) {
     if (!window) return false;
     mainWindow = window;
     UpdateWindow(window);
-    HMENU menu = LoadMenuW(instance, MAKEINTRESOURCEW(kMenuTray));
+    HMENU menu = LoadMenuW(instance, MAKEINTRESOURCEW(IDR_TRAYMENU));
     trayPopupMenu = menu ? GetSubMenu(menu, 0) : nullptr;
     return true;
 }
@@ -150,7 +150,7 @@ int keyvaneMain(HINSTANCE instance, LPCWSTR commandLine) {
     SetCursor(nullptr);
 
     if (!createMainWindow(instance)) return 0;
-    HACCEL accelerators = LoadAcceleratorsW(instance, MAKEINTRESOURCEW(kAcceleratorTable));
+    HACCEL accelerators = LoadAcceleratorsW(instance, MAKEINTRESOURCEW(IDC_ACCELERATORS));
 
     // "KVN_Loaded" is set before the event watch starts: the thread ends at
     // its first pass when the event is not signalled, and an event that

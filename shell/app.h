@@ -7,24 +7,11 @@
 #include <mutex>
 
 #include "platform/platform.h"
+#include "resources/resource.h"
+#include "shell/constants.h"
 
-constexpr int SCAN_HOTKEY_ID = 42;
-constexpr UINT kScanKey = 42;
 constexpr UINT WM_SCANNER_ENABLE = WM_USER + 1;
 constexpr UINT WM_TRAY_NOTIFY = 101;
-constexpr UINT kMenuSymbologySettings = 32772;
-constexpr UINT kMenuExit = 32773;
-
-// Resource numbers.
-constexpr UINT kStringTitle = 1;      // "Keyvane"
-constexpr UINT kStringClassName = 2;  // "KEYVANE"
-constexpr UINT kIconApp = 101;
-constexpr UINT kMenuTray = 136;
-constexpr UINT kAcceleratorTable = 2;
-constexpr UINT kSoundBadRead = 4;
-constexpr UINT kSoundGoodRead = 129;
-constexpr UINT kSoundConnected = 134;
-constexpr UINT kSoundPortFailed = 135;
 
 extern HINSTANCE appInstance;
 extern std::atomic<HWND> mainWindow;
@@ -46,6 +33,12 @@ std::mutex& scannerEventsLock();
 // The process entry: the platform's GUI entry with the command line (without
 // the program name). Returns the exit code.
 int keyvaneMain(HINSTANCE instance, LPCWSTR commandLine);
+
+// Returns every process-wide record (settings, rule and key tables, card
+// reader settings, engine connection, serial port, scan-loop and delivery
+// state, the shell's switches) to its power-on state. Objects the process
+// created (events, windows, threads) are their owners' to end.
+void resetProcessState();
 
 LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 BOOL trayIcon(HWND window, BOOL add);

@@ -42,11 +42,11 @@ void onTrayNotify(HWND window, LPARAM lParam) {
     int x = width == 480 ? width - 100 : width - 50;
     traceAppend(TEXT("App Exit?"));
     int command = TrackPopupMenuEx(trayPopupMenu, TPM_LEFTALIGN | TPM_TOPALIGN | TPM_RETURNCMD, x, y, window, nullptr);
-    if (command == static_cast<int>(kMenuSymbologySettings)) {
+    if (command == IDM_SYMBOLOGY_SETTINGS) {
         if (!settings.scannerEnabled.load()) connectEngine(1);
         settingsEditorLaunch();
         if (!settings.scannerEnabled.load()) scannerDisconnect();
-    } else if (command == static_cast<int>(kMenuExit)) {
+    } else if (command == IDM_EXIT) {
         if (MessageBoxW(GetForegroundWindow(), TEXT("Are you sure you want to close Keyvane"), TEXT("Keyvane 1.9.1"),
                         MB_YESNO) == IDYES)
             PostMessageW(window, WM_DESTROY, 0, 0);
@@ -115,10 +115,10 @@ BOOL trayIcon(HWND window, BOOL add) {
     NOTIFYICONDATAW data = {};
     data.cbSize = sizeof data;  // the record as compiled: 152 bytes on the device, more on 64-bit Windows
     data.hWnd = window;
-    data.uID = kIconApp;
+    data.uID = IDI_KEYVANE;
     data.uFlags = NIF_MESSAGE | NIF_ICON;
     data.uCallbackMessage = WM_TRAY_NOTIFY;
-    data.hIcon = static_cast<HICON>(LoadImageW(appInstance, MAKEINTRESOURCEW(kIconApp), IMAGE_ICON, 16, 16, 0));
+    data.hIcon = static_cast<HICON>(LoadImageW(appInstance, MAKEINTRESOURCEW(IDI_KEYVANE), IMAGE_ICON, 16, 16, 0));
     return Shell_NotifyIconW(add ? NIM_ADD : NIM_DELETE, &data);
 }
 

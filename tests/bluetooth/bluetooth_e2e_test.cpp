@@ -10,6 +10,7 @@
 #include "platform/host/windows.h"
 #include "tests/support/bluetooth_support.h"
 #include "tests/support/wedge_process.h"
+#include "shell/constants.h"
 
 using namespace bttest;
 
@@ -18,7 +19,7 @@ namespace {
 class BluetoothWedge : public ::testing::Test {
 protected:
     void TearDown() override {
-        terminal::releaseKey(42);
+        terminal::releaseKey(kScanKey);
         wedge_.kill();
         if (!root_.empty()) wedge::removeTerminalRoot(root_);
     }
@@ -43,9 +44,9 @@ protected:
         barcode.data = data;
         terminal::putInView(barcode);
         size_t before = terminal::sounds().size();
-        terminal::pressKey(42);
+        terminal::pressKey(kScanKey);
         bool heard = wedge::waitFor([&] { return terminal::sounds().size() >= before + soundsExpected; });
-        terminal::releaseKey(42);
+        terminal::releaseKey(kScanKey);
         terminal::clearView();
         // The press is over once the wedge has seen the key go up.
         wedge::waitFor([&] { return terminal::queuedMessages(wedge_.pid()) == 0; });

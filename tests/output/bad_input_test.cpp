@@ -6,7 +6,6 @@
 #include <random>
 #include <string>
 
-#include "output/keystrokes.h"
 #include "output/seqeditor.h"
 #include "platform/host/terminal.h"
 #include "settings/settings.h"

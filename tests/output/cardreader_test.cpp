@@ -23,10 +23,6 @@ const std::string kFailed = "5 Volt out failed";
 
 class CardReader : public OutputTerminal {
 protected:
-    void SetUp() override {
-        OutputTerminal::SetUp();
-        cardReaderSettings = CardReaderSettings{};
-    }
     void TearDown() override {
         stopCardReader();
         OutputTerminal::TearDown();

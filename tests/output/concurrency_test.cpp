@@ -9,8 +9,8 @@
 #include <string>
 #include <thread>
 
-#include "output/keystrokes.h"
-#include "output/serial.h"
+#include "output/delivery.h"
+#include "output/framing.h"
 #include "platform/host/terminal.h"
 #include "scan/engine.h"
 #include "settings/cardreader.h"
@@ -29,7 +29,7 @@ std::string narrow(const std::u16string& text) {
 
 TEST_F(ConcurrentDelivery, TwoThreadsDeliverTwoWholeTexts) {
     ASSERT_TRUE(attachSerialPeer());
-    settings.ConnectingTo = 0;
+    settings.ConnectingTo = FramingTagged;
     const std::u16string first = u"aBaBaBaBaBaBaBaBaBaBaBaBaBaBaBaBaBaBaBaBaBaBaBaBaBaBaBaBaBaB";
     const std::u16string second = u"ZyZyZyZyZyZyZyZyZyZyZyZyZyZyZyZyZyZyZyZyZyZyZyZyZyZyZyZyZyZy";
     std::vector<unsigned short> suffix = codes({13});
@@ -47,8 +47,8 @@ TEST_F(ConcurrentDelivery, TwoThreadsDeliverTwoWholeTexts) {
     EXPECT_TRUE(shown == one + two || shown == two + one) << shown;
 
     unsigned char frame[kFrameBytes];
-    std::string frameOne(reinterpret_cast<char*>(frame), buildFrame(0, narrow(first).c_str(), 60, frame));
-    std::string frameTwo(reinterpret_cast<char*>(frame), buildFrame(0, narrow(second).c_str(), 60, frame));
+    std::string frameOne(reinterpret_cast<char*>(frame), buildFrame(FramingTagged, narrow(first).c_str(), 60, frame));
+    std::string frameTwo(reinterpret_cast<char*>(frame), buildFrame(FramingTagged, narrow(second).c_str(), 60, frame));
     std::string wire = peerBytes(frameOne.size() + frameTwo.size());
     EXPECT_TRUE(wire == frameOne + frameTwo || wire == frameTwo + frameOne) << hex(wire);
 }
@@ -77,7 +77,7 @@ TEST_F(ConcurrentDelivery, ClosingAndReopeningThePortWhileAnotherThreadWritesLos
     settings.ComportNumber = 3;
     settings.SendData.store(1);
     settings.SendToForegroundApp = 0;
-    settings.ConnectingTo = 3;
+    settings.ConnectingTo = FramingRaw;
     ASSERT_NE(0, connectEngine(0));
 
     // The writer goes on until the other thread has reopened the port often

@@ -11,7 +11,7 @@
 #include <chrono>
 #include <string>
 
-#include "output/serial.h"
+#include "output/framing.h"
 #include "platform/host/terminal.h"
 #include "tests/support/output_support.h"
 #include "tests/support/wedge_process.h"

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "output/keystrokes.h"
+#include "output/delivery.h"
 #include "output/seqeditor.h"
 #include "platform/host/terminal.h"
 #include "settings/settings.h"

@@ -4,8 +4,8 @@
 
 #include <string>
 
-#include "output/keystrokes.h"
-#include "output/serial.h"
+#include "output/delivery.h"
+#include "output/framing.h"
 #include "platform/host/terminal.h"
 #include "scan/engine.h"
 #include "settings/settings.h"
@@ -17,10 +17,10 @@ namespace {
 const std::string kDecodeResultHeader = "DECRES2P\"9\"CID\"]Z9\"AID0INDREQ";
 const std::string kCommandHeader = "MNUCMD2P0RSPREQ\"\"DEVNAME0CMDRSPREQ1INDREQ";
 
-std::string frameOf(int mode, const std::string& data) {
+std::string frameOf(SerialFraming framing, const std::string& data) {
     unsigned char frame[kFrameBytes + 64];
     std::fill(frame, frame + sizeof frame, 0xAA);
-    size_t length = buildFrame(mode, data.data(), static_cast<int>(data.size()), frame);
+    size_t length = buildFrame(framing, data.data(), static_cast<int>(data.size()), frame);
     EXPECT_LE(length, static_cast<size_t>(kFrameBytes));
     for (size_t i = kFrameBytes; i < sizeof frame; ++i) EXPECT_EQ(0xAA, frame[i]) << "written past the frame";
     return std::string(reinterpret_cast<char*>(frame), length);
@@ -56,14 +56,14 @@ uint32_t lengthField(const std::string& frame) {
 
 TEST(Framing, TaggedDecodeResultAndCommand) {
     std::string expected = std::string("\x16\xFE\x23\x00\x00\x00\x0D", 7) + kDecodeResultHeader + "\x1D" + "12345";
-    EXPECT_EQ(hex(expected), hex(frameOf(0, "12345")));
+    EXPECT_EQ(hex(expected), hex(frameOf(FramingTagged, "12345")));
 
     // A command needs the tilde and the final full stop; without it, a decode result.
-    std::string frame = frameOf(0, "~PING.");
+    std::string frame = frameOf(FramingTagged, "~PING.");
     ASSERT_EQ(60u, frame.size());
     EXPECT_EQ(53u, lengthField(frame));
     EXPECT_EQ(kCommandHeader + "\x1D" + "=AT:0;PING.", frame.substr(7));
-    std::string result = frameOf(0, "~ABC");
+    std::string result = frameOf(FramingTagged, "~ABC");
     EXPECT_EQ(34u, lengthField(result));
     EXPECT_EQ(kDecodeResultHeader + "\x1D~ABC", result.substr(7));
 }
@@ -79,7 +79,7 @@ TEST(Framing, Crc16XmodemCheckValueAndTable) {
 
 TEST(Framing, Xr1RecordWithSequenceNumberAndCrcHighByteFirst) {
     frameSequenceCounter.store(1);
-    EXPECT_EQ(hex(xr1(1, "12345")), hex(frameOf(1, "12345")));
+    EXPECT_EQ(hex(xr1(1, "12345")), hex(frameOf(FramingXr1, "12345")));
     EXPECT_EQ(2u, frameSequenceCounter.load());
 
 }
@@ -88,36 +88,36 @@ TEST(Framing, Xr1RecordWithSequenceNumberAndCrcHighByteFirst) {
 TEST(Framing, ZeroBytesAreCarriedWholeAndCountedByTheLengthFields) {
     frameSequenceCounter.store(3);
     std::string data("ab\0cd", 5);
-    EXPECT_EQ(hex(xr1(3, data)), hex(frameOf(1, data)));
-    std::string tagged = frameOf(0, std::string("~A.\0B", 5));
+    EXPECT_EQ(hex(xr1(3, data)), hex(frameOf(FramingXr1, data)));
+    std::string tagged = frameOf(FramingTagged, std::string("~A.\0B", 5));
     EXPECT_EQ(5u + 30u, lengthField(tagged));
     EXPECT_EQ(std::string("\x1D~A.\0B", 6), tagged.substr(tagged.size() - 6));
 }
 
 TEST(Framing, TwoByteHeaderAndRaw) {
-    EXPECT_EQ(std::string("\x01\x02") + "abc", frameOf(2, "abc"));
-    EXPECT_EQ("abc", frameOf(3, "abc"));
-    EXPECT_EQ("abc", frameOf(9, "abc"));  // any other mode is raw
-    EXPECT_EQ("", frameOf(3, ""));
+    EXPECT_EQ(std::string("\x01\x02") + "abc", frameOf(FramingHeader, "abc"));
+    EXPECT_EQ("abc", frameOf(FramingRaw, "abc"));
+    EXPECT_EQ("abc", frameOf(framingOf(9), "abc"));  // any other mode is raw
+    EXPECT_EQ("", frameOf(FramingRaw, ""));
 }
 
 TEST(Framing, OversizedDataIsCutSoTheFrameFitsAndItsLengthAgrees) {
     std::string big(3000, 'x');
     for (const std::string& data : {big, "~" + std::string(2000, 'c') + "."}) {
-        std::string tagged = frameOf(0, data);
+        std::string tagged = frameOf(FramingTagged, data);
         EXPECT_EQ(1024u, tagged.size());
         EXPECT_EQ(tagged.size() - 7, lengthField(tagged));
     }
     frameSequenceCounter.store(1);
-    std::string record = frameOf(1, big);
+    std::string record = frameOf(FramingXr1, big);
     EXPECT_EQ(1024u, record.size());
     EXPECT_EQ(static_cast<char>(1007 & 0xFF), record[14]);
     EXPECT_EQ(static_cast<char>(crcBitwise(record.substr(0, 1022)) >> 8), record[1022]);
-    EXPECT_EQ(1024u, frameOf(2, big).size());
-    EXPECT_EQ(1024u, frameOf(3, big).size());
+    EXPECT_EQ(1024u, frameOf(FramingHeader, big).size());
+    EXPECT_EQ(1024u, frameOf(FramingRaw, big).size());
     // Exactly at the limit nothing is cut.
-    EXPECT_EQ(1024u, frameOf(0, std::string(987, 'y')).size());
-    EXPECT_EQ(1023u, frameOf(0, std::string(986, 'y')).size());
+    EXPECT_EQ(1024u, frameOf(FramingTagged, std::string(987, 'y')).size());
+    EXPECT_EQ(1023u, frameOf(FramingTagged, std::string(986, 'y')).size());
 }
 
 class SerialOutput : public OutputTerminal {
@@ -133,7 +133,7 @@ protected:
 };
 
 TEST_F(SerialOutput, Xr1SequenceStartsAtOneAfterOpeningAndWrapsAfter127) {
-    settings.ConnectingTo = 1;
+    settings.ConnectingTo = FramingXr1;
     frameSequenceCounter.store(77);
     ASSERT_TRUE(attachSerialPeer());
     send("a");
@@ -148,7 +148,7 @@ TEST_F(SerialOutput, Xr1SequenceStartsAtOneAfterOpeningAndWrapsAfter127) {
 }
 
 TEST_F(SerialOutput, APeerThatGoesAwayClosesThePortAndTheNextDeliveryReopensIt) {
-    settings.ConnectingTo = 1;
+    settings.ConnectingTo = FramingXr1;
     ASSERT_TRUE(attachSerialPeer());
     send("one");
     send("two");

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "output/serial.h"
+#include "output/framing.h"
 #include "platform/host/terminal.h"
 #include "scan/engine.h"
 #include "settings/settings.h"
@@ -54,7 +54,7 @@ TEST_F(ConnectTest, EngineOnlyConnectsOnceAndAnnouncesItThroughTheEvents) {
 TEST_F(ConnectTest, OpensThePortAndResetsTheFrameSequence) {
     ASSERT_TRUE(attachPeer(3));
     usePort3();
-    settings.ConnectingTo = 1;
+    settings.ConnectingTo = FramingXr1;
     frameSequenceCounter = 77;
     EXPECT_EQ(1, connectEngine(0));
     EXPECT_EQ(std::u16string(u"COM3:"), std::u16string(portName));

@@ -8,6 +8,7 @@
 #include "settings/keytable.h"
 #include "tests/support/scanloop_support.h"
 #include "tests/support/wedge_process.h"
+#include "shell/constants.h"
 
 namespace {
 
@@ -31,7 +32,7 @@ protected:
         ASSERT_TRUE(program.waitLoaded());
     }
     void TearDown() override {
-        terminal::releaseKey(42);
+        terminal::releaseKey(kScanKey);
         int code = 0;
         if (program.running()) program.quit(&code);
         program.kill();
@@ -39,9 +40,9 @@ protected:
     }
     // One press of the scan key, held until `until` holds.
     bool press(const std::function<bool()>& until) {
-        terminal::pressKey(42);
+        terminal::pressKey(kScanKey);
         bool held = wedge::waitFor(until, 8000);
-        terminal::releaseKey(42);
+        terminal::releaseKey(kScanKey);
         return held;
     }
 

@@ -11,6 +11,7 @@
 #include "settings/settings.h"
 #include "tests/support/scanloop_support.h"
 #include "tests/support/wedge_process.h"
+#include "shell/constants.h"
 
 namespace {
 
@@ -93,7 +94,7 @@ INSTANTIATE_TEST_SUITE_P(Sizes, DuplicateHistoryTest,
 TEST_P(DuplicateHistoryTest, KeepsTheNewestEntries) {
     const HistoryCase& c = GetParam();
     settings.ContinuousScan = 1;
-    settings.ScanDelayMode = 2;
+    settings.ScanDelayMode = ScanDelaySkipRecent;
     settings.ScanDelaySetting = c.history;
     settings.EnableLEDs = 0;
     setCodes(settings.Suffix, kGlobalCodeListSlots, {13});
@@ -124,7 +125,7 @@ TEST_P(DuplicateHistoryTest, KeepsTheNewestEntries) {
 
 // A release while a duplicate was in view once delivered it.
 TEST_F(ScanPressTest, ReleasingOnADuplicateDeliversNothing) {
-    settings.ScanDelayMode = 2;
+    settings.ScanDelayMode = ScanDelaySkipRecent;
     settings.ScanDelaySetting = 5;
     terminal::putInView(barcode("SAME"));
     ASSERT_TRUE(press([] { return typedIs("SAME"); }));
@@ -136,12 +137,12 @@ TEST_F(ScanPressTest, ReleasingOnADuplicateDeliversNothing) {
 }
 
 TEST_F(ScanPressTest, AimerModeTwoWithoutASecondPressGivesUp) {
-    settings.AmierMode = 2;
+    settings.AmierMode = AimerUntilTrigger;
     settings.AimerTimeOut = 30;  // stored multiplied by ten: 31 steps of 10 ms
     terminal::putInView(barcode("NEVER"));
     startHeldPress();
     ASSERT_TRUE(wedge::waitFor([] { return terminal::aimerOn(); }));
-    terminal::releaseKey(42);
+    terminal::releaseKey(kScanKey);
     loop.join();
     EXPECT_FALSE(terminal::aimerOn());
     EXPECT_TRUE(soundNames().empty());

@@ -32,23 +32,23 @@ TEST_F(ScanSoakTest, ThousandPressesDeliverEachBarcodeOnceInOrder) {
         SCOPED_TRACE(i);
         settings.EnableLEDs = static_cast<BYTE>(pick(0, 1));
         settings.VirbrateOnSuccessfulScan = static_cast<BYTE>(pick(0, 3) == 0);
-        settings.AmierMode = pick(0, 3) == 0 ? 1 : 0;
+        settings.AmierMode = pick(0, 3) == 0 ? AimerTimed : AimerOff;
         settings.AimerTimeOut = pick(0, 2);
         settings.EnableADVSuffixPrefix = static_cast<BYTE>(pick(0, 1));
         settings.EnableSequenceEditor = pick(0, 3) == 0 ? 2 : 0;
         if (settings.EnableSequenceEditor == 0) {
-            int style = pick(0, 2);
-            settings.ScanDelayMode = style == 0 ? 0 : style + 1;  // 0, 2 or 3
+            const ScanDelay styles[] = {ScanDelayOff, ScanDelaySkipRecent, ScanDelaySkipInPress};
+            settings.ScanDelayMode = styles[pick(0, 2)];
             settings.ScanDelaySetting = pick(0, 10);
             // Continuous scanning repeats reads: only with duplicate
             // suppression (a history of at least one entry).
             settings.ContinuousScan =
-                static_cast<BYTE>(settings.ScanDelayMode != 0 && settings.ScanDelaySetting > 0 && pick(0, 1));
+                static_cast<BYTE>(settings.ScanDelayMode != ScanDelayOff && settings.ScanDelaySetting > 0 && pick(0, 1));
         } else {
             // The duplicate history of the other styles lives in the result
             // slots; a program set up for scan sync starts without one.
             for (ResultSlot& slot : resultSlots) slot.used = 0;
-            settings.ScanDelayMode = 0;
+            settings.ScanDelayMode = ScanDelayOff;
             settings.ContinuousScan = 0;
             terminal::setConfig("multidecode", pick(0, 1) ? "1" : "0");
         }

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "output/framing.h"
 #include "platform/textfile.h"
 #include "settings/settingstable.h"
 #include "settings_fixture.h"
@@ -53,7 +54,7 @@ TEST_F(SettingsTest, EveryListedKeyIsTakenByTheReaderInItsSection) {
 
 TEST_F(SettingsTest, DefaultsAreThePowerOnValues) {
     settings.AimerTimeOut = 7;
-    settings.ConnectingTo = 0;
+    settings.ConnectingTo = FramingTagged;
     settings.Suffix[0] = 13;
     settings.SendToForegroundApp = 0;
     resetSettings();
@@ -62,7 +63,7 @@ TEST_F(SettingsTest, DefaultsAreThePowerOnValues) {
     EXPECT_EQ(settings.VirbrateOnSuccessfulScanTime, 200);
     EXPECT_EQ(settings.EnableScanner, 1);
     EXPECT_EQ(settings.ComportNumber, 1);
-    EXPECT_EQ(settings.ConnectingTo, 3);
+    EXPECT_EQ(settings.ConnectingTo, FramingRaw);
     EXPECT_EQ(settings.SendToForegroundApp, 1);
     EXPECT_EQ(settings.Suffix[0], 0);
     EXPECT_EQ(settings.SendData.load(), 0);

@@ -1,5 +1,6 @@
 // The settings file reader: value kinds, key order, headers, line pieces,
 // encodings, over-long values and the no-output warning.
+#include "output/framing.h"
 #include "settings_fixture.h"
 
 namespace {
@@ -29,8 +30,9 @@ TEST_F(SettingsTest, ChoicesMapTheirFirstCharacter) {
         const char* value;
         int connectingTo, aimerMode, sequenceEditor;
     };
-    const Case cases[] = {{"1", 0, 1, 1}, {"2", 1, 2, 2}, {"3", 2, 0, 0},
-                          {"", 3, 0, 0},  {"x", 3, 0, 0}, {"21", 1, 2, 2}};
+    const Case cases[] = {{"1", FramingTagged, AimerTimed, 1},      {"2", FramingXr1, AimerUntilTrigger, 2},
+                          {"3", FramingHeader, AimerOff, 0},        {"", FramingRaw, AimerOff, 0},
+                          {"x", FramingRaw, AimerOff, 0},           {"21", FramingXr1, AimerUntilTrigger, 2}};
     for (const Case& c : cases) {
         resetSettings();
         std::string v = c.value;

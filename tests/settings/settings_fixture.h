@@ -36,10 +36,7 @@ protected:
         ASSERT_FALSE(root.empty());
         terminal::reset();
         loadDecoderLibrary();
-        engineConnected = 0;  // a fresh terminal has an unconnected engine
-        resetSettings();
-        clearRuleTable();
-        cardReaderSettings = CardReaderSettings{};
+        resetProcessState();
         deviceModel = kFallbackDeviceModel;
     }
     void TearDown() override {

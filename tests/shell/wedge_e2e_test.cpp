@@ -12,6 +12,8 @@
 #include "platform/host/windows.h"
 #include "platform/platform.h"
 #include "tests/support/wedge_process.h"
+#include "resources/resource.h"
+#include "shell/constants.h"
 
 namespace {
 
@@ -159,7 +161,7 @@ TEST_F(WedgeTest, RequestsDoNotFloodTheQueueWhileTheWindowIsBusy) {
     wedge::RootOptions options;
     options.clockSpeed = 1;
     startWedge(options);
-    terminal::pressKey(42);  // holds the main thread in the scan trigger loop
+    terminal::pressKey(kScanKey);  // holds the main thread in the scan trigger loop
     ASSERT_TRUE(wedge::waitFor([&] { return traceCount(root_, "Start Scan") > 0; }));
     terminal::setEventState("KVN_Enable", false);
     int most = 0;
@@ -170,7 +172,7 @@ TEST_F(WedgeTest, RequestsDoNotFloodTheQueueWhileTheWindowIsBusy) {
         },
         300);
     EXPECT_EQ(most, 1);
-    terminal::releaseKey(42);
+    terminal::releaseKey(kScanKey);
     ASSERT_TRUE(scannerState(0));
     EXPECT_FALSE(anyScanKeyRegistration(window_));
 }
@@ -196,7 +198,7 @@ TEST_F(WedgeTest, TrayMenuOpensAtTheScreenCornerAndExitAnsweredNoKeepsRunning) {
     EXPECT_EQ(traceCount(root_, "App Exit?"), 3u);
     EXPECT_EQ(traceCount(root_, "App Exit cancel"), 3u);
 
-    terminal::scriptMenuChoice(32773);
+    terminal::scriptMenuChoice(IDM_EXIT);
     terminal::scriptMessageBoxAnswer(7);  // No
     ASSERT_TRUE(terminal::tapTray());
     ASSERT_TRUE(
@@ -206,7 +208,7 @@ TEST_F(WedgeTest, TrayMenuOpensAtTheScreenCornerAndExitAnsweredNoKeepsRunning) {
     EXPECT_EQ(traceCount(root_, "App Exit cancel"), 4u);
     EXPECT_EQ(traceCount(root_, "App Exit"), 0u);
 
-    terminal::scriptMenuChoice(32773);
+    terminal::scriptMenuChoice(IDM_EXIT);
     terminal::scriptMessageBoxAnswer(6);  // Yes
     ASSERT_TRUE(terminal::tapTray());
     expectCleanExit();
@@ -243,7 +245,7 @@ TEST_F(WedgeTest, SymbologySettingsWithTheScannerOffRunsTheEditorAndLeavesItOff)
 
     EXPECT_EQ(wedge::runKeyvane(root_, {"disconnect"}), 0);
     ASSERT_TRUE(scannerState(0));
-    terminal::scriptMenuChoice(32772);
+    terminal::scriptMenuChoice(IDM_SYMBOLOGY_SETTINGS);
     ASSERT_TRUE(terminal::tapTray());
     ASSERT_TRUE(wedge::waitFor([&] { return fs::exists(marker); }));
     ASSERT_TRUE(wedge::waitFor([&] { return traceCount(root_, "App Exit cancel") > 0; }));
@@ -263,7 +265,7 @@ TEST_F(WedgeTest, ThePpcEditorIsPreferredAndAMissingDecodeFileStopsTheLaunch) {
     startWedge();
     std::string marker = installEditor(root_, "Setwright Editor PPC.exe");
     std::ofstream(root_ + "/Program Files/Fieldkit/Setwright Editor CE.exe") << "editor";
-    terminal::scriptMenuChoice(32772);
+    terminal::scriptMenuChoice(IDM_SYMBOLOGY_SETTINGS);
     ASSERT_TRUE(terminal::tapTray());
     ASSERT_TRUE(wedge::waitFor(
         [] { return countBoxes(u"Error: The DecodeSetting.vqf file can not be found.", u"Keyvane") == 1; }));
@@ -272,7 +274,7 @@ TEST_F(WedgeTest, ThePpcEditorIsPreferredAndAMissingDecodeFileStopsTheLaunch) {
 
     fs::create_directories(root_ + "/IPSM");
     std::ofstream(root_ + "/IPSM/DecodeSettings.Vqf") << "<S name=\"Decode\">\n</S>\n";
-    terminal::scriptMenuChoice(32772);
+    terminal::scriptMenuChoice(IDM_SYMBOLOGY_SETTINGS);
     ASSERT_TRUE(terminal::tapTray());
     ASSERT_TRUE(wedge::waitFor([&] { return fs::exists(marker); }));
     EXPECT_EQ(fileText(marker), "/f \\IPSM\\DecodeSettings.Vqf\n");
@@ -286,8 +288,8 @@ TEST_F(WedgeTest, ScannerOffInTheSettingsConnectsTheEngineButLeavesTheScanKey) {
     EXPECT_TRUE(terminal::engineConnected());
     EXPECT_EQ(terminal::eventState("KVN_Enable_State"), 1);
     EXPECT_FALSE(anyScanKeyRegistration(window_));
-    terminal::pressKey(42);
-    terminal::releaseKey(42);
+    terminal::pressKey(kScanKey);
+    terminal::releaseKey(kScanKey);
     ASSERT_TRUE(wedge_.idle());
     EXPECT_EQ(traceCount(root_, "Start Scan"), 0u);
     // "disconnect" has nothing to switch off; "connect" switches the scanner on.
@@ -296,9 +298,9 @@ TEST_F(WedgeTest, ScannerOffInTheSettingsConnectsTheEngineButLeavesTheScanKey) {
     EXPECT_EQ(terminal::eventState("KVN_Enable_State"), 1);
     EXPECT_EQ(wedge::runKeyvane(root_, {"connect"}), 0);
     ASSERT_TRUE(wedge::waitFor([this] { return holdsScanKey(window_); }));
-    terminal::pressKey(42);
+    terminal::pressKey(kScanKey);
     EXPECT_TRUE(wedge::waitFor([&] { return traceCount(root_, "Start Scan") > 0; }));
-    terminal::releaseKey(42);
+    terminal::releaseKey(kScanKey);
 }
 
 TEST_F(WedgeTest, AllKeysCaptureKeepsKeysFromTheFocusedApplication) {
@@ -387,7 +389,7 @@ TEST(WedgeStartup, EngineConnectFailureExitsMinusTwo) {
 
 TEST(WedgeStartup, AScanKeyHeldElsewhereIsReportedAndTheWedgeRunsOn) {
     std::string root = wedge::makeTerminalRoot();
-    ASSERT_TRUE(RegisterHotKey(nullptr, 1, 0, 42));  // another program holds the scan key
+    ASSERT_TRUE(RegisterHotKey(nullptr, 1, 0, kScanKey));  // another program holds the scan key
     wedge::WedgeProcess p;
     ASSERT_TRUE(p.start(root));
     ASSERT_TRUE(p.waitLoaded());

@@ -113,7 +113,7 @@ int channelOf(const std::string& bytes) {
 }
 
 void BluetoothTerminal::SetUp() {
-    root = wedge::freshTerminal(20, false);
+    root = wedge::freshTerminal(20);
     ASSERT_FALSE(root.empty());
 }
 

@@ -14,7 +14,6 @@ namespace outputtest {
 void OutputTerminal::SetUp() {
     root = wedge::freshTerminal(50);
     ASSERT_FALSE(root.empty());
-    cardReaderSettings = CardReaderSettings{};
     useModel(0);
     terminal::setFocusClass(u"Edit");
     terminal::clearKeyEvents();

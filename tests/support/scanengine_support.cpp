@@ -16,8 +16,6 @@ namespace scanengine {
 void EngineTerminal::SetUp() {
     root = wedge::freshTerminal(20);
     ASSERT_FALSE(root.empty());
-    closeSerialPort();
-    engineConnected.store(0);
     enableEvent = CreateEventW(nullptr, TRUE, FALSE, TEXT("KVN_Enable"));
     enableStateEvent = CreateEventW(nullptr, TRUE, FALSE, TEXT("KVN_Enable_State"));
     ASSERT_TRUE(loadDecoderLibrary());

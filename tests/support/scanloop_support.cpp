@@ -18,9 +18,6 @@ namespace scanloop {
 void ScanTerminal::SetUp() {
     root = wedge::freshTerminal(20);
     ASSERT_FALSE(root.empty());
-    clearRuleTable();
-    resetScanLoopState();
-    resetLedCache();
     // A model of its own LED numbering (not the fallback model).
     deviceModel.store(kFallbackDeviceModel + 1);
     fillCharacterToKeyTable(deviceModel.load());
@@ -31,7 +28,7 @@ void ScanTerminal::SetUp() {
 }
 
 void ScanTerminal::TearDown() {
-    terminal::releaseKey(42);
+    terminal::releaseKey(kScanKey);
     if (loop.joinable()) loop.join();
     settings.PresentationMode.store(0);
     closeSerialPort();
@@ -40,12 +37,12 @@ void ScanTerminal::TearDown() {
 }
 
 void ScanTerminal::startHeldPress() {
-    terminal::pressKey(42);
+    terminal::pressKey(kScanKey);
     loop = std::thread([] { scanTriggerLoop(nullptr); });
 }
 
 void ScanTerminal::releaseAndJoin() {
-    terminal::releaseKey(42);
+    terminal::releaseKey(kScanKey);
     if (loop.joinable()) loop.join();
 }
 

@@ -18,6 +18,7 @@
 #include "platform/host/terminal.h"
 #include "platform/host/windows.h"
 #include "settings/settings.h"
+#include "shell/app.h"
 
 namespace wedge {
 
@@ -47,14 +48,14 @@ void removeTerminalRoot(const std::string& root) {
     if (!root.empty()) fs::remove_all(root, ignored);
 }
 
-std::string freshTerminal(int clockSpeed, bool resetProgramSettings) {
+std::string freshTerminal(int clockSpeed) {
     RootOptions options;
     options.writeSettings = false;
     options.clockSpeed = clockSpeed;
     std::string root = makeTerminalRoot(options);
     if (root.empty()) return root;
     terminal::reset();
-    if (resetProgramSettings) resetSettings();
+    resetProcessState();
     return root;
 }
 

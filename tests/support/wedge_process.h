@@ -25,9 +25,9 @@ std::string makeTerminalRoot(const RootOptions& options = RootOptions());
 void removeTerminalRoot(const std::string& root);
 
 // The set-up shared by the in-process fixtures: a root without Keyvane.ini at
-// the clock speed, the terminal reset and (unless told not to) the settings
-// back to their defaults.
-std::string freshTerminal(int clockSpeed, bool resetProgramSettings = true);
+// the clock speed, the terminal reset and every process-wide record back to
+// its power-on state (resetProcessState).
+std::string freshTerminal(int clockSpeed);
 // A raw pseudo-terminal whose slave serves as "COM<index>:". Returns the
 // master (-1 when none); the slave is closed unless `slave` takes it.
 int openPeer(int comIndex, int* slave = nullptr);

@@ -12,11 +12,12 @@
 #include <filesystem>
 #include <string>
 
-#include "output/keystrokes.h"
-#include "output/serial.h"
+#include "output/delivery.h"
+#include "output/framing.h"
 #include "platform/host/terminal.h"
 #include "settings/keytable.h"
 #include "settings/settings.h"
+#include "shell/app.h"
 
 namespace {
 
@@ -29,7 +30,7 @@ struct BenchTerminal {
         terminal::attach(root);
         terminal::setClockSpeed(1);
         terminal::setFocusClass(u"Edit");
-        resetSettings();
+        resetProcessState();
         fillCharacterToKeyTable(0);
     }
     ~BenchTerminal() {
@@ -72,7 +73,7 @@ void BuildXr1Frame(benchmark::State& state) {
     std::string data(static_cast<size_t>(state.range(0)), 'x');
     unsigned char frame[kFrameBytes];
     for (auto _ : state) {
-        size_t length = buildFrame(1, data.data(), static_cast<int>(data.size()), frame);
+        size_t length = buildFrame(FramingXr1, data.data(), static_cast<int>(data.size()), frame);
         benchmark::DoNotOptimize(length);
         benchmark::DoNotOptimize(frame);
     }

@@ -7,9 +7,9 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "output/keystrokes.h"
+#include "output/delivery.h"
+#include "output/framing.h"
 #include "output/seqeditor.h"
-#include "output/serial.h"
 #include "scan/engine.h"
 #include "scan/feedback.h"
 #include "settings/keytable.h"
@@ -33,7 +33,7 @@ int downKeys = 0;
 
 int connectEngine(int) {
     serialPortHandle.store(kPort);
-    if (settings.ConnectingTo == 1) frameSequenceCounter.store(1);
+    if (framingOf(settings.ConnectingTo) == FramingXr1) restartFrameSequence();
     return 1;
 }
 void closeSerialPort() {
@@ -50,6 +50,24 @@ void traceAppend(const WCHAR* text) {
     if (text && textLength(text, 4096) >= 4096) abort();  // trace lines are bounded pieces
 }
 void traceAppendFormat(const char*, ...) {}
+
+// The code page of the stand-in is Latin-1, its letter case ASCII.
+int MultiByteToWideChar(UINT, DWORD, LPCSTR source, int sourceBytes, LPWSTR dest, int destChars) {
+    int n = 0;
+    for (; n < sourceBytes && n < destChars; ++n) dest[n] = static_cast<WCHAR>(static_cast<unsigned char>(source[n]));
+    return n;
+}
+int WideCharToMultiByte(UINT, DWORD, LPCWSTR source, int sourceChars, LPSTR dest, int destBytes, LPCSTR, BOOL*) {
+    int n = 0;
+    for (; n < sourceChars && n < destBytes; ++n) dest[n] = source[n] < 256 ? static_cast<char>(source[n]) : '?';
+    return n;
+}
+DWORD CharUpperBuffW(LPWSTR text, DWORD length) {
+    for (DWORD i = 0; i < length; ++i) {
+        if (text[i] >= u'a' && text[i] <= u'z') text[i] = static_cast<WCHAR>(text[i] - 32);
+    }
+    return length;
+}
 
 void Sleep(DWORD) {}
 void SetLastError(DWORD) {}
@@ -77,11 +95,11 @@ int GetClassNameW(HWND, LPWSTR name, int capacity) {
 BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD length, LPDWORD written, LPOVERLAPPED) {
     if (file != kPort || length == 0 || length > static_cast<DWORD>(kFrameBytes)) abort();
     const unsigned char* frame = static_cast<const unsigned char*>(buffer);
-    if (settings.ConnectingTo == 0) {
+    if (settings.ConnectingTo == FramingTagged) {
         // The tagged record's length field counts exactly the payload written.
         uint32_t payload = frame[2] | frame[3] << 8 | frame[4] << 16 | static_cast<uint32_t>(frame[5]) << 24;
         if (payload + 7 != length) abort();
-    } else if (settings.ConnectingTo == 1) {
+    } else if (settings.ConnectingTo == FramingXr1) {
         uint16_t crc = crc16Xmodem(frame, length - 2);
         if (frame[length - 2] != (crc >> 8) || frame[length - 1] != (crc & 0xFF)) abort();
     }
@@ -97,7 +115,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     uint8_t options = data[0];
     settings.SendToForegroundApp = 1;
     settings.SendData.store(1);
-    settings.ConnectingTo = options & 3;
+    settings.ConnectingTo = kFramings[options % kFramingCount].framing;
     settings.editControlDelivery = (options >> 2) & 1;
     settings.PrefixID = (options >> 3) & 3;
     settings.SuffixID = (options >> 5) & 3;
@@ -121,7 +139,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (downKeys != 0) abort();  // every key pressed was released
 
     unsigned char frame[kFrameBytes];
-    size_t length = buildFrame(options & 3, reinterpret_cast<const char*>(data), static_cast<int>(size), frame);
+    size_t length = buildFrame(kFramings[options % kFramingCount].framing, reinterpret_cast<const char*>(data), static_cast<int>(size), frame);
     if (length > static_cast<size_t>(kFrameBytes)) abort();
     return 0;
 }

@@ -1,5 +1,5 @@
 // Compiles the program's resource script (the subset that keyvane.rc uses:
-// #define, STRINGTABLE, ICON, MENU with POPUP/MENUITEM, ACCELERATORS and
+// #define, #include of a header of #define lines, STRINGTABLE, ICON, MENU with POPUP/MENUITEM, ACCELERATORS and
 // binary resources such as WAVE) into a C++ resource table for the host
 // terminal (platform/host/resources.h).
 //
@@ -8,6 +8,7 @@
 // Files named by the script are read relative to the script's folder; a
 // missing binary file is left out with a warning.
 #include <cctype>
+#include <cstdlib>
 #include <cstdio>
 #include <fstream>
 #include <iostream>
@@ -35,13 +36,15 @@ std::string readFile(const std::string& path, bool* ok) {
 
 class Parser {
 public:
-    explicit Parser(std::string source) : source_(std::move(source)) { tokenize(); }
+    Parser(std::string source, std::string scriptFolder) : folder(std::move(scriptFolder)), source_(std::move(source)) {
+        tokenize();
+    }
 
+    std::string folder;
     bool failed = false;
     std::string error;
     std::vector<std::string> out;     // definitions of the table entries
     std::vector<std::string> arrays;  // data arrays before them
-    std::string folder;
 
     void run() {
         while (!failed && peek().type != Token::End) statement();
@@ -53,6 +56,8 @@ private:
     size_t pos_ = 0;
     std::map<std::string, long> defines_;
     int serial_ = 0;
+    int depth_ = 0;
+    static constexpr int kIncludeDepth = 8;
 
     void fail(const std::string& message) {
         if (failed) return;
@@ -82,11 +87,7 @@ private:
             }
             if (c == '#' && lineStart) {
                 size_t end = source_.find('\n', i);
-                std::istringstream directive(source_.substr(i, end == std::string::npos ? std::string::npos : end - i));
-                std::string word, name;
-                long value = 0;
-                directive >> word >> name >> value;
-                if (word == "#define" && !name.empty()) defines_[name] = value;
+                directive(source_.substr(i, end == std::string::npos ? std::string::npos : end - i), line);
                 i = end == std::string::npos ? source_.size() : end;
                 continue;
             }
@@ -128,6 +129,46 @@ private:
             tokens_.push_back(t);
         }
         tokens_.push_back(Token{Token::End, "", 0, line});
+    }
+
+    // A preprocessor line: #define NAME NUMBER is kept, #include "FILE" (a
+    // header of #define lines, relative to the script's folder) is read for
+    // its definitions; include guards and other directives are passed over.
+    void directive(const std::string& text, int line) {
+        std::istringstream in(text);
+        std::string word, name, value;
+        in >> word >> name >> value;
+        if (word == "#define" && !name.empty()) {
+            if (value.empty()) return;  // a guard
+            char* rest = nullptr;
+            long number = std::strtol(value.c_str(), &rest, 0);
+            if (rest == value.c_str()) {
+                std::cerr << "rc: line " << line << ": " << name << " is not defined as a number\n";
+                failed = true;
+                return;
+            }
+            defines_[name] = number;
+        } else if (word == "#include") {
+            if (name.size() < 2 || name.front() != '"' || name.back() != '"' || ++depth_ > kIncludeDepth) {
+                std::cerr << "rc: line " << line << ": cannot include " << name << "\n";
+                failed = true;
+                return;
+            }
+            bool ok = false;
+            std::string header = readFile(folder + "/" + name.substr(1, name.size() - 2), &ok);
+            if (!ok) {
+                std::cerr << "rc: line " << line << ": cannot read " << name << "\n";
+                failed = true;
+                return;
+            }
+            std::istringstream lines(header);
+            std::string l;
+            for (int n = 1; std::getline(lines, l); ++n) {
+                size_t first = l.find_first_not_of(" \t");
+                if (first != std::string::npos && l[first] == '#') directive(l.substr(first), n);
+            }
+            --depth_;
+        }
     }
 
     const Token& peek() const { return tokens_[pos_]; }
@@ -321,9 +362,8 @@ int main(int argc, char** argv) {
         std::cerr << "rc: cannot read " << script << "\n";
         return 1;
     }
-    Parser parser(source);
     size_t slash = script.find_last_of('/');
-    parser.folder = slash == std::string::npos ? "." : script.substr(0, slash);
+    Parser parser(source, slash == std::string::npos ? "." : script.substr(0, slash));
     parser.run();
     if (parser.failed) {
         std::cerr << "rc: " << script << ": " << parser.error << "\n";

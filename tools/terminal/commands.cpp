@@ -15,16 +15,16 @@
 #include "console.h"
 #include "platform/host/terminal.h"
 #include "platform/host/windows.h"
+#include "resources/resource.h"
 #include "scan/symbologies.h"
 #include "settings/keytable.h"
+#include "shell/constants.h"
 
 namespace console {
 
 namespace fs = std::filesystem;
 
 namespace {
-
-constexpr int kScanKey = 42;
 
 struct CommandInfo {
     const char* name;
@@ -199,7 +199,7 @@ size_t countGoodReads(size_t from) {
     auto s = terminal::sounds();
     size_t n = 0;
     for (size_t i = from; i < s.size(); ++i)
-        if (s[i].sound == "resource:129") ++n;
+        if (s[i].sound == "resource:" + std::to_string(IDW_GOOD_READ)) ++n;
     return n;
 }
 
@@ -710,9 +710,9 @@ int runCommand(Options& options, const Args& args, std::ostream& out, std::ostre
         if (args.size() != 2) return usage(name, err, "one choice");
         long long n = 0;
         if (args[1] == "exit")
-            n = 32773;
+            n = IDM_EXIT;
         else if (args[1] == "settings")
-            n = 32772;
+            n = IDM_SYMBOLOGY_SETTINGS;
         else if (args[1] == "none")
             n = 0;
         else if (!parseNumber(args[1], 0, 65535, n))

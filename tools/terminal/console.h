@@ -87,7 +87,6 @@ struct Frame {
 // Splits a peer's byte stream into frames of the given framing ("auto"
 // recognises each frame by its first bytes).
 std::vector<Frame> decodeStream(const std::string& bytes, const std::string& framing);
-uint16_t crc16Xmodem(const uint8_t* data, size_t length);
 
 // ------------------------------------------------------------------ images
 // A host path; "device:/Images/a.png" is a file of the terminal root.

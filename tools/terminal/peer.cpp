@@ -2,7 +2,8 @@
 // small background process holds its master side, records every byte the
 // wedge writes (<root>/.terminal/peers/COMn.bytes) and passes on what is
 // queued for the wedge (COMn.in). The console reads the record back, raw or
-// split into frames of the serial framings.
+// split into frames of the serial framings with the wedge's own frame reader
+// (output/framing.h).
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -21,6 +22,7 @@
 #include <thread>
 
 #include "console.h"
+#include "output/framing.h"
 #include "platform/host/terminal.h"
 
 namespace console {
@@ -28,9 +30,6 @@ namespace console {
 namespace fs = std::filesystem;
 
 namespace {
-
-const char kTaggedDecodeHeader[] = "DECRES2P\"9\"CID\"]Z9\"AID0INDREQ\x1D";
-const char kTaggedCommandHeader[] = "MNUCMD2P0RSPREQ\"\"DEVNAME0CMDRSPREQ1INDREQ\x1D=AT:0;";
 
 std::string peersDir(const Options& options) {
     return options.root + "/.terminal/peers";
@@ -112,93 +111,24 @@ bool alive(int pid) {
     }
 }
 
-}  // namespace
-
-uint16_t crc16Xmodem(const uint8_t* data, size_t length) {
-    uint16_t crc = 0;
-    for (size_t i = 0; i < length; ++i) {
-        crc = static_cast<uint16_t>(crc ^ (data[i] << 8));
-        for (int bit = 0; bit < 8; ++bit) crc = static_cast<uint16_t>((crc & 0x8000) ? (crc << 1) ^ 0x1021 : crc << 1);
-    }
-    return crc;
-}
-
-namespace {
-
-bool startsWith(const std::string& s, size_t at, const std::string& prefix) {
-    return s.size() >= at + prefix.size() && s.compare(at, prefix.size(), prefix) == 0;
-}
-
-const std::string kXr1Start("\x01XR1\0\0\0\x01", 8);
-const std::string kTaggedStart("\x16\xFE", 2);
-const std::string kHeaderStart("\x01\x02", 2);
-
-// Tagged record at `at`; returns its length (0 when none fits).
-size_t tryTagged(const std::string& s, size_t at, Frame& f) {
-    if (!startsWith(s, at, kTaggedStart) || s.size() < at + 7) return 0;
-    uint32_t length = 0;
-    for (int k = 3; k >= 0; --k) length = (length << 8) | static_cast<unsigned char>(s[at + 2 + k]);
-    if (s[at + 6] != '\r' || length > s.size() - at - 7) return 0;
-    f.framing = "tagged";
-    f.length = static_cast<int>(length);
-    f.bytes = s.substr(at, 7 + length);
-    std::string payload = s.substr(at + 7, length);
-    const std::string decode(kTaggedDecodeHeader), command(kTaggedCommandHeader);
-    if (startsWith(payload, 0, decode)) {
-        f.kind = "decode";
-        f.data = payload.substr(decode.size());
-    } else if (startsWith(payload, 0, command)) {
+// One frame of `framing` at `at` (the wedge's own reader); 0 when none begins there.
+size_t frameAt(const std::string& s, size_t at, SerialFraming framing, Frame& f) {
+    ParsedFrame parsed;
+    size_t used = parseFrame(framing, reinterpret_cast<const unsigned char*>(s.data()) + at, s.size() - at, &parsed);
+    if (used == 0) return 0;
+    f.framing = framingName(framing);
+    f.bytes = s.substr(at, used);
+    f.data = f.bytes.substr(parsed.dataAt, parsed.dataBytes);
+    f.sequence = parsed.sequence;
+    f.length = static_cast<int>(parsed.lengthField);
+    if (parsed.crcGood >= 0) f.crc = parsed.crcGood ? "ok" : "bad";
+    if (parsed.kind == TaggedDecodeResult) f.kind = "decode";
+    if (parsed.kind == TaggedCommand) {
         f.kind = "command";
-        f.data = "~" + payload.substr(command.size());
-    } else {
-        f.kind = "unknown";
-        f.data = payload;
+        f.data = "~" + f.data;
     }
-    return 7 + length;
-}
-
-// XR1 record at `at`: the data runs up to the CRC that matches.
-size_t tryXr1(const std::string& s, size_t at, Frame& f) {
-    if (!startsWith(s, at, kXr1Start) || s.size() < at + 17) return 0;
-    const auto* bytes = reinterpret_cast<const uint8_t*>(s.data()) + at;
-    size_t available = s.size() - at;
-    size_t lengthByte = bytes[14];
-    auto crcAt = [&](size_t m) {
-        uint16_t crc = crc16Xmodem(bytes, 15 + m);
-        return bytes[15 + m] == (crc >> 8) && bytes[16 + m] == (crc & 0xFF);
-    };
-    auto endsWell = [&](size_t m) { return 17 + m == available || startsWith(s, at + 17 + m, kXr1Start); };
-    size_t m = SIZE_MAX;
-    // The length byte first, then every length that ends on a good CRC.
-    if (lengthByte + 17 <= available && crcAt(lengthByte) && endsWell(lengthByte)) m = lengthByte;
-    for (size_t k = 0; m == SIZE_MAX && k + 17 <= available; ++k)
-        if (crcAt(k) && endsWell(k)) m = k;
-    f.framing = "xr1";
-    f.sequence = bytes[8];
-    f.length = static_cast<int>(lengthByte);
-    if (m == SIZE_MAX) {
-        // No CRC fits: up to the next record, or the end.
-        size_t next = s.find(kXr1Start, at + 1);
-        size_t end = next == std::string::npos ? s.size() : next;
-        f.bytes = s.substr(at, end - at);
-        f.data = end - at >= 17 ? s.substr(at + 15, end - at - 17) : "";
-        f.crc = "bad";
-        return end - at;
-    }
-    f.bytes = s.substr(at, 17 + m);
-    f.data = s.substr(at + 15, m);
-    f.crc = "ok";
-    return 17 + m;
-}
-
-size_t tryHeader(const std::string& s, size_t at, Frame& f) {
-    if (!startsWith(s, at, kHeaderStart)) return 0;
-    size_t next = s.find(kHeaderStart, at + 2);
-    size_t end = next == std::string::npos ? s.size() : next;
-    f.framing = "header";
-    f.bytes = s.substr(at, end - at);
-    f.data = s.substr(at + 2, end - at - 2);
-    return end - at;
+    if (parsed.kind == TaggedUnknown) f.kind = "unknown";
+    return used;
 }
 
 Frame makeFrame(const std::string& framing, const std::string& bytes) {
@@ -209,11 +139,24 @@ Frame makeFrame(const std::string& framing, const std::string& bytes) {
     return f;
 }
 
+// The framing a name gives; false for "auto" or a name of none.
+bool framingNamed(const std::string& name, SerialFraming& framing) {
+    for (const FramingInfo& info : kFramings) {
+        if (name == info.name) {
+            framing = info.framing;
+            return true;
+        }
+    }
+    return false;
+}
+
 }  // namespace
 
 std::vector<Frame> decodeStream(const std::string& bytes, const std::string& framing) {
     std::vector<Frame> frames;
-    if (framing == "raw") {
+    SerialFraming only = FramingRaw;
+    bool named = framingNamed(framing, only);
+    if (named && only == FramingRaw) {
         if (!bytes.empty()) frames.push_back(makeFrame("raw", bytes));
         return frames;
     }
@@ -221,15 +164,17 @@ std::vector<Frame> decodeStream(const std::string& bytes, const std::string& fra
     std::string pending;  // bytes that begin no frame
     auto flushPending = [&] {
         if (pending.empty()) return;
-        frames.push_back(makeFrame(framing == "auto" ? "raw" : "unknown", pending));
+        frames.push_back(makeFrame(named ? "unknown" : "raw", pending));
         pending.clear();
     };
     while (at < bytes.size()) {
         Frame f;
         size_t used = 0;
-        if (framing == "tagged" || framing == "auto") used = tryTagged(bytes, at, f);
-        if (used == 0 && (framing == "xr1" || framing == "auto")) used = tryXr1(bytes, at, f);
-        if (used == 0 && (framing == "header" || framing == "auto")) used = tryHeader(bytes, at, f);
+        // "auto" tries every framing that has bounds, in the order of the list.
+        for (const FramingInfo& info : kFramings) {
+            if (used != 0 || info.framing == FramingRaw || (named && info.framing != only)) continue;
+            used = frameAt(bytes, at, info.framing, f);
+        }
         if (used == 0) {
             pending += bytes[at++];
             continue;
@@ -245,14 +190,15 @@ std::vector<Frame> decodeStream(const std::string& bytes, const std::string& fra
 namespace {
 
 bool knownFraming(const std::string& f) {
-    return f == "auto" || f == "raw" || f == "header" || f == "tagged" || f == "xr1";
+    SerialFraming framing;
+    return f == "auto" || framingNamed(f, framing);
 }
 
-// "1".."3" as in ConnectingTo, or the framing's name.
-std::string framingName(const std::string& f) {
-    if (f == "1" || f == "0") return "tagged";
-    if (f == "2") return "xr1";
-    if (f == "3") return "header";
+// A ConnectingTo value 1..n names its framing ("0" too, for tagged, as
+// before), any other word is taken as a name.
+std::string framingArgument(const std::string& f) {
+    if (f == "0") return framingName(FramingTagged);
+    if (f.size() == 1 && f[0] > '0' && f[0] - '0' <= kNamedFramingCount) return framingName(framingOf(f[0] - '0'));
     return f;
 }
 
@@ -262,7 +208,7 @@ int printFrames(const Options& options, const std::string& bytes, const Args& ar
     bool dataOnly = false, hexOnly = false;
     for (size_t i = first; i < args.size(); ++i) {
         if (args[i] == "--framing" && i + 1 < args.size()) {
-            framing = framingName(args[++i]);
+            framing = framingArgument(args[++i]);
         } else if (args[i] == "--data") {
             dataOnly = true;
         } else if (args[i] == "--hex") {
