@@ -248,4 +248,29 @@ TEST_F(ConsoleGolden, AnswersToArgumentsRightAndWrong) {
     compareGolden("answers-json.golden", json.out);
 }
 
+TEST_F(ConsoleGolden, MistakesOfAScenarioFileAreReportedWithTheirLines) {
+    std::string path = writeScenario("mistakes.scenario",
+                                     "# every line below is wrong\n"
+                                     "frobnicate\n"
+                                     "run other.scenario\n"
+                                     "timeout soon\n"
+                                     "sleep -1\n"
+                                     "expect exit zero\n"
+                                     "expect text\n"
+                                     "expect text == a b\n"
+                                     "expect == a\n"
+                                     "expect hold == 1\n"
+                                     "expect event KVN_Enable set == 1\n"
+                                     "expect tray tap == x\n"
+                                     "expect config model 5 == x\n"
+                                     "expect model 5 == x\n"
+                                     "expect text lines many\n"
+                                     "expect text matches \"(\"\n"
+                                     "expect text == \"open\n"
+                                     "echo and one right line\n"
+                                     "expect event KVN_Enable == 1\n"
+                                     "expect peer COM3 --data --hex == x\n");
+    compareGolden("scenario-mistakes.golden", transcript({"run", path}));
+}
+
 }  // namespace
