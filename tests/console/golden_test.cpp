@@ -264,6 +264,8 @@ TEST_F(ConsoleGolden, MistakesOfAScenarioFileAreReportedWithTheirLines) {
                                      "expect tray tap == x\n"
                                      "expect config model 5 == x\n"
                                      "expect model 5 == x\n"
+                                     "expect trace --clear == x\n"
+                                     "expect focus Edit == x\n"
                                      "expect text lines many\n"
                                      "expect text matches \"(\"\n"
                                      "expect text == \"open\n"

@@ -36,16 +36,6 @@ struct Step {
 
 const char* const kOperators[] = {"==", "!=", "contains", "lacks", "matches", "lines"};
 
-// Commands that only look: an expectation may run them again and again.
-bool isReadBack(const std::string& command) {
-    static const char* const readBacks[] = {
-        "text", "keys",    "peer",  "leds",  "vibrator", "sounds", "msgbox", "trace", "file",   "windows", "hotkeys",
-        "tray", "in-view", "focus", "event", "status",   "engine", "config", "model", "screen", "clock",   "decode"};
-    for (const char* r : readBacks)
-        if (command == r) return true;
-    return false;
-}
-
 bool isOperator(const std::string& word) {
     for (const char* op : kOperators)
         if (word == op) return true;
@@ -218,16 +208,11 @@ private:
                 error = "expect takes one value after " + w[op] + " (quote values with blanks)";
                 return false;
             }
-            // Words of the query: the command and its arguments.
-            size_t words = op - 1;
-            bool setting = w[1] == "model" || w[1] == "screen" || w[1] == "clock";
-            if (!isReadBack(w[1]) || (w[1] == "event" && words > 2) || (w[1] == "tray" && words > 1) ||
-                (w[1] == "config" && words > 2) || (setting && words > 1)) {
-                error =
-                    "expect reads back with one of: text, keys, peer, leds, vibrator, sounds, msgbox, trace, file, "
-                    "windows, hotkeys, tray, in-view, focus, event NAME, status, engine, config, model, screen, "
-                    "clock, decode (\"" +
-                    w[1] + "\" changes the terminal)";
+            // An expectation runs its query again and again: only a command that looks will do.
+            const Command* query = findCommand(w[1]);
+            auto arguments = static_cast<int>(op - 2);
+            if (query == nullptr || query->query == kNoQuery || arguments > query->query) {
+                error = "expect reads back with one of: " + queryNames() + " (\"" + w[1] + "\" changes the terminal)";
                 return false;
             }
             if (w[op] == "lines" && (!parseInt(w[op + 1], n) || n < 0)) {
