@@ -86,7 +86,7 @@ TEST_F(ConsoleGolden, HelpOfTheConsoleAndOfEveryCommand) {
     EXPECT_EQ(viaHelp.out, top.out) << "help and --help print the same";
 
     std::vector<std::string> names = listedCommands(top.out);
-    EXPECT_EQ(names.size(), 48u);
+    EXPECT_EQ(names.size(), 49u);
     std::string each;
     for (const std::string& name : names) {
         each += transcript({name, "--help"});
@@ -224,6 +224,12 @@ TEST_F(ConsoleGolden, AnswersToArgumentsRightAndWrong) {
         {"file", "/nosuch.txt"},
         {"file", "/Zentrova/Keyvane.ini"},
         {"file", "a", "b"},
+        {"write"},
+        {"write", "/Zentrova/Keyvane.ini"},
+        {"write", "/New/Folder/a.txt", "one\\r\\ntwo\\x00three"},
+        {"file", "/new/folder/A.TXT"},
+        {"write", "/../../outside.txt", "kept inside"},
+        {"file", "/outside.txt"},
         {"engine"},
         {"engine", "x", "y"},
         {"engine", "nosuchname"},
@@ -271,7 +277,9 @@ TEST_F(ConsoleGolden, MistakesOfAScenarioFileAreReportedWithTheirLines) {
                                      "expect text == \"open\n"
                                      "echo and one right line\n"
                                      "expect event KVN_Enable == 1\n"
-                                     "expect peer COM3 --data --hex == x\n");
+                                     "expect peer COM3 --data --hex == x\n"
+                                     "expect output 1 == x\n"
+                                     "expect write /a == x\n");
     compareGolden("scenario-mistakes.golden", transcript({"run", path}));
 }
 

@@ -149,6 +149,14 @@ int vibratorLed() {
     return model == 0 || model == kFallbackDeviceModel ? 0 : 2;
 }
 
+// The host path of a device file; either separator: "/CharInLog.txt" spares
+// the escaping of "\\".
+std::string deviceFile(std::string path) {
+    for (char& c : path)
+        if (c == '/') c = '\\';
+    return terminal::hostPath(utf16(path));
+}
+
 int printLines(const Options& options, const std::string& text, std::ostream& out) {
     std::vector<std::string> lines;
     std::string line;
@@ -601,12 +609,8 @@ int traceCommand(const Options& options, const Args& args, std::ostream& out, st
 }
 
 int fileCommand(const Options& options, const Args& args, std::ostream& out, std::ostream& err) {
-    // Either separator: "/CharInLog.txt" spares the escaping of "\\".
-    std::string path = args[1];
-    for (char& c : path)
-        if (c == '/') c = '\\';
     std::string text;
-    if (!readHostFile(terminal::hostPath(utf16(path)), text)) {
+    if (!readHostFile(deviceFile(args[1]), text)) {
         err << "no file " << escape(args[1]) << " on the terminal\n";
         return kFailed;
     }
@@ -651,5 +655,21 @@ int engineCommand(const Options& options, const Args& args, std::ostream& out, s
     return kOk;
 }
 
+
+// ------------------------------------------------------------------ device files
+
+int writeCommand(const Options&, const Args& args, std::ostream&, std::ostream& err) {
+    fs::path path = deviceFile(args[1]);
+    std::error_code ec;
+    if (path.has_parent_path()) fs::create_directories(path.parent_path(), ec);
+    std::ofstream file(path, std::ios::binary | std::ios::trunc);
+    file << args[2];
+    file.close();
+    if (ec || !file) {
+        err << "cannot write " << escape(args[1]) << " on the terminal\n";
+        return kFailed;
+    }
+    return kOk;
+}
 
 }  // namespace console

@@ -146,6 +146,10 @@ const Command kCommands[] = {
     {"file", "file DEVICEPATH",
      "Print a file of the device, e.g. /CharInLog.txt or /Zentrova/Keyvane.ini.",
      {1, 1, "one device path"}, true, kAnyCount, fileCommand},
+    {"write", "write DEVICEPATH DATA",
+     "Write DATA (escapes allowed) to a file of the device, making its folders, e.g. "
+     "write /Zentrova/Keyvane.ini \"OutPutMode = 3\\r\\n\". The file is replaced.",
+     {2, 2, "a device path and the data"}, true, kNoQuery, writeCommand},
     {"windows", "windows",
      "The windows of the terminal.",
      {0, 0, nullptr}, true, kAnyCount, windowsCommand},

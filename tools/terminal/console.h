@@ -118,6 +118,7 @@ int hotkeysCommand(const Options& options, const Args& args, std::ostream& out, 
 int inViewCommand(const Options& options, const Args& args, std::ostream& out, std::ostream& err);
 int traceCommand(const Options& options, const Args& args, std::ostream& out, std::ostream& err);
 int fileCommand(const Options& options, const Args& args, std::ostream& out, std::ostream& err);
+int writeCommand(const Options& options, const Args& args, std::ostream& out, std::ostream& err);
 int engineCommand(const Options& options, const Args& args, std::ostream& out, std::ostream& err);
 
 // ------------------------------------------------------------------ the wedge
