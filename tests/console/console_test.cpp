@@ -63,6 +63,16 @@ TEST_F(Console, BadArgumentsExitTwoWithAMessageThatNamesTheProblem) {
     EXPECT_NE(noRoot.err.find("--root needs a folder"), std::string::npos);
 }
 
+// A scan waits until the pass is over; when it is not over in time the scan
+// failed, whatever was read.
+TEST_F(Console, AScanThatDoesNotSettleInTimeFails) {
+    ASSERT_EQ(run({"init"}).code, 0);
+    Result r = run({"scan", "--reads", "0", "--timeout", "1"});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(r.out, "reads=0\n");
+    EXPECT_NE(r.err.find("scan: the wedge was still busy 1 ms after the key was released"), std::string::npos) << r.err;
+}
+
 // ------------------------------------------------------------------ serial peers and framings
 
 TEST_F(Console, FramesAreSplitAndCheckedPerFraming) {

@@ -381,7 +381,7 @@ int scanCommand(const Options& options, const Args& given, std::ostream& out, st
         err << "scan: " << reads << " good read(s) of " << wanted << " within " << extra["--timeout"] << " ms\n";
         return kFailed;
     }
-    return kOk;
+    return settled ? kOk : kFailed;
 }
 
 int swipeCommand(const Options&, const Args& args, std::ostream&, std::ostream& err) {
