@@ -168,7 +168,7 @@ int labelCommand(const Options& options, const Args& args, std::ostream& out, st
 // ------------------------------------------------------------------ settings files
 struct Finding {
     std::string file;
-    int line;  // 0: the whole file
+    int line;              // 0: the whole file
     std::string severity;  // error, warning or note
     std::string message;
 };
