@@ -10,23 +10,14 @@
 #include <string>
 
 #include "keyvane_version.h"
+#include "tests/console/console_fixture.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-class ConsoleVersion : public ::testing::Test {
+class ConsoleVersion : public consoletest::Console {
 protected:
-    void SetUp() override {
-        char pattern[] = "/tmp/keyvane-version-test-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir_ = pattern;
-    }
-    void TearDown() override {
-        std::error_code ec;
-        fs::remove_all(dir_, ec);
-    }
-
     // keyvane-terminal --version with the given environment settings.
     std::string version(const std::string& environment = "") {
         std::string out = dir_ + "/out";
@@ -48,8 +39,6 @@ protected:
         std::ofstream(path, std::ios::binary) << bytes;
         return path;
     }
-
-    std::string dir_;
 };
 
 TEST_F(ConsoleVersion, ShowsTheBuildsWedgeAndDecoderWithTheProjectVersion) {

@@ -1,5 +1,5 @@
-// The settings load in the real program: presentation mode started by the
-// load, the keypad of the device model, and a missing settings file.
+// The settings load in the real program: a missing settings file. (What the
+// settings make the running program do is told by tests/scenarios.)
 #include <gtest/gtest.h>
 
 #include "platform/host/terminal.h"
@@ -13,34 +13,9 @@ protected:
         wedge_.kill();
         wedge::removeTerminalRoot(root_);
     }
-    void makeRoot(const std::string& ini) {
-        wedge::RootOptions options;
-        options.settingsIni = ini;
-        root_ = wedge::makeTerminalRoot(options);
-        ASSERT_FALSE(root_.empty());
-    }
-
     std::string root_;
     wedge::WedgeProcess wedge_;
 };
-
-TEST_F(SettingsWedgeTest, PresentationModeScansWithoutTheKeyOnTheDevicesKeypad) {
-    makeRoot("[Settings]\r\nPresentationMode=1\r\nSuffix=13\r\nOutPutMode=1\r\n");
-    // A keypad-5 terminal: "!" and "@" are keys of their own there.
-    terminal::setModel(7500);
-    terminal::setConfig("keypad", "5");
-    terminal::setFocusClass(u"Notes");
-    terminal::Barcode barcode;
-    barcode.data = "Ab!@.1";
-    terminal::putInView(barcode);
-    ASSERT_TRUE(wedge_.start(root_));
-    ASSERT_TRUE(wedge_.waitLoaded());
-    EXPECT_TRUE(wedge::waitFor([] { return terminal::focusText().find(u"Ab!@.1\n") != std::u16string::npos; }))
-        << "typed: " << std::string(terminal::focusText().begin(), terminal::focusText().end());
-    EXPECT_FALSE(terminal::keyDown(42));
-    int code = 0;
-    EXPECT_TRUE(wedge_.quit(&code));
-}
 
 TEST_F(SettingsWedgeTest, WithoutASettingsFileTheProgramSaysSoAndEnds) {
     wedge::RootOptions options;

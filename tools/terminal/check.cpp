@@ -534,15 +534,6 @@ void Checker::decodeFile(const std::vector<Note>& notes) {
                 " line(s) not read from here on: an element must begin the line (indent with spaces, not tabs)");
 }
 
-bool readHostFile(const std::string& path, std::string& bytes) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return false;
-    std::ostringstream s;
-    s << in.rdbuf();
-    bytes = s.str();
-    return true;
-}
-
 bool isDecodeSettingsName(const std::string& path) {
     std::string name = lower(std::filesystem::path(path).filename().string());
     return name.size() >= 4 && name.compare(name.size() - 4, 4, ".vqf") == 0;

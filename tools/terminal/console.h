@@ -49,9 +49,77 @@ using Record = std::vector<std::pair<std::string, std::string>>;
 void printRecords(const Options& options, const std::vector<Record>& records, std::ostream& out);
 
 // ------------------------------------------------------------------ commands
+// A command's work: its words (the command's name first) in, the exit code
+// out. Argument counts are checked by the table before it is called.
+using Handler = int (*)(const Options& options, const Args& args, std::ostream& out, std::ostream& err);
+
+constexpr int kAnyCount = 1000;
+constexpr int kNoQuery = -1;
+
+// How many words may follow the command's name, and what is said otherwise
+// (null: "unknown argument" and the first of them).
+struct ArgumentRule {
+    int least;
+    int most;
+    const char* problem;
+};
+
+struct Command {
+    const char* name;
+    const char* usage;    // the synopsis, for help and for usage errors
+    const char* summary;  // the help text
+    ArgumentRule arguments;
+    bool attaches;  // works on the terminal at the root (attached before the handler runs)
+    int query;      // a read-back query that only looks: how many arguments an
+                    // expectation may give it; kNoQuery when it changes things
+    Handler handler;
+};
+
+// The command of that name, or null.
+const Command* findCommand(const std::string& name);
+// The read-back queries as a scenario's expectation names them ("text, keys,
+// ..., event NAME, ...").
+std::string queryNames();
 int runCommand(Options& options, const Args& args, std::ostream& out, std::ostream& err);
 void printHelp(const std::string& command, std::ostream& out);
 bool knownCommand(const std::string& command);
+// Says what is wrong with a command's arguments, and its synopsis; returns kUsage.
+int usage(const std::string& command, std::ostream& err, const std::string& problem);
+bool parseNumber(const std::string& text, long long low, long long high, long long& value);
+// The bytes of a host file; false when it cannot be read.
+bool readHostFile(const std::string& path, std::string& bytes);
+
+// The handlers of the commands of the terminal itself, of what a person does
+// and of what the terminal shows (commands.cpp).
+int initCommand(const Options& options, const Args& args, std::ostream& out, std::ostream& err);
+int resetCommand(const Options& options, const Args& args, std::ostream& out, std::ostream& err);
+int configCommand(const Options& options, const Args& args, std::ostream& out, std::ostream& err);
+int configShortcut(const Options& options, const Args& args, std::ostream& out, std::ostream& err);
+int keyCommand(const Options& options, const Args& args, std::ostream& out, std::ostream& err);
+int viewCommand(const Options& options, const Args& args, std::ostream& out, std::ostream& err);
+int clearViewCommand(const Options& options, const Args& args, std::ostream& out, std::ostream& err);
+int scanCommand(const Options& options, const Args& args, std::ostream& out, std::ostream& err);
+int swipeCommand(const Options& options, const Args& args, std::ostream& out, std::ostream& err);
+int trayCommand(const Options& options, const Args& args, std::ostream& out, std::ostream& err);
+int menuCommand(const Options& options, const Args& args, std::ostream& out, std::ostream& err);
+int answerCommand(const Options& options, const Args& args, std::ostream& out, std::ostream& err);
+int focusCommand(const Options& options, const Args& args, std::ostream& out, std::ostream& err);
+int eventCommand(const Options& options, const Args& args, std::ostream& out, std::ostream& err);
+int textCommand(const Options& options, const Args& args, std::ostream& out, std::ostream& err);
+int clearTextCommand(const Options& options, const Args& args, std::ostream& out, std::ostream& err);
+int clearKeysCommand(const Options& options, const Args& args, std::ostream& out, std::ostream& err);
+int keysCommand(const Options& options, const Args& args, std::ostream& out, std::ostream& err);
+int ledsCommand(const Options& options, const Args& args, std::ostream& out, std::ostream& err);
+int vibratorCommand(const Options& options, const Args& args, std::ostream& out, std::ostream& err);
+int soundsCommand(const Options& options, const Args& args, std::ostream& out, std::ostream& err);
+int msgboxCommand(const Options& options, const Args& args, std::ostream& out, std::ostream& err);
+int windowsCommand(const Options& options, const Args& args, std::ostream& out, std::ostream& err);
+int hotkeysCommand(const Options& options, const Args& args, std::ostream& out, std::ostream& err);
+int inViewCommand(const Options& options, const Args& args, std::ostream& out, std::ostream& err);
+int traceCommand(const Options& options, const Args& args, std::ostream& out, std::ostream& err);
+int fileCommand(const Options& options, const Args& args, std::ostream& out, std::ostream& err);
+int writeCommand(const Options& options, const Args& args, std::ostream& out, std::ostream& err);
+int engineCommand(const Options& options, const Args& args, std::ostream& out, std::ostream& err);
 
 // ------------------------------------------------------------------ the wedge
 std::string selfDirectory();
@@ -60,7 +128,8 @@ std::string decoderPath();
 int startWedge(const Options& options, const Args& args, std::ostream& out, std::ostream& err);
 int stopWedge(const Options& options, const Args& args, std::ostream& out, std::ostream& err);
 int commandWord(const Options& options, const Args& args, std::ostream& out, std::ostream& err);
-int wedgeStatus(const Options& options, std::ostream& out);
+int wedgeStatus(const Options& options, const Args& args, std::ostream& out, std::ostream& err);
+int killCommand(const Options& options, const Args& args, std::ostream& out, std::ostream& err);
 // The process of the wedge's main window (0: none).
 int runningWedgePid();
 // Ends a wedge left running (scenario clean-up). Returns true when one ran.
@@ -98,7 +167,7 @@ int labelCommand(const Options& options, const Args& args, std::ostream& out, st
 // ------------------------------------------------------------------ settings files
 struct Finding {
     std::string file;
-    int line;  // 0: the whole file
+    int line;              // 0: the whole file
     std::string severity;  // error, warning or note
     std::string message;
 };

@@ -5,6 +5,8 @@
 //   echo A plain scan              prints a heading
 //   expect text == "12345\r"       a read-back command, an operator, the value
 //   expect exit 0                  the exit code of the step before
+//   expect output contains exit=0  what the step before printed
+//   expect trace sequence "A\nB"   the lines A and B, in this order, among the others
 //   timeout 5000                   how long expectations wait (ms)
 //   sleep 100                      a pause (ms)
 #include <stdlib.h>
@@ -34,17 +36,7 @@ struct Step {
     Args words;
 };
 
-const char* const kOperators[] = {"==", "!=", "contains", "lacks", "matches", "lines"};
-
-// Commands that only look: an expectation may run them again and again.
-bool isReadBack(const std::string& command) {
-    static const char* const readBacks[] = {
-        "text", "keys",    "peer",  "leds",  "vibrator", "sounds", "msgbox", "trace", "file",   "windows", "hotkeys",
-        "tray", "in-view", "focus", "event", "status",   "engine", "config", "model", "screen", "clock",   "decode"};
-    for (const char* r : readBacks)
-        if (command == r) return true;
-    return false;
-}
+const char* const kOperators[] = {"==", "!=", "contains", "lacks", "matches", "lines", "sequence"};
 
 bool isOperator(const std::string& word) {
     for (const char* op : kOperators)
@@ -55,6 +47,23 @@ bool isOperator(const std::string& word) {
 std::string trimNewline(std::string s) {
     while (!s.empty() && s.back() == '\n') s.pop_back();
     return s;
+}
+
+// The lines of `text` that are among the lines of `wanted`, in their order
+// (the trace lines of interest among all the others).
+std::string pickLines(const std::string& text, const std::string& wanted) {
+    std::vector<std::string> among;
+    std::istringstream w(wanted);
+    for (std::string line; std::getline(w, line);) among.push_back(line);
+    std::string picked;
+    std::istringstream t(text);
+    for (std::string line; std::getline(t, line);)
+        for (const auto& a : among)
+            if (line == a) {
+                picked += (picked.empty() ? "" : "\n") + line;
+                break;
+            }
+    return picked;
 }
 
 size_t countLines(const std::string& s) {
@@ -114,6 +123,7 @@ public:
 
     int run(const std::string& name) {
         int lastExit = 0;
+        std::string lastOutput;
         bool stopped = false;
         for (size_t i = 0; i < steps_.size(); ++i) {
             const Step& step = steps_[i];
@@ -155,12 +165,13 @@ public:
                 continue;
             }
             if (head == "expect") {
-                expect(step);
+                expect(step, lastOutput);
                 continue;
             }
             // A command; a following "expect exit" takes over judging its exit code.
             std::ostringstream out, err;
             lastExit = runCommand(options_, step.words, out, err);
+            lastOutput = out.str();
             bool judged = i + 1 < steps_.size() && steps_[i + 1].words[0] == "expect" &&
                           steps_[i + 1].words.size() > 1 && steps_[i + 1].words[1] == "exit";
             if (lastExit == 0 || judged) {
@@ -210,24 +221,23 @@ private:
             while (op < w.size() && !isOperator(w[op])) ++op;
             if (op == 1 || op >= w.size()) {
                 error =
-                    "expect needs: a read-back command, an operator (==, !=, contains, lacks, matches, lines) "
-                    "and a value";
+                    "expect needs: a read-back command, an operator (==, !=, contains, lacks, matches, lines, "
+                    "sequence) and a value";
                 return false;
             }
             if (op + 2 != w.size()) {
                 error = "expect takes one value after " + w[op] + " (quote values with blanks)";
                 return false;
             }
-            // Words of the query: the command and its arguments.
-            size_t words = op - 1;
-            bool setting = w[1] == "model" || w[1] == "screen" || w[1] == "clock";
-            if (!isReadBack(w[1]) || (w[1] == "event" && words > 2) || (w[1] == "tray" && words > 1) ||
-                (w[1] == "config" && words > 2) || (setting && words > 1)) {
-                error =
-                    "expect reads back with one of: text, keys, peer, leds, vibrator, sounds, msgbox, trace, file, "
-                    "windows, hotkeys, tray, in-view, focus, event NAME, status, engine, config, model, screen, "
-                    "clock, decode (\"" +
-                    w[1] + "\" changes the terminal)";
+            // An expectation runs its query again and again: only a command that looks will do.
+            const Command* query = findCommand(w[1]);
+            auto arguments = static_cast<int>(op - 2);
+            if (w[1] == "output" && arguments != 0) {
+                error = "expect output takes no arguments: it is what the step before printed";
+                return false;
+            }
+            if (w[1] != "output" && (query == nullptr || query->query == kNoQuery || arguments > query->query)) {
+                error = "expect reads back with one of: " + queryNames() + " (\"" + w[1] + "\" changes the terminal)";
                 return false;
             }
             if (w[op] == "lines" && (!parseInt(w[op + 1], n) || n < 0)) {
@@ -265,7 +275,9 @@ private:
         out_ << "  FAILED  " << step.text << "   (line " << step.line << ")\n";
     }
 
-    void expect(const Step& step) {
+    // Runs the expectation's query until its output comes right or the time
+    // is up; "output" is what the command before printed, looked at once.
+    void expect(const Step& step, const std::string& lastOutput) {
         const Args& w = step.words;
         size_t op = 1;
         while (!isOperator(w[op])) ++op;
@@ -275,12 +287,14 @@ private:
         // Both sides are compared as bytes: the read-back's escapes are undone,
         // and its line breaks stand for "\n".
         const std::string& wanted = value;
-        bool once = how == "!=" || how == "lacks";
+        bool previous = query[0] == "output";
+        bool once = how == "!=" || how == "lacks" || previous;
         auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs_);
         std::string got, problem;
         for (;;) {
             std::ostringstream out, err;
-            int rc = runCommand(options_, query, out, err);
+            int rc = previous ? kOk : runCommand(options_, query, out, err);
+            if (previous) out << lastOutput;
             std::string shown = trimNewline(out.str()), error;
             if (!unescape(shown, got, error)) got = shown;
             problem = rc == 0 ? "" : "exit " + std::to_string(rc) + ": " + trimNewline(err.str());
@@ -292,6 +306,7 @@ private:
                 if (how == "lacks") ok = got.find(wanted) == std::string::npos;
                 if (how == "matches") ok = std::regex_search(got, std::regex(wanted));
                 if (how == "lines") ok = std::to_string(countLines(got)) == wanted;
+                if (how == "sequence") ok = pickLines(got, wanted) == wanted;
             }
             if (ok) {
                 pass(step);
@@ -309,6 +324,11 @@ private:
             indent(out_, "expected: ", wanted + " line(s)");
             indent(out_, "got:      ", std::to_string(countLines(got)) + " line(s)");
             indent(out_, "          ", showLines(got));
+            return;
+        }
+        if (how == "sequence") {
+            indent(out_, "expected: ", wanted);
+            indent(out_, "got:      ", pickLines(got, wanted));
             return;
         }
         const char* label = how == "=="         ? "expected: "

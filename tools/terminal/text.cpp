@@ -1,6 +1,9 @@
-// Escapes, word splitting and record printing of the console.
+// Escapes, word splitting, numbers, host files and record printing of the
+// console.
 #include <cstdio>
+#include <fstream>
 #include <ostream>
+#include <sstream>
 
 #include "console.h"
 
@@ -262,6 +265,19 @@ bool parseInt(const std::string& text, long long& value) {
         return false;
     }
     return used == text.size();
+}
+
+bool parseNumber(const std::string& text, long long low, long long high, long long& value) {
+    return parseInt(text, value) && value >= low && value <= high;
+}
+
+bool readHostFile(const std::string& path, std::string& bytes) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return false;
+    std::ostringstream s;
+    s << in.rdbuf();
+    bytes = s.str();
+    return true;
 }
 
 void printRecords(const Options& options, const std::vector<Record>& records, std::ostream& out) {

@@ -160,6 +160,8 @@ std::string decoderPath() {
 }
 
 int startWedge(const Options& options, const Args& args, std::ostream& out, std::ostream& err) {
+    // The device reads its files in silence; the console says first what it will ignore.
+    if (std::string summary = checkSummary(options); !summary.empty()) err << summary << "\n";
     std::string wedge = wedgePath();
     double seconds = 20;
     for (size_t i = 1; i < args.size(); ++i) {
@@ -346,7 +348,7 @@ int stopWedge(const Options& options, const Args& args, std::ostream& out, std::
     return kOk;
 }
 
-int wedgeStatus(const Options& options, std::ostream& out) {
+int wedgeStatus(const Options& options, const Args&, std::ostream& out, std::ostream&) {
     int pid = readPid(pidFile(options));
     bool runs = ourWedgeRuns(options) || wedgeWindowExists();
     Record record{{"running", runs ? "1" : "0"}};
@@ -372,6 +374,14 @@ bool killWedge(const Options& options) {
     }
     unlink(pidFile(options).c_str());
     return true;
+}
+
+int killCommand(const Options& options, const Args&, std::ostream&, std::ostream& err) {
+    if (!killWedge(options)) {
+        err << "no wedge started by this console runs on " << options.root << "\n";
+        return kFailed;
+    }
+    return kOk;
 }
 
 }  // namespace console

@@ -1,0 +1,102 @@
+// The console as a user or a script meets it: the real keyvane-terminal in
+// its own process, on a fresh terminal root of its own per test.
+#pragma once
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace consoletest {
+
+namespace fs = std::filesystem;
+
+struct Result {
+    int code = -1;
+    std::string out;
+    std::string err;
+};
+
+inline std::string slurp(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+class Console : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/keyvane-console-test-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        dir_ = pattern;
+        root_ = dir_ + "/terminal";
+    }
+
+    void TearDown() override {
+        // Peers opened by a test end with their pid files.
+        std::error_code ec;
+        for (const auto& e : fs::directory_iterator(root_ + "/.terminal/peers", ec))
+            if (e.path().extension() == ".pid") {
+                int pid = std::atoi(slurp(e.path()).c_str());
+                fs::remove(e.path(), ec);
+                if (pid > 0) kill(pid, SIGTERM);
+            }
+        run({"kill"});
+        // A process that just ended may still have been writing its logs.
+        for (int i = 0; i < 5 && fs::exists(dir_); ++i) {
+            fs::remove_all(dir_, ec);
+            if (fs::exists(dir_)) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+    }
+
+    // Runs keyvane-terminal --root <root> ARGS.
+    Result run(std::vector<std::string> args, bool withRoot = true) {
+        std::string exe = std::string(KEYVANE_BINARY_DIR) + "/keyvane-terminal";
+        if (withRoot) args.insert(args.begin(), {"--root", root_});
+        args.insert(args.begin(), exe);
+        std::string outPath = dir_ + "/out", errPath = dir_ + "/err";
+        pid_t pid = fork();
+        if (pid == 0) {
+            int o = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            int e = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            dup2(o, 1);
+            dup2(e, 2);
+            unsetenv("KEYVANE_TERMINAL");
+            std::vector<char*> argv;
+            for (auto& a : args) argv.push_back(a.data());
+            argv.push_back(nullptr);
+            execv(exe.c_str(), argv.data());
+            _exit(127);
+        }
+        int status = 0;
+        waitpid(pid, &status, 0);
+        Result r;
+        r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        r.out = slurp(outPath);
+        r.err = slurp(errPath);
+        return r;
+    }
+
+    std::string writeScenario(const std::string& name, const std::string& text) {
+        std::string path = dir_ + "/" + name;
+        std::ofstream(path) << text;
+        return path;
+    }
+
+    std::string samples() const { return std::string(KEYVANE_SOURCE_DIR) + "/samples"; }
+
+    std::string dir_, root_;
+};
+
+}  // namespace consoletest

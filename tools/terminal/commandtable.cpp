@@ -1,0 +1,274 @@
+// The console's commands: one entry each, with its synopsis, help, argument
+// rule and handler. Running a command is a look-up in this table; the
+// scenario runner asks it which commands only look.
+#include <ostream>
+
+#include "console.h"
+#include "platform/host/terminal.h"
+
+namespace console {
+
+namespace {
+
+int helpCommand(const Options& options, const Args& args, std::ostream& out, std::ostream& err);
+
+// clang-format off
+const Command kCommands[] = {
+    {"init", "init [--from DIR] [--clean]",
+     "Create the terminal root (and its shared state); --from copies a sample device file system into it "
+     "(e.g. samples/terminal); --clean removes the device files first. The terminal's state is reset.",
+     {0, kAnyCount, nullptr}, false, kNoQuery, initCommand},
+    {"reset", "reset",
+     "Clear the terminal's shared state and logs (not the device files).",
+     {0, 0, "no arguments"}, true, kNoQuery, resetCommand},
+    {"config", "config [KEY [VALUE]]",
+     "Show or set the terminal configuration: model, screen, clock, COM1..COM99 (and COMn.failopens), "
+     "decoder, multidecode, engine, power.",
+     {0, kAnyCount, nullptr}, true, 1, configCommand},
+    {"model", "model [NUMBER]",
+     "Show or set the device model number answered to the wedge (0 = none).",
+     {0, 1, "one value"}, true, 0, configShortcut},
+    {"screen", "screen [WIDTHxHEIGHT]",
+     "Show or set the screen size.",
+     {0, 1, "one value"}, true, 0, configShortcut},
+    {"clock", "clock [FACTOR]",
+     "Show or set the terminal clock speed (Sleep(n) takes n/FACTOR real ms).",
+     {0, 1, "one value"}, true, 0, configShortcut},
+    {"start", "start [--wedge PATH] [--timeout SECONDS]",
+     "Start the wedge in the background on this terminal and wait until it signals KVN_Loaded.",
+     {0, kAnyCount, nullptr}, true, kNoQuery, startWedge},
+    {"stop", "stop [--timeout SECONDS]",
+     "Stop the wedge: a second instance with the command word \"quit\"; waits until the wedge ended.",
+     {0, kAnyCount, nullptr}, true, kNoQuery, stopWedge},
+    {"command", "command WORD [--force] [--timeout SECONDS]",
+     "Run a second instance with a command word (quit, connect, disconnect, enable, disable); prints and "
+     "returns its exit code.",
+     {0, kAnyCount, nullptr}, true, kNoQuery, commandWord},
+    {"status", "status",
+     "Whether a wedge runs, and the states of its three named events.",
+     {0, kAnyCount, nullptr}, true, kAnyCount, wedgeStatus},
+    {"kill", "kill",
+     "End a wedge started by this console without asking it (last resort).",
+     {0, kAnyCount, nullptr}, true, kNoQuery, killCommand},
+    {"hold", "hold",
+     "Press and hold the scan key.",
+     {0, 0, "no arguments"}, true, kNoQuery, keyCommand},
+    {"release", "release",
+     "Release the scan key.",
+     {0, 0, "no arguments"}, true, kNoQuery, keyCommand},
+    {"view", "view DATA [--sym SYMBOLOGY] [--id2 C] [--id3 C] [--symid N|SYMBOLOGY] [--row N] | view --image FILE | view --frames DIR [--fps N]",
+     "Put a barcode in the scan engine's view: its data (escapes allowed), symbology (a letter, a BarcodeSym "
+     "number or a name such as code128; default the letter a), second and third identifier bytes, the engine's "
+     "symbology id (a number, or a symbology by name) and image row (0..479). Or put a PNG or JPEG image "
+     "in view, or a folder of them shown in name order at N frames per second (default 10); the engine reads "
+     "their barcodes. \"device:/Images/a.png\" names a file of the terminal.",
+     {0, kAnyCount, nullptr}, true, kNoQuery, viewCommand},
+    {"clear-view", "clear-view",
+     "Take every barcode out of view.",
+     {0, 0, "no arguments"}, true, kNoQuery, clearViewCommand},
+    {"in-view", "in-view",
+     "List the barcodes (and the image) in view.",
+     {0, 0, nullptr}, true, kAnyCount, inViewCommand},
+    {"scan", "scan [DATA | --image FILE | --frames DIR] [view options] [--reads N] [--hold MS] [--timeout MS] [--keep]",
+     "Put DATA (or an image, or frames) in view when given, press the scan key, wait for N good reads "
+     "(default 1), hold MS longer, release the key and take it out of view again (unless --keep).",
+     {0, kAnyCount, nullptr}, true, kNoQuery, scanCommand},
+    {"label", "label DATA --sym FORMAT --out FILE [--rotate D] [--blur R] [--noise N] [--scale F] [--module PX] "
+     "[--height PX] [--canvas WxH | --onto FILE] [--at X,Y] [--seed S]",
+     "Render a barcode label as PNG (JPEG for .jpg): FORMAT is Aztec, Codabar, Code128, Code39, Code93, "
+     "DataMatrix, EAN-8, EAN-13, ITF, PDF417, QRCode, UPC-A or UPC-E; then scale, rotate, blur and add noise like "
+     "a photo. --canvas or --onto places the label (at X,Y, else centred) on a white canvas or an existing image.",
+     {0, kAnyCount, nullptr}, true, kNoQuery, labelCommand},
+    {"swipe", "swipe DATA",
+     "Swipe a magnetic card: DATA arrives at the card reader on COM1; waits until the wedge has delivered it.",
+     {1, 1, "the card's data, as one argument"}, true, kNoQuery, swipeCommand},
+    {"tray", "tray [tap]",
+     "List the tray icons, or tap the tray icon.",
+     {0, 1, "the only argument is tap"}, true, 0, trayCommand},
+    {"menu", "menu CHOICE",
+     "Script the next tray menu choice: exit, settings, none or a command number.",
+     {1, 1, "one choice"}, true, kNoQuery, menuCommand},
+    {"answer", "answer ANSWER",
+     "Script the answer to the next message box: ok, cancel, abort, retry, ignore, yes, no or a number.",
+     {1, 1, "one answer"}, true, kNoQuery, answerCommand},
+    {"focus", "focus [CLASS | --none]",
+     "Show or set the focused window's class (e.g. Edit, RichInk); --none: no focus.",
+     {0, 1, "one window class, or --none"}, true, 0, focusCommand},
+    {"event", "event NAME [set | reset]",
+     "Show (-1 = no such event, 0, 1), set or reset a named event.",
+     {1, 2, "an event name"}, true, 1, eventCommand},
+    {"text", "text [--raw]",
+     "The text a user sees in the focused application (escaped, or --raw bytes).",
+     {0, 1, "only --raw"}, true, kAnyCount, textCommand},
+    {"clear-text", "clear-text",
+     "Empty the focused application's text.",
+     {0, kAnyCount, nullptr}, true, kNoQuery, clearTextCommand},
+    {"keys", "keys",
+     "The key events the terminal's keyboard received.",
+     {0, 0, nullptr}, true, kAnyCount, keysCommand},
+    {"clear-keys", "clear-keys",
+     "Forget the key events.",
+     {0, kAnyCount, nullptr}, true, kNoQuery, clearKeysCommand},
+    {"peer-open", "peer-open COMn",
+     "Put a pseudo-terminal behind COMn and record what the wedge writes to it (prints the device path).",
+     {0, kAnyCount, nullptr}, true, kNoQuery, peerOpen},
+    {"peer-close", "peer-close COMn",
+     "Close the pseudo-terminal behind COMn.",
+     {0, kAnyCount, nullptr}, true, kNoQuery, peerClose},
+    {"peer", "peer COMn [--framing auto|raw|header|tagged|xr1] [--data] [--hex]",
+     "The bytes that reached the peer of COMn, one frame per line (framing auto-detected unless given; "
+     "xr1 records get a CRC check); --data: only each frame's data; --hex: all bytes in hex.",
+     {0, kAnyCount, nullptr}, true, kAnyCount, peerShow},
+    {"peer-send", "peer-send COMn DATA",
+     "The peer of COMn sends DATA to the wedge.",
+     {0, kAnyCount, nullptr}, true, kNoQuery, peerSend},
+    {"peer-clear", "peer-clear COMn",
+     "Forget what reached the peer of COMn.",
+     {0, kAnyCount, nullptr}, true, kNoQuery, peerClear},
+    {"decode", "decode HEX | --text DATA [--framing F] [--data]",
+     "Split given bytes into serial frames, as the peer command does.",
+     {0, kAnyCount, nullptr}, true, kAnyCount, decodeFrames},
+    {"leds", "leds [--now]",
+     "The light changes (time, platform LED, state), or with --now each LED's state.",
+     {0, 1, nullptr}, true, kAnyCount, ledsCommand},
+    {"vibrator", "vibrator",
+     "The vibrator's changes and its state now.",
+     {0, 0, nullptr}, true, kAnyCount, vibratorCommand},
+    {"sounds", "sounds",
+     "The sounds played (resource:N or file:NAME).",
+     {0, 0, nullptr}, true, kAnyCount, soundsCommand},
+    {"msgbox", "msgbox",
+     "The message boxes shown, with their answers.",
+     {0, 0, nullptr}, true, kAnyCount, msgboxCommand},
+    {"trace", "trace [--clear]",
+     "The wedge's trace log (\\DebugADV\\Keyvane.txt), one line per line.",
+     {0, 1, nullptr}, true, 0, traceCommand},
+    {"file", "file DEVICEPATH",
+     "Print a file of the device, e.g. /CharInLog.txt or /Zentrova/Keyvane.ini.",
+     {1, 1, "one device path"}, true, kAnyCount, fileCommand},
+    {"write", "write DEVICEPATH DATA",
+     "Write DATA (escapes allowed) to a file of the device, making its folders, e.g. "
+     "write /Zentrova/Keyvane.ini \"OutPutMode = 3\\r\\n\". The file is replaced.",
+     {2, 2, "a device path and the data"}, true, kNoQuery, writeCommand},
+    {"windows", "windows",
+     "The windows of the terminal.",
+     {0, 0, nullptr}, true, kAnyCount, windowsCommand},
+    {"hotkeys", "hotkeys",
+     "The hot keys registered.",
+     {0, 0, nullptr}, true, kAnyCount, hotkeysCommand},
+    {"engine", "engine [ID | SYMBOLOGY]",
+     "The scan engine's state: connected, aimer, lights mode, global settings, decode window; or one "
+     "symbology's flags and lengths (by the engine's id number, a letter or a name such as ean13).",
+     {0, 1, "one symbology number at most"}, true, kAnyCount, engineCommand},
+    {"check", "check [--strict] [FILE ...]",
+     "Read Keyvane.ini and DecodeSettings.Vqf files (default: those the wedge would find on the terminal) with "
+     "the wedge's own readers and print FILE:LINE: error|warning|note: message for every mistake. Exit 0 when "
+     "nothing is found, 1 when something is (--strict: warnings too); --json gives records.",
+     {0, kAnyCount, nullptr}, false, kNoQuery, checkCommand},
+    {"settings", "settings [KEY] [--roff]",
+     "The settings reference: every key of Keyvane.ini with its section, kind, default, range and choices; "
+     "--roff prints it as the manual page keyvane.ini(5).",
+     {0, kAnyCount, nullptr}, false, kNoQuery, settingsReference},
+    {"symbologies", "symbologies [SYMBOLOGY]",
+     "The symbologies: BarcodeSym number, symbology letter, name, engine id and DecodeSettings.Vqf section.",
+     {0, kAnyCount, nullptr}, false, kNoQuery, symbologiesCommand},
+    {"run", "run FILE.scenario [--keep] [--quiet]",
+     "Run a scenario file; on a fresh temporary terminal unless --root is given. Exits non-zero when a "
+     "step failed. --keep keeps the temporary terminal.",
+     {0, kAnyCount, nullptr}, false, kNoQuery, runScenario},
+    {"help", "help [COMMAND]",
+     "This help, or one command's.",
+     {0, kAnyCount, nullptr}, false, kNoQuery, helpCommand},
+};
+// clang-format on
+
+int helpCommand(const Options&, const Args& args, std::ostream& out, std::ostream&) {
+    printHelp(args.size() > 1 ? args[1] : "", out);
+    return args.size() > 1 && !knownCommand(args[1]) ? kUsage : kOk;
+}
+
+}  // namespace
+
+const Command* findCommand(const std::string& name) {
+    for (const auto& c : kCommands)
+        if (name == c.name) return &c;
+    return nullptr;
+}
+
+bool knownCommand(const std::string& command) {
+    return findCommand(command) != nullptr;
+}
+
+std::string queryNames() {
+    std::string names;
+    for (const auto& c : kCommands) {
+        if (c.query == kNoQuery) continue;
+        // The words of the synopsis a query cannot do without ("event NAME").
+        std::string shown = c.name;
+        std::string usage = c.usage;
+        size_t at = shown.size();
+        for (int i = 0; i < c.arguments.least && at < usage.size(); ++i) {
+            size_t end = usage.find(' ', at + 1);
+            if (end == std::string::npos) end = usage.size();
+            shown += usage.substr(at, end - at);
+            at = end;
+        }
+        names += (names.empty() ? "" : ", ") + shown;
+    }
+    return names;
+}
+
+int usage(const std::string& command, std::ostream& err, const std::string& problem) {
+    const Command* c = findCommand(command);
+    err << "keyvane-terminal " << command << ": " << problem << "\n";
+    if (c) err << "usage: keyvane-terminal " << c->usage << "\n";
+    return kUsage;
+}
+
+void printHelp(const std::string& command, std::ostream& out) {
+    if (const Command* c = findCommand(command)) {
+        out << "usage: keyvane-terminal [--root DIR] [--json] " << c->usage << "\n\n" << c->summary << "\n";
+        return;
+    }
+    out << "usage: keyvane-terminal [--root DIR] [--json] COMMAND [ARGS]\n\n"
+           "The console of the host terminal: does what a person does with a handheld terminal\n"
+           "and shows what it shows. DIR is the terminal root (default $KEYVANE_TERMINAL, else\n"
+           "./terminal). Arguments take escapes for other bytes: \\r \\n \\t \\0 \\e \\\\ \\\" \\xHH \\uHHHH.\n"
+           "Lists print one record per line as tab-separated key=value pairs (--json: a JSON array).\n"
+           "Exit codes: 0 done, 1 failed (what was waited for did not happen), 2 bad arguments.\n\n"
+           "Commands:\n";
+    for (const auto& c : kCommands) {
+        std::string u = c.usage;
+        out << "  " << u << "\n";
+    }
+    out << "\n'keyvane-terminal help COMMAND' or 'keyvane-terminal COMMAND --help' tells more.\n";
+}
+
+int runCommand(Options& options, const Args& args, std::ostream& out, std::ostream& err) {
+    if (args.empty()) {
+        printHelp("", err);
+        return kUsage;
+    }
+    const std::string& name = args[0];
+    const Command* command = findCommand(name);
+    if (command == nullptr) {
+        err << "keyvane-terminal: unknown command \"" << escape(name) << "\" (keyvane-terminal --help lists them)\n";
+        return kUsage;
+    }
+    for (size_t i = 1; i < args.size(); ++i)
+        if (args[i] == "--help" || args[i] == "-h") {
+            printHelp(name, out);
+            return kOk;
+        }
+    const ArgumentRule& rule = command->arguments;
+    auto count = static_cast<int>(args.size() - 1);
+    if (count < rule.least || count > rule.most)
+        return usage(name, err, rule.problem != nullptr ? rule.problem : "unknown argument " + args[1]);
+    if (command->attaches && !terminal::attach(options.root)) {
+        err << "cannot attach to the terminal at " << options.root << "\n";
+        return kFailed;
+    }
+    return command->handler(options, args, out, err);
+}
+
+}  // namespace console
