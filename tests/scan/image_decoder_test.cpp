@@ -48,6 +48,9 @@ protected:
         source.path = root + "/" + name;
         ASSERT_TRUE(terminal::putImageInView(source));
     }
+    // A read returns as soon as it is made; a call that must read gets
+    // time enough for a loaded machine, one that must not read a short one.
+    static constexpr DWORD kMustRead = 10000;
     int single(DWORD timeout = 300) {
         std::memset(decodeBuffer, 0x55, sizeof decodeBuffer);
         return decoderSingleDecode(timeout, decodeBuffer, &symbologyLetterOut, &secondIdentifierOut,
@@ -67,7 +70,7 @@ TEST_F(ImageDecoderTest, DecodeWindowIsARectangleOnTheImage) {
     window(1, 0, 240);
     EXPECT_NE(0, single());
     window(1, 239, 479);
-    ASSERT_EQ(0, single());
+    ASSERT_EQ(0, single(kMustRead));
     EXPECT_EQ("LOW-ROW", std::string(decodeBuffer));
     EXPECT_EQ(7, decodeLength);
     EXPECT_EQ('j', symbologyLetterOut);
@@ -75,7 +78,7 @@ TEST_F(ImageDecoderTest, DecodeWindowIsARectangleOnTheImage) {
     EXPECT_EQ('0', thirdIdentifierOut);
     // Switched off, the window no longer limits.
     window(0, 0, 100);
-    EXPECT_EQ(0, single());
+    EXPECT_EQ(0, single(kMustRead));
 }
 
 TEST_F(ImageDecoderTest, MultiDecodeCallsBackOncePerBarcodeInReadingOrder) {
@@ -126,7 +129,7 @@ TEST_F(ImageDecoderTest, DamagedImageReadsAsNothing) {
     EXPECT_NE(0, single(100));
     // A good image in its place is read at once.
     show(label("Code128", "AFTER"));
-    EXPECT_EQ(0, single());
+    EXPECT_EQ(0, single(kMustRead));
     terminal::clearView();
     EXPECT_EQ("", terminal::imageInView().path);
     EXPECT_NE(0, single(50));
