@@ -33,18 +33,6 @@ bool receiveAll(int fd, void* data, size_t length) {
     return true;
 }
 
-bool sendAll(int fd, const void* data, size_t length) {
-    const char* p = static_cast<const char*>(data);
-    while (length > 0) {
-        ssize_t n = send(fd, p, length, MSG_NOSIGNAL);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        p += n;
-        length -= static_cast<size_t>(n);
-    }
-    return true;
-}
-
 // The scanning process closed its end (or died): nothing left to read for.
 void watchScanner() {
     for (;;) {
@@ -94,7 +82,7 @@ int main() {
         }
         int n = readSymbols(frames.pixels, q.width, q.height, q.read, symbols, kMaxSymbols);
         wire::Answer a{wire::kAnswerMagic, q.sequence, n};
-        if (!sendAll(wire::kSocketFd, &a, sizeof a)) return 0;
+        if (!wire::sendAll(wire::kSocketFd, &a, sizeof a)) return 0;
         for (int i = 0; i < n; ++i) {
             const Symbol& s = symbols[i];
             wire::AnsweredSymbol w{};
@@ -106,8 +94,11 @@ int main() {
             w.top = s.top;
             w.right = s.right;
             w.bottom = s.bottom;
-            w.length = static_cast<uint32_t>(s.bytes.size() < wire::kMaxSymbolBytes ? s.bytes.size() : wire::kMaxSymbolBytes);
-            if (!sendAll(wire::kSocketFd, &w, sizeof w) || !sendAll(wire::kSocketFd, s.bytes.data(), w.length)) return 0;
+            w.length =
+                static_cast<uint32_t>(s.bytes.size() < wire::kMaxSymbolBytes ? s.bytes.size() : wire::kMaxSymbolBytes);
+            if (!wire::sendAll(wire::kSocketFd, &w, sizeof w) ||
+                !wire::sendAll(wire::kSocketFd, s.bytes.data(), w.length))
+                return 0;
         }
     }
 }

@@ -169,18 +169,6 @@ bool startLocked(Reader& r) {
     return true;
 }
 
-bool sendAll(int fd, const void* data, size_t length) {
-    const char* p = static_cast<const char*>(data);
-    while (length > 0) {
-        ssize_t n = send(fd, p, length, MSG_NOSIGNAL);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        p += n;
-        length -= static_cast<size_t>(n);
-    }
-    return true;
-}
-
 enum class Got { All, Closed, Stopped, TooLong };
 
 // Reads exactly `length` bytes, waiting as `wait` allows.
@@ -217,6 +205,18 @@ bool validSymbol(const wire::AnsweredSymbol& s, int width, int height) {
 }
 
 }  // namespace
+
+bool wire::sendAll(int fd, const void* data, size_t length) {
+    const char* p = static_cast<const char*>(data);
+    while (length > 0) {
+        ssize_t n = send(fd, p, length, MSG_NOSIGNAL);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        p += n;
+        length -= static_cast<size_t>(n);
+    }
+    return true;
+}
 
 const char* readerOutcomeText(ReaderOutcome outcome) {
     switch (outcome) {
@@ -266,7 +266,7 @@ int readSymbolsApart(const GrayImage& image, const ReadRequest& request, Symbol*
     q.width = image.width;
     q.height = image.height;
     q.read = request;
-    if (!sendAll(r.socket, &q, sizeof q)) {
+    if (!wire::sendAll(r.socket, &q, sizeof q)) {
         stopLocked(r, "ended before a frame", true);
         result = ReaderOutcome::Died;
         return 0;

@@ -80,6 +80,9 @@ struct AnsweredSymbol {
     uint32_t length;
 };
 
+// Writes all `length` bytes to the socket; false once the other end is gone.
+bool sendAll(int fd, const void* data, size_t length);
+
 }  // namespace wire
 
 }  // namespace scanimage
