@@ -34,6 +34,25 @@ inline std::string slurp(const std::string& path) {
     return s.str();
 }
 
+// Starts the program args[0] with its standard output and error going to
+// the two files, outside any terminal the environment names.
+inline pid_t startProgram(std::vector<std::string> args, const std::string& outPath, const std::string& errPath) {
+    pid_t pid = fork();
+    if (pid == 0) {
+        int o = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        int e = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        dup2(o, 1);
+        dup2(e, 2);
+        unsetenv("KEYVANE_TERMINAL");
+        std::vector<char*> argv;
+        for (auto& a : args) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    return pid;
+}
+
 class Console : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -66,19 +85,7 @@ protected:
         if (withRoot) args.insert(args.begin(), {"--root", root_});
         args.insert(args.begin(), exe);
         std::string outPath = dir_ + "/out", errPath = dir_ + "/err";
-        pid_t pid = fork();
-        if (pid == 0) {
-            int o = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            int e = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            dup2(o, 1);
-            dup2(e, 2);
-            unsetenv("KEYVANE_TERMINAL");
-            std::vector<char*> argv;
-            for (auto& a : args) argv.push_back(a.data());
-            argv.push_back(nullptr);
-            execv(exe.c_str(), argv.data());
-            _exit(127);
-        }
+        pid_t pid = startProgram(args, outPath, errPath);
         int status = 0;
         waitpid(pid, &status, 0);
         Result r;

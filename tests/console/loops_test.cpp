@@ -25,6 +25,8 @@
 #include "platform/host/terminal.h"
 #include "platform/host/windows.h"
 #include "platform/platform.h"
+#include "shell/constants.h"
+#include "tests/console/console_fixture.h"
 
 namespace fs = std::filesystem;
 
@@ -47,7 +49,6 @@ constexpr int kStepMilliseconds = 1000;
 // five times as long has hung, and fails at once.
 constexpr int kHangMilliseconds = 5 * kStepMilliseconds;
 
-constexpr int kScanKey = 42;
 const std::string kBarcode = "4006381333931";
 
 long long millisSince(Clock::time_point start) {
@@ -63,12 +64,7 @@ bool waitFor(const std::function<bool()>& predicate, int realMilliseconds) {
     }
 }
 
-std::string slurp(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
+using consoletest::slurp;
 
 class Loops : public ::testing::Test {
 protected:
@@ -104,20 +100,7 @@ protected:
     pid_t launch(const std::vector<std::string>& words, const std::string& tag) {
         std::vector<std::string> args{std::string(KEYVANE_BINARY_DIR) + "/keyvane-terminal", "--root", root_};
         args.insert(args.end(), words.begin(), words.end());
-        std::string outPath = dir_ + "/" + tag + ".out", errPath = dir_ + "/" + tag + ".err";
-        pid_t pid = fork();
-        if (pid == 0) {
-            int o = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            int e = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            dup2(o, 1);
-            dup2(e, 2);
-            std::vector<char*> argv;
-            for (auto& a : args) argv.push_back(a.data());
-            argv.push_back(nullptr);
-            execv(argv[0], argv.data());
-            _exit(127);
-        }
-        return pid;
+        return consoletest::startProgram(args, dir_ + "/" + tag + ".out", dir_ + "/" + tag + ".err");
     }
 
     // Waits for a console started by launch; kills it when it outlives the time.

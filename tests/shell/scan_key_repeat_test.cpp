@@ -16,12 +16,12 @@
 #include "platform/host/windows.h"
 #include "platform/platform.h"
 #include "settings/keytable.h"
+#include "shell/constants.h"
 #include "tests/support/scanloop_support.h"
 #include "tests/support/wedge_process.h"
 
 namespace {
 
-constexpr int kScanKey = 42;
 
 size_t linesTyped() {
     std::string text = scanloop::typed();
@@ -110,14 +110,14 @@ TEST(TwoMessageLoops, SleepUntilPostedAndEachGetsItsOwn) {
     std::atomic<HWND> first{nullptr}, second{nullptr};
     auto loop = [&](const char16_t* title, std::atomic<HWND>* window, bool scanKey) {
         HWND w = CreateWindowExW(0, u"HotKeyLoop", title, 0, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
-        if (scanKey && !RegisterHotKey(w, kScanKey, 0, kScanKey)) w = nullptr;
+        if (scanKey && !RegisterHotKey(w, SCAN_HOTKEY_ID, 0, kScanKey)) w = nullptr;
         *window = w;
         MSG msg = {};
         while (w && !stop.load() && GetMessageW(&msg, nullptr, 0, 0) > 0) {
             if (msg.message == WM_USER + 1) secondSeen.fetch_add(1);
             DispatchMessageW(&msg);
         }
-        if (scanKey && w) UnregisterHotKey(w, kScanKey);
+        if (scanKey && w) UnregisterHotKey(w, SCAN_HOTKEY_ID);
     };
     std::thread a(loop, u"Loop", &first, true);
     ASSERT_TRUE(wedge::waitFor([&] { return first.load() != nullptr; }, 5000));

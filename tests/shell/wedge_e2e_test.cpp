@@ -19,17 +19,15 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr int kScanHotKey = 42;
-
 bool holdsScanKey(uint32_t window, unsigned modifiers = 0) {
     for (const terminal::HotKey& h : terminal::hotKeys())
-        if (h.window == window && h.id == kScanHotKey && h.virtualKey == 42 && h.modifiers == modifiers) return true;
+        if (h.window == window && h.id == SCAN_HOTKEY_ID && h.virtualKey == kScanKey && h.modifiers == modifiers) return true;
     return false;
 }
 
 bool anyScanKeyRegistration(uint32_t window) {
     for (const terminal::HotKey& h : terminal::hotKeys())
-        if (h.window == window && h.id == kScanHotKey) return true;
+        if (h.window == window && h.id == SCAN_HOTKEY_ID) return true;
     return false;
 }
 
