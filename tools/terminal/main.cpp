@@ -1,4 +1,6 @@
 // keyvane-terminal: the console of the host terminal.
+#include <unistd.h>
+
 #include <cstdlib>
 #include <filesystem>
 #include <iostream>
@@ -50,6 +52,8 @@ int main(int argc, char** argv) {
     std::error_code ec;
     options.root = std::filesystem::absolute(options.root, ec).lexically_normal().string();
     if (options.root.size() > 1 && options.root.back() == '/') options.root.pop_back();
+    // Long waits say what they wait for where a person watches.
+    if (!options.json && isatty(2)) options.progress = &std::cerr;
     int rc = console::runCommand(options, args, std::cout, std::cerr);
     std::cout.flush();
     return rc;

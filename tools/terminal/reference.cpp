@@ -127,9 +127,7 @@ int settingsReference(const Options& options, const Args& args, std::ostream& ou
         } else if (key.empty() && !args[i].empty() && args[i][0] != '-') {
             key = args[i];
         } else {
-            err << "keyvane-terminal settings: unknown argument " << args[i] << "\n"
-                << "usage: keyvane-terminal settings [KEY] [--roff]\n";
-            return kUsage;
+            return usage(args[0], err, "unknown argument " + args[i]);
         }
     }
     if (roff) {
@@ -166,8 +164,7 @@ int settingsReference(const Options& options, const Args& args, std::ostream& ou
 
 int symbologiesCommand(const Options& options, const Args& args, std::ostream& out, std::ostream& err) {
     if (args.size() > 2) {
-        err << "usage: keyvane-terminal symbologies [SYMBOLOGY]\n";
-        return kUsage;
+        return usage(args[0], err, "one symbology at most");
     }
     std::vector<Record> records;
     for (int i = 0; i < kSymbologyCount; ++i) {
