@@ -134,7 +134,7 @@ const Command kCommands[] = {
      {0, kAnyCount, nullptr}, true, kNoQuery, peerClear},
     {"decode", "decode HEX | --text DATA [--framing F] [--data]",
      "Split given bytes into serial frames, as the peer command does.",
-     {0, kAnyCount, nullptr}, true, kAnyCount, decodeFrames},
+     {0, kAnyCount, nullptr}, false, kAnyCount, decodeFrames},
     {"leds", "leds [--now]",
      "The light changes (time, platform LED, state), or with --now each LED's state.",
      {0, 1, nullptr}, true, kAnyCount, ledsCommand},
@@ -360,8 +360,8 @@ int runCommand(Options& given, const Args& args, std::ostream& out, std::ostream
     const ArgumentRule& rule = command->arguments;
     auto count = static_cast<int>(words.size() - 1);
     // Only init makes a terminal; elsewhere a missing root is a mistyped one
-    // (run makes its own unless --root names one).
-    bool needsRoot = command->attaches || (name == "run" && options.rootGiven);
+    // (run reads its file first, and makes its own root unless --root names one).
+    bool needsRoot = command->attaches;
     if (count < rule.least || count > rule.most) {
         rc = usage(name, problems, rule.problem != nullptr ? rule.problem : "unknown argument " + words[1]);
     } else if (needsRoot && !terminalRootExists(options.root)) {

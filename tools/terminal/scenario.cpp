@@ -411,13 +411,11 @@ int runScenario(const Options& options, const Args& args, std::ostream& out, std
         else if (file.empty())
             file = args[i];
         else {
-            err << "run: one scenario file at a time\nusage: keyvane-terminal run FILE.scenario [--keep] [--quiet]\n";
-            return kUsage;
+            return usage(args[0], err, "one scenario file at a time");
         }
     }
     if (file.empty()) {
-        err << "run: which scenario file?\nusage: keyvane-terminal run FILE.scenario [--keep] [--quiet]\n";
-        return kUsage;
+        return usage(args[0], err, "which scenario file?");
     }
     std::error_code ec;
     fs::path path = fs::absolute(file, ec);
@@ -434,6 +432,11 @@ int runScenario(const Options& options, const Args& args, std::ostream& out, std
     Runner runner(scenarioOptions, out, quiet, options.json);
     if (!runner.load(path.string(), err)) {
         if (temporary) fs::remove_all(scenarioOptions.root, ec);
+        return kUsage;
+    }
+    if (!temporary && !terminalRootExists(scenarioOptions.root)) {
+        err << "no terminal at " << scenarioOptions.root << " (make one with: keyvane-terminal --root "
+            << scenarioOptions.root << " init, or leave out --root for a temporary one)\n";
         return kUsage;
     }
     if (!terminal::attach(scenarioOptions.root)) {

@@ -118,13 +118,13 @@ pid_t spawn(const Options& options, const std::string& wedge, const std::string&
 
 bool parseSeconds(const Args& args, size_t& i, double& seconds, std::ostream& err) {
     if (i + 1 >= args.size()) {
-        err << args[i] << " needs a number of seconds\n";
+        usage(args[0], err, args[i] + " needs a number of seconds");
         return false;
     }
     char* end = nullptr;
     seconds = std::strtod(args[i + 1].c_str(), &end);
     if (end == args[i + 1].c_str() || *end != 0 || seconds <= 0) {
-        err << "not a number of seconds: " << args[i + 1] << "\n";
+        usage(args[0], err, "not a number of seconds: " + args[i + 1]);
         return false;
     }
     ++i;
@@ -218,8 +218,7 @@ int startWedge(const Options& options, const Args& args, std::ostream& out, std:
         } else if (args[i] == "--timeout") {
             if (!parseSeconds(args, i, seconds, err)) return kUsage;
         } else {
-            err << "unknown argument " << args[i] << " (usage: start [--wedge PATH] [--timeout SECONDS])\n";
-            return kUsage;
+            return usage(args[0], err, "unknown argument " + args[i]);
         }
     }
     if (access(wedge.c_str(), X_OK) != 0) {
@@ -267,7 +266,9 @@ int startWedge(const Options& options, const Args& args, std::ostream& out, std:
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     err << "the wedge did not signal KVN_Loaded within " << seconds << " s (it keeps running, pid " << pid
-        << "); seen instead: KVN_Loaded=" << terminal::eventState("KVN_Loaded")
+        << "); seen instead: "
+        << (terminal::eventState("KVN_Loaded") < 0 ? std::string("no KVN_Loaded event")
+                                                     : "KVN_Loaded=" + std::to_string(terminal::eventState("KVN_Loaded")))
         << ", its window " << (wedgeWindowExists() ? "shown" : "not shown") << ", its message loop "
         << (terminal::messageLoopIdle(pid) ? "waiting" : "busy") << "\n";
     showMessageBoxes(err, boxesBefore);
@@ -336,13 +337,11 @@ int commandWord(const Options& options, const Args& args, std::ostream& out, std
         } else if (word.empty()) {
             word = args[i];
         } else {
-            err << "one command word only (usage: command WORD)\n";
-            return kUsage;
+            return usage(args[0], err, "one command word only");
         }
     }
     if (word.empty()) {
-        err << "usage: command WORD   (quit, connect, disconnect, enable, disable)\n";
-        return kUsage;
+        return usage(args[0], err, "which command word? (quit, connect, disconnect, enable, disable)");
     }
     if (!force && !ourWedgeRuns(options) && !wedgeWindowExists()) {
         err << "no wedge runs on " << options.root
@@ -369,8 +368,7 @@ int stopWedge(const Options& options, const Args& args, std::ostream& out, std::
         if (args[i] == "--timeout") {
             if (!parseSeconds(args, i, seconds, err)) return kUsage;
         } else {
-            err << "unknown argument " << args[i] << " (usage: stop [--timeout SECONDS])\n";
-            return kUsage;
+            return usage(args[0], err, "unknown argument " + args[i]);
         }
     }
     int pid = readPid(pidFile(options));
