@@ -275,7 +275,11 @@ int initCommand(const Options& options, const Args& args, std::ostream& out, std
     terminal::reset();
     if (terminal::config("decoder").empty() && fs::exists(decoderPath(), ec))
         terminal::setConfig("decoder", decoderPath());
-    printRecord(options, {Field::word("state", "terminal"), Field::word("root", options.root)}, out);
+    // Plain: "terminal" and the folder; JSON: {"terminal": folder}.
+    if (options.json)
+        printRecord(options, {{"terminal", options.root}}, out);
+    else
+        printRecord(options, {Field::word("state", "terminal"), Field::word("root", options.root)}, out);
     return kOk;
 }
 
@@ -724,15 +728,15 @@ int engineCommand(const Options& options, const Args& args, std::ostream& out, s
                       {"max", s.maxLength},
                       {"writes", s.writes}};
         if (named != nullptr) record.emplace_back("name", named->name);
-        printRecords(options, {record}, out);
+        printRecord(options, record, out);
         return kOk;
     }
-    printRecords(options,
-                 {{{"connected", terminal::engineConnected()},
+    printRecord(options,
+                 {{"connected", terminal::engineConnected()},
                    {"aimer", terminal::aimerOn()},
                    {"lights", terminal::lightsMode()},
                    {"globals", join(terminal::globalSettings())},
-                   {"window", join(terminal::decodeWindow())}}},
+                   {"window", join(terminal::decodeWindow())}},
                  out);
     return kOk;
 }

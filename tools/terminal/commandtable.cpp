@@ -190,9 +190,22 @@ const Command kCommands[] = {
 };
 // clang-format on
 
-int helpCommand(const Options&, const Args& args, std::ostream& out, std::ostream&) {
-    printHelp(args.size() > 1 ? args[1] : "", out);
-    return args.size() > 1 && !knownCommand(args[1]) ? kUsage : kOk;
+int helpCommand(const Options& options, const Args& args, std::ostream& out, std::ostream&) {
+    bool unknown = args.size() > 1 && !knownCommand(args[1]);
+    if (!options.json) {
+        printHelp(args.size() > 1 ? args[1] : "", out);
+        return unknown ? kUsage : kOk;
+    }
+    // The table itself: every command, or the one asked for.
+    std::vector<Record> records;
+    for (const auto& c : kCommands)
+        if (args.size() == 1 || unknown || args[1] == c.name)
+            records.push_back({{"command", c.name}, {"usage", c.usage}, {"summary", c.summary}, {"query", c.query != kNoQuery}});
+    if (args.size() > 1 && !unknown)
+        printRecord(options, records.front(), out);
+    else
+        printRecords(options, records, out);
+    return unknown ? kUsage : kOk;
 }
 
 }  // namespace

@@ -175,10 +175,12 @@ int symbologiesCommand(const Options& options, const Args& args, std::ostream& o
                                                                                    : symbologyByWord(word.c_str()) == &s;
             if (!match) continue;
         }
-        records.push_back({{"number", s.number ? std::to_string(s.number) : std::string("-")},
+        // "-" where the symbology has none (a number only where it has one).
+        Field number = s.number ? Field("number", s.number) : Field("number", "-");
+        records.push_back({number,
                            {"letter", s.letter ? std::string(1, s.letter) : std::string("-")},
                            {"name", s.name},
-                           {"engine", std::to_string(s.engineId)},
+                           {"engine", s.engineId},
                            {"section", s.section ? s.section : "-"}});
     }
     if (args.size() == 2 && records.empty()) {
