@@ -133,12 +133,15 @@ bool waitSettled(long long timeoutMs, int wedge, Waiting& waiting) {
 
 // A card's data goes its own way (the card reader's thread): waits until the
 // terminal shows something of it, then until it is quiet again.
-void waitCardDelivered(const Options& options, const Snapshot& before, long long timeoutMs) {
+void waitCardDelivered(const Options& options, const Snapshot& before, int wedge, long long timeoutMs) {
     using Clock = std::chrono::steady_clock;
     auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (snapshot() == before && Clock::now() < deadline) std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    Waiting quiet(options, "swipe", "the card's data to be delivered");
-    waitSettled(timeoutMs, runningWedgePid(), quiet);
+    Waiting waiting(options, "swipe", "the card's data to be delivered");
+    while (snapshot() == before && Clock::now() < deadline && (wedge == 0 || processAlive(wedge))) {
+        waiting.tick();
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    waitSettled(timeoutMs, wedge, waiting);
 }
 
 std::string handleText(uint32_t h) {
@@ -464,11 +467,16 @@ int scanCommand(const Options& options, const Args& given, std::ostream& out, st
 int swipeCommand(const Options& options, const Args& args, std::ostream&, std::ostream& err) {
     if (args[1].empty()) return usage(args[0], err, "the card's data, as one argument");
     Snapshot before = snapshot();
+    int wedge = runningWedgePid();
     if (!terminal::swipeCard(args[1])) {
         err << "swipe: no card reader listens on COM1 (EnableCardReader 1 in Keyvane.ini, and the wedge running)\n";
         return kFailed;
     }
-    waitCardDelivered(options, before, 2000);
+    waitCardDelivered(options, before, wedge, 2000);
+    if (wedge > 0 && !processAlive(wedge)) {
+        err << "swipe: the wedge (pid " << wedge << ") ended during the swipe\n";
+        return kFailed;
+    }
     return kOk;
 }
 
