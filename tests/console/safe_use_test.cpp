@@ -18,6 +18,8 @@
 #include <thread>
 #include <vector>
 
+#include "platform/host/terminal.h"
+#include "shell/constants.h"
 #include "tests/console/console_fixture.h"
 
 using consoletest::Console;
@@ -187,9 +189,12 @@ TEST_F(SafeUse, AScanWhoseWedgeDiesFailsAndSaysSo) {
     int pid = std::atoi(slurp(root_ + "/.terminal/wedge.pid").c_str());
     ASSERT_GT(pid, 0);
     // Nothing in view: the scan waits for a good read that never comes, and
-    // the wedge is killed while it waits.
+    // the wedge is killed while it waits (once the scan key is down).
+    ASSERT_TRUE(terminal::attach(root_));
     std::thread killer([pid] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(400));
+        for (int i = 0; i < 1000 && !terminal::keyDown(kScanKey); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
         kill(pid, SIGKILL);
     });
     auto started = std::chrono::steady_clock::now();
