@@ -112,8 +112,8 @@ TEST_F(SafeUse, EveryCommandButInitRefusesARootThatIsNoTerminal) {
     for (const auto& words : commands) {
         Result r = run(words);
         EXPECT_EQ(r.code, 2) << words[0];
-        EXPECT_TRUE(contains(r.err, "no terminal at " + root_ + " (make one with: keyvane-terminal --root " + root_ +
-                                        " init)"))
+        EXPECT_TRUE(
+            contains(r.err, "no terminal at " + root_ + " (make one with: keyvane-terminal --root " + root_ + " init)"))
             << r.err;
         EXPECT_FALSE(fs::exists(root_)) << words[0] << " made the root";
     }
@@ -201,7 +201,8 @@ TEST_F(SafeUse, AScanWhoseWedgeDiesFailsAndSaysSo) {
     Result r = run({"scan", "--timeout", "20000"});
     killer.join();
     EXPECT_EQ(r.code, 1);
-    EXPECT_TRUE(contains(r.err, "keyvane-terminal scan: the wedge (pid " + std::to_string(pid) + ") ended during the scan"))
+    EXPECT_TRUE(
+        contains(r.err, "keyvane-terminal scan: the wedge (pid " + std::to_string(pid) + ") ended during the scan"))
         << r.err;
     EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(15)) << "the scan waited out its time";
 }
@@ -215,13 +216,15 @@ TEST_F(SafeUse, ErrorsAreOneLineNamingTheCommandSaidOnceWithAHint) {
         std::string line;
     };
     const Case cases[] = {
-        {{"model", "abc"}, "keyvane-terminal model: model needs a number (keyvane-terminal model --help shows the usage)"},
+        {{"model", "abc"},
+         "keyvane-terminal model: model needs a number (keyvane-terminal model --help shows the usage)"},
         {{"peer-open", "COM100"}, "keyvane-terminal peer-open: no port COM100 (COM0..COM99, e.g. COM3)"},
         {{"peer-open"}, "keyvane-terminal peer-open: which port? (COM0..COM99, e.g. COM3)"},
         {{"statsu"}, "keyvane-terminal: unknown command \"statsu\" (did you mean status?)"},
         {{"peerclose", "COM3"}, "keyvane-terminal: unknown command \"peerclose\" (did you mean peer-close?)"},
         {{"frobnicate"}, "keyvane-terminal: unknown command \"frobnicate\" (keyvane-terminal --help lists them)"},
-        {{"symbologies", "a", "b"}, "keyvane-terminal symbologies: one symbology at most (keyvane-terminal symbologies --help shows the usage)"},
+        {{"symbologies", "a", "b"},
+         "keyvane-terminal symbologies: one symbology at most (keyvane-terminal symbologies --help shows the usage)"},
     };
     for (const Case& c : cases) {
         Result r = run(c.words);
@@ -252,7 +255,8 @@ TEST_F(SafeUse, JsonBeforeOrAfterTheCommandWithTypedFieldsAndErrorsAsRecords) {
 
     // Text is escaped for JSON: control characters, quotes, backslashes; UTF-8 kept.
     ASSERT_EQ(run({"write", "/a.txt", "x\\x01\\t\"\\\\\\u00e9\\u20ac\\r\\nsecond"}).code, 0);
-    EXPECT_EQ(run({"--json", "file", "/a.txt"}).out, "[\"x\\u0001\\u0009\\\"\\\\\xC3\xA9\xE2\x82\xAC\",\n \"second\"]\n");
+    EXPECT_EQ(run({"--json", "file", "/a.txt"}).out,
+              "[\"x\\u0001\\u0009\\\"\\\\\xC3\xA9\xE2\x82\xAC\",\n \"second\"]\n");
 
     Result error = run({"model", "abc", "--json"});
     EXPECT_EQ(error.code, 2);
@@ -278,16 +282,18 @@ TEST_F(SafeUse, RunWithJsonReportsAndComparesWhatThePlainRunCompares) {
     Result json = run({"--json", "run", good}, false);
     EXPECT_EQ(json.code, 0) << json.out;
     EXPECT_EQ(json.out.compare(0, 48, "{\"scenario\": \"good.scenario\", \"passed\": 6, \"fail"), 0) << json.out;
-    EXPECT_TRUE(contains(json.out, "\"failed\": 0, \"not_run\": 0, \"steps\": [{\"line\": 1, \"step\": \"init\", "
-                                   "\"result\": \"ok\"}"))
+    EXPECT_TRUE(contains(json.out,
+                         "\"failed\": 0, \"not_run\": 0, \"steps\": [{\"line\": 1, \"step\": \"init\", "
+                         "\"result\": \"ok\"}"))
         << json.out;
     EXPECT_EQ(linesOf(json.out).size(), 6u) << "one object, a step a line";
 
     std::string bad = writeScenario("bad.scenario", "init\nexpect model == 5\nclock 0\nfocus Edit\n");
     Result failed = run({"run", bad, "--json"}, false);
     EXPECT_EQ(failed.code, 1);
-    EXPECT_TRUE(contains(failed.out, "{\"line\": 2, \"step\": \"expect model == 5\", \"result\": \"failed\", \"got\": "
-                                     "\"0\"}"))
+    EXPECT_TRUE(contains(failed.out,
+                         "{\"line\": 2, \"step\": \"expect model == 5\", \"result\": \"failed\", \"got\": "
+                         "\"0\"}"))
         << failed.out;
     EXPECT_TRUE(contains(failed.out, "{\"line\": 4, \"step\": \"focus Edit\", \"result\": \"not run\"}")) << failed.out;
     EXPECT_TRUE(contains(failed.out, "\"passed\": 1, \"failed\": 2, \"not_run\": 1")) << failed.out;
@@ -301,7 +307,8 @@ TEST_F(SafeUse, LongWaitsSayWhatTheyWaitForOnATerminalAndWhatWasSeenInstead) {
     fs::permissions(wedge, fs::perms::owner_all);
     Result shown = runOnTerminal({"start", "--wedge", wedge, "--timeout", "1.5"});
     EXPECT_EQ(shown.code, 1);
-    EXPECT_TRUE(contains(shown.err, "keyvane-terminal start: waiting for the wedge to signal KVN_Loaded (")) << shown.err;
+    EXPECT_TRUE(contains(shown.err, "keyvane-terminal start: waiting for the wedge to signal KVN_Loaded ("))
+        << shown.err;
     EXPECT_TRUE(contains(shown.err, "seen instead: no KVN_Loaded event, its window not shown")) << shown.err;
     ASSERT_EQ(run({"kill"}).code, 0);
 
@@ -329,8 +336,10 @@ TEST_F(SafeUse, LightsHotKeysAndTraceReadAsAPersonNamesThem) {
     EXPECT_TRUE(contains(run({"hotkeys"}).out, "modifiers=0\tvk=0x2A\tkey=Scan\twith=none\n")) << run({"hotkeys"}).out;
     EXPECT_EQ(run({"stop"}).code, 0);
 
-    ASSERT_EQ(run({"write", "/DebugADV/Keyvane.txt", "Open Success : 0\\r\\n\\r\\nStart Scan\\r\\nStart Scan\\r\\n"
-                                                    "Barcode : 12\\r34\\r\\n"}).code,
+    ASSERT_EQ(run({"write", "/DebugADV/Keyvane.txt",
+                   "Open Success : 0\\r\\n\\r\\nStart Scan\\r\\nStart Scan\\r\\n"
+                   "Barcode : 12\\r34\\r\\n"})
+                  .code,
               0);
     EXPECT_EQ(run({"trace", "--tidy"}).out, "Open Success : 0\nStart Scan (2 times)\nBarcode : 1234\n");
     EXPECT_EQ(run({"trace"}).out, "Open Success : 0\n\nStart Scan\nStart Scan\nBarcode : 12\\r34\n");

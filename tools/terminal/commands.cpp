@@ -197,11 +197,10 @@ Light lightOf(unsigned platformLed) {
 // A virtual key's name as a keyboard shows it.
 std::string keyName(unsigned vk) {
     static const std::pair<unsigned, const char*> named[] = {
-        {0x08, "Backspace"}, {0x09, "Tab"},   {0x0D, "Enter"}, {0x10, "Shift"},    {0x11, "Ctrl"},
-        {0x12, "Alt"},       {0x1B, "Esc"},   {0x20, "Space"}, {0x21, "PageUp"},   {0x22, "PageDown"},
-        {0x23, "End"},       {0x24, "Home"},  {0x25, "Left"},  {0x26, "Up"},       {0x27, "Right"},
-        {0x28, "Down"},      {0x2D, "Insert"}, {0x2E, "Delete"}, {0x5B, "Windows"}, {0x6A, "Num*"},
-        {0x6B, "Num+"},      {0x6D, "Num-"},  {0x6E, "Num."},  {0x6F, "Num/"},
+        {0x08, "Backspace"}, {0x09, "Tab"},   {0x0D, "Enter"},  {0x10, "Shift"},    {0x11, "Ctrl"},   {0x12, "Alt"},
+        {0x1B, "Esc"},       {0x20, "Space"}, {0x21, "PageUp"}, {0x22, "PageDown"}, {0x23, "End"},    {0x24, "Home"},
+        {0x25, "Left"},      {0x26, "Up"},    {0x27, "Right"},  {0x28, "Down"},     {0x2D, "Insert"}, {0x2E, "Delete"},
+        {0x5B, "Windows"},   {0x6A, "Num*"},  {0x6B, "Num+"},   {0x6D, "Num-"},     {0x6E, "Num."},   {0x6F, "Num/"},
     };
     if (vk == kScanKey) return "Scan";
     for (const auto& [code, name] : named)
@@ -243,7 +242,8 @@ int initCommand(const Options& options, const Args& args, std::ostream& out, std
     if (!from.empty() && !fs::is_directory(from, ec)) return usage("init", err, "no folder " + from);
     // A wedge running on the terminal would lose its state under it.
     if (terminalRootExists(options.root)) {
-        if (!terminal::attach(options.root)) return failure("init", err, "cannot attach to the terminal at " + options.root);
+        if (!terminal::attach(options.root))
+            return failure("init", err, "cannot attach to the terminal at " + options.root);
         if (int rc = refuseWhileWedgeRuns(options, "init", force, err); rc != kOk) return rc;
     }
     if (clean) closeAllPeers(options);
@@ -358,14 +358,10 @@ int configShortcut(const Options& options, const Args& args, std::ostream& out, 
     // The command's own name first, so that a bad value is reported under it.
     Args forward{name, name};
     if (args.size() == 2) forward.push_back(args[1]);
-    if (name == "model" && args.size() == 1) {
-        Field model(name, terminal::model());
-        model.kind = Field::Word;
-        printRecord(options, {options.json ? Field(name, terminal::model()) : model}, out);
-        return kOk;
-    }
-    if (name == "clock" && args.size() == 1) {
-        printRecord(options, {options.json ? Field(name, terminal::clockSpeed()) : Field::word(name, std::to_string(terminal::clockSpeed()))}, out);
+    if ((name == "model" || name == "clock") && args.size() == 1) {
+        // Plain: the number alone; JSON: {"model": 7500}.
+        int value = name == "model" ? terminal::model() : terminal::clockSpeed();
+        printRecord(options, {options.json ? Field(name, value) : Field::word(name, std::to_string(value))}, out);
         return kOk;
     }
     return configCommand(options, forward, out, err);
@@ -617,8 +613,7 @@ int vibratorCommand(const Options& options, const Args&, std::ostream& out, std:
     std::vector<Record> records;
     auto led = static_cast<unsigned>(vibratorLed());
     for (const auto& l : terminal::ledChanges())
-        if (l.led == led)
-            records.push_back({{"time", l.time}, {"vibrator", l.state ? "on" : "off"}});
+        if (l.led == led) records.push_back({{"time", l.time}, {"vibrator", l.state ? "on" : "off"}});
     records.push_back({{"now", terminal::ledState(led) ? "on" : "off"}, {"led", led}});
     printRecords(options, records, out);
     return kOk;
@@ -626,8 +621,7 @@ int vibratorCommand(const Options& options, const Args&, std::ostream& out, std:
 
 int soundsCommand(const Options& options, const Args&, std::ostream& out, std::ostream&) {
     std::vector<Record> records;
-    for (const auto& s : terminal::sounds())
-        records.push_back({{"time", s.time}, {"sound", s.sound}});
+    for (const auto& s : terminal::sounds()) records.push_back({{"time", s.time}, {"sound", s.sound}});
     printRecords(options, records, out);
     return kOk;
 }
@@ -740,12 +734,12 @@ int engineCommand(const Options& options, const Args& args, std::ostream& out, s
         return kOk;
     }
     printRecord(options,
-                 {{"connected", terminal::engineConnected()},
-                   {"aimer", terminal::aimerOn()},
-                   {"lights", terminal::lightsMode()},
-                   {"globals", join(terminal::globalSettings())},
-                   {"window", join(terminal::decodeWindow())}},
-                 out);
+                {{"connected", terminal::engineConnected()},
+                 {"aimer", terminal::aimerOn()},
+                 {"lights", terminal::lightsMode()},
+                 {"globals", join(terminal::globalSettings())},
+                 {"window", join(terminal::decodeWindow())}},
+                out);
     return kOk;
 }
 

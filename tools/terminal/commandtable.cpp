@@ -200,7 +200,8 @@ int helpCommand(const Options& options, const Args& args, std::ostream& out, std
     std::vector<Record> records;
     for (const auto& c : kCommands)
         if (args.size() == 1 || unknown || args[1] == c.name)
-            records.push_back({{"command", c.name}, {"usage", c.usage}, {"summary", c.summary}, {"query", c.query != kNoQuery}});
+            records.push_back(
+                {{"command", c.name}, {"usage", c.usage}, {"summary", c.summary}, {"query", c.query != kNoQuery}});
     if (args.size() > 1 && !unknown)
         printRecord(options, records.front(), out);
     else
@@ -292,7 +293,8 @@ void reportProblems(const Options& options, const std::string& name, int rc, con
             continue;
         }
         size_t b = what.find_first_not_of(' ');
-        Record record{{"command", name}, {rc == kOk ? "warning" : "error", what.substr(b == std::string::npos ? 0 : b)}};
+        Record record{{"command", name},
+                      {rc == kOk ? "warning" : "error", what.substr(b == std::string::npos ? 0 : b)}};
         if (rc != kOk) record.emplace_back("exit", rc);
         printRecord(options, record, err);
     }
@@ -338,7 +340,7 @@ void printHelp(const std::string& command, std::ostream& out) {
     out << "\n'keyvane-terminal help COMMAND' or 'keyvane-terminal COMMAND --help' tells more.\n";
 }
 
-int runCommand(Options& given, const Args& args, std::ostream& out, std::ostream& err) {
+int runCommand(const Options& given, const Args& args, std::ostream& out, std::ostream& err) {
     Options options = given;
     if (args.empty()) {
         printHelp("", err);
@@ -350,8 +352,7 @@ int runCommand(Options& given, const Args& args, std::ostream& out, std::ostream
         if (&word != &args[0] && word == "--json") {
             options.json = true;
             options.progress = nullptr;
-        }
-        else
+        } else
             words.push_back(word);
     }
     const std::string& name = words[0];

@@ -60,8 +60,8 @@ struct Field {
     Field(std::string k, std::string v) : key(std::move(k)), value(std::move(v)) {}
     Field(std::string k, const char* v) : key(std::move(k)), value(v) {}
     template <std::integral N>
-        requires(!std::same_as<N, bool>)
-    Field(std::string k, N n) : key(std::move(k)), value(std::to_string(n)), kind(Number) {}
+    requires(!std::same_as<N, bool>) Field(std::string k, N n)
+        : key(std::move(k)), value(std::to_string(n)), kind(Number) {}
     Field(std::string k, bool flag) : key(std::move(k)), value(flag ? "1" : "0"), kind(Flag) {}
     // A field the plain output shows by its value alone ("started").
     static Field word(std::string k, std::string v) {
@@ -110,7 +110,7 @@ const Command* findCommand(const std::string& name);
 // The read-back queries as a scenario's expectation names them ("text, keys,
 // ..., event NAME, ...").
 std::string queryNames();
-int runCommand(Options& options, const Args& args, std::ostream& out, std::ostream& err);
+int runCommand(const Options& options, const Args& args, std::ostream& out, std::ostream& err);
 void printHelp(const std::string& command, std::ostream& out);
 bool knownCommand(const std::string& command);
 // Says what is wrong with a command's arguments; returns kUsage.

@@ -293,8 +293,7 @@ private:
 
     void fail(const Step& step, const std::string& got) {
         ++failed_;
-        if (report_)
-            results_.push_back({{"line", step.line}, {"step", step.text}, {"result", "failed"}, {"got", got}});
+        if (report_) results_.push_back({{"line", step.line}, {"step", step.text}, {"result", "failed"}, {"got", got}});
         out_ << "  FAILED  " << step.text << "   (line " << step.line << ")\n";
     }
 
@@ -443,7 +442,8 @@ int runScenario(const Options& options, const Args& args, std::ostream& out, std
         err << "run: cannot attach to the terminal at " << scenarioOptions.root << "\n";
         return kFailed;
     }
-    if (!quiet && !options.json) out << "scenario " << path.filename().string() << " on " << scenarioOptions.root << "\n";
+    if (!quiet && !options.json)
+        out << "scenario " << path.filename().string() << " on " << scenarioOptions.root << "\n";
     fs::path before = fs::current_path(ec);
     fs::current_path(path.parent_path(), ec);
     int rc = runner.run(path.filename().string());

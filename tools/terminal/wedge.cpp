@@ -6,14 +6,14 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
 #include <chrono>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
-#include <sstream>
 #include <ostream>
+#include <sstream>
 #include <thread>
 
 #include "console.h"
@@ -268,7 +268,7 @@ int startWedge(const Options& options, const Args& args, std::ostream& out, std:
     err << "the wedge did not signal KVN_Loaded within " << seconds << " s (it keeps running, pid " << pid
         << "); seen instead: "
         << (terminal::eventState("KVN_Loaded") < 0 ? std::string("no KVN_Loaded event")
-                                                     : "KVN_Loaded=" + std::to_string(terminal::eventState("KVN_Loaded")))
+                                                   : "KVN_Loaded=" + std::to_string(terminal::eventState("KVN_Loaded")))
         << ", its window " << (wedgeWindowExists() ? "shown" : "not shown") << ", its message loop "
         << (terminal::messageLoopIdle(pid) ? "waiting" : "busy") << "\n";
     showMessageBoxes(err, boxesBefore);
@@ -310,9 +310,9 @@ bool runSecondInstance(const Options& options, const std::string& command, const
             kill(pid, SIGKILL);
             int status = 0;
             waitpid(pid, &status, 0);
-            err << "the instance with \"" << word << "\" did not end within " << seconds << " s; seen instead: "
-                << (wedgeWindowExists() ? "the wedge's window, " : "no wedge window, ") << "KVN_Loaded="
-                << terminal::eventState("KVN_Loaded") << "\n";
+            err << "the instance with \"" << word << "\" did not end within " << seconds
+                << " s; seen instead: " << (wedgeWindowExists() ? "the wedge's window, " : "no wedge window, ")
+                << "KVN_Loaded=" << terminal::eventState("KVN_Loaded") << "\n";
             return false;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
