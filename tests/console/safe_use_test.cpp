@@ -264,6 +264,11 @@ TEST_F(SafeUse, JsonBeforeOrAfterTheCommandWithTypedFieldsAndErrorsAsRecords) {
     EXPECT_EQ(error.err,
               "{\"command\": \"model\", \"error\": \"model needs a number (keyvane-terminal model --help shows the "
               "usage)\", \"exit\": 2}\n");
+    Result badOption = run({"--json", "--bogus", "status"});
+    EXPECT_EQ(badOption.code, 2);
+    EXPECT_EQ(badOption.err,
+              "{\"command\": \"\", \"error\": \"unknown option --bogus (keyvane-terminal --help lists the "
+              "options)\", \"exit\": 2}\n");
     Result noRoot = run({"--root", dir_ + "/none", "--json", "text"}, false);
     EXPECT_EQ(noRoot.code, 2);
     EXPECT_TRUE(contains(noRoot.err, "{\"command\": \"text\", \"error\": \"no terminal at ")) << noRoot.err;
