@@ -183,9 +183,17 @@ TEST_F(SafeUse, SerialRecordersEndWithPeerCloseInitCleanAndTheirRoot) {
     EXPECT_TRUE(endsWithin(last, 3000)) << "the recorder outlived its root";
 }
 
-TEST_F(SafeUse, AScanWhoseWedgeDiesFailsAndSaysSo) {
+TEST_F(SafeUse, AScanThatReadsNothingSaysWhatCameInsteadAndOneWhoseWedgeDiesFails) {
     initSamples();
     startWedge();
+    // Nothing in view: no good read, and the pass ends with the bad-read sound.
+    Result nothing = run({"scan", "--timeout", "1000"});
+    EXPECT_EQ(nothing.code, 1);
+    EXPECT_TRUE(contains(nothing.err,
+                         "keyvane-terminal scan: 0 good read(s) of 1 within 1000 ms; seen instead: sounds resource:4"))
+        << nothing.err;
+    EXPECT_EQ(linesOf(nothing.err).size(), 1u) << nothing.err;
+
     int pid = std::atoi(slurp(root_ + "/.terminal/wedge.pid").c_str());
     ASSERT_GT(pid, 0);
     // Nothing in view: the scan waits for a good read that never comes, and
