@@ -6,6 +6,7 @@
 #include "scan/engine.h"
 #include "settings/keytable.h"
 #include "settings/settings.h"
+#include "settings/settingsfile.h"
 #include "shell/tracelog.h"
 
 HINSTANCE appInstance = nullptr;

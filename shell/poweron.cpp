@@ -9,13 +9,14 @@
 #include "settings/keytable.h"
 #include "settings/rules.h"
 #include "settings/settings.h"
+#include "settings/settingstable.h"
 #include "shell/app.h"
 
 void resetProcessState() {
     // Settings and the tables read from the settings file.
     resetSettings();
     clearRuleTable();
-    cardReaderSettings = CardReaderSettings{};
+    resetCardReaderSettings();
     for (KeyTableEntry& entry : characterToKeyTable) entry = KeyTableEntry{};
     // The engine connection and the serial output port.
     closeSerialPort();

@@ -17,6 +17,9 @@
 #include "settings/keytable.h"
 #include "settings/rules.h"
 #include "settings/settings.h"
+#include "settings/settingsfile.h"
+#include "settings/settingsline.h"
+#include "settings/settingstable.h"
 #include "shell/app.h"
 #include "tests/support/wedge_process.h"
 

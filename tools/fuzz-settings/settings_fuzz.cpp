@@ -15,6 +15,8 @@
 #include "settings/keytable.h"
 #include "settings/rules.h"
 #include "settings/settings.h"
+#include "settings/settingsfile.h"
+#include "settings/settingstable.h"
 #include "shell/app.h"
 
 namespace {
