@@ -5,8 +5,9 @@
 #include "settings/cardreader.h"
 #include "settings/settings.h"
 #include "settings/settingsline.h"
-#include "shell/app.h"
+#include "shell/state.h"
 #include "shell/tracelog.h"
+#include "shell/window.h"
 
 namespace {
 

@@ -18,7 +18,7 @@
 #include "settings/settings.h"
 #include "settings/settingsline.h"
 #include "settings/settingstable.h"
-#include "shell/app.h"
+#include "shell/state.h"
 #include "shell/tracelog.h"
 
 namespace {

@@ -11,6 +11,7 @@
 #include "settings/settings.h"
 #include "settings/settingstable.h"
 #include "shell/app.h"
+#include "shell/state.h"
 
 void resetProcessState() {
     // Settings and the tables read from the settings file.

@@ -21,6 +21,8 @@
 #include "settings/settingsline.h"
 #include "settings/settingstable.h"
 #include "shell/app.h"
+#include "shell/state.h"
+#include "shell/window.h"
 #include "tests/support/wedge_process.h"
 
 // The codes of a zero-ended code list.

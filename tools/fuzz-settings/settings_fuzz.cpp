@@ -17,7 +17,8 @@
 #include "settings/settings.h"
 #include "settings/settingsfile.h"
 #include "settings/settingstable.h"
-#include "shell/app.h"
+#include "shell/state.h"
+#include "shell/window.h"
 
 namespace {
 
