@@ -312,7 +312,7 @@ int configShortcut(const Options& options, const Args& args, std::ostream& out, 
         return kOk;
     }
     int rc = configCommand(options, forward, out, err);
-    if (rc == kUsage) return usage(name, err, "bad value " + (args.size() > 1 ? args[1] : std::string()));
+    if (rc == kBadArguments) return usage(name, err, "bad value " + (args.size() > 1 ? args[1] : std::string()));
     return rc;
 }
 

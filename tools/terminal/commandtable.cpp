@@ -218,13 +218,6 @@ std::string queryNames() {
     return names;
 }
 
-int usage(const std::string& command, std::ostream& err, const std::string& problem) {
-    const Command* c = findCommand(command);
-    err << "keyvane-terminal " << command << ": " << problem << "\n";
-    if (c) err << "usage: keyvane-terminal " << c->usage << "\n";
-    return kUsage;
-}
-
 void printHelp(const std::string& command, std::ostream& out) {
     if (const Command* c = findCommand(command)) {
         out << "usage: keyvane-terminal [--root DIR] [--json] " << c->usage << "\n\n" << c->summary << "\n";
@@ -262,13 +255,18 @@ int runCommand(Options& options, const Args& args, std::ostream& out, std::ostre
         }
     const ArgumentRule& rule = command->arguments;
     auto count = static_cast<int>(args.size() - 1);
-    if (count < rule.least || count > rule.most)
-        return usage(name, err, rule.problem != nullptr ? rule.problem : "unknown argument " + args[1]);
-    if (command->attaches && !terminal::attach(options.root)) {
+    int rc = kBadArguments;
+    if (count < rule.least || count > rule.most) {
+        usage(name, err, rule.problem != nullptr ? rule.problem : "unknown argument " + args[1]);
+    } else if (command->attaches && !terminal::attach(options.root)) {
         err << "cannot attach to the terminal at " << options.root << "\n";
         return kFailed;
+    } else {
+        rc = command->handler(options, args, out, err);
     }
-    return command->handler(options, args, out, err);
+    if (rc != kBadArguments) return rc;
+    err << "usage: keyvane-terminal " << command->usage << "\n";
+    return kUsage;
 }
 
 }  // namespace console

@@ -24,6 +24,9 @@ using Args = std::vector<std::string>;
 constexpr int kOk = 0;
 constexpr int kFailed = 1;  // the command ran but what it waited for did not happen
 constexpr int kUsage = 2;   // bad arguments
+// What a handler returns when it has said what is wrong with its arguments
+// (usage()); runCommand adds the command's synopsis and exits with kUsage.
+constexpr int kBadArguments = -2;
 
 // ------------------------------------------------------------------ text
 // Turns "\r", "\n", "\t", "\\", "\"", "\0", "\xHH" and "\uHHHH" (UTF-8) into
@@ -83,7 +86,7 @@ std::string queryNames();
 int runCommand(Options& options, const Args& args, std::ostream& out, std::ostream& err);
 void printHelp(const std::string& command, std::ostream& out);
 bool knownCommand(const std::string& command);
-// Says what is wrong with a command's arguments, and its synopsis; returns kUsage.
+// Says what is wrong with a command's arguments; returns kBadArguments.
 int usage(const std::string& command, std::ostream& err, const std::string& problem);
 bool parseNumber(const std::string& text, long long low, long long high, long long& value);
 // The bytes of a host file; false when it cannot be read.
