@@ -40,6 +40,15 @@ void trace(const SettingsRead& read, const WCHAR* line) {
     if (read.diagnostics == nullptr) traceAppend(line);
 }
 
+// Reads the next piece of the file into `line` (kSettingsLineChars), counts
+// and traces it; false at the end of the file.
+bool nextLine(TextFile* file, SettingsRead& read, WCHAR* line, SettingsLineCount& count, bool& cut) {
+    if (!readSettingsPiece(file, line, count, cut)) return false;
+    read.line = count.line;
+    trace(read, line);
+    return true;
+}
+
 // Applies a key by its entry to `record`. Returns false when the line
 // changes nothing; `read.used` is the value now held.
 bool applyEntry(const SettingInfo& setting, SettingsRead& read, void* record, const WCHAR* key, const WCHAR* value) {
@@ -70,9 +79,7 @@ void readGeneralKeys(TextFile* file, SettingsRead& read) {
     WCHAR line[kSettingsLineChars];
     SettingsLineCount count;
     bool cut = false;
-    while (readSettingsPiece(file, line, count, cut)) {
-        read.line = count.line;
-        trace(read, line);
+    while (nextLine(file, read, line, count, cut)) {
         if (cut) note(read, NoteLineCut, nullptr, nullptr, kSettingsLineChars - 1);
         SettingsLine parsed = prepareSettingsLine(line);
         if (parsed.header) {
@@ -119,9 +126,7 @@ void readBarcodeRules(TextFile* file, SettingsRead& read) {
     WCHAR line[kSettingsLineChars];
     SettingsLineCount count;
     bool cut = false;
-    while (readSettingsPiece(file, line, count, cut)) {
-        read.line = count.line;
-        trace(read, line);
+    while (nextLine(file, read, line, count, cut)) {
         SettingsLine parsed = prepareSettingsLine(line);
         if (parsed.key[0] == '[') {
             WCHAR kind = parsed.key[1];

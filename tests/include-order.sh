@@ -23,6 +23,26 @@ own_includes() {
     done
 }
 
+# Keeps in `left` the units that still need one of `left` (up), or that one
+# of `left` still needs (down), until nothing more goes.
+peel() {
+  local direction=$1 a b
+  while :; do
+    keep=()
+    for a in "${left[@]}"; do
+      for b in "${left[@]}"; do
+        if [[ $direction == up && ${needs[$a]} == *" $b "* ]] ||
+           [[ $direction == down && ${needs[$b]} == *" $a "* ]]; then
+          keep+=("$a")
+          break
+        fi
+      done
+    done
+    ((${#keep[@]} == ${#left[@]})) && break
+    left=("${keep[@]}")
+  done
+}
+
 for folder in "$@"; do
   dir=$root/$folder
   if [[ ! -d $dir ]]; then
@@ -63,35 +83,11 @@ for folder in "$@"; do
     done
   done
 
-  # Peel off the units that need no unit left; what stays stands in a loop.
+  # Peel off the units that need no unit left, then those that no unit left
+  # needs: what stays stands in a loop.
   left=("${units[@]}")
-  while :; do
-    keep=()
-    for a in "${left[@]}"; do
-      for b in ${needs[$a]}; do
-        if [[ " ${left[*]} " == *" $b "* ]]; then
-          keep+=("$a")
-          break
-        fi
-      done
-    done
-    ((${#keep[@]} == ${#left[@]})) && break
-    left=("${keep[@]}")
-  done
-  # Then those that no unit left needs: what stays is the loops.
-  while :; do
-    keep=()
-    for b in "${left[@]}"; do
-      for a in "${left[@]}"; do
-        if [[ ${needs[$a]} == *" $b "* ]]; then
-          keep+=("$b")
-          break
-        fi
-      done
-    done
-    ((${#keep[@]} == ${#left[@]})) && break
-    left=("${keep[@]}")
-  done
+  peel up
+  peel down
   if ((${#left[@]})); then
     echo "$folder: these units need each other round a loop: ${left[*]}"
     status=1
