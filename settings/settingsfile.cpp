@@ -206,6 +206,9 @@ void createBluetoothComPort(const WCHAR* address) {
 }  // namespace
 
 void inspectSettingsFile(TextFile* file, const SettingsDiagnostics& diagnostics) {
+    // As in a load: a card reader running in this process reads its settings
+    // only between deliveries.
+    std::lock_guard<std::recursive_mutex> guard(deliveryLock());
     resetSettings();
     clearRuleTable();
     resetCardReaderSettings();
