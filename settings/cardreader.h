@@ -6,7 +6,7 @@
 #include "settings/settingfield.h"
 
 constexpr int kCardOutputFormatBytes = 256;
-constexpr int kCardCodeListSlots = 20;    // terminator included
+constexpr int kCardCodeListSlots = 20;      // terminator included
 constexpr int kCardCustomSoundChars = 151;  // terminator included
 
 struct CardReaderSettings {
