@@ -24,6 +24,19 @@ int hexValue(WCHAR c) {
     return -1;
 }
 
+// Looks a COM device up by the name `format` gives `index` ("COM%d" for the
+// device name, "COM%d:" for the legacy name); fills `info` when found.
+bool findComDevice(DeviceSearchType type, const WCHAR* format, int index, DEVMGR_DEVICE_INFORMATION& info) {
+    WCHAR name[16];
+    textFormat(name, 16, format, index);
+    std::memset(&info, 0, sizeof info);
+    info.dwSize = sizeof info;
+    HANDLE search = FindFirstDevice(type, name, &info);
+    if (search == INVALID_HANDLE_VALUE || search == nullptr) return false;
+    FindClose(search);
+    return true;
+}
+
 unsigned portFlagsFor(int portType) {
     switch (portType) {
         case 0:
@@ -42,15 +55,8 @@ unsigned portFlagsFor(int portType) {
 }  // namespace
 
 int isComIndexFree(int index) {
-    WCHAR name[16];
-    textFormat(name, 16, TEXT("COM%d"), index);
     DEVMGR_DEVICE_INFORMATION info;
-    std::memset(&info, 0, sizeof info);
-    info.dwSize = sizeof info;
-    HANDLE search = FindFirstDevice(DeviceSearchByDeviceName, name, &info);
-    if (search == INVALID_HANDLE_VALUE || search == nullptr) return 1;
-    FindClose(search);
-    return 0;
+    return findComDevice(DeviceSearchByDeviceName, TEXT("COM%d"), index, info) ? 0 : 1;
 }
 
 int findFreeComIndex() {
@@ -61,14 +67,8 @@ int findFreeComIndex() {
 
 int removeComDevice(int index) {
     if (index < 0 || index >= kComIndexes) return 0;
-    WCHAR name[16];
-    textFormat(name, 16, TEXT("COM%d:"), index);
     DEVMGR_DEVICE_INFORMATION info;
-    std::memset(&info, 0, sizeof info);
-    info.dwSize = sizeof info;
-    HANDLE search = FindFirstDevice(DeviceSearchByLegacyName, name, &info);
-    if (search == INVALID_HANDLE_VALUE || search == nullptr) return 0;
-    FindClose(search);
+    if (!findComDevice(DeviceSearchByLegacyName, TEXT("COM%d:"), index, info)) return 0;
     return DeactivateDevice(info.hDevice) ? 1 : 0;
 }
 

@@ -7,7 +7,7 @@
 #include "scan/decoder.h"
 #include "scan/feedback.h"
 #include "settings/settings.h"
-#include "shell/app.h"
+#include "shell/state.h"
 #include "shell/tracelog.h"
 
 std::atomic<BYTE> engineConnected{0};

@@ -7,7 +7,7 @@
 
 #include "settings/keytable.h"
 #include "settings/settings.h"
-#include "shell/app.h"
+#include "shell/state.h"
 
 namespace {
 

@@ -9,12 +9,14 @@
 #include "bluetooth/btlink.h"
 #include "output/delivery.h"
 #include "output/scandata.h"
+#include "resources/resource.h"
 #include "scan/decoder.h"
 #include "scan/engine.h"
 #include "scan/feedback.h"
 #include "settings/rules.h"
 #include "settings/settings.h"
-#include "shell/app.h"
+#include "shell/constants.h"
+#include "shell/state.h"
 #include "shell/tracelog.h"
 
 ResultSlot resultSlots[kResultSlots];

@@ -8,7 +8,7 @@
 #include "output/delivery.h"
 #include "output/seqeditor.h"
 #include "settings/keytable.h"
-#include "settings/settings.h"
+#include "settings/settingsline.h"
 #include "shell/tracelog.h"
 
 CardReaderSettings cardReaderSettings = {};
@@ -58,14 +58,6 @@ DWORD WINAPI cardReadThread(LPVOID parameter) {
 
 void traceLine(const WCHAR* line) {
     traceAppend(line);
-}
-
-bool keyIs(const WCHAR* key, const char* name) {
-    size_t i = 0;
-    for (; name[i] != 0; ++i) {
-        if (key[i] != static_cast<WCHAR>(static_cast<unsigned char>(name[i]))) return false;
-    }
-    return key[i] == 0;
 }
 
 }  // namespace
@@ -145,36 +137,37 @@ int stopCardReader() {
     return 1;
 }
 
-bool parseCardReaderSetting(int recordIndex, const WCHAR* key, const WCHAR* value) {
-    if (recordIndex != 0 || !key || !value) return false;
-    std::lock_guard<std::recursive_mutex> guard(deliveryLock());
-    CardReaderSettings& r = cardReaderSettings;
-    if (keyIs(key, "Suffix")) {
-        settingsCodeList(r.suffix, 20, value);
-    } else if (keyIs(key, "Prefix")) {
-        settingsCodeList(r.prefix, 20, value);
-    } else if (keyIs(key, "PrefixWait")) {
-        r.prefixWait = settingsNumber(value);
-    } else if (keyIs(key, "SuffixWait")) {
-        r.suffixWait = settingsNumber(value);
-    } else if (textEqualsNoCaseAW(key, "CustomSound")) {
-        while (*value == ' ') ++value;
-        if (*value != 0) textCopy(r.customSound, 151, value);  // up to 150 characters; longer names are cut
-    } else if (keyIs(key, "MCROutputFormat")) {
-        textNarrow(r.outputFormat, kCardOutputFormatBytes, value);
-    } else if (keyIs(key, "Beep")) {
-        r.beep = settingsFlag(value);
-    } else if (keyIs(key, "Field")) {
-        if (keyIs(value, "1"))
-            r.field = 26;
-        else if (keyIs(value, "2"))
-            r.field = 19;
-        else if (keyIs(value, "3"))
-            r.field = 4;
-        else if (keyIs(value, "4"))
-            r.field = 3;
-    } else {
-        return false;
-    }
+bool cardCodes(const SettingInfo& setting, SettingsRead& read, const WCHAR*, const WCHAR* value) {
+    auto* list = static_cast<WORD*>(fieldIn(setting.field, read.record));
+    if (list != nullptr) settingsCodeList(list, setting.field.capacity, value);
+    return true;
+}
+
+bool cardNumber(const SettingInfo& setting, SettingsRead& read, const WCHAR*, const WCHAR* value) {
+    storeFieldNumber(setting.field, read.record, settingsNumber(value));
+    return true;
+}
+
+bool cardFlag(const SettingInfo& setting, SettingsRead& read, const WCHAR*, const WCHAR* value) {
+    storeFieldNumber(setting.field, read.record, settingsFlag(value));
+    return true;
+}
+
+bool cardText(const SettingInfo& setting, SettingsRead& read, const WCHAR*, const WCHAR* value) {
+    auto* text = static_cast<char*>(fieldIn(setting.field, read.record));
+    if (text != nullptr) textNarrow(text, static_cast<size_t>(setting.field.capacity), value);
+    return true;
+}
+
+bool cardSound(const SettingInfo& setting, SettingsRead& read, const WCHAR*, const WCHAR* value) {
+    auto* text = static_cast<WCHAR*>(fieldIn(setting.field, read.record));
+    while (*value == ' ') ++value;
+    if (text != nullptr && *value != 0) textCopy(text, setting.field.capacity, value);
+    return true;
+}
+
+bool cardField(const SettingInfo& setting, SettingsRead& read, const WCHAR*, const WCHAR* value) {
+    const SettingChoice* choice = settingChoice(setting, value);
+    if (choice != nullptr && value[1] == 0) storeFieldNumber(setting.field, read.record, choice->stored);
     return true;
 }

@@ -1,17 +1,21 @@
-// The magnetic card reader on "COM1:" and its 5-volt power output.
+// The magnetic card reader on "COM1:" and its 5-volt power output, its
+// settings and the handlers of the card-reader keys.
 #pragma once
 
 #include "platform/platform.h"
+#include "settings/settingfield.h"
 
 constexpr int kCardOutputFormatBytes = 256;
+constexpr int kCardCodeListSlots = 20;      // terminator included
+constexpr int kCardCustomSoundChars = 151;  // terminator included
 
 struct CardReaderSettings {
     char outputFormat[kCardOutputFormatBytes];  // MCROutputFormat, the sequence editor's command string
-    WORD suffix[20];
-    WORD prefix[20];
+    WORD suffix[kCardCodeListSlots];
+    WORD prefix[kCardCodeListSlots];
     int prefixWait;
     int suffixWait;
-    WCHAR customSound[151];
+    WCHAR customSound[kCardCustomSoundChars];
     BYTE beep;
     int field;
 };
@@ -21,6 +25,16 @@ extern CardReaderSettings cardReaderSettings;
 int startCardReader(int deviceModel);
 int stopCardReader();
 int switch5VoltOutput(BOOL on);
-// The card-reader settings parser (record index 0 only). Returns false when
-// it does not know the key (its names are matched with their letter case).
-bool parseCardReaderSetting(int recordIndex, const WCHAR* key, const WCHAR* value);
+
+// The handlers of the card-reader keys (settings/settingstable.cpp lists
+// them); the record they are given is the CardReaderSettings. Values too
+// long for their field are cut.
+bool cardCodes(const SettingInfo& setting, SettingsRead& read, const WCHAR* key, const WCHAR* value);
+bool cardNumber(const SettingInfo& setting, SettingsRead& read, const WCHAR* key, const WCHAR* value);
+bool cardFlag(const SettingInfo& setting, SettingsRead& read, const WCHAR* key, const WCHAR* value);
+bool cardText(const SettingInfo& setting, SettingsRead& read, const WCHAR* key, const WCHAR* value);
+// CustomSound: a blank name leaves the one held.
+bool cardSound(const SettingInfo& setting, SettingsRead& read, const WCHAR* key, const WCHAR* value);
+// Field: a value that is exactly one of the entry's choices selects its field;
+// any other leaves it.
+bool cardField(const SettingInfo& setting, SettingsRead& read, const WCHAR* key, const WCHAR* value);

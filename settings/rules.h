@@ -1,10 +1,10 @@
 // The rule table: ten scan-sync groups of ten barcode rules, filled by the
 // second pass of the settings load from [Barcode1]..[Barcode6] and
-// [Sync1]..[Sync10].
+// [Sync1]..[Sync10]; and the handlers of the rule keys.
 #pragma once
 
 #include "platform/platform.h"
-#include "settings/diagnostics.h"
+#include "settings/settingfield.h"
 
 constexpr int kSyncGroups = 10;
 constexpr int kRulesPerGroup = 10;
@@ -26,8 +26,17 @@ struct BarcodeRule {
 
 extern BarcodeRule ruleTable[kSyncGroups][kRulesPerGroup];
 
-void clearRuleTable();
-
-// The second pass over an open settings file (from its first line).
-// `diagnostics` (null on the device) observes it; see settings/diagnostics.h.
-void readBarcodeRules(TextFile* file, const SettingsDiagnostics* diagnostics = nullptr);
+// The handlers of the rule keys (settings/settingstable.cpp lists them); the
+// record they are given is one BarcodeRule. A value too long for its field
+// is refused with a message box (a note in a check), and the line still
+// counts as read.
+bool ruleStartWith(const SettingInfo& setting, SettingsRead& read, const WCHAR* key, const WCHAR* value);
+bool ruleCustomSound(const SettingInfo& setting, SettingsRead& read, const WCHAR* key, const WCHAR* value);
+// BarcodeSym: the symbology letter of the number (`read.used`); a number
+// outside the symbology list leaves the slot empty.
+bool ruleSymbology(const SettingInfo& setting, SettingsRead& read, const WCHAR* key, const WCHAR* value);
+bool ruleNumber(const SettingInfo& setting, SettingsRead& read, const WCHAR* key, const WCHAR* value);
+// Beep: "1" on, "2" leaves it, anything else off.
+bool ruleBeep(const SettingInfo& setting, SettingsRead& read, const WCHAR* key, const WCHAR* value);
+bool ruleSuffix(const SettingInfo& setting, SettingsRead& read, const WCHAR* key, const WCHAR* value);
+bool rulePrefix(const SettingInfo& setting, SettingsRead& read, const WCHAR* key, const WCHAR* value);

@@ -1,14 +1,14 @@
-// The settings record: every setting of Keyvane.ini, named after its key as
-// the file spells it, with its default. Filled once by loadSettings() on the
-// start-up thread; afterwards only scannerEnabled, PresentationMode and
-// SendData change, and those are atomic because other threads read them.
+// The settings record: every general setting of Keyvane.ini, named after its
+// key as the file spells it. Its defaults are those of the settings list
+// (settings/settingstable.h, resetSettings). Filled once by loadSettings()
+// (settings/settingsfile.h) on the start-up thread; afterwards only
+// scannerEnabled, PresentationMode and SendData change, and those are atomic
+// because other threads read them.
 #pragma once
 
 #include <atomic>
 
 #include "platform/platform.h"
-#include "settings/diagnostics.h"
-#include "settings/settingsline.h"
 
 constexpr int kGlobalCodeListSlots = 30;  // global prefix and Suffix, terminator included
 constexpr int kOutputFormatBytes = 56;    // 55 bytes and the terminator
@@ -65,20 +65,3 @@ struct SettingsRecord {
 };
 
 extern SettingsRecord settings;
-
-// Restores every field to its default (process start state).
-void resetSettings();
-
-// Reads Keyvane.ini ("\\Zentrova\\Keyvane.ini", then "\\IPSM\\Keyvane.ini")
-// into the settings record and the rule table, with every side effect the
-// file asks for. Returns TRUE on success, FALSE when no settings file exists.
-BOOL loadSettings();
-
-// Reads a settings file as loadSettings() does, for a check: the record and
-// the rule table are filled from it (from their defaults), every line is
-// reported to `diagnostics`, and nothing acts on the terminal. Both passes are
-// read, even when the file does not ask for the barcode rules.
-void inspectSettingsFile(TextFile* file, const SettingsDiagnostics& diagnostics);
-
-// The symbology letter of a BarcodeSym number 1..46; 0 for any other number.
-int symbologyLetter(int number);

@@ -1,38 +1,32 @@
 // The list of the keys of Keyvane.ini, in the order in which the reader
-// tests the general keys.
+// tests the general keys, and the resets it drives.
 #include "settings/settingstable.h"
 
 #include <array>
 
 #include "output/framing.h"
 #include "settings/cardreader.h"
+#include "settings/generalkeys.h"
 #include "settings/rules.h"
 #include "settings/settings.h"
 
 namespace {
 
 constexpr SettingField noField() {
-    return {nullptr, nullptr, nullptr, nullptr, nullptr, 0};
+    return {RecordNone, FieldNone, 0, 0};
 }
-constexpr SettingField numberAt(int* p) {
-    return {p, nullptr, nullptr, nullptr, nullptr, 0};
-}
-constexpr SettingField byteAt(BYTE* p) {
-    return {nullptr, p, nullptr, nullptr, nullptr, 0};
-}
-constexpr SettingField atomicAt(std::atomic<BYTE>* p) {
-    return {nullptr, nullptr, p, nullptr, nullptr, 0};
-}
-constexpr SettingField codesAt(WORD* p, int slots) {
-    return {nullptr, nullptr, nullptr, p, nullptr, slots};
-}
-constexpr SettingField textAt(char* p, int bytes) {
-    return {nullptr, nullptr, nullptr, nullptr, p, bytes};
-}
-// Text held elsewhere than the settings record: only its size is known here.
+// Text held by the reader only: its size bounds the value.
 constexpr SettingField textOf(int characters) {
-    return {nullptr, nullptr, nullptr, nullptr, nullptr, characters};
+    return {RecordNone, FieldNone, 0, characters};
 }
+
+// A field of the settings record, a rule or the card-reader settings.
+#define IN_SETTINGS(type, member) SettingField{RecordSettings, type, offsetof(SettingsRecord, member), 0}
+#define CODES_IN_SETTINGS(member, slots) SettingField{RecordSettings, FieldCodes, offsetof(SettingsRecord, member), slots}
+#define TEXT_IN_SETTINGS(member, bytes) SettingField{RecordSettings, FieldText, offsetof(SettingsRecord, member), bytes}
+#define IN_RULE(type, member, capacity) SettingField{RecordRule, type, offsetof(BarcodeRule, member), capacity}
+#define IN_CARD(type, member, capacity) \
+    SettingField{RecordCardReader, type, offsetof(CardReaderSettings, member), capacity}
 
 #define CHOICES(list) list, static_cast<int>(sizeof list / sizeof list[0])
 
@@ -80,119 +74,119 @@ const SettingChoice kFieldChoices[] = {{'1', 26, "field 26"}, {'2', 19, "field 1
 
 constinit const SettingInfo kSettingsTable[] = {
     // ---------------------------------------------------------------- general keys, in the reader's order
-    {"AimerTimeOut", SectionGeneral, KindNumber, ActionStore, 20, 0, 10000, nullptr, 0, 0, "20",
-     "Aimer time-out in tenths of a second (x10 when AimerMode is 2).", numberAt(&settings.AimerTimeOut)},
-    {"RemoteBTMAC", SectionGeneral, KindText, ActionRemoteBTMAC, 0, 0, 0, nullptr, 0, 0, "empty",
-     "Address of the remote Bluetooth device (12 hex digits); a virtual COM port is created for it.", textOf(200)},
-    {"EnableLEDs", SectionGeneral, KindFlag, ActionStore, 1, 0, 1, nullptr, 0, 0, "1", "Good-read light on or off.",
-     byteAt(&settings.EnableLEDs)},
-    {"VirbrateOnSuccessfulScanTime", SectionGeneral, KindNumber, ActionVibrateTime, 200, 0, 2000, nullptr, 0, 0, "200",
+    {"AimerTimeOut", SectionGeneral, KindNumber, storeKey, 20, 0, 10000, nullptr, 0, 0, "20",
+     "Aimer time-out in tenths of a second (x10 when AimerMode is 2).", IN_SETTINGS(FieldNumber, AimerTimeOut)},
+    {"RemoteBTMAC", SectionGeneral, KindText, applyRemoteBTMAC, 0, 0, 0, nullptr, 0, 0, "empty",
+     "Address of the remote Bluetooth device (12 hex digits); a virtual COM port is created for it.", textOf(kBluetoothAddressChars)},
+    {"EnableLEDs", SectionGeneral, KindFlag, storeKey, 1, 0, 1, nullptr, 0, 0, "1", "Good-read light on or off.",
+     IN_SETTINGS(FieldByte, EnableLEDs)},
+    {"VirbrateOnSuccessfulScanTime", SectionGeneral, KindNumber, applyVibrateTime, 200, 0, 2000, nullptr, 0, 0, "200",
      "Vibration length in milliseconds; above 2000 the line is refused.",
-     numberAt(&settings.VirbrateOnSuccessfulScanTime)},
-    {"VirbrateOnSuccessfulScan", SectionGeneral, KindFlag, ActionStore, 0, 0, 1, nullptr, 0, 0, "0",
-     "Vibrate after a good read.", byteAt(&settings.VirbrateOnSuccessfulScan)},
-    {"EnableCardReader", SectionGeneral, KindChoice, ActionCardReader, 0, 0, 2, CHOICES(kCardReaderChoices), 0, "0",
+     IN_SETTINGS(FieldNumber, VirbrateOnSuccessfulScanTime)},
+    {"VirbrateOnSuccessfulScan", SectionGeneral, KindFlag, storeKey, 0, 0, 1, nullptr, 0, 0, "0",
+     "Vibrate after a good read.", IN_SETTINGS(FieldByte, VirbrateOnSuccessfulScan)},
+    {"EnableCardReader", SectionGeneral, KindChoice, applyCardReader, 0, 0, 2, CHOICES(kCardReaderChoices), 0, "0",
      "Start the magnetic card reader on COM1 when the line is read.", noField()},
-    {"EnableScanner", SectionGeneral, KindFlag, ActionEnableScanner, 1, 0, 1, nullptr, 0, 0, "1",
-     "Scanner on at start (the scan key is registered).", byteAt(&settings.EnableScanner)},
-    {"prefix", SectionGeneral, KindCodeList, ActionStore, 0, 1, 65535, nullptr, 0, 0, "empty",
+    {"EnableScanner", SectionGeneral, KindFlag, applyEnableScanner, 1, 0, 1, nullptr, 0, 0, "1",
+     "Scanner on at start (the scan key is registered).", IN_SETTINGS(FieldByte, EnableScanner)},
+    {"prefix", SectionGeneral, KindCodeList, storeKey, 0, 1, 65535, nullptr, 0, 0, "empty",
      "Character codes sent before every barcode (up to 29 codes of at most four digits).",
-     codesAt(settings.prefix, kGlobalCodeListSlots)},
-    {"Suffix", SectionGeneral, KindCodeList, ActionStore, 0, 1, 65535, nullptr, 0, 0, "empty",
-     "Character codes sent after every barcode (13 is Enter).", codesAt(settings.Suffix, kGlobalCodeListSlots)},
-    {"PrefixID", SectionGeneral, KindDigit, ActionStore, 0, 0, 3, nullptr, 0, 0, "0",
+     CODES_IN_SETTINGS(prefix, kGlobalCodeListSlots)},
+    {"Suffix", SectionGeneral, KindCodeList, storeKey, 0, 1, 65535, nullptr, 0, 0, "empty",
+     "Character codes sent after every barcode (13 is Enter).", CODES_IN_SETTINGS(Suffix, kGlobalCodeListSlots)},
+    {"PrefixID", SectionGeneral, KindDigit, storeKey, 0, 0, 3, nullptr, 0, 0, "0",
      "Identifier typed before the prefix: 1 symbology letter, 2 and 3 the second and third identifier byte.",
-     numberAt(&settings.PrefixID)},
-    {"SuffixID", SectionGeneral, KindDigit, ActionStore, 0, 0, 3, nullptr, 0, 0, "0",
-     "Identifier typed before the suffix, as PrefixID.", numberAt(&settings.SuffixID)},
-    {"CancelOnNoneSeqScan", SectionGeneral, KindFlag, ActionCancelOnNoneSeqScan, 0, 0, 1, nullptr, 0, 0, "0",
-     "Scan sync mode 2: 1 cancels the set when a barcode matches no rule.", byteAt(&settings.CancelOnNoneSeqScan)},
-    {"EnableSequenceEditor", SectionGeneral, KindChoice, ActionSequenceEditor, 0, 0, 2, CHOICES(kSequenceEditorChoices),
+     IN_SETTINGS(FieldNumber, PrefixID)},
+    {"SuffixID", SectionGeneral, KindDigit, storeKey, 0, 0, 3, nullptr, 0, 0, "0",
+     "Identifier typed before the suffix, as PrefixID.", IN_SETTINGS(FieldNumber, SuffixID)},
+    {"CancelOnNoneSeqScan", SectionGeneral, KindFlag, applyCancelOnNoneSeqScan, 0, 0, 1, nullptr, 0, 0, "0",
+     "Scan sync mode 2: 1 cancels the set when a barcode matches no rule.", IN_SETTINGS(FieldByte, CancelOnNoneSeqScan)},
+    {"EnableSequenceEditor", SectionGeneral, KindChoice, applySequenceEditor, 0, 0, 2, CHOICES(kSequenceEditorChoices),
      0, "0", "Scan sync: barcodes read together are released in the order of the rules of a [Sync] group.",
-     numberAt(&settings.EnableSequenceEditor)},
-    {"EnableAimer", SectionGeneral, KindFlag, ActionAimer, 0, 0, 1, nullptr, 0, 0, "as the engine has it",
+     IN_SETTINGS(FieldNumber, EnableSequenceEditor)},
+    {"EnableAimer", SectionGeneral, KindFlag, applyAimer, 0, 0, 1, nullptr, 0, 0, "as the engine has it",
      "Switch the engine's aimer on or off when the line is read.", noField()},
-    {"EnableIllumination", SectionGeneral, KindFlag, ActionIllumination, 0, 0, 1, nullptr, 0, 0, "as the engine has it",
+    {"EnableIllumination", SectionGeneral, KindFlag, applyIllumination, 0, 0, 1, nullptr, 0, 0, "as the engine has it",
      "Switch the engine's illumination on or off when the line is read.", noField()},
-    {"ComportNumber", SectionGeneral, KindNumber, ActionComportNumber, 1, 0, 9, nullptr, 0, 0, "none",
+    {"ComportNumber", SectionGeneral, KindNumber, applyComportNumber, 1, 0, 9, nullptr, 0, 0, "none",
      "Serial port COMn: (0 to 9) for serial output and the Bluetooth virtual port; a port outside 0..9 cannot be "
      "opened, and a value not starting with a digit is ignored.",
-     numberAt(&settings.ComportNumber)},
-    {"OutPutMode", SectionGeneral, KindChoice, ActionOutPutMode, 1, 0, 7, CHOICES(kOutPutModeChoices), 1, "none",
+     IN_SETTINGS(FieldNumber, ComportNumber)},
+    {"OutPutMode", SectionGeneral, KindChoice, applyOutPutMode, 1, 0, 7, CHOICES(kOutPutModeChoices), 1, "none",
      "Where barcodes go; overrides SendData and SendToForegroundApp (later lines of those are ignored).", noField()},
-    {"SendData", SectionGeneral, KindFlag, ActionSendData, 0, 0, 1, nullptr, 0, 0, "0",
-     "Send every barcode to the serial port (ignored after OutPutMode).", atomicAt(&settings.SendData)},
-    {"ContinuousScan", SectionGeneral, KindFlag, ActionContinuousScan, 0, 0, 1, nullptr, 0, 0, "0",
-     "Keep reading while the scan key is held.", byteAt(&settings.ContinuousScan)},
-    {"PresentationMode", SectionGeneral, KindFlag, ActionPresentationMode, 0, 0, 1, nullptr, 0, 0, "0",
-     "Read all the time without the scan key (sets ContinuousScan).", atomicAt(&settings.PresentationMode)},
-    {"ConnectingTo", SectionGeneral, KindChoice, ActionStore, FramingRaw, 1, kNamedFramingCount,
+    {"SendData", SectionGeneral, KindFlag, applySendData, 0, 0, 1, nullptr, 0, 0, "0",
+     "Send every barcode to the serial port (ignored after OutPutMode).", IN_SETTINGS(FieldAtomicByte, SendData)},
+    {"ContinuousScan", SectionGeneral, KindFlag, applyContinuousScan, 0, 0, 1, nullptr, 0, 0, "0",
+     "Keep reading while the scan key is held.", IN_SETTINGS(FieldByte, ContinuousScan)},
+    {"PresentationMode", SectionGeneral, KindFlag, applyPresentationMode, 0, 0, 1, nullptr, 0, 0, "0",
+     "Read all the time without the scan key (sets ContinuousScan).", IN_SETTINGS(FieldAtomicByte, PresentationMode)},
+    {"ConnectingTo", SectionGeneral, KindChoice, storeKey, FramingRaw, 1, kNamedFramingCount,
      kConnectingToChoices.data(), kNamedFramingCount, FramingRaw, "raw", "Serial framing for the device at the far end; any other value sends the data raw.",
-     numberAt(&settings.ConnectingTo)},
-    {"ScanDelayMode", SectionGeneral, KindChoice, ActionStore, 0, 0, 3, CHOICES(kScanDelayChoices), 0, "0",
-     "Scan delay and duplicate suppression.", numberAt(&settings.ScanDelayMode)},
-    {"ScanDelaySetting", SectionGeneral, KindNumber, ActionStore, 0, 0, 10000, nullptr, 0, 0, "0",
+     IN_SETTINGS(FieldNumber, ConnectingTo)},
+    {"ScanDelayMode", SectionGeneral, KindChoice, storeKey, 0, 0, 3, CHOICES(kScanDelayChoices), 0, "0",
+     "Scan delay and duplicate suppression.", IN_SETTINGS(FieldNumber, ScanDelayMode)},
+    {"ScanDelaySetting", SectionGeneral, KindNumber, storeKey, 0, 0, 10000, nullptr, 0, 0, "0",
      "Amount for ScanDelayMode: tenths of a second (1) or barcodes remembered (2).",
-     numberAt(&settings.ScanDelaySetting)},
-    {"SendToForegroundApp", SectionGeneral, KindFlag, ActionSendToForegroundApp, 1, 0, 1, nullptr, 0, 0, "1",
+     IN_SETTINGS(FieldNumber, ScanDelaySetting)},
+    {"SendToForegroundApp", SectionGeneral, KindFlag, applySendToForegroundApp, 1, 0, 1, nullptr, 0, 0, "1",
      "Type every barcode into the focused application (ignored after OutPutMode).",
-     byteAt(&settings.SendToForegroundApp)},
-    {"EnableADVSuffixPrefix", SectionGeneral, KindFlag, ActionAdvSuffixPrefix, 0, 0, 1, nullptr, 0, 0, "0",
+     IN_SETTINGS(FieldByte, SendToForegroundApp)},
+    {"EnableADVSuffixPrefix", SectionGeneral, KindFlag, applyAdvSuffixPrefix, 0, 0, 1, nullptr, 0, 0, "0",
      "Per-symbology prefix and suffix from the [Barcode] sections; turns scan sync off.",
-     byteAt(&settings.EnableADVSuffixPrefix)},
-    {"InterCharacterDelay", SectionGeneral, KindNumber, ActionStore, 0, 0, 10000, nullptr, 0, 0, "0",
-     "Pause in milliseconds after every typed character.", numberAt(&settings.InterCharacterDelay)},
-    {"SuffixWait", SectionGeneral, KindNumber, ActionStore, 0, 0, 60000, nullptr, 0, 0, "0",
-     "Pause in milliseconds that goes with the suffix.", numberAt(&settings.SuffixWait)},
-    {"PrefixWait", SectionGeneral, KindNumber, ActionStore, 0, 0, 60000, nullptr, 0, 0, "0",
-     "Pause in milliseconds after the prefix.", numberAt(&settings.PrefixWait)},
-    {"OutputFormat", SectionGeneral, KindText, ActionStore, 0, 0, 0, nullptr, 0, 0, "empty",
+     IN_SETTINGS(FieldByte, EnableADVSuffixPrefix)},
+    {"InterCharacterDelay", SectionGeneral, KindNumber, storeKey, 0, 0, 10000, nullptr, 0, 0, "0",
+     "Pause in milliseconds after every typed character.", IN_SETTINGS(FieldNumber, InterCharacterDelay)},
+    {"SuffixWait", SectionGeneral, KindNumber, storeKey, 0, 0, 60000, nullptr, 0, 0, "0",
+     "Pause in milliseconds that goes with the suffix.", IN_SETTINGS(FieldNumber, SuffixWait)},
+    {"PrefixWait", SectionGeneral, KindNumber, storeKey, 0, 0, 60000, nullptr, 0, 0, "0",
+     "Pause in milliseconds after the prefix.", IN_SETTINGS(FieldNumber, PrefixWait)},
+    {"OutputFormat", SectionGeneral, KindText, storeKey, 0, 0, 0, nullptr, 0, 0, "empty",
      "Kept (up to 55 bytes); nothing acts on it. The card reader's command string is MCROutputFormat.",
-     textAt(settings.OutputFormat, kOutputFormatBytes)},
-    {"Centering", SectionGeneral, KindFlag, ActionStore, 0, 0, 1, nullptr, 0, 0, "0", "Kept; nothing acts on it.",
-     byteAt(&settings.Centering)},
-    {"AmierMode", SectionGeneral, KindChoice, ActionStore, 0, 0, 2, CHOICES(kAimerModeChoices), 0, "0",
-     "Aimer before each read; the same setting as AimerMode.", numberAt(&settings.AmierMode)},
-    {"AimerMode", SectionGeneral, KindChoice, ActionStore, 0, 0, 2, CHOICES(kAimerModeChoices), 0, "0",
-     "The same setting as AmierMode; the later line wins.", numberAt(&settings.AmierMode)},
-    {"RemapToTab", SectionGeneral, KindCharacter, ActionRemapToTab, 0, 1, 65535, nullptr, 0, 0, "0",
+     TEXT_IN_SETTINGS(OutputFormat, kOutputFormatBytes)},
+    {"Centering", SectionGeneral, KindFlag, storeKey, 0, 0, 1, nullptr, 0, 0, "0", "Kept; nothing acts on it.",
+     IN_SETTINGS(FieldByte, Centering)},
+    {"AmierMode", SectionGeneral, KindChoice, storeKey, 0, 0, 2, CHOICES(kAimerModeChoices), 0, "0",
+     "Aimer before each read; the same setting as AimerMode.", IN_SETTINGS(FieldNumber, AmierMode)},
+    {"AimerMode", SectionGeneral, KindChoice, storeKey, 0, 0, 2, CHOICES(kAimerModeChoices), 0, "0",
+     "The same setting as AmierMode; the later line wins.", IN_SETTINGS(FieldNumber, AmierMode)},
+    {"RemapToTab", SectionGeneral, KindCharacter, applyRemapToTab, 0, 1, 65535, nullptr, 0, 0, "0",
      "Character typed as a Tab key: a character, or its code of two or more digits (9 is the character 9).",
-     numberAt(&settings.RemapToTab)},
+     IN_SETTINGS(FieldNumber, RemapToTab)},
     // ---------------------------------------------------------------- barcode rules
-    {"StartWith", SectionBarcode, KindText, ActionRule, 0, 0, 0, nullptr, 0, 0, "any",
-     "Text the barcode must begin with (up to 9 characters).", textOf(kStartTextChars)},
-    {"CustomSound", SectionBarcode, KindText, ActionRule, 0, 0, 0, nullptr, 0, 0, "none",
-     "Sound file played when the rule matches and Beep is 1 (up to 150 characters).", textOf(kCustomSoundChars)},
-    {"BarcodeSym", SectionBarcode, KindNumber, ActionRule, 0, 1, 46, nullptr, 0, 0, "none",
-     "Symbology of the rule, 1..46 (keyvane-terminal symbologies); other numbers leave the rule empty.", noField()},
-    {"Length", SectionBarcode, KindNumber, ActionRule, 0, 0, 4095, nullptr, 0, 0, "0",
-     "Required barcode length; 0 is any length.", noField()},
-    {"Beep", SectionBarcode, KindChoice, ActionRule, 0, 0, 2, CHOICES(kBeepChoices), 0, "0",
-     "Play CustomSound when the rule matches.", noField()},
-    {"SuffixWait", SectionBarcode, KindNumber, ActionRule, 0, 0, 60000, nullptr, 0, 0, "0",
-     "Pause in milliseconds that goes with the rule's suffix.", noField()},
-    {"PrefixWait", SectionBarcode, KindNumber, ActionRule, 0, 0, 60000, nullptr, 0, 0, "0",
-     "Pause in milliseconds after the rule's prefix.", noField()},
-    {"suffix", SectionBarcode, KindCodeList, ActionRule, 0, 1, 65535, nullptr, 0, 0, "empty",
-     "Character codes sent after the barcode (value up to 49 characters).", textOf(kRuleCodeListSlots)},
-    {"prefix", SectionBarcode, KindCodeList, ActionRule, 0, 1, 65535, nullptr, 0, 0, "empty",
-     "Character codes sent before the barcode (value up to 49 characters).", textOf(kRuleCodeListSlots)},
+    {"StartWith", SectionBarcode, KindText, ruleStartWith, 0, 0, 0, nullptr, 0, 0, "any",
+     "Text the barcode must begin with (up to 9 characters).", IN_RULE(FieldWideText, startText, kStartTextChars)},
+    {"CustomSound", SectionBarcode, KindText, ruleCustomSound, 0, 0, 0, nullptr, 0, 0, "none",
+     "Sound file played when the rule matches and Beep is 1 (up to 150 characters).", IN_RULE(FieldWideText, customSound, kCustomSoundChars)},
+    {"BarcodeSym", SectionBarcode, KindNumber, ruleSymbology, 0, 1, 46, nullptr, 0, 0, "none",
+     "Symbology of the rule, 1..46 (keyvane-terminal symbologies); other numbers leave the rule empty.", IN_RULE(FieldNumber, symbologyLetter, 0)},
+    {"Length", SectionBarcode, KindNumber, ruleNumber, 0, 0, 4095, nullptr, 0, 0, "0",
+     "Required barcode length; 0 is any length.", IN_RULE(FieldNumber, length, 0)},
+    {"Beep", SectionBarcode, KindChoice, ruleBeep, 0, 0, 2, CHOICES(kBeepChoices), 0, "0",
+     "Play CustomSound when the rule matches.", IN_RULE(FieldNumber, beep, 0)},
+    {"SuffixWait", SectionBarcode, KindNumber, ruleNumber, 0, 0, 60000, nullptr, 0, 0, "0",
+     "Pause in milliseconds that goes with the rule's suffix.", IN_RULE(FieldNumber, suffixWait, 0)},
+    {"PrefixWait", SectionBarcode, KindNumber, ruleNumber, 0, 0, 60000, nullptr, 0, 0, "0",
+     "Pause in milliseconds after the rule's prefix.", IN_RULE(FieldNumber, prefixWait, 0)},
+    {"suffix", SectionBarcode, KindCodeList, ruleSuffix, 0, 1, 65535, nullptr, 0, 0, "empty",
+     "Character codes sent after the barcode (value up to 49 characters).", IN_RULE(FieldCodes, suffix, kRuleCodeListSlots)},
+    {"prefix", SectionBarcode, KindCodeList, rulePrefix, 0, 1, 65535, nullptr, 0, 0, "empty",
+     "Character codes sent before the barcode (value up to 49 characters).", IN_RULE(FieldCodes, prefix, kRuleCodeListSlots)},
     // ---------------------------------------------------------------- card reader (letter case matters)
-    {"MCROutputFormat", SectionCardReader, KindText, ActionCardReaderKey, 0, 0, 0, nullptr, 0, 0, "empty",
-     "The sequence editor's command string that cuts and sends card data.", textOf(kCardOutputFormatBytes)},
-    {"Prefix", SectionCardReader, KindCodeList, ActionCardReaderKey, 0, 1, 65535, nullptr, 0, 0, "empty",
-     "Card prefix (19 codes); also sets the global prefix.", textOf(20)},
-    {"Suffix", SectionCardReader, KindCodeList, ActionCardReaderKey, 0, 1, 65535, nullptr, 0, 0, "empty",
-     "Card suffix (19 codes); also sets the global Suffix.", textOf(20)},
-    {"PrefixWait", SectionCardReader, KindNumber, ActionCardReaderKey, 0, 0, 60000, nullptr, 0, 0, "0",
-     "Card prefix wait; also sets the global PrefixWait.", noField()},
-    {"SuffixWait", SectionCardReader, KindNumber, ActionCardReaderKey, 0, 0, 60000, nullptr, 0, 0, "0",
-     "Card suffix wait; also sets the global SuffixWait.", noField()},
-    {"CustomSound", SectionCardReader, KindText, ActionCardReaderKey, 0, 0, 0, nullptr, 0, 0, "none",
-     "Card sound file name.", textOf(kCustomSoundChars)},
-    {"Beep", SectionCardReader, KindFlag, ActionCardReaderKey, 0, 0, 1, nullptr, 0, 0, "0", "Card beep.", noField()},
-    {"Field", SectionCardReader, KindChoice, ActionCardReaderKey, 0, 1, 4, CHOICES(kFieldChoices), 0, "0",
-     "Card field selector; other values leave it.", noField()},
+    {"MCROutputFormat", SectionCardReader, KindText, cardText, 0, 0, 0, nullptr, 0, 0, "empty",
+     "The sequence editor's command string that cuts and sends card data.", IN_CARD(FieldText, outputFormat, kCardOutputFormatBytes), true},
+    {"Prefix", SectionCardReader, KindCodeList, cardCodes, 0, 1, 65535, nullptr, 0, 0, "empty",
+     "Card prefix (19 codes); also sets the global prefix.", IN_CARD(FieldCodes, prefix, kCardCodeListSlots), true},
+    {"Suffix", SectionCardReader, KindCodeList, cardCodes, 0, 1, 65535, nullptr, 0, 0, "empty",
+     "Card suffix (19 codes); also sets the global Suffix.", IN_CARD(FieldCodes, suffix, kCardCodeListSlots), true},
+    {"PrefixWait", SectionCardReader, KindNumber, cardNumber, 0, 0, 60000, nullptr, 0, 0, "0",
+     "Card prefix wait; also sets the global PrefixWait.", IN_CARD(FieldNumber, prefixWait, 0), true},
+    {"SuffixWait", SectionCardReader, KindNumber, cardNumber, 0, 0, 60000, nullptr, 0, 0, "0",
+     "Card suffix wait; also sets the global SuffixWait.", IN_CARD(FieldNumber, suffixWait, 0), true},
+    {"CustomSound", SectionCardReader, KindText, cardSound, 0, 0, 0, nullptr, 0, 0, "none",
+     "Card sound file name.", IN_CARD(FieldWideText, customSound, kCardCustomSoundChars)},
+    {"Beep", SectionCardReader, KindFlag, cardFlag, 0, 0, 1, nullptr, 0, 0, "0", "Card beep.", IN_CARD(FieldByte, beep, 0), true},
+    {"Field", SectionCardReader, KindChoice, cardField, 0, 1, 4, CHOICES(kFieldChoices), 0, "0",
+     "Card field selector; other values leave it.", IN_CARD(FieldNumber, field, 0), true},
 };
 const int kSettingsCount = sizeof kSettingsTable / sizeof kSettingsTable[0];
 
@@ -208,28 +202,47 @@ const SettingInfo* findSettingA(SettingSection section, const char* key) {
     return findSetting(section, wide);
 }
 
-const SettingChoice* settingChoice(const SettingInfo& setting, const WCHAR* value) {
-    for (int i = 0; i < setting.choiceCount; ++i)
-        if (value[0] == static_cast<WCHAR>(setting.choices[i].character)) return &setting.choices[i];
+namespace {
+
+bool sameSpelling(const WCHAR* key, const char* name) {
+    size_t i = 0;
+    for (; name[i] != 0; ++i)
+        if (key[i] != static_cast<WCHAR>(static_cast<unsigned char>(name[i]))) return false;
+    return key[i] == 0;
+}
+
+void resetRecord(FieldRecord record, void* at) {
+    for (const SettingInfo& s : kSettingsTable)
+        if (s.field.record == record) resetField(s, at);
+}
+
+}  // namespace
+
+const SettingInfo* matchSetting(SettingSection section, const WCHAR* key) {
+    for (const SettingInfo& s : kSettingsTable) {
+        if (s.section != section) continue;
+        if (s.exactCase ? sameSpelling(key, s.name) : textEqualsNoCaseAW(key, s.name)) return &s;
+    }
     return nullptr;
 }
 
-int settingValue(const SettingInfo& setting) {
-    const SettingField& f = setting.field;
-    if (f.number != nullptr) return *f.number;
-    if (f.byte != nullptr) return *f.byte;
-    if (f.atomicByte != nullptr) return f.atomicByte->load();
-    return 0;
+void resetSettings() {
+    resetRecord(RecordSettings, &settings);
+    settings.editControlDelivery = 0;
+    settings.scannerEnabled = 1;
+    settings.multiDecode = 1;
 }
 
-void resetSettingsTable() {
-    for (const SettingInfo& s : kSettingsTable) {
-        const SettingField& f = s.field;
-        if (s.section != SectionGeneral) continue;
-        if (f.number != nullptr) *f.number = s.defaultValue;
-        if (f.byte != nullptr) *f.byte = static_cast<BYTE>(s.defaultValue);
-        if (f.atomicByte != nullptr) f.atomicByte->store(static_cast<BYTE>(s.defaultValue));
-        for (int i = 0; f.codes != nullptr && i < f.capacity; ++i) f.codes[i] = 0;
-        for (int i = 0; f.text != nullptr && i < f.capacity; ++i) f.text[i] = 0;
-    }
+void clearRuleTable() {
+    for (auto& group : ruleTable)
+        for (BarcodeRule& rule : group) resetRecord(RecordRule, &rule);
 }
+
+void resetCardReaderSettings() {
+    resetRecord(RecordCardReader, &cardReaderSettings);
+}
+
+namespace {
+// The records hold their defaults before start-up code runs.
+[[maybe_unused]] const bool settingsAtPowerOn = (resetSettings(), clearRuleTable(), resetCardReaderSettings(), true);
+}  // namespace

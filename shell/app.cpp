@@ -2,25 +2,21 @@
 // event-watch thread.
 #include "shell/app.h"
 
+#include "resources/resource.h"
 #include "scan/decoder.h"
 #include "scan/engine.h"
 #include "settings/keytable.h"
 #include "settings/settings.h"
+#include "settings/settingsfile.h"
+#include "shell/constants.h"
+#include "shell/state.h"
 #include "shell/tracelog.h"
-
-HINSTANCE appInstance = nullptr;
-std::atomic<HWND> mainWindow{nullptr};
-HANDLE loadedEvent = nullptr;
-HANDLE enableEvent = nullptr;
-HANDLE enableStateEvent = nullptr;
-std::atomic<int> deviceModel{0};
-HMENU trayPopupMenu = nullptr;
-std::atomic<BYTE> allKeysCaptured{0};
+#include "shell/window.h"
 
 // Pacing of the event-watch thread's requests: a request stays outstanding
-// until the main window has handled a WM_SCANNER_ENABLE, and a further request
-// follows no sooner than kRepostMilliseconds after the previous one.
-std::atomic<BYTE> scannerSwitchOutstanding{0};
+// (scannerSwitchOutstanding) until the main window has handled a
+// WM_SCANNER_ENABLE, and a further request follows no sooner than
+// kRepostMilliseconds after the previous one.
 constexpr DWORD kRepostMilliseconds = 100;
 // Set by the event-watch thread as it ends, so that the events it tests are
 // closed only after its last test.
@@ -120,11 +116,6 @@ DWORD WINAPI eventWatchThread(LPVOID) {
 }
 
 }  // namespace
-
-std::mutex& scannerEventsLock() {
-    static std::mutex lock;
-    return lock;
-}
 
 int keyvaneMain(HINSTANCE instance, LPCWSTR commandLine) {
     appInstance = instance;

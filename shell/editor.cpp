@@ -1,6 +1,7 @@
 // The symbology settings editor launch and the process start it uses.
+#include "shell/editor.h"
+
 #include "scan/decodesettings.h"
-#include "shell/app.h"
 
 namespace {
 

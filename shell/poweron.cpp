@@ -9,13 +9,15 @@
 #include "settings/keytable.h"
 #include "settings/rules.h"
 #include "settings/settings.h"
+#include "settings/settingstable.h"
 #include "shell/app.h"
+#include "shell/state.h"
 
 void resetProcessState() {
     // Settings and the tables read from the settings file.
     resetSettings();
     clearRuleTable();
-    cardReaderSettings = CardReaderSettings{};
+    resetCardReaderSettings();
     for (KeyTableEntry& entry : characterToKeyTable) entry = KeyTableEntry{};
     // The engine connection and the serial output port.
     closeSerialPort();

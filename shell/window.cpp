@@ -1,12 +1,17 @@
 // The hidden main window: scan key, tray icon and menu, scanner switch,
 // all-keys capture and teardown.
+#include "shell/window.h"
+
+#include "resources/resource.h"
 #include "scan/decoder.h"
 #include "scan/decodesettings.h"
 #include "scan/engine.h"
 #include "scan/scanloop.h"
 #include "settings/cardreader.h"
 #include "settings/settings.h"
-#include "shell/app.h"
+#include "shell/constants.h"
+#include "shell/editor.h"
+#include "shell/state.h"
 #include "shell/tracelog.h"
 
 namespace {

@@ -8,7 +8,7 @@
 
 #include "platform/host/terminal.h"
 #include "settings/cardreader.h"
-#include "settings/settings.h"
+#include "settings/settingstable.h"
 #include "tests/support/output_support.h"
 #include "tests/support/wedge_process.h"
 
@@ -117,16 +117,44 @@ TEST_F(CardReader, ALongSwipeArrivesWholeInBoundedChunks) {
     EXPECT_TRUE(waitTyped(data)) << typed().size();
 }
 
+// One card-reader line applied as the reader applies it, by its entry of the
+// settings list; false when the key (in this letter case) is no card-reader key.
+bool applyCardKey(const std::u16string& key, const std::u16string& value) {
+    const SettingInfo* setting = matchSetting(SectionCardReader, key.c_str());
+    if (setting == nullptr) return false;
+    SettingsRead read = {};
+    read.record = &cardReaderSettings;
+    setting->handler(*setting, read, key.c_str(), value.c_str());
+    return true;
+}
+
 TEST(CardReaderSettingsParser, LongValuesAreCut) {
-    cardReaderSettings = CardReaderSettings{};
+    resetCardReaderSettings();
     std::u16string longFormat(400, u'S');
-    parseCardReaderSetting(0, u"MCROutputFormat", longFormat.c_str());
+    ASSERT_TRUE(applyCardKey(u"MCROutputFormat", longFormat));
     EXPECT_EQ(static_cast<size_t>(kCardOutputFormatBytes - 1), std::string(cardReaderSettings.outputFormat).size());
     std::u16string longSound(300, u'w');
-    parseCardReaderSetting(0, u"CustomSound", longSound.c_str());
+    ASSERT_TRUE(applyCardKey(u"CustomSound", longSound));
     EXPECT_EQ(150u, std::u16string(cardReaderSettings.customSound).size());
-    parseCardReaderSetting(0, u"CustomSound", u"   ");  // blank: kept as it was
+    ASSERT_TRUE(applyCardKey(u"CustomSound", u"   "));  // blank: kept as it was
     EXPECT_EQ(150u, std::u16string(cardReaderSettings.customSound).size());
+}
+
+TEST(CardReaderSettingsParser, NamesKeepTheirLetterCaseButTheSoundName) {
+    resetCardReaderSettings();
+    EXPECT_FALSE(applyCardKey(u"mcroutputformat", u"X"));
+    EXPECT_FALSE(applyCardKey(u"FIELD", u"1"));
+    EXPECT_TRUE(applyCardKey(u"customsound", u"a.wav"));
+    EXPECT_EQ(u"a.wav", std::u16string(cardReaderSettings.customSound));
+    // Field takes exactly one of its four digits.
+    ASSERT_TRUE(applyCardKey(u"Field", u"3"));
+    EXPECT_EQ(4, cardReaderSettings.field);
+    ASSERT_TRUE(applyCardKey(u"Field", u"31"));
+    ASSERT_TRUE(applyCardKey(u"Field", u"9"));
+    EXPECT_EQ(4, cardReaderSettings.field);
+    resetCardReaderSettings();
+    EXPECT_EQ(0, cardReaderSettings.field);
+    EXPECT_EQ(0, cardReaderSettings.customSound[0]);
 }
 
 }  // namespace

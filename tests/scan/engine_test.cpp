@@ -9,7 +9,7 @@
 #include "platform/host/terminal.h"
 #include "scan/engine.h"
 #include "settings/settings.h"
-#include "shell/app.h"
+#include "shell/state.h"
 #include "tests/support/scanengine_support.h"
 #include "tests/support/wedge_process.h"
 

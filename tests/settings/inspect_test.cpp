@@ -1,6 +1,7 @@
 // The settings list and the check's view of the reader: every key of the list
 // is one the reader takes where the list says, the defaults are the power-on
 // values, and a check reads a file without acting on the terminal.
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -84,4 +85,55 @@ TEST_F(SettingsTest, ACheckLeavesTheTerminalAlone) {
     // The record holds what the file says, as the wedge would.
     EXPECT_EQ(settings.PresentationMode.load(), 1);
     EXPECT_EQ(settings.SendData.load(), 1);
+}
+
+TEST_F(SettingsTest, TheListResetsEveryRuleAndTheCardReaderSettings) {
+    // Every byte set, as a load of a full file and then some could leave them.
+    std::memset(static_cast<void*>(&ruleTable[4][9]), 0x5a, sizeof(BarcodeRule));
+    std::memset(static_cast<void*>(&cardReaderSettings), 0x5a, sizeof cardReaderSettings);
+    clearRuleTable();
+    resetCardReaderSettings();
+    const BarcodeRule& rule = ruleTable[4][9];
+    EXPECT_EQ(rule.symbologyLetter, 0);
+    EXPECT_EQ(rule.prefixWait, 0);
+    EXPECT_EQ(rule.suffixWait, 0);
+    EXPECT_EQ(rule.length, 0);
+    EXPECT_EQ(rule.beep, 0);
+    for (int i = 0; i < kRuleCodeListSlots; ++i) EXPECT_EQ(rule.prefix[i] | rule.suffix[i], 0) << i;
+    for (int i = 0; i < kStartTextChars; ++i) EXPECT_EQ(rule.startText[i], 0) << i;
+    for (int i = 0; i < kCustomSoundChars; ++i) EXPECT_EQ(rule.customSound[i], 0) << i;
+    const CardReaderSettings& card = cardReaderSettings;
+    for (int i = 0; i < kCardOutputFormatBytes; ++i) EXPECT_EQ(card.outputFormat[i], 0) << i;
+    for (int i = 0; i < kCardCodeListSlots; ++i) EXPECT_EQ(card.prefix[i] | card.suffix[i], 0) << i;
+    for (int i = 0; i < kCardCustomSoundChars; ++i) EXPECT_EQ(card.customSound[i], 0) << i;
+    EXPECT_EQ(card.prefixWait, 0);
+    EXPECT_EQ(card.suffixWait, 0);
+    EXPECT_EQ(card.beep, 0);
+    EXPECT_EQ(card.field, 0);
+}
+
+TEST_F(SettingsTest, EveryStoredFieldLiesInsideItsRecord) {
+    for (int i = 0; i < kSettingsCount; ++i) {
+        const SettingInfo& s = kSettingsTable[i];
+        const SettingField& f = s.field;
+        size_t unit = f.type == FieldNumber ? sizeof(int)
+                      : f.type == FieldByte || f.type == FieldAtomicByte || f.type == FieldText ? 1
+                      : f.type == FieldCodes ? sizeof(WORD)
+                      : f.type == FieldWideText ? sizeof(WCHAR)
+                                                : 0;
+        size_t count = f.type == FieldCodes || f.type == FieldText || f.type == FieldWideText ? f.capacity : 1;
+        size_t size = f.record == RecordSettings ? sizeof(SettingsRecord)
+                      : f.record == RecordRule   ? sizeof(BarcodeRule)
+                      : f.record == RecordCardReader ? sizeof(CardReaderSettings)
+                                                     : 0;
+        EXPECT_EQ(f.record == RecordNone, f.type == FieldNone) << s.name;
+        EXPECT_LE(f.offset + unit * count, size) << s.name;
+        // The record's section: a key stores only into the record its section reads into.
+        if (f.record != RecordNone) {
+            EXPECT_EQ(f.record, s.section == SectionGeneral   ? RecordSettings
+                                : s.section == SectionBarcode ? RecordRule
+                                                              : RecordCardReader)
+                << s.name;
+        }
+    }
 }

@@ -17,7 +17,12 @@
 #include "settings/keytable.h"
 #include "settings/rules.h"
 #include "settings/settings.h"
+#include "settings/settingsfile.h"
+#include "settings/settingsline.h"
+#include "settings/settingstable.h"
 #include "shell/app.h"
+#include "shell/state.h"
+#include "shell/window.h"
 #include "tests/support/wedge_process.h"
 
 // The codes of a zero-ended code list.

@@ -8,7 +8,7 @@
 
 #include "scan/decoder.h"
 #include "scan/engine.h"
-#include "shell/app.h"
+#include "shell/state.h"
 #include "tests/support/wedge_process.h"
 
 namespace scanengine {

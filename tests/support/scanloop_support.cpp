@@ -10,7 +10,8 @@
 #include "settings/keytable.h"
 #include "settings/rules.h"
 #include "settings/settings.h"
-#include "shell/app.h"
+#include "shell/constants.h"
+#include "shell/state.h"
 #include "tests/support/wedge_process.h"
 
 namespace scanloop {

@@ -15,7 +15,10 @@
 #include "settings/keytable.h"
 #include "settings/rules.h"
 #include "settings/settings.h"
-#include "shell/app.h"
+#include "settings/settingsfile.h"
+#include "settings/settingstable.h"
+#include "shell/state.h"
+#include "shell/window.h"
 
 namespace {
 

@@ -15,8 +15,11 @@
 #include "platform/textfile.h"
 #include "scan/decodesettings.h"
 #include "scan/symbologies.h"
+#include "settings/generalkeys.h"
 #include "settings/rules.h"
 #include "settings/settings.h"
+#include "settings/settingsfile.h"
+#include "settings/settingsline.h"
 #include "settings/settingstable.h"
 
 namespace console {
@@ -193,12 +196,12 @@ void Checker::generalValue(const Note& n, const SettingInfo& setting, bool ignor
     std::u16string value = wide(n.value);
     std::string used = std::to_string(n.note.used);
     if (ignored) {
-        if (setting.action == ActionSendData || setting.action == ActionSendToForegroundApp) {
+        if (setting.handler == applySendData || setting.handler == applySendToForegroundApp) {
             add(line, "warning", "`" + key + "` is ignored after `OutPutMode` (line " +
                                      std::to_string(lastLine_["outputmode"]) + "), which decides");
-        } else if (setting.action == ActionVibrateTime) {
+        } else if (setting.handler == applyVibrateTime) {
             add(line, "error", "`" + key + "` " + n.value + " is above 2000: refused, the wedge keeps " + used);
-        } else if (setting.action == ActionComportNumber) {
+        } else if (setting.handler == applyComportNumber) {
             add(line, "error", "`" + key + "` \"" + n.value + "\" is not a number: ignored");
         }
         return;
@@ -231,13 +234,13 @@ void Checker::generalValue(const Note& n, const SettingInfo& setting, bool ignor
                 add(line, "error",
                     "`" + key + "` \"" + n.value + "\" is none of " + accepted + "; the wedge uses " +
                         std::to_string(setting.otherStored) +
-                        (setting.action == ActionOutPutMode ? " (keystrokes)"
-                         : setting.action == ActionStore && setting.field.number == &settings.ConnectingTo
+                        (setting.handler == applyOutPutMode ? " (keystrokes)"
+                         : key == "ConnectingTo"
                              ? " (raw data, no framing)"
                              : ""));
             } else if (n.value.size() > 1) {
                 add(line, "warning", "`" + key + "` \"" + n.value + "\": only the first character counts");
-            } else if (setting.action == ActionOutPutMode && choice->stored == 0) {
+            } else if (setting.handler == applyOutPutMode && choice->stored == 0) {
                 add(line, "warning", "`OutPutMode` 0: no output at all; the wedge shows its no-output warning");
             }
             break;
@@ -257,7 +260,6 @@ void Checker::ruleValue(const Note& n) {
     if (setting == nullptr) return;
     std::u16string value = wide(n.value);
     std::string key = setting->name;
-    if (setting->action != ActionRule) return;
     if (setting->kind == KindNumber) {
         if (!settingsNumberWhole(value.c_str())) {
             add(line, "error", "`" + key + "` \"" + shown(n.value) + "\" is not a number");
@@ -559,6 +561,7 @@ bool checkFile(const std::string& path, const std::string& shownName, std::vecto
         // The console is no wedge: its record goes back to the defaults.
         resetSettings();
         clearRuleTable();
+        resetCardReaderSettings();
     }
     textFileClose(file);
     std::stable_sort(findings.begin() + static_cast<std::ptrdiff_t>(first), findings.end(),

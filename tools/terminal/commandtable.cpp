@@ -240,19 +240,6 @@ std::string queryNames() {
     return names;
 }
 
-int usage(const std::string& command, std::ostream& err, const std::string& problem) {
-    err << "keyvane-terminal " << command << ": " << problem;
-    // A problem that names its own remedy needs no other hint.
-    if (problem.empty() || problem.back() != ')') err << " (keyvane-terminal " << command << " --help shows the usage)";
-    err << "\n";
-    return kUsage;
-}
-
-int failure(const std::string& command, std::ostream& err, const std::string& problem) {
-    err << "keyvane-terminal " << command << ": " << problem << "\n";
-    return kFailed;
-}
-
 namespace {
 
 size_t editDistance(const std::string& a, const std::string& b) {

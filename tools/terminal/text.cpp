@@ -1,5 +1,5 @@
-// Escapes, word splitting, numbers, host files and record printing of the
-// console.
+// Escapes, word splitting, numbers, argument problems, host files and record
+// printing of the console.
 #include <cstdio>
 #include <fstream>
 #include <ostream>
@@ -269,6 +269,19 @@ bool parseInt(const std::string& text, long long& value) {
 
 bool parseNumber(const std::string& text, long long low, long long high, long long& value) {
     return parseInt(text, value) && value >= low && value <= high;
+}
+
+int usage(const std::string& command, std::ostream& err, const std::string& problem) {
+    err << "keyvane-terminal " << command << ": " << problem;
+    // A problem that names its own remedy needs no other hint.
+    if (problem.empty() || problem.back() != ')') err << " (keyvane-terminal " << command << " --help shows the usage)";
+    err << "\n";
+    return kUsage;
+}
+
+int failure(const std::string& command, std::ostream& err, const std::string& problem) {
+    err << "keyvane-terminal " << command << ": " << problem << "\n";
+    return kFailed;
 }
 
 bool readHostFile(const std::string& path, std::string& bytes) {
