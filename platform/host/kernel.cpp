@@ -144,8 +144,7 @@ public:
 
     BOOL setEvent(bool signalled) override {
         EventRecord* r = events();
-        if (r == nullptr) {
-            SetLastError(ERROR_GEN_FAILURE);
+        if (r == nullptr) {  // the mapping said why
             return FALSE;
         }
         hostshared::Lock lock(&r->header);
@@ -161,8 +160,7 @@ public:
 
     DWORD wait(DWORD milliseconds) override {
         EventRecord* r = events();
-        if (r == nullptr) {
-            SetLastError(ERROR_GEN_FAILURE);
+        if (r == nullptr) {  // the mapping said why
             return WAIT_FAILED;
         }
         int64_t limit = hostfacility::realMilliseconds(milliseconds);
@@ -229,8 +227,7 @@ private:
 // this process. Sets the last error; null on failure.
 HANDLE openNamedEvent(const std::u16string& name, bool create, bool manualReset, bool initialState) {
     EventRecord* r = events();
-    if (r == nullptr) {
-        SetLastError(ERROR_GEN_FAILURE);
+    if (r == nullptr) {  // the mapping said why
         return nullptr;
     }
     std::lock_guard<std::mutex> guard(heldMutex());
