@@ -211,16 +211,27 @@ private:
     // non-signalled, held by this process.
     EventSlot* slot(EventRecord* r) {
         if (closed_) return nullptr;  // a call racing the handle's close
+        // The slot found last time is looked at first (lock held).
+        int hint = hint_.load(std::memory_order_relaxed);
+        if (hint >= 0) {
+            EventSlot& h = r->slots[hint];
+            if (h.used != 0 && h.nameLength == name_.size() &&
+                std::memcmp(h.name, name_.data(), name_.size() * 2) == 0)
+                return &h;
+        }
         EventSlot* s = findSlot(r, name_);
-        if (s != nullptr) return s;
-        s = createSlot(r, name_, manual_, false);
-        if (s != nullptr) addHolder(s, hostinternal::currentProcess());
+        if (s == nullptr) {
+            s = createSlot(r, name_, manual_, false);
+            if (s != nullptr) addHolder(s, hostinternal::currentProcess());
+        }
+        if (s != nullptr) hint_.store(static_cast<int>(s - r->slots), std::memory_order_relaxed);
         return s;
     }
 
     std::u16string name_;
     bool manual_;
     std::atomic<bool> closed_{false};
+    std::atomic<int> hint_{-1};
 };
 
 // Opens (or, when `create`, creates) the named event for a new handle of

@@ -9,13 +9,10 @@
 #include <mutex>
 #include <vector>
 
+extern char** environ;
+
 namespace hostroot {
 namespace {
-
-struct State {
-    const Attachment* attachment;
-    const char* environment;  // the KEYVANE_TERMINAL string seen when attached
-};
 
 std::mutex& attachMutex() {
     static std::mutex m;
@@ -70,7 +67,43 @@ bool attach(const std::string& rootPath) {
     return true;
 }
 
+namespace {
+
+// Where this thread last found KEYVANE_TERMINAL naming the attachment: the
+// environment's array and the entry in it. The environment's strings are
+// never changed in place, so while the array and the entry are the same, so
+// is the value, and the search of the environment is spared.
+struct Seen {
+    char** array = nullptr;
+    size_t index = 0;
+    const char* entry = nullptr;
+    const Attachment* attachment = nullptr;
+};
+thread_local Seen seen;
+
+const Attachment& lookUp();
+
+}  // namespace
+
 const Attachment& current() {
+    const Attachment* a = currentAttachment.load(std::memory_order_acquire);
+    if (a != nullptr && a == seen.attachment && environ == seen.array && environ[seen.index] == seen.entry) return *a;
+    const Attachment& found = lookUp();
+    seen = Seen{};
+    const char* env = getenv("KEYVANE_TERMINAL");
+    if (env != nullptr && environ != nullptr && found.path == env) {
+        for (size_t i = 0; environ[i] != nullptr; ++i)
+            if (environ[i] + sizeof "KEYVANE_TERMINAL" == env) {
+                seen = Seen{environ, i, environ[i], &found};
+                break;
+            }
+    }
+    return found;
+}
+
+namespace {
+
+const Attachment& lookUp() {
     // KEYVANE_TERMINAL always names the attached terminal (attach sets it), so
     // a second copy of the platform inside a loaded library follows this
     // process to a fresh terminal. The environment's strings are not changed
@@ -89,4 +122,5 @@ const Attachment& current() {
     return *a;
 }
 
+}  // namespace
 }  // namespace hostroot
