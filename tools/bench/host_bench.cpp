@@ -27,6 +27,7 @@
 #include <thread>
 
 #include "platform/host/terminal.h"
+#include "platform/host/windows.h"
 #include "settings/settings.h"
 #include "shell/app.h"
 #include "shell/constants.h"
@@ -157,8 +158,8 @@ void residentKilobytes(pid_t pid, double* all, double* records) {
     *all = 0;
     *records = 0;
     while (std::getline(in, line)) {
-        if (line.find('-') != std::string::npos && line.find(' ') != std::string::npos &&
-            line.find(':') == std::string::npos) {
+        std::string first = line.substr(0, line.find(' '));
+        if (first.find('-') != std::string::npos && first.back() != ':') {
             record = line.find("/.terminal/state/") != std::string::npos;
         } else if (line.rfind("Rss:", 0) == 0) {
             double kb = std::stod(line.substr(4));
@@ -199,7 +200,7 @@ BENCHMARK(WedgeIdle)->Iterations(3)->UseManualTime()->Unit(benchmark::kMilliseco
 
 void WedgeMemory(benchmark::State& state) {
     std::string root = makeRoot();
-    terminal::setClockSpeed(20);
+    terminal::setClockSpeed(50);
     pid_t wedge = startWedge(root);
     if (terminal::eventState("KVN_Loaded") != 1) state.SkipWithError("the wedge did not start");
     int scans = static_cast<int>(state.range(0));
@@ -208,6 +209,7 @@ void WedgeMemory(benchmark::State& state) {
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
         double idleAll = 0, idleRecords = 0;
         residentKilobytes(wedge, &idleAll, &idleRecords);
+        int delivered = 0;
         for (int i = 0; i < scans; ++i) {
             terminal::Barcode code;
             code.data = "SCAN" + std::to_string(i);
@@ -217,15 +219,23 @@ void WedgeMemory(benchmark::State& state) {
             auto deadline = Clock::now() + std::chrono::seconds(5);
             while (Clock::now() < deadline) {
                 std::u16string text = terminal::focusText();
-                if (text.size() >= typed.size() && text.compare(text.size() - typed.size(), typed.size(), typed) == 0)
+                if (text.size() >= typed.size() && text.compare(text.size() - typed.size(), typed.size(), typed) == 0) {
+                    ++delivered;
                     break;
+                }
                 std::this_thread::sleep_for(std::chrono::milliseconds(1));
             }
             terminal::releaseKey(kScanKey);
             terminal::clearView();
+            // The next press waits until the wedge has taken the release.
+            auto settle = Clock::now() + std::chrono::seconds(5);
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            while (!terminal::messageLoopIdle(wedge) && Clock::now() < settle)
+                std::this_thread::sleep_for(std::chrono::microseconds(500));
             if (i % 200 == 199) terminal::clearFocusText();
         }
         residentKilobytes(wedge, &all, &records);
+        if (delivered != scans) state.SkipWithError("a scan was not typed");
         state.counters["idle_MB"] = idleAll / 1024;
         state.counters["idle_ratio"] = idleAll / (idleAll - idleRecords);
     }
