@@ -12,6 +12,7 @@
 #include <fcntl.h>
 #include <pthread.h>
 #include <sys/inotify.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <mutex>
@@ -39,6 +40,12 @@ struct Cache {
     int watch = -1;  // inotify descriptor; -1: none (every resolution lists afresh)
     bool tried = false;
     std::unordered_map<std::string, Listing> folders;
+    // The last resolution, answered again while nothing changed (a trace
+    // line's append resolves the same path over and over).
+    bool lastValid = false;
+    std::u16string lastDevice;
+    uint64_t lastGeneration = 0;
+    ResolvedPath last;
 };
 
 void dropAll(Cache& c);
@@ -72,6 +79,7 @@ void restartInChild() {
 
 void dropAll(Cache& c) {
     c.folders.clear();
+    c.lastValid = false;
     if (c.watch >= 0) {
         close(c.watch);  // takes every watch with it
         c.watch = -1;
@@ -87,8 +95,12 @@ void takeChanges(Cache& c) {
     }
     if (c.watch < 0) {
         c.folders.clear();
+        c.lastValid = false;
         return;
     }
+    // Asking how much is queued is cheaper than a read that finds nothing.
+    int queued = 0;
+    if (ioctl(c.watch, FIONREAD, &queued) == 0 && queued == 0) return;
     alignas(inotify_event) char buffer[4096];
     bool changed = false;
     for (;;) {
@@ -98,6 +110,9 @@ void takeChanges(Cache& c) {
     }
     if (changed) dropAll(c);
 }
+
+// Cleared when a resolution met a folder that cannot be watched.
+thread_local bool allWatched = true;
 
 const Listing& listing(Cache& c, const std::string& folder) {
     auto found = c.folders.find(folder);
@@ -119,6 +134,7 @@ const Listing& listing(Cache& c, const std::string& folder) {
     }
     // A folder that cannot be watched is listed again on every resolution.
     if (!watched) {
+        allWatched = false;
         static Listing scratch;
         scratch = std::move(l);
         return scratch;
@@ -129,12 +145,15 @@ const Listing& listing(Cache& c, const std::string& folder) {
 }  // namespace
 
 ResolvedPath resolveDevicePath(const std::u16string& devicePath) {
-    std::string path = toUtf8(devicePath);
-    ResolvedPath out;
-    out.path = hostroot::current().path;
+    const hostroot::Attachment& attachment = hostroot::current();
     Cache& c = cache();
     std::lock_guard<std::mutex> guard(c.mutex);
     takeChanges(c);
+    if (c.lastValid && c.lastGeneration == attachment.generation && c.lastDevice == devicePath) return c.last;
+    std::string path = toUtf8(devicePath);
+    ResolvedPath out;
+    out.path = attachment.path;
+    allWatched = true;
     size_t pos = 0;
     bool missing = false;
     while (pos <= path.size()) {
@@ -164,6 +183,11 @@ ResolvedPath resolveDevicePath(const std::u16string& devicePath) {
         out.missing = l.exists ? MissingLast : MissingFolder;
         out.path += "/" + part;
     }
+    // Kept only when every folder on the way is watched.
+    c.lastValid = c.watch >= 0 && allWatched;
+    c.lastDevice = devicePath;
+    c.lastGeneration = attachment.generation;
+    c.last = out;
     return out;
 }
 
