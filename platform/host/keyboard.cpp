@@ -35,11 +35,13 @@
 #include <cerrno>
 #include <cstring>
 #include <fstream>
+#include <mutex>
 #include <string>
 #include <vector>
 
 #include "platform/host/host_api.h"
 #include "platform/host/internal.h"
+#include "platform/host/root.h"
 #include "platform/host/objects.h"
 #include "platform/host/shared.h"
 #include "platform/host/terminal.h"
@@ -218,6 +220,26 @@ void appendCharacter(KeyboardRecord* r, char16_t c) {
     r->text[r->textLength] = 0;
 }
 
+// This process's descriptor of the key log (eventLogMutex held): kept open
+// while the terminal stays the same and the file is still there (a reset
+// removes the logs).
+std::mutex eventLogMutex;
+int eventLog() {
+    static int fd = -1;
+    static uint64_t generation = 0;
+    uint64_t current = hostroot::current().generation;
+    struct stat st {};
+    if (fd >= 0 && (generation != current || fstat(fd, &st) != 0 || st.st_nlink == 0)) {
+        close(fd);
+        fd = -1;
+    }
+    if (fd < 0) {
+        fd = open((hostinternal::logDir() + "/" + kEventLog).c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+        generation = current;
+    }
+    return fd;
+}
+
 void recordEvent(KeyboardRecord* r, uint8_t how, int virtualKey, bool down, bool silent, char16_t character) {
     EventSlot e{};
     e.time = hostfacility::terminalNow();
@@ -232,7 +254,8 @@ void recordEvent(KeyboardRecord* r, uint8_t how, int virtualKey, bool down, bool
         for (size_t i = 0; i + 1 < kEventClassChars && r->focusClass[i]; ++i) e.windowClass[i] = r->focusClass[i];
     }
     // A log that cannot be written (a full disk) loses the event, nothing else.
-    int fd = open((hostinternal::logDir() + "/" + kEventLog).c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    std::lock_guard<std::mutex> guard(eventLogMutex);
+    int fd = eventLog();
     if (fd < 0) return;
     ssize_t written = write(fd, &e, sizeof e);
     if (written > 0 && static_cast<size_t>(written) != sizeof e) {
@@ -243,7 +266,6 @@ void recordEvent(KeyboardRecord* r, uint8_t how, int virtualKey, bool down, bool
             (void)ignored;
         }
     }
-    close(fd);
 }
 
 // A key press reaching the focused field.
