@@ -16,7 +16,7 @@ quick=0
 [[ "${1:-}" == "--quick" ]] && quick=1
 
 need=()
-for pkg in cmake g++ make pkg-config libgtest-dev libgmock-dev libbenchmark-dev \
+for pkg in cmake g++ make pkg-config libgtest-dev libgmock-dev libbenchmark-dev libinih-dev \
            libzxing-dev libspng-dev libturbojpeg0-dev zbar-tools; do
   dpkg -s "$pkg" >/dev/null 2>&1 || need+=("$pkg")
 done

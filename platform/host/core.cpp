@@ -318,7 +318,7 @@ struct ClockRecord {
 
 ClockRecord* clockRecord() {
     auto* c = hostshared::map<ClockRecord>("clock");
-    if (c == nullptr) return nullptr;
+    if (c == nullptr || __atomic_load_n(&c->initialised, __ATOMIC_ACQUIRE) != 0) return c;
     hostshared::Lock lock(&c->header);
     if (c->initialised == 0) {
         int speed = atoi(terminal::config("clock").c_str());

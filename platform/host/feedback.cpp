@@ -2,11 +2,19 @@
 // process sees the same lights and the same record of what was played: the
 // state lives in the terminal's shared memory. Audio is not produced; each
 // PlaySoundW call that finds its sound is recorded with the terminal time.
+//
+// The record holds the lights' states; the changes and the sounds are logs
+// that grow, kept in the terminal's log folder ("leds.log": "<time> <led>
+// <state>", "sounds.log": "<time> <sound>"), appended under the record's lock
+// so that their order is the order of the calls.
+#include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <string>
 #include <vector>
 
 #include "platform/host/host_api.h"
+#include "platform/host/internal.h"
 #include "platform/host/objects.h"
 #include "platform/host/resources.h"
 #include "platform/host/shared.h"
@@ -15,30 +23,15 @@
 namespace {
 
 constexpr int kLeds = 8;
-constexpr int kLedLogEntries = 16384;  // the most recent changes are kept
-constexpr int kSoundLogEntries = 8192;
 constexpr int kSoundNameBytes = 168;
-
-struct LedEntry {
-    uint64_t time;
-    uint32_t led;
-    int32_t state;
-};
-
-struct SoundEntry {
-    uint64_t time;
-    char name[kSoundNameBytes];
-};
+const char kLedLog[] = "leds.log";
+const char kSoundLog[] = "sounds.log";
 
 struct FeedbackState {
     hostshared::SharedHeader header;
     int32_t ledStates[kLeds];
     int32_t calls;
     int32_t refuse;
-    uint64_t ledCount;  // changes recorded so far (the log keeps the last kLedLogEntries)
-    uint64_t soundCount;
-    LedEntry leds[kLedLogEntries];
-    SoundEntry sounds[kSoundLogEntries];
 };
 
 FeedbackState* state() {
@@ -49,7 +42,7 @@ std::string narrow(const char16_t* text, size_t limit) {
     std::string out;
     for (size_t i = 0; i < limit && text[i] != 0; ++i) {
         char16_t c = text[i];
-        out.push_back(c < 128 ? static_cast<char>(c) : '?');
+        out.push_back(c >= 32 && c < 127 ? static_cast<char>(c) : '?');
     }
     return out;
 }
@@ -58,22 +51,19 @@ void recordSound(const std::string& name) {
     FeedbackState* s = state();
     if (!s) return;
     hostshared::Lock lock(&s->header);
-    SoundEntry& e = s->sounds[s->soundCount % kSoundLogEntries];
-    e.time = hostfacility::terminalNow();
-    std::memset(e.name, 0, sizeof e.name);
-    std::strncpy(e.name, name.c_str(), sizeof e.name - 1);
-    ++s->soundCount;
+    hostinternal::appendLog(kSoundLog, std::to_string(hostfacility::terminalNow()) + " " + name);
     hostshared::notifyAll(&s->header);
 }
 
 }  // namespace
 
 BOOL NLedSetDevice(UINT infoId, void* info) {
-    FeedbackState* s = state();
-    if (!s || info == nullptr) {
+    if (info == nullptr) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
+    FeedbackState* s = state();
+    if (!s) return FALSE;  // the mapping said why
     hostshared::Lock lock(&s->header);
     ++s->calls;
     if (s->refuse > 0) {
@@ -91,11 +81,9 @@ BOOL NLedSetDevice(UINT infoId, void* info) {
         return FALSE;
     }
     s->ledStates[settings->LedNum] = settings->OffOnBlink;
-    LedEntry& e = s->leds[s->ledCount % kLedLogEntries];
-    e.time = hostfacility::terminalNow();
-    e.led = settings->LedNum;
-    e.state = settings->OffOnBlink;
-    ++s->ledCount;
+    hostinternal::appendLog(kLedLog, std::to_string(hostfacility::terminalNow()) + " " +
+                                         std::to_string(settings->LedNum) + " " +
+                                         std::to_string(settings->OffOnBlink));
     hostshared::notifyAll(&s->header);
     return TRUE;
 }
@@ -132,11 +120,11 @@ std::vector<LedRecord> ledChanges() {
     FeedbackState* s = state();
     if (!s) return out;
     hostshared::Lock lock(&s->header);
-    uint64_t first = s->ledCount > kLedLogEntries ? s->ledCount - kLedLogEntries : 0;
-    for (uint64_t i = first; i < s->ledCount; ++i) {
-        const LedEntry& e = s->leds[i % kLedLogEntries];
-        out.push_back(LedRecord{e.time, e.led, e.state});
-    }
+    std::ifstream in(hostinternal::logDir() + "/" + kLedLog);
+    unsigned long long time = 0;
+    unsigned led = 0;
+    int value = 0;
+    while (in >> time >> led >> value) out.push_back(LedRecord{time, led, value});
     return out;
 }
 
@@ -166,10 +154,12 @@ std::vector<SoundRecord> sounds() {
     FeedbackState* s = state();
     if (!s) return out;
     hostshared::Lock lock(&s->header);
-    uint64_t first = s->soundCount > kSoundLogEntries ? s->soundCount - kSoundLogEntries : 0;
-    for (uint64_t i = first; i < s->soundCount; ++i) {
-        const SoundEntry& e = s->sounds[i % kSoundLogEntries];
-        out.push_back(SoundRecord{e.time, std::string(e.name, strnlen(e.name, sizeof e.name))});
+    std::ifstream in(hostinternal::logDir() + "/" + kSoundLog);
+    std::string line;
+    while (std::getline(in, line)) {
+        size_t space = line.find(' ');
+        if (space == std::string::npos) continue;
+        out.push_back(SoundRecord{std::strtoull(line.c_str(), nullptr, 10), line.substr(space + 1)});
     }
     return out;
 }

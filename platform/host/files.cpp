@@ -84,17 +84,21 @@ private:
     std::atomic<int> fd_;
 };
 
-bool parentExists(const std::string& path) {
-    size_t slash = path.rfind('/');
-    if (slash == std::string::npos) return true;
-    struct stat st {};
-    return stat(path.substr(0, slash).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
-// The last error of a failed open: a missing file in an existing folder is
-// "file not found", a missing folder "path not found".
-DWORD openError(int error, const std::string& path) {
-    if (error == ENOENT) return parentExists(path) ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND;
+// The last error of a failed call on `path`: a missing file in an existing
+// folder is "file not found", a missing folder "path not found". Worked out
+// only when a call failed.
+DWORD failureError(int error, const hostinternal::ResolvedPath& path) {
+    if (error == ENOENT) {
+        if (path.missing == hostinternal::MissingFolder) return ERROR_PATH_NOT_FOUND;
+        if (path.missing == hostinternal::MissingLast) return ERROR_FILE_NOT_FOUND;
+        // Changed since it was resolved: the folder decides.
+        size_t slash = path.path.rfind('/');
+        struct stat st {};
+        bool parent = slash == std::string::npos ||
+                      (stat(path.path.substr(0, slash).c_str(), &st) == 0 && S_ISDIR(st.st_mode));
+        return parent ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND;
+    }
+    if (error == ENOSPC || error == EDQUOT || error == EFBIG) return ERROR_DISK_FULL;
     return hostinternal::errorFromErrno(error);
 }
 
@@ -122,7 +126,8 @@ HANDLE CreateFileW(LPCWSTR fileName, DWORD access, DWORD, LPSECURITY_ATTRIBUTES,
         SetLastError(ERROR_SUCCESS);
         return hostobjects::add(std::move(object));
     }
-    std::string path = terminal::hostPath(fileName);
+    hostinternal::ResolvedPath resolved = hostinternal::resolveDevicePath(fileName);
+    const std::string& path = resolved.path;
     bool reading = (access & GENERIC_READ) != 0;
     bool writing = (access & GENERIC_WRITE) != 0;
     bool appending = (access & FILE_APPEND_DATA) != 0 && !writing;
@@ -136,12 +141,6 @@ HANDLE CreateFileW(LPCWSTR fileName, DWORD access, DWORD, LPSECURITY_ATTRIBUTES,
     // Every write of an append-only opening lands at the end of the file, so
     // concurrent appenders never overwrite each other.
     if (appending) flags |= O_APPEND;
-    struct stat st {};
-    bool existed = stat(path.c_str(), &st) == 0;
-    if (existed && S_ISDIR(st.st_mode)) {
-        SetLastError(ERROR_ACCESS_DENIED);
-        return INVALID_HANDLE_VALUE;
-    }
     switch (creationDisposition) {
         case CREATE_NEW:
             flags |= O_CREAT | O_EXCL;
@@ -165,11 +164,47 @@ HANDLE CreateFileW(LPCWSTR fileName, DWORD access, DWORD, LPSECURITY_ATTRIBUTES,
             SetLastError(ERROR_INVALID_PARAMETER);
             return INVALID_HANDLE_VALUE;
     }
+    // A folder on the way that does not exist fails the one open at once.
+    if (resolved.missing == hostinternal::MissingFolder) {
+        SetLastError(ERROR_PATH_NOT_FOUND);
+        return INVALID_HANDLE_VALUE;
+    }
     if ((flags & O_TRUNC) != 0 && (flags & O_ACCMODE) == O_RDONLY) flags = (flags & ~O_ACCMODE) | O_RDWR;
-    int fd = open(path.c_str(), flags, 0644);
+    // Whether the file was there decides the "already exists" report: an
+    // opening that may create tries the existing file first.
+    bool existed = false;
+    int fd = -1;
+    if ((flags & O_CREAT) != 0 && (flags & O_EXCL) == 0) {
+        // A file found missing by the resolution is created straight away.
+        bool tryExisting = resolved.missing != hostinternal::MissingLast;
+        for (int attempt = 0; attempt < 8 && fd < 0; ++attempt) {
+            if (tryExisting) {
+                fd = open(path.c_str(), flags & ~O_CREAT, 0644);
+                if (fd >= 0) {
+                    existed = true;
+                    break;
+                }
+                if (errno != ENOENT) break;
+            }
+            tryExisting = true;
+            fd = open(path.c_str(), flags | O_EXCL, 0644);
+            if (fd < 0 && errno != EEXIST) break;
+        }
+    } else {
+        fd = open(path.c_str(), flags, 0644);
+    }
     if (fd < 0) {
         int error = errno;
-        SetLastError(error == EEXIST ? ERROR_FILE_EXISTS : openError(error, path));
+        SetLastError(error == EEXIST ? ERROR_FILE_EXISTS
+                     : error == EISDIR ? ERROR_ACCESS_DENIED
+                                       : failureError(error, resolved));
+        return INVALID_HANDLE_VALUE;
+    }
+    // A folder opens for reading on the host, never on the device.
+    struct stat st {};
+    if ((flags & O_ACCMODE) == O_RDONLY && fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+        ::close(fd);
+        SetLastError(ERROR_ACCESS_DENIED);
         return INVALID_HANDLE_VALUE;
     }
     bool reportExisting = existed && (creationDisposition == CREATE_ALWAYS || creationDisposition == OPEN_ALWAYS);
@@ -183,10 +218,12 @@ DWORD GetFileAttributesW(LPCWSTR fileName) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return INVALID_FILE_ATTRIBUTES;
     }
-    std::string path = terminal::hostPath(fileName);
+    hostinternal::ResolvedPath resolved = hostinternal::resolveDevicePath(fileName);
+    const std::string& path = resolved.path;
     struct stat st {};
-    if (stat(path.c_str(), &st) != 0) {
-        SetLastError(openError(errno, path));
+    if (resolved.missing == hostinternal::MissingFolder || stat(path.c_str(), &st) != 0) {
+        SetLastError(resolved.missing == hostinternal::MissingFolder ? ERROR_PATH_NOT_FOUND
+                                                                      : failureError(errno, resolved));
         return INVALID_FILE_ATTRIBUTES;
     }
     DWORD attributes = S_ISDIR(st.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_NORMAL;
@@ -199,9 +236,9 @@ BOOL CreateDirectoryW(LPCWSTR pathName, LPSECURITY_ATTRIBUTES) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
-    std::string path = terminal::hostPath(pathName);
-    if (mkdir(path.c_str(), 0755) != 0) {
-        SetLastError(openError(errno, path));
+    hostinternal::ResolvedPath resolved = hostinternal::resolveDevicePath(pathName);
+    if (mkdir(resolved.path.c_str(), 0755) != 0) {
+        SetLastError(failureError(errno, resolved));
         return FALSE;
     }
     return TRUE;
@@ -212,14 +249,9 @@ BOOL DeleteFileW(LPCWSTR fileName) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
-    std::string path = terminal::hostPath(fileName);
-    struct stat st {};
-    if (stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
-        SetLastError(ERROR_ACCESS_DENIED);
-        return FALSE;
-    }
-    if (unlink(path.c_str()) != 0) {
-        SetLastError(openError(errno, path));
+    hostinternal::ResolvedPath resolved = hostinternal::resolveDevicePath(fileName);
+    if (unlink(resolved.path.c_str()) != 0) {
+        SetLastError(errno == EISDIR ? ERROR_ACCESS_DENIED : failureError(errno, resolved));
         return FALSE;
     }
     return TRUE;

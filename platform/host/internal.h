@@ -21,6 +21,16 @@ std::u16string fromUtf8(const std::string& text);
 // Folds ASCII letters to lower case.
 std::string lowerAscii(std::string text);
 
+// A device path resolved to a host path in the terminal root (paths.cpp):
+// each component matched without regard to letter case against what exists;
+// from the first missing one on, the components are kept as given.
+enum Missing { MissingNone = 0, MissingLast = 1, MissingFolder = 2 };
+struct ResolvedPath {
+    std::string path;
+    Missing missing = MissingNone;  // what is missing: nothing, the last component, a folder on the way
+};
+ResolvedPath resolveDevicePath(const std::u16string& devicePath);
+
 // <root>/.terminal and its log folder.
 std::string terminalDir();
 std::string logDir();

@@ -144,8 +144,7 @@ public:
 
     BOOL setEvent(bool signalled) override {
         EventRecord* r = events();
-        if (r == nullptr) {
-            SetLastError(ERROR_GEN_FAILURE);
+        if (r == nullptr) {  // the mapping said why
             return FALSE;
         }
         hostshared::Lock lock(&r->header);
@@ -161,8 +160,7 @@ public:
 
     DWORD wait(DWORD milliseconds) override {
         EventRecord* r = events();
-        if (r == nullptr) {
-            SetLastError(ERROR_GEN_FAILURE);
+        if (r == nullptr) {  // the mapping said why
             return WAIT_FAILED;
         }
         int64_t limit = hostfacility::realMilliseconds(milliseconds);
@@ -213,24 +211,34 @@ private:
     // non-signalled, held by this process.
     EventSlot* slot(EventRecord* r) {
         if (closed_) return nullptr;  // a call racing the handle's close
+        // The slot found last time is looked at first (lock held).
+        int hint = hint_.load(std::memory_order_relaxed);
+        if (hint >= 0) {
+            EventSlot& h = r->slots[hint];
+            if (h.used != 0 && h.nameLength == name_.size() &&
+                std::memcmp(h.name, name_.data(), name_.size() * 2) == 0)
+                return &h;
+        }
         EventSlot* s = findSlot(r, name_);
-        if (s != nullptr) return s;
-        s = createSlot(r, name_, manual_, false);
-        if (s != nullptr) addHolder(s, hostinternal::currentProcess());
+        if (s == nullptr) {
+            s = createSlot(r, name_, manual_, false);
+            if (s != nullptr) addHolder(s, hostinternal::currentProcess());
+        }
+        if (s != nullptr) hint_.store(static_cast<int>(s - r->slots), std::memory_order_relaxed);
         return s;
     }
 
     std::u16string name_;
     bool manual_;
     std::atomic<bool> closed_{false};
+    std::atomic<int> hint_{-1};
 };
 
 // Opens (or, when `create`, creates) the named event for a new handle of
 // this process. Sets the last error; null on failure.
 HANDLE openNamedEvent(const std::u16string& name, bool create, bool manualReset, bool initialState) {
     EventRecord* r = events();
-    if (r == nullptr) {
-        SetLastError(ERROR_GEN_FAILURE);
+    if (r == nullptr) {  // the mapping said why
         return nullptr;
     }
     std::lock_guard<std::mutex> guard(heldMutex());

@@ -10,8 +10,9 @@
 //   how "post:<class>"  a message posted to the focused window: WM_KEYDOWN and
 //                       WM_KEYUP carry the virtual key, WM_CHAR the character
 //
-// The log keeps the last kEventSlots events; keyEvents() returns them oldest
-// first.
+// The log is a file of the terminal's log folder ("keys.log", one fixed-size
+// slot per event, appended under the record's lock); keyEvents() returns the
+// events oldest first.
 //
 // The focused application is one text field with a window class ("" = no
 // focus); a new terminal starts with an "Edit" field in focus. Its window is a fixed pseudo-window (kFocusWindow) that
@@ -27,18 +28,27 @@
 // windows.cpp (dispatchHotKey) and types nothing when taken; keys injected
 // with keybd_event are never offered. Hot-key modifiers are the modifier keys
 // the user holds (the wedge's own injected Shift does not count).
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstring>
+#include <fstream>
+#include <mutex>
 #include <string>
 #include <vector>
 
 #include "platform/host/host_api.h"
+#include "platform/host/internal.h"
+#include "platform/host/root.h"
 #include "platform/host/objects.h"
 #include "platform/host/shared.h"
 #include "platform/host/terminal.h"
 
 namespace {
 
-constexpr uint32_t kEventSlots = 32768;
+const char kEventLog[] = "keys.log";
 constexpr uint32_t kFocusTextChars = 262144;
 constexpr size_t kClassChars = 64;
 constexpr size_t kEventClassChars = 28;
@@ -61,9 +71,6 @@ struct KeyboardRecord {
     hostshared::SharedHeader header;
     uint8_t down[256];
     uint8_t userDown[256];
-    uint64_t eventCount;  // events ever recorded
-    uint64_t eventStart;  // first event keyEvents() reports
-    EventSlot events[kEventSlots];
     char16_t focusClass[kClassChars];
     uint8_t focusConfigured;  // 0 until setFocusClass: the terminal starts with an "Edit" field in focus
     uint32_t textLength;
@@ -213,8 +220,28 @@ void appendCharacter(KeyboardRecord* r, char16_t c) {
     r->text[r->textLength] = 0;
 }
 
+// This process's descriptor of the key log (eventLogMutex held): kept open
+// while the terminal stays the same and the file is still there (a reset
+// removes the logs).
+std::mutex eventLogMutex;
+int eventLog() {
+    static int fd = -1;
+    static uint64_t generation = 0;
+    uint64_t current = hostroot::current().generation;
+    struct stat st {};
+    if (fd >= 0 && (generation != current || fstat(fd, &st) != 0 || st.st_nlink == 0)) {
+        close(fd);
+        fd = -1;
+    }
+    if (fd < 0) {
+        fd = open((hostinternal::logDir() + "/" + kEventLog).c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+        generation = current;
+    }
+    return fd;
+}
+
 void recordEvent(KeyboardRecord* r, uint8_t how, int virtualKey, bool down, bool silent, char16_t character) {
-    EventSlot& e = r->events[r->eventCount % kEventSlots];
+    EventSlot e{};
     e.time = hostfacility::terminalNow();
     e.virtualKey = static_cast<uint16_t>(virtualKey & 0xFF);
     e.character = character;
@@ -226,8 +253,19 @@ void recordEvent(KeyboardRecord* r, uint8_t how, int virtualKey, bool down, bool
     if (how == HowPost) {
         for (size_t i = 0; i + 1 < kEventClassChars && r->focusClass[i]; ++i) e.windowClass[i] = r->focusClass[i];
     }
-    ++r->eventCount;
-    if (r->eventCount - r->eventStart > kEventSlots) r->eventStart = r->eventCount - kEventSlots;
+    // A log that cannot be written (a full disk) loses the event, nothing else.
+    std::lock_guard<std::mutex> guard(eventLogMutex);
+    int fd = eventLog();
+    if (fd < 0) return;
+    ssize_t written = write(fd, &e, sizeof e);
+    if (written > 0 && static_cast<size_t>(written) != sizeof e) {
+        // Never leave half a slot: the reader would lose every later one.
+        struct stat st {};
+        if (fstat(fd, &st) == 0) {
+            int ignored = ftruncate(fd, st.st_size - written);
+            (void)ignored;
+        }
+    }
 }
 
 // A key press reaching the focused field.
@@ -386,9 +424,9 @@ std::vector<KeyEvent> keyEvents() {
     KeyboardRecord* r = record();
     if (!r) return out;
     hostshared::Lock lock(&r->header);
-    out.reserve(static_cast<size_t>(r->eventCount - r->eventStart));
-    for (uint64_t i = r->eventStart; i < r->eventCount; ++i) {
-        const EventSlot& e = r->events[i % kEventSlots];
+    std::ifstream in(hostinternal::logDir() + "/" + kEventLog, std::ios::binary);
+    EventSlot e{};
+    while (in.read(reinterpret_cast<char*>(&e), sizeof e)) {
         KeyEvent k;
         k.time = e.time;
         k.virtualKey = e.virtualKey;
@@ -423,7 +461,8 @@ void clearKeyEvents() {
     KeyboardRecord* r = record();
     if (!r) return;
     hostshared::Lock lock(&r->header);
-    r->eventStart = r->eventCount;
+    std::string path = hostinternal::logDir() + "/" + kEventLog;
+    if (truncate(path.c_str(), 0) != 0 && errno != ENOENT) unlink(path.c_str());
 }
 
 void setFocusClass(const std::u16string& windowClass) {

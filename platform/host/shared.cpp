@@ -15,27 +15,31 @@
 #include <string>
 #include <vector>
 
-#include "platform/host/terminal.h"
+#include "platform/host/internal.h"
+#include "platform/host/root.h"
 
 namespace hostshared {
-namespace {
-
-constexpr uint32_t kMagic = 0x4B564E55;  // "KVNU": robust mutex and futex word
 
 struct Mapping {
     std::string name;
-    void* address;
     size_t size;
+    uint64_t generation;  // of the attachment it belongs to
+    SharedHeader* header;
 };
+
+namespace {
+
+constexpr uint32_t kMagic = 0x4B564E55;  // "KVNU": robust mutex and futex word
 
 std::mutex& mappingsMutex() {
     static std::mutex m;
     return m;
 }
-// Never destroyed: threads that outlive main (detached port readers) may
-// still look a record up while the process exits.
-std::vector<Mapping>& mappings() {
-    static std::vector<Mapping>* v = new std::vector<Mapping>;
+// Every mapping ever made, never destroyed: threads that outlive main
+// (detached port readers) may still look a record up while the process
+// exits, and a record cache may still name a mapping of an earlier terminal.
+std::vector<const Mapping*>& mappings() {
+    static std::vector<const Mapping*>* v = new std::vector<const Mapping*>;
     return *v;
 }
 
@@ -75,39 +79,78 @@ long futex(uint32_t* word, int operation, uint32_t value, const timespec* timeou
 
 }  // namespace
 
-SharedHeader* mapRecord(const char* name, size_t size) {
+namespace {
+
+DWORD creationError(int error) {
+    return error == ENOSPC || error == EFBIG || error == EDQUOT ? ERROR_DISK_FULL
+                                                                : hostinternal::errorFromErrno(error);
+}
+
+const Mapping* findOrMap(const char* name, size_t size) {
     // Follows a change of terminal before looking at the mappings.
-    std::string dir = terminal::root() + "/.terminal/state";
+    const hostroot::Attachment& attachment = hostroot::current();
     std::lock_guard<std::mutex> guard(mappingsMutex());
-    for (const Mapping& m : mappings())
-        if (m.name == name && m.size == size) return static_cast<SharedHeader*>(m.address);
-    std::string path = dir + "/" + name;
+    for (const Mapping* m : mappings())
+        if (m->generation == attachment.generation && m->size == size && m->name == name) return m;
+    std::string path = attachment.path + "/.terminal/state/" + name;
     int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    if (fd < 0) return nullptr;
+    if (fd < 0) {
+        SetLastError(creationError(errno));
+        return nullptr;
+    }
     flock(fd, LOCK_EX);
-    struct stat st {};
-    fstat(fd, &st);
-    bool fresh = static_cast<size_t>(st.st_size) != size;
-    if (fresh && ftruncate(fd, 0) == 0 && ftruncate(fd, static_cast<off_t>(size)) != 0) {
+    auto fail = [fd](int error) -> const Mapping* {
         flock(fd, LOCK_UN);
         close(fd);
+        SetLastError(creationError(error));
         return nullptr;
+    };
+    struct stat st {};
+    if (fstat(fd, &st) != 0) return fail(errno);
+    bool fresh = static_cast<size_t>(st.st_size) != size;
+    if (fresh && ftruncate(fd, 0) != 0) return fail(errno);
+    // The blocks are allocated now: a record whose pages the disk has no room
+    // for would kill every process that touches them (SIGBUS). A record that
+    // cannot be allocated is left empty, so that the next try starts afresh.
+    int allocated = posix_fallocate(fd, 0, static_cast<off_t>(size));
+    if (allocated != 0) {
+        if (fresh) {
+            int ignored = ftruncate(fd, 0);
+            (void)ignored;
+        }
+        return fail(allocated);
     }
     void* address = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
-    if (address == MAP_FAILED) {
-        flock(fd, LOCK_UN);
-        close(fd);
-        return nullptr;
-    }
+    if (address == MAP_FAILED) return fail(errno);
     auto* header = static_cast<SharedHeader*>(address);
+    // A fresh record reads as zeros already; only a damaged one is cleared
+    // (which touches, and so keeps resident, every page).
     if (fresh || __atomic_load_n(&header->magic, __ATOMIC_ACQUIRE) != kMagic || header->size != size) {
-        std::memset(address, 0, size);
+        if (!fresh) std::memset(address, 0, size);
         initHeader(header, size);
     }
     flock(fd, LOCK_UN);
     close(fd);
-    mappings().push_back(Mapping{name, address, size});
-    return header;
+    auto* mapping = new Mapping{name, size, attachment.generation, header};
+    mappings().push_back(mapping);
+    return mapping;
+}
+
+}  // namespace
+
+SharedHeader* mapRecord(const char* name, size_t size) {
+    const Mapping* m = findOrMap(name, size);
+    return m != nullptr ? m->header : nullptr;
+}
+
+SharedHeader* mapCached(RecordCache& cache, const char* name, size_t size) {
+    uint64_t generation = hostroot::current().generation;
+    const Mapping* m = cache.mapping.load(std::memory_order_acquire);
+    if (m != nullptr && m->generation == generation) return m->header;
+    m = findOrMap(name, size);
+    if (m == nullptr) return nullptr;
+    cache.mapping.store(m, std::memory_order_release);
+    return m->header;
 }
 
 Lock::Lock(SharedHeader* header) : header_(header) {
@@ -138,13 +181,6 @@ bool wait(Lock& lock, int64_t realMilliseconds) {
     bool timedOut = rc != 0 && errno == ETIMEDOUT;
     lockMutex(&h->mutex);
     return !timedOut;
-}
-
-void unmapAll() {
-    // The mappings themselves stay: a thread of this process may still be
-    // using a record of the previous terminal.
-    std::lock_guard<std::mutex> guard(mappingsMutex());
-    mappings().clear();
 }
 
 }  // namespace hostshared

@@ -14,6 +14,7 @@
 
 #include <pthread.h>
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 
@@ -27,14 +28,26 @@ struct SharedHeader {
     uint32_t reserved;
 };
 
-// Maps the named shared record of `size` bytes (zero-filled on creation, with
-// its header initialised). Returns null when the terminal cannot be opened.
+// Maps the named shared record of `size` bytes of the attached terminal
+// (zero-filled on creation, with its header initialised; its blocks are
+// allocated for real then, so that a full disk is met here and never when a
+// page is touched). Returns null when the record cannot be had, with the last
+// error set (ERROR_DISK_FULL when the disk has no room for it).
 SharedHeader* mapRecord(const char* name, size_t size);
+
+// A record's mapping in the current terminal, remembered by the one place
+// that maps it, so that a lookup costs no more than a check of the terminal.
+struct Mapping;
+struct RecordCache {
+    std::atomic<const Mapping*> mapping{nullptr};
+};
+SharedHeader* mapCached(RecordCache& cache, const char* name, size_t size);
 
 template <class T>
 T* map(const char* name) {
     static_assert(offsetof(T, header) == 0, "shared records begin with their header");
-    return reinterpret_cast<T*>(mapRecord(name, sizeof(T)));
+    static RecordCache cache;
+    return reinterpret_cast<T*>(mapCached(cache, name, sizeof(T)));
 }
 
 // Holds the record's mutex (recovering it when its holder died).
@@ -72,11 +85,11 @@ inline void publish(int32_t* inUse, int32_t value) {
     __atomic_store_n(inUse, value, __ATOMIC_RELEASE);
 }
 
-// Forgets every mapping of this process (after the terminal root changes);
-// records mapped before stay valid but are no longer handed out.
+// Mappings follow the attached terminal: after the root changes, records are
+// mapped afresh from the new root; records mapped before stay valid but are
+// no longer handed out.
 //
 // terminal::reset zero-fills every record after its header (except the
 // clock's), so a record must treat all-zero contents as its power-on state.
-void unmapAll();
 
 }  // namespace hostshared

@@ -19,41 +19,10 @@
 #include <vector>
 
 #include "platform/host/internal.h"
+#include "platform/host/root.h"
 #include "platform/host/shared.h"
 
 namespace {
-
-std::mutex& attachMutex() {
-    static std::mutex m;
-    return m;
-}
-// Roots are never freed: a thread may still hold the previous one while a
-// test attaches to a fresh terminal.
-std::atomic<const std::string*> currentRoot{nullptr};
-// The roots attached before (kept, and reachable, for threads still using them).
-std::vector<const std::string*>& retiredRoots() {
-    static auto* v = new std::vector<const std::string*>;
-    return *v;
-}
-
-bool makeDirs(const std::string& path) {
-    std::string partial;
-    size_t pos = 0;
-    while (pos != std::string::npos) {
-        pos = path.find('/', pos + 1);
-        partial = path.substr(0, pos);
-        if (partial.empty()) continue;
-        if (mkdir(partial.c_str(), 0755) != 0 && errno != EEXIST) return false;
-    }
-    struct stat st {};
-    return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
-std::string absolute(const std::string& path) {
-    char buffer[PATH_MAX];
-    if (realpath(path.c_str(), buffer) != nullptr) return buffer;
-    return path;
-}
 
 std::string trim(const std::string& s) {
     size_t b = s.find_first_not_of(" \t\r\n");
@@ -241,38 +210,11 @@ std::u16string fromUtf8(const std::string& text) {
 namespace terminal {
 
 bool attach(const std::string& rootPath) {
-    std::lock_guard<std::mutex> guard(attachMutex());
-    std::string path = rootPath.empty() ? std::string("./terminal") : rootPath;
-    if (!makeDirs(path + "/.terminal/state") || !makeDirs(path + "/.terminal/log")) return false;
-    path = absolute(path);
-    // Programs started from here, and second copies of the platform inside
-    // loaded libraries, attach to the same terminal.
-    const char* env = getenv("KEYVANE_TERMINAL");
-    if (env == nullptr || path != env) setenv("KEYVANE_TERMINAL", path.c_str(), 1);
-    const std::string* previous = currentRoot.load();
-    if (previous != nullptr && *previous == path) return true;
-    if (previous != nullptr) {
-        hostshared::unmapAll();
-        retiredRoots().push_back(previous);
-    }
-    currentRoot.store(new std::string(path));
-    return true;
+    return hostroot::attach(rootPath);
 }
 
 const std::string& root() {
-    // KEYVANE_TERMINAL always names the attached terminal (attach sets it), so
-    // a second copy of the platform inside a loaded library follows this
-    // process to a fresh terminal.
-    const char* env = getenv("KEYVANE_TERMINAL");
-    const std::string* r = currentRoot.load();
-    if (r != nullptr && (env == nullptr || env[0] == 0 || *r == env)) return *r;
-    attach(env != nullptr && env[0] != 0 ? env : "./terminal");
-    r = currentRoot.load();
-    if (r == nullptr) {
-        static const std::string fallback = "./terminal";
-        return fallback;
-    }
-    return *r;
+    return hostroot::current().path;
 }
 
 void reset() {
@@ -312,33 +254,7 @@ void reset() {
 }
 
 std::string hostPath(const std::u16string& devicePath) {
-    std::string path = hostinternal::toUtf8(devicePath);
-    std::string current = root();
-    size_t pos = 0;
-    while (pos <= path.size()) {
-        size_t end = path.find_first_of("\\/", pos);
-        if (end == std::string::npos) end = path.size();
-        std::string part = path.substr(pos, end - pos);
-        pos = end + 1;
-        if (part.empty() || part == "." || part == "..") continue;
-        std::string candidate = current + "/" + part;
-        struct stat st {};
-        if (lstat(candidate.c_str(), &st) != 0) {
-            // Matched without regard to letter case against what exists.
-            std::string wanted = hostinternal::lowerAscii(part);
-            if (DIR* d = opendir(current.c_str())) {
-                while (dirent* e = readdir(d)) {
-                    if (hostinternal::lowerAscii(e->d_name) == wanted) {
-                        candidate = current + "/" + e->d_name;
-                        break;
-                    }
-                }
-                closedir(d);
-            }
-        }
-        current = candidate;
-    }
-    return current;
+    return hostinternal::resolveDevicePath(devicePath).path;
 }
 
 // ------------------------------------------------------------------ configuration

@@ -1,4 +1,7 @@
 // Device paths in the terminal root, open failures, and appends that lose no line.
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <cstdio>
 #include <thread>
 #include <vector>
@@ -85,4 +88,61 @@ TEST_F(FilesTest, AppendingFromTwoThreadsLosesNoLine) {
         pos = end + 2;
     }
     EXPECT_EQ(lines, 2u * kLines);
+}
+
+// Folders and files made, renamed or removed behind the platform's back (by
+// the host, another process) are seen by the very next call, in this process
+// and in a child forked before the change.
+TEST_F(FilesTest, ChangesOnTheHostAreSeenByTheNextCall) {
+    EXPECT_FALSE(textFileAppend(u"\\DebugADV\\Keyvane.txt", "a\n", 2));
+    EXPECT_EQ(GetFileAttributesW(u"\\DebugADV\\Keyvane.txt"), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(GetLastError(), ERROR_PATH_NOT_FOUND);
+
+    int toChild[2], toParent[2];
+    ASSERT_EQ(pipe(toChild), 0);
+    ASSERT_EQ(pipe(toParent), 0);
+    pid_t child = fork();
+    if (child == 0) {
+        // Resolves once before the parent's change, then waits for it.
+        bool before = GetFileAttributesW(u"\\DEBUGADV") == INVALID_FILE_ATTRIBUTES;
+        if (write(toParent[1], "r", 1) != 1) _exit(8);
+        char go = 0;
+        bool woke = read(toChild[0], &go, 1) == 1;
+        bool after = textFileAppend(u"\\DEBUGADV\\Keyvane.txt", "child\n", 6);
+        _exit((before ? 0 : 1) | (woke ? 0 : 2) | (after ? 0 : 4));
+    }
+    char ready = 0;
+    ASSERT_EQ(read(toParent[0], &ready, 1), 1);
+    makeDir("debugAdv");
+    ASSERT_EQ(write(toChild[1], "g", 1), 1);
+    int status = 0;
+    waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "1: found before, 2: not woken, 4: not appended";
+    for (int fd : {toChild[0], toChild[1], toParent[0], toParent[1]}) close(fd);
+
+    EXPECT_TRUE(textFileAppend(u"\\DebugADV\\Keyvane.txt", "b\n", 2));
+    EXPECT_EQ(readHost("debugAdv/Keyvane.txt"), "child\r\nb\r\n");
+    EXPECT_EQ(GetFileAttributesW(u"\\debugadv\\keyvane.TXT"), static_cast<DWORD>(FILE_ATTRIBUTE_NORMAL));
+
+    // Renamed: the old name is gone, the new one answers.
+    ASSERT_EQ(rename(hostFile("debugAdv").c_str(), hostFile("Other").c_str()), 0);
+    EXPECT_FALSE(textFileAppend(u"\\DebugADV\\Keyvane.txt", "c\n", 2));
+    EXPECT_EQ(GetLastError(), ERROR_PATH_NOT_FOUND);
+    EXPECT_NE(GetFileAttributesW(u"\\OTHER\\Keyvane.txt"), INVALID_FILE_ATTRIBUTES);
+
+    // Removed file: "file not found" in the folder that is still there;
+    // made again with another spelling, it is found under that one.
+    ASSERT_EQ(unlink(hostFile("Other/Keyvane.txt").c_str()), 0);
+    EXPECT_EQ(GetFileAttributesW(u"\\Other\\Keyvane.txt"), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
+    writeHost("Other/KEYVANE.TXT", "x");
+    HANDLE h = CreateFileW(u"\\other\\keyvane.txt", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    CloseHandle(h);
+    // A folder never opens as a file.
+    EXPECT_EQ(CreateFileW(u"\\Other", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+    EXPECT_FALSE(DeleteFileW(u"\\Other"));
+    EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
 }

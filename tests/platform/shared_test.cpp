@@ -2,18 +2,23 @@
 // while it waits for messages or for an event, while it holds a record's
 // lock, or half-way through registering windows and hot keys. The processes
 // left must go on as before, and nothing of the dead one may linger.
+#include <fcntl.h>
+#include <sched.h>
 #include <signal.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <fstream>
 #include <functional>
 #include <random>
 #include <thread>
 
 #include "platform/host/shared.h"
 #include "platform/host/windows.h"
+#include "platform/textfile.h"
 #include "platform_fixture.h"
 
 namespace {
@@ -201,4 +206,88 @@ TEST_F(SharedTest, AProcessKilledAtRandomMomentsLeavesNothingHeld) {
                    UnregisterHotKey(nullptr, 42);
         })) << "round " << round;
     }
+}
+
+namespace {
+
+// Runs `work` in a child whose terminal root lies on a file system of
+// `kilobytes` (a private tmpfs in a namespace of its own, so no privilege is
+// needed). The child ends with what `work` answers, 3 when the namespace
+// cannot be had; a signal that kills it shows in the status.
+int onSmallDisk(const std::string& mountPoint, int kilobytes, const std::function<int()>& work) {
+    pid_t child = fork();
+    if (child == 0) {
+        uid_t uid = getuid();
+        gid_t gid = getgid();
+        if (unshare(CLONE_NEWUSER | CLONE_NEWNS) != 0) _exit(3);
+        auto put = [](const char* file, const std::string& text) {
+            std::ofstream out(file);
+            out << text;
+            return static_cast<bool>(out.flush());
+        };
+        put("/proc/self/setgroups", "deny");
+        if (!put("/proc/self/uid_map", "0 " + std::to_string(uid) + " 1\n") ||
+            !put("/proc/self/gid_map", "0 " + std::to_string(gid) + " 1\n"))
+            _exit(3);
+        std::string size = "size=" + std::to_string(kilobytes) + "k";
+        if (mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+            mount("tmpfs", mountPoint.c_str(), "tmpfs", 0, size.c_str()) != 0)
+            _exit(3);
+        _exit(work());
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    if (WIFSIGNALED(status)) return 100 + WTERMSIG(status);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 99;
+}
+
+// Fills the file system of `folder` to the last block.
+void fillDisk(const std::string& folder) {
+    int fd = open((folder + "/filler").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+    static const char block[4096] = {};
+    while (fd >= 0 && write(fd, block, sizeof block) > 0) {
+    }
+    while (fd >= 0 && write(fd, block, 1) > 0) {
+    }
+    if (fd >= 0) close(fd);
+}
+
+}  // namespace
+
+// A full disk: a record that cannot be had fails the call that needed it,
+// with "disk full"; records made before go on working, appends to a log are
+// refused; no process is killed for touching a record's page (SIGBUS).
+TEST_F(SharedTest, AFullDiskFailsTheCallThatMetItAndKillsNoOne) {
+    std::string disk = root + "/disk";
+    ASSERT_EQ(mkdir(disk.c_str(), 0755), 0);
+    int result = onSmallDisk(disk, 512, [&] {
+        std::string small = disk + "/terminal";
+        if (!terminal::attach(small)) return 10;
+        // The clock, made while there is room, goes on.
+        GetTickCount();
+        CreateDirectoryW(u"\\DebugADV", nullptr);
+        fillDisk(disk);
+        // The events record cannot be made: the call fails and says why.
+        if (CreateEventW(nullptr, TRUE, FALSE, u"Full") != nullptr) return 11;
+        if (GetLastError() != ERROR_DISK_FULL) return 12;
+        // So do the lights, every time, and the process lives on.
+        NLED_SETTINGS_INFO led = {};
+        led.LedNum = 1;
+        led.OffOnBlink = 1;
+        for (int i = 0; i < 3; ++i)
+            if (NLedSetDevice(NLED_SETTINGS_INFO_ID, &led)) return 13;
+        // A trace line is skipped.
+        if (textFileAppend(u"\\DebugADV\\Keyvane.txt", "x\n", 2)) return 14;
+        DWORD before = GetTickCount();
+        Sleep(2);
+        if (GetTickCount() < before) return 15;
+        // With room again, the record is made afresh and works.
+        unlink((disk + "/filler").c_str());
+        HANDLE event = CreateEventW(nullptr, TRUE, FALSE, u"Full");
+        if (event == nullptr || !SetEvent(event) || terminal::eventState("Full") != 1) return 16;
+        if (!NLedSetDevice(NLED_SETTINGS_INFO_ID, &led) || terminal::ledState(1) != 1) return 17;
+        return 0;
+    });
+    if (result == 3) GTEST_SKIP() << "no private mount namespace on this machine";
+    EXPECT_EQ(result, 0) << "(1xx: killed by signal xx)";
 }

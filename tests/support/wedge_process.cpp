@@ -8,6 +8,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -116,10 +117,14 @@ std::vector<std::string> linesAmong(const std::vector<std::string>& lines, const
 
 bool waitFor(const std::function<bool()>& predicate, int realMilliseconds) {
     auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(realMilliseconds);
+    // Looks again soon at first (most waits end within a few milliseconds),
+    // then every 5 ms.
+    auto pause = std::chrono::microseconds(200);
     for (;;) {
         if (predicate()) return true;
         if (std::chrono::steady_clock::now() >= end) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        std::this_thread::sleep_for(pause);
+        pause = std::min<std::chrono::microseconds>(pause * 2, std::chrono::milliseconds(5));
     }
 }
 

@@ -1,0 +1,67 @@
+#!/usr/bin/env bash
+# Runs the host terminal's benchmarks and prints each row's ratio to its floor
+# (measured in the same run) beside the goal.
+#
+#   tools/bench/run-host-bench.sh [BUILD]     (BUILD: build/default)
+set -euo pipefail
+cd "$(dirname "$0")/../.."
+build=${1:-build/default}
+bench="$build/tools/bench"
+[[ -x "$bench/bench_host" && -x "$bench/bench_output" ]] ||
+  { echo "build the benchmarks first: cmake --build --preset default" >&2; exit 2; }
+out=$(mktemp -d)
+trap 'rm -rf "$out"' EXIT
+
+"$bench/bench_host" --benchmark_format=json --benchmark_out="$out/host.json" \
+  --benchmark_min_time=0.5 >/dev/null 2>"$out/host.err" || { cat "$out/host.err" >&2; exit 1; }
+"$bench/bench_output" --benchmark_format=json --benchmark_out="$out/output.json" \
+  --benchmark_filter='DeliverMixedCase' --benchmark_min_time=0.5 >/dev/null 2>"$out/output.err" ||
+  { cat "$out/output.err" >&2; exit 1; }
+
+python3 - "$out/host.json" "$out/output.json" <<'PY'
+import json, sys
+rows = {}
+for path in sys.argv[1:]:
+    for b in json.load(open(path))["benchmarks"]:
+        rows[b["name"].split("/manual_time")[0].split("/iterations")[0]] = b
+
+def get(name, counter):
+    b = rows.get(name)
+    if b is None or b.get("error_occurred"):
+        return None
+    return b.get(counter)
+
+def fmt(value, goal, less=True, unit="x"):
+    if value is None:
+        return "n/a", "-"
+    ok = value <= goal if less else value >= goal
+    return f"{value:.3f}{unit}", "yes" if ok else "NO"
+
+table = []
+for lines in (1000, 10000, 100000):
+    name = f"SettingsLoad/{lines}"
+    floor = get(name, "floor_ms")
+    v, ok = fmt(get(name, "ratio"), 1.5)
+    table.append((f"{lines}-line Keyvane.ini load, no \\DebugADV", f"inih ini_parse {floor:.2f} ms" if floor else "inih", v, "<= 1.5x", ok))
+v, ok = fmt(get("WedgeIdle", "ratio"), 1.05)
+table.append(("Idle processor use of the started wedge", "bare 1 ms sleep loop", v, "<= 1.05x", ok))
+for scans in (100, 1000):
+    name = f"WedgeMemory/{scans}"
+    idle = get(name, "idle_MB")
+    after = get(name, "MB")
+    if idle is not None:
+        table.append((f"Resident memory idle", "wedge without shared records",
+                      f"{idle:.2f} MB ({get(name, 'idle_ratio'):.3f}x)", "<= 4 MB", "yes" if idle <= 4 else "NO"))
+        table.append((f"Resident memory after {scans} scans", "wedge without shared records",
+                      f"{after:.2f} MB ({get(name, 'ratio'):.3f}x)", "<= 4 MB", "yes" if after <= 4 else "NO"))
+v, ok = fmt(get("DeliverMixedCase", "overhead"), 1.02)
+table.append(("30-character delivery, InterCharacterDelay 1 (in-process)", "the fixed pauses", v, "<= 1.02x", ok))
+
+widths = [max(len(str(r[i])) for r in table + [("What", "Floor", "Now", "Goal", "Met")]) for i in range(5)]
+def line(r):
+    return "| " + " | ".join(str(c).ljust(w) for c, w in zip(r, widths)) + " |"
+print(line(("What", "Floor", "Now", "Goal", "Met")))
+print("|" + "|".join("-" * (w + 2) for w in widths) + "|")
+for r in table:
+    print(line(r))
+PY
