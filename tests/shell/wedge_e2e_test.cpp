@@ -402,3 +402,112 @@ TEST(WedgeStartup, AScanKeyHeldElsewhereIsReportedAndTheWedgeRunsOn) {
 }
 
 }  // namespace
+
+// Two wedges started together on one terminal, round after round on the same
+// root: one of them comes up, the other hands its command word over and ends
+// with 0, and the word reaches the one that runs.
+TEST(WedgeStartup, TwoWedgesStartedTogetherLeaveOneThatGetsTheOthersCommandWord) {
+    std::string root = wedge::makeTerminalRoot();
+    for (int round = 0; round < 8; ++round) {
+        SCOPED_TRACE("round " + std::to_string(round));
+        wedge::WedgeProcess a;
+        wedge::WedgeProcess b;
+        ASSERT_TRUE(a.start(root, {"disconnect"}));
+        ASSERT_TRUE(b.start(root, {"disconnect"}));
+        ASSERT_TRUE(wedge::waitFor([&] { return !a.running() || !b.running(); }, 20000))
+            << "both wedges kept running";
+        wedge::WedgeProcess& ended = a.running() ? b : a;
+        wedge::WedgeProcess& survivor = a.running() ? a : b;
+        int code = -99;
+        ASSERT_TRUE(ended.waitExit(&code, 0));
+        EXPECT_EQ(code, 0);
+        ASSERT_TRUE(survivor.waitLoaded(20000));
+        EXPECT_EQ(terminal::windows().size(), 1u);
+        // The first instance ignores its own command line; "disconnect" came
+        // from the other one.
+        EXPECT_TRUE(scannerState(0)) << "the second wedge's command word did not arrive";
+        EXPECT_FALSE(anyScanKeyRegistration(survivor.window()));
+        EXPECT_TRUE(survivor.running());
+        ASSERT_TRUE(survivor.quit(&code));
+        EXPECT_EQ(code, 0);
+    }
+    wedge::removeTerminalRoot(root);
+}
+
+// The last Shift event of the key log is a press (Shift was held when the
+// wedge died).
+bool shiftLeftDown() {
+    bool down = false;
+    for (const terminal::KeyEvent& e : terminal::keyEvents())
+        if (e.virtualKey == VK_SHIFT) down = e.down;
+    return down;
+}
+
+// A wedge killed while it types capitals, round after round on one root:
+// the next wedge types "ok3", not "OK#".
+TEST(WedgeStartup, AWedgeKilledWhileTypingCapitalsLeavesNoShiftBehind) {
+    wedge::RootOptions options;
+    options.clockSpeed = 1;  // Shift stays down for 2 ms of each capital
+    std::string root = wedge::makeTerminalRoot(options);
+    int shiftHeldAtKill = 0;
+    for (int round = 0; round < 12 && shiftHeldAtKill < 2; ++round) {
+        SCOPED_TRACE("round " + std::to_string(round));
+        terminal::clearFocusText();
+        terminal::clearKeyEvents();
+        wedge::WedgeProcess typing;
+        ASSERT_TRUE(typing.start(root));
+        ASSERT_TRUE(typing.waitLoaded());
+        terminal::Barcode capitals;
+        capitals.data = std::string(400, 'Q');
+        terminal::putInView(capitals);
+        terminal::pressKey(kScanKey);
+        ASSERT_TRUE(wedge::waitFor([] { return wedge::typed().size() > 20; }, 10000));
+        typing.kill();
+        terminal::releaseKey(kScanKey);
+        terminal::clearView();
+        if (shiftLeftDown()) ++shiftHeldAtKill;
+
+        wedge::WedgeProcess next;
+        ASSERT_TRUE(next.start(root));
+        ASSERT_TRUE(next.waitLoaded());
+        terminal::clearFocusText();
+        terminal::Barcode barcode;
+        barcode.data = "ok3";
+        terminal::putInView(barcode);
+        terminal::pressKey(kScanKey);
+        EXPECT_TRUE(wedge::waitFor([] { return wedge::typed().size() >= 3; }, 10000));
+        terminal::releaseKey(kScanKey);
+        ASSERT_TRUE(next.idle());
+        EXPECT_EQ(wedge::typed(), "ok3");
+        terminal::clearView();
+        int code = -99;
+        ASSERT_TRUE(next.quit(&code));
+        EXPECT_EQ(code, 0);
+    }
+    EXPECT_GE(shiftHeldAtKill, 1) << "no kill came while Shift was down; the rounds proved nothing";
+    wedge::removeTerminalRoot(root);
+}
+
+// Shift held down by another program that still runs is released by a
+// starting wedge before it types anything.
+TEST(WedgeStartup, TheWedgeReleasesShiftBeforeItTypes) {
+    std::string root = wedge::makeTerminalRoot();
+    keybd_event(VK_SHIFT, 0, 0, 0);
+    wedge::WedgeProcess p;
+    ASSERT_TRUE(p.start(root));
+    ASSERT_TRUE(p.waitLoaded());
+    EXPECT_FALSE(terminal::keyDown(VK_SHIFT));
+    terminal::clearFocusText();
+    terminal::Barcode barcode;
+    barcode.data = "ok3";
+    terminal::putInView(barcode);
+    terminal::pressKey(kScanKey);
+    EXPECT_TRUE(wedge::waitFor([] { return wedge::typed().size() >= 3; }, 10000));
+    terminal::releaseKey(kScanKey);
+    ASSERT_TRUE(p.idle());
+    EXPECT_EQ(wedge::typed(), "ok3");
+    int code = -99;
+    ASSERT_TRUE(p.quit(&code));
+    EXPECT_EQ(code, 0);
+    wedge::removeTerminalRoot(root);
+}
