@@ -32,6 +32,7 @@
 #include <vector>
 
 #include "platform/host/host_api.h"
+#include "platform/host/internal.h"
 #include "platform/host/objects.h"
 #include "platform/host/shared.h"
 #include "platform/host/terminal.h"
@@ -57,10 +58,18 @@ struct EventSlot {
     char16_t windowClass[kEventClassChars];
 };
 
+// A process as the record names it: id (0 = none) and start time.
+struct KeyHolder {
+    int32_t pid;
+    uint32_t reserved;
+    uint64_t started;
+};
+
 struct KeyboardRecord {
     hostshared::SharedHeader header;
     uint8_t down[256];
     uint8_t userDown[256];
+    KeyHolder holders[256];  // the process whose injected press holds each key down
     uint64_t eventCount;  // events ever recorded
     uint64_t eventStart;  // first event keyEvents() reports
     EventSlot events[kEventSlots];
@@ -230,6 +239,33 @@ void recordEvent(KeyboardRecord* r, uint8_t how, int virtualKey, bool down, bool
     if (r->eventCount - r->eventStart > kEventSlots) r->eventStart = r->eventCount - kEventSlots;
 }
 
+// Releases the keys that a process which ended held down with keybd_event,
+// as the terminal drops the windows and hot keys of such a process: a wedge
+// killed between Shift down and Shift up must not leave Shift held.
+void releaseKeysOfEnded(KeyboardRecord* r) {
+    hostinternal::ProcessIdentity self = hostinternal::currentProcess();
+    for (int vk = 0; vk < 256; ++vk) {
+        KeyHolder& h = r->holders[vk];
+        if (h.pid == 0) continue;
+        if (h.pid == self.pid && h.started == self.started) continue;
+        if (r->down[vk] && hostinternal::processRuns({h.pid, h.started})) continue;
+        h.pid = 0;
+        if (r->down[vk] && !r->userDown[vk]) {
+            recordEvent(r, HowKey, vk, false, false, 0);
+            r->down[vk] = 0;
+        }
+    }
+}
+
+void holdKey(KeyboardRecord* r, int virtualKey, bool down) {
+    KeyHolder& h = r->holders[virtualKey & 0xFF];
+    h.pid = 0;
+    if (!down) return;
+    hostinternal::ProcessIdentity self = hostinternal::currentProcess();
+    h.started = self.started;
+    hostshared::publish(&h.pid, self.pid);
+}
+
 // A key press reaching the focused field.
 void typeKey(KeyboardRecord* r, int virtualKey, int family) {
     if (!hasFocus(r)) return;
@@ -267,8 +303,10 @@ void keybd_event(BYTE virtualKey, BYTE scanCode, DWORD flags, ULONG_PTR extraInf
     bool down = (flags & KEYEVENTF_KEYUP) == 0;
     int family = down ? keypadFamilyConfig() : 0;
     hostshared::Lock lock(&r->header);
+    releaseKeysOfEnded(r);
     recordEvent(r, HowKey, virtualKey, down, (flags & KEYEVENTF_SILENT) != 0, 0);
     r->down[virtualKey] = down ? 1 : 0;
+    holdKey(r, virtualKey, down);
     if (down) typeKey(r, virtualKey, family);
     hostshared::notifyAll(&r->header);
 }
@@ -296,6 +334,7 @@ SHORT GetAsyncKeyState(int virtualKey) {
     KeyboardRecord* r = record();
     if (!r) return 0;
     hostshared::Lock lock(&r->header);
+    releaseKeysOfEnded(r);
     return r->down[virtualKey] ? static_cast<SHORT>(0x8000) : 0;
 }
 
@@ -348,8 +387,10 @@ void pressKey(int virtualKey) {
     unsigned modifiers;
     {
         hostshared::Lock lock(&r->header);
+        releaseKeysOfEnded(r);
         recordEvent(r, HowUser, virtualKey, true, false, 0);
         r->down[virtualKey] = 1;
+        holdKey(r, virtualKey, false);
         r->userDown[virtualKey] = 1;
         modifiers = userModifiers(r);
         hostshared::notifyAll(&r->header);
@@ -370,6 +411,7 @@ void releaseKey(int virtualKey) {
     recordEvent(r, HowUser, virtualKey, false, false, 0);
     r->down[virtualKey] = 0;
     r->userDown[virtualKey] = 0;
+    holdKey(r, virtualKey, false);
     hostshared::notifyAll(&r->header);
 }
 
@@ -378,6 +420,7 @@ bool keyDown(int virtualKey) {
     KeyboardRecord* r = record();
     if (!r) return false;
     hostshared::Lock lock(&r->header);
+    releaseKeysOfEnded(r);
     return r->down[virtualKey] != 0;
 }
 
