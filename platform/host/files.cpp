@@ -166,9 +166,19 @@ HANDLE CreateFileW(LPCWSTR fileName, DWORD access, DWORD, LPSECURITY_ATTRIBUTES,
             return INVALID_HANDLE_VALUE;
     }
     if ((flags & O_TRUNC) != 0 && (flags & O_ACCMODE) == O_RDONLY) flags = (flags & ~O_ACCMODE) | O_RDWR;
-    int fd = open(path.c_str(), flags, 0644);
+    // What is created or written stays in the root: no symbolic link, of the
+    // file or of a folder on its way, leads it elsewhere.
+    if ((flags & (O_CREAT | O_TRUNC)) != 0 || (flags & O_ACCMODE) != O_RDONLY) {
+        flags |= O_NOFOLLOW;
+        if (!terminal::insideRoot(path)) {
+            SetLastError(ERROR_ACCESS_DENIED);
+            return INVALID_HANDLE_VALUE;
+        }
+    }
+    int fd = open(path.c_str(), flags, 0600);
     if (fd < 0) {
         int error = errno;
+        if (error == ELOOP) error = EACCES;  // a symbolic link where the file should be
         SetLastError(error == EEXIST ? ERROR_FILE_EXISTS : openError(error, path));
         return INVALID_HANDLE_VALUE;
     }
@@ -200,7 +210,11 @@ BOOL CreateDirectoryW(LPCWSTR pathName, LPSECURITY_ATTRIBUTES) {
         return FALSE;
     }
     std::string path = terminal::hostPath(pathName);
-    if (mkdir(path.c_str(), 0755) != 0) {
+    if (!terminal::insideRoot(path)) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    if (mkdir(path.c_str(), 0700) != 0) {
         SetLastError(openError(errno, path));
         return FALSE;
     }

@@ -511,3 +511,53 @@ TEST(WedgeStartup, TheWedgeReleasesShiftBeforeItTypes) {
     EXPECT_EQ(code, 0);
     wedge::removeTerminalRoot(root);
 }
+
+// A configuration or decoder library that others may write is refused before
+// anything of it is used: no events, no engine, no window.
+TEST(WedgeStartup, AConfigurationOrDecoderOthersMayWriteIsRefused) {
+    std::string root = wedge::makeTerminalRoot();
+    std::string library = root + "-lib";
+    ASSERT_TRUE(fs::create_directory(library));
+    fs::copy_file(KEYVANE_BINARY_DIR "/platform/decoder/libDecoder.so", library + "/libDecoder.so");
+    terminal::setConfig("decoder", library + "/libDecoder.so");
+    std::string conf = root + "/.terminal/terminal.conf";
+    for (const std::string& path : {conf, library + "/libDecoder.so", library}) {
+        SCOPED_TRACE(path);
+        struct stat st {};
+        ASSERT_EQ(stat(path.c_str(), &st), 0);
+        ASSERT_EQ(chmod(path.c_str(), (st.st_mode & 07777) | 0002), 0);
+        EXPECT_EQ(wedge::runKeyvane(root, {}), -1);
+        EXPECT_EQ(terminal::eventState("KVN_Loaded"), -1);
+        EXPECT_FALSE(terminal::engineConnected());
+        EXPECT_TRUE(terminal::windows().empty());
+        ASSERT_EQ(chmod(path.c_str(), st.st_mode & 07755), 0);
+    }
+    // Made safe, the same terminal starts.
+    wedge::WedgeProcess p;
+    ASSERT_TRUE(p.start(root));
+    ASSERT_TRUE(p.waitLoaded());
+    int code = -99;
+    ASSERT_TRUE(p.quit(&code));
+    EXPECT_EQ(code, 0);
+    fs::remove_all(library);
+    wedge::removeTerminalRoot(root);
+}
+
+// A COM port whose path is an ordinary file is not opened: the frames do not
+// pile up in the file, and the wedge's log says why.
+TEST(WedgeStartup, AComPortThatIsAnOrdinaryFileIsNotOpened) {
+    wedge::RootOptions options;
+    options.settingsIni = "[Settings]\r\nEnableScanner=1\r\nOutPutMode = 3\r\nComportNumber = 3\r\n";
+    std::string root = wedge::makeTerminalRoot(options);
+    std::string file = root + "/frames.bin";
+    std::ofstream(file) << "before";
+    terminal::setPortPath(3, file);
+    EXPECT_EQ(wedge::runKeyvane(root, {}), -2);
+    EXPECT_EQ(countBoxes(u"Failed to open COM Port.", u"Keyvane"), 1u);
+    EXPECT_NE(wedge::traceText(root).find("Open Failed : 5\r"), std::string::npos) << wedge::traceText(root);
+    std::ifstream in(file, std::ios::binary);
+    std::stringstream kept;
+    kept << in.rdbuf();
+    EXPECT_EQ(kept.str(), "before");
+    wedge::removeTerminalRoot(root);
+}

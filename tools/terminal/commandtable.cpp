@@ -268,6 +268,13 @@ int runCommand(Options& options, const Args& args, std::ostream& out, std::ostre
         err << "cannot attach to the terminal at " << options.root << "\n";
         return kFailed;
     }
+    if (command->attaches) {
+        std::string problem = terminal::safetyProblem();
+        if (!problem.empty()) {
+            err << "keyvane-terminal: " << problem << "\n";
+            return kFailed;
+        }
+    }
     return command->handler(options, args, out, err);
 }
 
