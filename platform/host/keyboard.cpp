@@ -69,7 +69,8 @@ struct KeyboardRecord {
     hostshared::SharedHeader header;
     uint8_t down[256];
     uint8_t userDown[256];
-    KeyHolder holders[256];  // the process whose injected press holds each key down
+    // The process whose injected press holds each key down.
+    KeyHolder holders[256];
     uint64_t eventCount;  // events ever recorded
     uint64_t eventStart;  // first event keyEvents() reports
     EventSlot events[kEventSlots];

@@ -223,10 +223,10 @@ TEST_F(FilesTest, WritableRootConfigurationOrDecoderIsNamedWithItsFix) {
     chmod(decoder.c_str(), 0644);
     terminal::setConfig("decoder", decoder);
     EXPECT_EQ(terminal::safetyProblem(), "");
-    for (const Case& c : {Case{root, 0777, 0700, "terminal root"}, Case{root, 0720, 0700, "terminal root"},
-                          Case{conf, 0666, 0600, "terminal configuration"},
-                          Case{decoder, 0646, 0644, "decoder library"},
-                          Case{root + "-lib", 0775, 0755, "decoder library folder"}}) {
+    for (const Case& c :
+         {Case{root, 0777, 0700, "terminal root"}, Case{root, 0720, 0700, "terminal root"},
+          Case{conf, 0666, 0600, "terminal configuration"}, Case{decoder, 0646, 0644, "decoder library"},
+          Case{root + "-lib", 0775, 0755, "decoder library folder"}}) {
         SCOPED_TRACE(c.path);
         ASSERT_EQ(chmod(c.path.c_str(), c.loose), 0);
         EXPECT_EQ(terminal::safetyProblem(), std::string(c.what) + " " + c.path +

@@ -234,8 +234,10 @@ TEST_F(KernelTest, ANamedMutexTellsTheSecondCreatorAndDiesWithItsLastHolder) {
             HANDLE h = CreateMutexW(nullptr, TRUE, u"KVN_Instance");
             char byte = h != nullptr && GetLastError() == ERROR_SUCCESS ? 1 : 0;
             if (write(ready[1], &byte, 1) != 1) _exit(2);
-            if (read(go[0], &byte, 1) != 1) _exit(2);  // killed meanwhile, or told to end
-            _exit(0);  // ends owning it, without closing
+            // Killed meanwhile, or told to end: either way owning the mutex,
+            // without closing it.
+            if (read(go[0], &byte, 1) != 1) _exit(2);
+            _exit(0);
         }
         char byte = 0;
         ASSERT_EQ(read(ready[0], &byte, 1), 1);

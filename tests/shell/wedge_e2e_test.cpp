@@ -414,8 +414,7 @@ TEST(WedgeStartup, TwoWedgesStartedTogetherLeaveOneThatGetsTheOthersCommandWord)
         wedge::WedgeProcess b;
         ASSERT_TRUE(a.start(root, {"disconnect"}));
         ASSERT_TRUE(b.start(root, {"disconnect"}));
-        ASSERT_TRUE(wedge::waitFor([&] { return !a.running() || !b.running(); }, 20000))
-            << "both wedges kept running";
+        ASSERT_TRUE(wedge::waitFor([&] { return !a.running() || !b.running(); }, 20000)) << "both wedges kept running";
         wedge::WedgeProcess& ended = a.running() ? b : a;
         wedge::WedgeProcess& survivor = a.running() ? a : b;
         int code = -99;
