@@ -57,6 +57,45 @@ int passCommandWord(HWND running, LPCWSTR line) {
     return -3;
 }
 
+// How long a wedge that lost the start to another one waits for that one's
+// main window before it gives up (its settings load and engine connect run
+// first), and how often it looks.
+constexpr DWORD kFirstInstanceWaitMilliseconds = 60000;
+constexpr DWORD kFirstInstancePollMilliseconds = 10;
+
+// Decides which instance this process is. The instance mutex is taken before
+// the window lookup, so that of two wedges started together exactly one goes
+// on as the first instance even though its window comes much later. Returns
+// the running instance's window, or null: then this process is the first
+// instance and *instance holds the mutex (null when the platform made none,
+// and the window lookup alone decided). *gaveUp is set when another instance
+// holds the mutex but showed no window within the wait.
+HWND findRunningInstance(HANDLE* instance, bool* gaveUp) {
+    *instance = nullptr;
+    *gaveUp = false;
+    DWORD start = GetTickCount();
+    for (;;) {
+        HANDLE mutex = CreateMutexW(nullptr, FALSE, TEXT("KVN_Instance"));
+        bool another = mutex != nullptr && GetLastError() == ERROR_ALREADY_EXISTS;
+        HWND running = FindWindowW(nullptr, TEXT("Keyvane"));
+        if (!another) {
+            if (running && mutex) CloseHandle(mutex);
+            if (!running) *instance = mutex;
+            return running;
+        }
+        CloseHandle(mutex);
+        if (running) return running;
+        // The other instance is starting (its window comes after the settings
+        // load and the engine connect) or ending; when it ended, the next
+        // pass takes the mutex.
+        if (GetTickCount() - start >= kFirstInstanceWaitMilliseconds) {
+            *gaveUp = true;
+            return nullptr;
+        }
+        Sleep(kFirstInstancePollMilliseconds);
+    }
+}
+
 bool createMainWindow(HINSTANCE instance) {
     WCHAR title[kTextChars] = {};
     WCHAR className[kTextChars] = {};
@@ -117,17 +156,35 @@ DWORD WINAPI eventWatchThread(LPVOID) {
 
 }  // namespace
 
+// The first instance from its named events to the end of its message loop.
+static int runFirstInstance(HINSTANCE instance);
+
 int keyvaneMain(HINSTANCE instance, LPCWSTR commandLine) {
     appInstance = instance;
     for (int i = 0; i < kGlobalCodeListSlots; ++i) settings.Suffix[i] = 0;
     SetCursor(LoadCursorW(nullptr, IDC_WAIT));
 
-    HWND running = FindWindowW(nullptr, TEXT("Keyvane"));
+    HANDLE instanceMutex = nullptr;
+    bool gaveUp = false;
+    HWND running = findRunningInstance(&instanceMutex, &gaveUp);
     if (running) return passCommandWord(running, commandLine ? commandLine : TEXT(""));
+    if (gaveUp) {
+        MessageBoxW(GetForegroundWindow(), TEXT("Keyvane is already running"), TEXT("Warning"), MB_OK);
+        return -3;
+    }
+    int code = runFirstInstance(instance);
+    if (instanceMutex) CloseHandle(instanceMutex);
+    return code;
+}
 
+static int runFirstInstance(HINSTANCE instance) {
     enableStateEvent = CreateEventW(nullptr, TRUE, FALSE, TEXT("KVN_Enable_State"));
     enableEvent = CreateEventW(nullptr, TRUE, FALSE, TEXT("KVN_Enable"));
     loadedEvent = CreateEventW(nullptr, TRUE, TRUE, TEXT("KVN_Loaded"));
+
+    // A wedge that ended in the middle of a shifted character may have left
+    // Shift down; release it before anything is typed.
+    if (GetAsyncKeyState(VK_SHIFT) & 0x8000) keybd_event(VK_SHIFT, 0, KEYEVENTF_KEYUP, 0);
 
     int32_t model = 0;
     KernelIoControl(IOCTL_HAL_GET_DEVICE_MODEL, nullptr, 0, &model, sizeof(model), nullptr);

@@ -134,8 +134,8 @@ std::string addressHex(uint64_t address) {
 
 std::string logDirectory() {
     std::string dir = terminal::root() + "/.terminal/log";
-    mkdir((terminal::root() + "/.terminal").c_str(), 0755);
-    mkdir(dir.c_str(), 0755);
+    mkdir((terminal::root() + "/.terminal").c_str(), 0700);
+    mkdir(dir.c_str(), 0700);
     return dir;
 }
 std::string inboxPath(uint64_t address) {
@@ -146,7 +146,7 @@ std::string outboxPath(uint64_t address) {
 }
 
 bool appendFile(const std::string& path, const void* data, size_t size) {
-    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (fd < 0) return false;
     const char* p = static_cast<const char*>(data);
     size_t done = 0;

@@ -170,6 +170,15 @@ HANDLE CreateFileW(LPCWSTR fileName, DWORD access, DWORD, LPSECURITY_ATTRIBUTES,
         return INVALID_HANDLE_VALUE;
     }
     if ((flags & O_TRUNC) != 0 && (flags & O_ACCMODE) == O_RDONLY) flags = (flags & ~O_ACCMODE) | O_RDWR;
+    // What is created or written stays in the root: no symbolic link, of the
+    // file or of a folder on its way, leads it elsewhere.
+    if ((flags & (O_CREAT | O_TRUNC)) != 0 || (flags & O_ACCMODE) != O_RDONLY) {
+        flags |= O_NOFOLLOW;
+        if (!terminal::insideRoot(path)) {
+            SetLastError(ERROR_ACCESS_DENIED);
+            return INVALID_HANDLE_VALUE;
+        }
+    }
     // Whether the file was there decides the "already exists" report: an
     // opening that may create tries the existing file first.
     bool existed = false;
@@ -179,7 +188,7 @@ HANDLE CreateFileW(LPCWSTR fileName, DWORD access, DWORD, LPSECURITY_ATTRIBUTES,
         bool tryExisting = resolved.missing != hostinternal::MissingLast;
         for (int attempt = 0; attempt < 8 && fd < 0; ++attempt) {
             if (tryExisting) {
-                fd = open(path.c_str(), flags & ~O_CREAT, 0644);
+                fd = open(path.c_str(), flags & ~O_CREAT, 0600);
                 if (fd >= 0) {
                     existed = true;
                     break;
@@ -187,14 +196,15 @@ HANDLE CreateFileW(LPCWSTR fileName, DWORD access, DWORD, LPSECURITY_ATTRIBUTES,
                 if (errno != ENOENT) break;
             }
             tryExisting = true;
-            fd = open(path.c_str(), flags | O_EXCL, 0644);
+            fd = open(path.c_str(), flags | O_EXCL, 0600);
             if (fd < 0 && errno != EEXIST) break;
         }
     } else {
-        fd = open(path.c_str(), flags, 0644);
+        fd = open(path.c_str(), flags, 0600);
     }
     if (fd < 0) {
         int error = errno;
+        if (error == ELOOP) error = EACCES;  // a symbolic link where the file should be
         SetLastError(error == EEXIST ? ERROR_FILE_EXISTS
                      : error == EISDIR ? ERROR_ACCESS_DENIED
                                        : failureError(error, resolved));
@@ -237,7 +247,11 @@ BOOL CreateDirectoryW(LPCWSTR pathName, LPSECURITY_ATTRIBUTES) {
         return FALSE;
     }
     hostinternal::ResolvedPath resolved = hostinternal::resolveDevicePath(pathName);
-    if (mkdir(resolved.path.c_str(), 0755) != 0) {
+    if (!terminal::insideRoot(resolved.path)) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    if (mkdir(resolved.path.c_str(), 0700) != 0) {
         SetLastError(failureError(errno, resolved));
         return FALSE;
     }

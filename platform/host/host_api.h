@@ -78,6 +78,7 @@ typedef int (*FARPROC)();
 #define INFINITE 0xFFFFFFFFu
 #define WAIT_OBJECT_0 0u
 #define WAIT_TIMEOUT 258u
+#define WAIT_ABANDONED 0x80u
 #define WAIT_FAILED 0xFFFFFFFFu
 
 #define LOWORD(l) ((WORD)(((DWORD_PTR)(l)) & 0xffff))
@@ -115,6 +116,7 @@ typedef RECT* LPRECT;
 #define ERROR_MOD_NOT_FOUND 126u
 #define ERROR_PROC_NOT_FOUND 127u
 #define ERROR_ALREADY_EXISTS 183u
+#define ERROR_NOT_OWNER 288u
 #define ERROR_HOTKEY_ALREADY_REGISTERED 1409u
 #define ERROR_HOTKEY_NOT_REGISTERED 1419u
 #define ERROR_DEVICE_NOT_CONNECTED 1167u
@@ -131,6 +133,11 @@ typedef DWORD(WINAPI* LPTHREAD_START_ROUTINE)(LPVOID);
 HANDLE CreateEventW(LPSECURITY_ATTRIBUTES attributes, BOOL manualReset, BOOL initialState, LPCWSTR name);
 HANDLE OpenEventW(DWORD access, BOOL inherit, LPCWSTR name);
 #define EVENT_ALL_ACCESS 0x1F0003u
+// Named mutexes are shared like named events; one lives while a running
+// process holds a handle to it, and one whose owning process ended is taken
+// by the next wait with WAIT_ABANDONED.
+HANDLE CreateMutexW(LPSECURITY_ATTRIBUTES attributes, BOOL initialOwner, LPCWSTR name);
+BOOL ReleaseMutex(HANDLE mutex);
 BOOL SetEvent(HANDLE event);
 BOOL ResetEvent(HANDLE event);
 DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds);

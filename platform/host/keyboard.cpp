@@ -67,10 +67,19 @@ struct EventSlot {
     char16_t windowClass[kEventClassChars];
 };
 
+// A process as the record names it: id (0 = none) and start time.
+struct KeyHolder {
+    int32_t pid;
+    uint32_t reserved;
+    uint64_t started;
+};
+
 struct KeyboardRecord {
     hostshared::SharedHeader header;
     uint8_t down[256];
     uint8_t userDown[256];
+    // The process whose injected press holds each key down.
+    KeyHolder holders[256];
     char16_t focusClass[kClassChars];
     uint8_t focusConfigured;  // 0 until setFocusClass: the terminal starts with an "Edit" field in focus
     uint32_t textLength;
@@ -234,7 +243,7 @@ int eventLog() {
         fd = -1;
     }
     if (fd < 0) {
-        fd = open((hostinternal::logDir() + "/" + kEventLog).c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+        fd = open((hostinternal::logDir() + "/" + kEventLog).c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
         generation = current;
     }
     return fd;
@@ -266,6 +275,33 @@ void recordEvent(KeyboardRecord* r, uint8_t how, int virtualKey, bool down, bool
             (void)ignored;
         }
     }
+}
+
+// Releases the keys that a process which ended held down with keybd_event,
+// as the terminal drops the windows and hot keys of such a process: a wedge
+// killed between Shift down and Shift up must not leave Shift held.
+void releaseKeysOfEnded(KeyboardRecord* r) {
+    hostinternal::ProcessIdentity self = hostinternal::currentProcess();
+    for (int vk = 0; vk < 256; ++vk) {
+        KeyHolder& h = r->holders[vk];
+        if (h.pid == 0) continue;
+        if (h.pid == self.pid && h.started == self.started) continue;
+        if (r->down[vk] && hostinternal::processRuns({h.pid, h.started})) continue;
+        h.pid = 0;
+        if (r->down[vk] && !r->userDown[vk]) {
+            recordEvent(r, HowKey, vk, false, false, 0);
+            r->down[vk] = 0;
+        }
+    }
+}
+
+void holdKey(KeyboardRecord* r, int virtualKey, bool down) {
+    KeyHolder& h = r->holders[virtualKey & 0xFF];
+    h.pid = 0;
+    if (!down) return;
+    hostinternal::ProcessIdentity self = hostinternal::currentProcess();
+    h.started = self.started;
+    hostshared::publish(&h.pid, self.pid);
 }
 
 // A key press reaching the focused field.
@@ -305,8 +341,10 @@ void keybd_event(BYTE virtualKey, BYTE scanCode, DWORD flags, ULONG_PTR extraInf
     bool down = (flags & KEYEVENTF_KEYUP) == 0;
     int family = down ? keypadFamilyConfig() : 0;
     hostshared::Lock lock(&r->header);
+    releaseKeysOfEnded(r);
     recordEvent(r, HowKey, virtualKey, down, (flags & KEYEVENTF_SILENT) != 0, 0);
     r->down[virtualKey] = down ? 1 : 0;
+    holdKey(r, virtualKey, down);
     if (down) typeKey(r, virtualKey, family);
     hostshared::notifyAll(&r->header);
 }
@@ -334,6 +372,7 @@ SHORT GetAsyncKeyState(int virtualKey) {
     KeyboardRecord* r = record();
     if (!r) return 0;
     hostshared::Lock lock(&r->header);
+    releaseKeysOfEnded(r);
     return r->down[virtualKey] ? static_cast<SHORT>(0x8000) : 0;
 }
 
@@ -386,8 +425,10 @@ void pressKey(int virtualKey) {
     unsigned modifiers;
     {
         hostshared::Lock lock(&r->header);
+        releaseKeysOfEnded(r);
         recordEvent(r, HowUser, virtualKey, true, false, 0);
         r->down[virtualKey] = 1;
+        holdKey(r, virtualKey, false);
         r->userDown[virtualKey] = 1;
         modifiers = userModifiers(r);
         hostshared::notifyAll(&r->header);
@@ -408,6 +449,7 @@ void releaseKey(int virtualKey) {
     recordEvent(r, HowUser, virtualKey, false, false, 0);
     r->down[virtualKey] = 0;
     r->userDown[virtualKey] = 0;
+    holdKey(r, virtualKey, false);
     hostshared::notifyAll(&r->header);
 }
 
@@ -416,6 +458,7 @@ bool keyDown(int virtualKey) {
     KeyboardRecord* r = record();
     if (!r) return false;
     hostshared::Lock lock(&r->header);
+    releaseKeysOfEnded(r);
     return r->down[virtualKey] != 0;
 }
 

@@ -18,11 +18,13 @@
 #include <poll.h>
 #include <stdlib.h>
 #include <sys/eventfd.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <mutex>
 #include <string>
@@ -204,7 +206,7 @@ private:
 
     void logOutput(const unsigned char* bytes, DWORD count) {
         std::string path = hostinternal::logDir() + "/" + portKey(index_) + ".out";
-        int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
+        int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOFOLLOW, 0600);
         if (fd < 0) return;
         if (::write(fd, bytes, count) < 0) {
         }
@@ -243,6 +245,15 @@ bool refuseThisOpen(int index) {
 std::shared_ptr<hostobjects::Object> openPath(int index, const std::string& path) {
     int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return failOpen(errno == ENOENT ? ERROR_FILE_NOT_FOUND : hostinternal::errorFromErrno(errno));
+    // A port is a terminal device (or a FIFO standing in for one): frames
+    // written to an ordinary file would pile up in it.
+    struct stat st {};
+    if (fstat(fd, &st) != 0 || !(S_ISCHR(st.st_mode) || S_ISFIFO(st.st_mode))) {
+        ::close(fd);
+        std::fprintf(stderr, "[terminal] %s: %s is not a character device or FIFO; the port is not opened\n",
+                     portKey(index).c_str(), path.c_str());
+        return failOpen(ERROR_ACCESS_DENIED);
+    }
     makeRaw(fd);
     return std::make_shared<Port>(index, fd, -1);
 }

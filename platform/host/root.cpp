@@ -35,7 +35,7 @@ bool makeDirs(const std::string& path) {
         pos = path.find('/', pos + 1);
         partial = path.substr(0, pos);
         if (partial.empty()) continue;
-        if (mkdir(partial.c_str(), 0755) != 0 && errno != EEXIST) return false;
+        if (mkdir(partial.c_str(), 0700) != 0 && errno != EEXIST) return false;
     }
     struct stat st {};
     return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
@@ -52,6 +52,9 @@ std::string absolute(const std::string& path) {
 bool attach(const std::string& rootPath) {
     std::lock_guard<std::mutex> guard(attachMutex());
     std::string path = rootPath.empty() ? std::string("./terminal") : rootPath;
+    // Owner-only whatever the umask the process came with (a stricter one is kept).
+    mode_t previousMask = umask(077);
+    if ((previousMask | 077) != 077) umask(previousMask | 077);
     if (!makeDirs(path + "/.terminal/state") || !makeDirs(path + "/.terminal/log")) return false;
     path = absolute(path);
     // Programs started from here, and second copies of the platform inside

@@ -79,7 +79,7 @@ ConfigLines readConfig() {
 class ConfigLock {
 public:
     ConfigLock() {
-        fd_ = open((configPath() + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+        fd_ = open((configPath() + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
         if (fd_ >= 0) flock(fd_, LOCK_EX);
     }
     ~ConfigLock() {
@@ -110,7 +110,7 @@ std::string logDir() {
 
 void appendLog(const std::string& fileName, const std::string& line) {
     std::string path = logDir() + "/" + fileName;
-    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (fd < 0) return;
     std::string text = line + "\n";
     ssize_t ignored = write(fd, text.data(), text.size());
@@ -276,6 +276,7 @@ void setConfig(const std::string& key, const std::string& value) {
         std::ofstream out(temp, std::ios::trunc);
         for (const auto& [k, v] : lines) out << k << " = " << v << "\n";
     }
+    chmod(temp.c_str(), 0600);
     rename(temp.c_str(), configPath().c_str());
 }
 
@@ -320,6 +321,61 @@ void setPortPath(int comIndex, const std::string& path) {
 
 std::string portPath(int comIndex) {
     return config("COM" + std::to_string(comIndex));
+}
+
+}  // namespace terminal
+
+namespace terminal {
+
+namespace {
+
+// The one-line refusal for a path others may write, or "".
+std::string writableByOthers(const std::string& path, const char* what) {
+    struct stat st {};
+    if (stat(path.c_str(), &st) != 0) return "";
+    if ((st.st_mode & (S_IWGRP | S_IWOTH)) == 0) return "";
+    return std::string(what) + " " + path +
+           " is writable by group or others; refused (make it the owner's alone: chmod go-w " + path + ")";
+}
+
+std::string resolved(const std::string& path) {
+    char buffer[PATH_MAX];
+    return realpath(path.c_str(), buffer) != nullptr ? std::string(buffer) : std::string();
+}
+
+}  // namespace
+
+std::string safetyProblem() {
+    const std::string& top = root();
+    std::string problem = writableByOthers(top, "terminal root");
+    if (problem.empty()) problem = writableByOthers(top + "/.terminal", "terminal folder");
+    if (problem.empty()) problem = writableByOthers(configPath(), "terminal configuration");
+    if (problem.empty()) {
+        std::string decoder = config("decoder");
+        if (!decoder.empty()) {
+            problem = writableByOthers(decoder, "decoder library");
+            size_t slash = decoder.rfind('/');
+            if (problem.empty() && slash != std::string::npos && slash > 0)
+                problem = writableByOthers(decoder.substr(0, slash), "decoder library folder");
+        }
+    }
+    return problem;
+}
+
+bool insideRoot(const std::string& path) {
+    std::string top = resolved(root());
+    if (top.empty()) return false;
+    // The file itself need not exist yet: its folder decides, or, when that
+    // is missing too, the nearest folder on the way that exists.
+    std::string folder;
+    std::string rest = path;
+    while (folder.empty()) {
+        size_t slash = rest.rfind('/');
+        if (slash == std::string::npos || slash == 0) return false;
+        rest = rest.substr(0, slash);
+        folder = resolved(rest);
+    }
+    return folder == top || folder.compare(0, top.size() + 1, top + "/") == 0;
 }
 
 }  // namespace terminal

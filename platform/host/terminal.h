@@ -30,6 +30,19 @@ void reset();
 // Maps a device path ("\\IPSM\\Keyvane.ini") to a host path in the root.
 std::string hostPath(const std::u16string& devicePath);
 
+// ------------------------------------------------------------------ safety
+// Everything the terminal creates in its root is for its owner only (folders
+// 0700, files 0600), whatever the umask: attaching tightens the process's
+// umask to 077 as well. A root that another local user could change would let
+// that user steer the wedge, so the terminal's programs refuse to use a root,
+// a terminal.conf or a configured decoder library (`decoder = PATH`) that
+// group or others may write. Returns "" when all is safe, else one line that
+// names the path and how to fix it.
+std::string safetyProblem();
+// Whether `path` (a host path about to be created or written) stays inside
+// the root once symbolic links are followed.
+bool insideRoot(const std::string& path);
+
 // ------------------------------------------------------------------ configuration
 // Stored in <root>/.terminal/terminal.conf ("key = value" lines):
 //   model = 0x....        device model number answered to the model request (0 = none)

@@ -3,6 +3,7 @@
 // scenario needs one.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -429,4 +430,48 @@ TEST_F(Console, StartSaysWhatTheCheckFoundAndStartsAnyway) {
     EXPECT_EQ(r.code, 0) << r.err;
     EXPECT_NE(r.err.find("check: 1 error(s), 0 warning(s)"), std::string::npos) << r.err;
     EXPECT_EQ(run({"stop"}).code, 0);
+}
+
+// With an open umask a whole session (the demo: scans, serial peer, card
+// swipe, trace) leaves nothing in the root that group or others may read or
+// write.
+TEST_F(Console, ASessionUnderAnOpenUmaskLeavesOnlyOwnerOnlyFiles) {
+    mode_t previous = umask(0);
+    Result made = run({"init"});
+    Result r = run({"run", samples() + "/scenarios/demo.scenario", "--quiet"});
+    umask(previous);
+    ASSERT_EQ(made.code, 0) << made.err;
+    ASSERT_EQ(r.code, 0) << r.out << r.err;
+    size_t seen = 0;
+    std::error_code ec;
+    ASSERT_EQ(fs::status(root_).permissions() & (fs::perms::group_all | fs::perms::others_all), fs::perms::none);
+    for (auto it = fs::recursive_directory_iterator(root_, ec); !ec && it != fs::recursive_directory_iterator();
+         it.increment(ec)) {
+        if (it->is_symlink()) continue;
+        ++seen;
+        EXPECT_EQ(it->status().permissions() & (fs::perms::group_all | fs::perms::others_all), fs::perms::none)
+            << it->path();
+    }
+    EXPECT_GT(seen, 10u);
+    EXPECT_TRUE(fs::exists(root_ + "/DebugADV/Keyvane.txt"));
+}
+
+// The console refuses a terminal whose configuration or root others may
+// write, in one line naming the path and the fix; it works again once fixed.
+TEST_F(Console, AConfigurationOthersMayWriteIsRefusedWithItsFix) {
+    ASSERT_EQ(run({"init", "--from", samples() + "/terminal"}).code, 0);
+    std::string conf = root_ + "/.terminal/terminal.conf";
+    for (const std::string& path : {conf, root_}) {
+        SCOPED_TRACE(path);
+        mode_t tight = fs::is_directory(path) ? 0700 : 0600;
+        ASSERT_EQ(chmod(path.c_str(), tight | 0022), 0);
+        Result r = run({"status"});
+        EXPECT_EQ(r.code, 1);
+        EXPECT_EQ(r.out, "");
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+        EXPECT_NE(r.err.find(path + " is writable by group or others"), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find("chmod go-w " + path), std::string::npos) << r.err;
+        ASSERT_EQ(chmod(path.c_str(), tight), 0);
+        EXPECT_EQ(run({"status"}).code, 0);
+    }
 }

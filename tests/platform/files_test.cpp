@@ -1,8 +1,10 @@
 // Device paths in the terminal root, open failures, and appends that lose no line.
 #include <sys/wait.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
+#include <fstream>
 #include <thread>
 #include <vector>
 
@@ -145,4 +147,153 @@ TEST_F(FilesTest, ChangesOnTheHostAreSeenByTheNextCall) {
     EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
     EXPECT_FALSE(DeleteFileW(u"\\Other"));
     EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+}
+
+namespace {
+
+unsigned modeOf(const std::string& path) {
+    struct stat st {};
+    return lstat(path.c_str(), &st) == 0 ? static_cast<unsigned>(st.st_mode & 07777) : 0xFFFFu;
+}
+
+// Sets the umask for the scope of a test and puts the previous one back.
+class Umask {
+public:
+    explicit Umask(mode_t mask) : previous_(umask(mask)) {}
+    ~Umask() { umask(previous_); }
+
+private:
+    mode_t previous_;
+};
+
+}  // namespace
+
+// Whatever the umask, what the terminal and the wedge create in the root is
+// the owner's alone.
+TEST_F(FilesTest, EverythingCreatedInTheRootIsOwnerOnlyEvenWithAnOpenUmask) {
+    std::string fresh = root + "/fresh";
+    {
+        // Attaching tightens an open umask for whatever else the process makes.
+        Umask open(0);
+        ASSERT_TRUE(terminal::attach(fresh));
+        std::ofstream(fresh + "/other.txt") << "x";
+        EXPECT_EQ(modeOf(fresh + "/other.txt"), 0600u);
+    }
+    // The terminal's own files and folders do not depend on it.
+    Umask open(0);
+    terminal::setConfig("model", "0x1F40");
+    ASSERT_TRUE(CreateDirectoryW(u"\\DebugADV", nullptr));
+    HANDLE h = CreateFileW(u"\\DebugADV\\Keyvane.txt", FILE_APPEND_DATA, 0, nullptr, OPEN_ALWAYS, 0, nullptr);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    DWORD written = 0;
+    EXPECT_TRUE(WriteFile(h, "4111111111111111\r\n", 18, &written, nullptr));
+    CloseHandle(h);
+    EXPECT_EQ(modeOf(fresh), 0700u);
+    EXPECT_EQ(modeOf(fresh + "/.terminal"), 0700u);
+    EXPECT_EQ(modeOf(fresh + "/.terminal/log"), 0700u);
+    EXPECT_EQ(modeOf(fresh + "/.terminal/terminal.conf"), 0600u);
+    EXPECT_EQ(modeOf(fresh + "/DebugADV"), 0700u);
+    EXPECT_EQ(modeOf(fresh + "/DebugADV/Keyvane.txt"), 0600u);
+    for (const char* state : {"keyboard", "events"}) {
+        keybd_event(VK_SHIFT, 0, KEYEVENTF_KEYUP, 0);
+        HANDLE e = CreateEventW(nullptr, TRUE, FALSE, u"KVN_Loaded");
+        CloseHandle(e);
+        EXPECT_EQ(modeOf(fresh + "/.terminal/state/" + state), 0600u) << state;
+    }
+}
+
+// A symbolic link in the root never leads a created or written file out of
+// it; reading through one still works.
+TEST_F(FilesTest, SymbolicLinksDoNotLeadWrittenFilesOutOfTheRoot) {
+    std::string outside = root + "-outside";
+    ASSERT_EQ(mkdir(outside.c_str(), 0700), 0);
+    std::ofstream(outside + "/victim.txt") << "kept";
+    makeDir("DebugADV");
+    ASSERT_EQ(symlink((outside + "/victim.txt").c_str(), hostFile("DebugADV/Keyvane.txt").c_str()), 0);
+    ASSERT_EQ(symlink(outside.c_str(), hostFile("Elsewhere").c_str()), 0);
+
+    HANDLE h = CreateFileW(u"\\DebugADV\\Keyvane.txt", FILE_APPEND_DATA, 0, nullptr, OPEN_ALWAYS, 0, nullptr);
+    EXPECT_EQ(h, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+    h = CreateFileW(u"\\Elsewhere\\new.txt", GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    EXPECT_EQ(h, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+    EXPECT_FALSE(CreateDirectoryW(u"\\Elsewhere\\Made", nullptr));
+    std::ifstream kept(outside + "/victim.txt");
+    std::string text;
+    kept >> text;
+    EXPECT_EQ(text, "kept");
+    EXPECT_FALSE(std::ifstream(outside + "/new.txt").good());
+
+    // Reading a linked settings file is fine.
+    h = CreateFileW(u"\\Elsewhere\\victim.txt", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    EXPECT_NE(h, INVALID_HANDLE_VALUE);
+    CloseHandle(h);
+    std::string command = "rm -rf '" + outside + "'";
+    ASSERT_EQ(system(command.c_str()), 0);
+}
+
+// A COM port opens only on a character device or a FIFO; a path that names
+// an ordinary file is refused and the file stays as it was.
+TEST_F(FilesTest, AComPortOpensOnlyOnADeviceOrAFifo) {
+    writeHost("not-a-port", "before");
+    terminal::setPortPath(3, hostFile("not-a-port"));
+    HANDLE h = CreateFileW(u"COM3:", GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    EXPECT_EQ(h, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+    EXPECT_EQ(readHost("not-a-port"), "before");
+    makeDir("folder");
+    terminal::setPortPath(3, hostFile("folder"));
+    EXPECT_EQ(CreateFileW(u"COM3:", GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr),
+              INVALID_HANDLE_VALUE);
+
+    ASSERT_EQ(mkfifo(hostFile("fifo").c_str(), 0600), 0);
+    terminal::setPortPath(3, hostFile("fifo"));
+    h = CreateFileW(u"COM3:", GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    DWORD written = 0;
+    EXPECT_TRUE(WriteFile(h, "AB", 2, &written, nullptr));
+    char back[2] = {};
+    DWORD read = 0;
+    COMMTIMEOUTS quick{};
+    quick.ReadTotalTimeoutConstant = 500;
+    SetCommTimeouts(h, &quick);
+    EXPECT_TRUE(ReadFile(h, back, 2, &read, nullptr));
+    EXPECT_EQ(std::string(back, read), "AB");
+    CloseHandle(h);
+}
+
+// The terminal's programs refuse a root, configuration or decoder library
+// that group or others may write, naming the path and the fix.
+TEST_F(FilesTest, WritableRootConfigurationOrDecoderIsNamedWithItsFix) {
+    terminal::setConfig("model", "0x1F40");
+    EXPECT_EQ(terminal::safetyProblem(), "");
+    std::string conf = root + "/.terminal/terminal.conf";
+    struct Case {
+        std::string path;
+        mode_t loose;
+        mode_t tight;
+        const char* what;
+    };
+    std::string decoder = root + "-lib/libDecoder.so";
+    ASSERT_EQ(mkdir((root + "-lib").c_str(), 0755), 0);
+    std::ofstream(decoder) << "not really a library";
+    chmod(decoder.c_str(), 0644);
+    terminal::setConfig("decoder", decoder);
+    EXPECT_EQ(terminal::safetyProblem(), "");
+    for (const Case& c :
+         {Case{root, 0777, 0700, "terminal root"}, Case{root, 0720, 0700, "terminal root"},
+          Case{conf, 0666, 0600, "terminal configuration"}, Case{decoder, 0646, 0644, "decoder library"},
+          Case{root + "-lib", 0775, 0755, "decoder library folder"}}) {
+        SCOPED_TRACE(c.path);
+        ASSERT_EQ(chmod(c.path.c_str(), c.loose), 0);
+        EXPECT_EQ(terminal::safetyProblem(), std::string(c.what) + " " + c.path +
+                                                 " is writable by group or others; refused (make it the owner's "
+                                                 "alone: chmod go-w " +
+                                                 c.path + ")");
+        ASSERT_EQ(chmod(c.path.c_str(), c.tight), 0);
+        EXPECT_EQ(terminal::safetyProblem(), "");
+    }
+    std::string command = "rm -rf '" + root + "-lib'";
+    ASSERT_EQ(system(command.c_str()), 0);
 }

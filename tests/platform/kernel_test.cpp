@@ -191,3 +191,113 @@ TEST_F(KernelTest, ClosingAHandleEndsTheWaitsOnIt) {
     CloseHandle(other);
     EXPECT_EQ(terminal::eventState("KVN_Loaded"), -1);
 }
+
+// A named mutex: the first creation makes it, later ones get it with
+// ERROR_ALREADY_EXISTS; it lives while a running process holds a handle, and
+// an owner that is killed leaves it abandoned to the next wait.
+TEST_F(KernelTest, ANamedMutexTellsTheSecondCreatorAndDiesWithItsLastHolder) {
+    HANDLE first = CreateMutexW(nullptr, TRUE, u"KVN_Instance");
+    ASSERT_NE(first, nullptr);
+    EXPECT_EQ(GetLastError(), ERROR_SUCCESS);
+    HANDLE second = CreateMutexW(nullptr, TRUE, u"KVN_Instance");
+    ASSERT_NE(second, nullptr);
+    EXPECT_EQ(GetLastError(), ERROR_ALREADY_EXISTS);
+    // Owned by this thread from the first creation: waits nest.
+    EXPECT_EQ(WaitForSingleObject(second, 0), WAIT_OBJECT_0);
+    EXPECT_TRUE(ReleaseMutex(second));
+    pid_t child = fork();
+    if (child == 0) {
+        HANDLE h = CreateMutexW(nullptr, FALSE, u"KVN_Instance");
+        bool existed = h != nullptr && GetLastError() == ERROR_ALREADY_EXISTS;
+        bool busy = WaitForSingleObject(h, 0) == WAIT_TIMEOUT;
+        bool notOwner = !ReleaseMutex(h) && GetLastError() == ERROR_NOT_OWNER;
+        _exit(existed && busy && notOwner ? 0 : 1);
+    }
+    EXPECT_EQ(childExitCode(child), 0);
+    EXPECT_TRUE(ReleaseMutex(first));
+    EXPECT_FALSE(ReleaseMutex(first));
+    EXPECT_EQ(GetLastError(), ERROR_NOT_OWNER);
+    CloseHandle(first);
+    CloseHandle(second);
+    HANDLE again = CreateMutexW(nullptr, FALSE, u"KVN_Instance");
+    EXPECT_EQ(GetLastError(), ERROR_SUCCESS) << "the mutex outlived its last handle";
+    CloseHandle(again);
+
+    for (bool killed : {false, true}) {
+        SCOPED_TRACE(killed ? "killed" : "exited");
+        int ready[2];
+        int go[2];
+        ASSERT_EQ(pipe(ready), 0);
+        ASSERT_EQ(pipe(go), 0);
+        child = fork();
+        if (child == 0) {
+            HANDLE h = CreateMutexW(nullptr, TRUE, u"KVN_Instance");
+            char byte = h != nullptr && GetLastError() == ERROR_SUCCESS ? 1 : 0;
+            if (write(ready[1], &byte, 1) != 1) _exit(2);
+            // Killed meanwhile, or told to end: either way owning the mutex,
+            // without closing it.
+            if (read(go[0], &byte, 1) != 1) _exit(2);
+            _exit(0);
+        }
+        char byte = 0;
+        ASSERT_EQ(read(ready[0], &byte, 1), 1);
+        ASSERT_EQ(byte, 1);
+        HANDLE mine = CreateMutexW(nullptr, FALSE, u"KVN_Instance");
+        EXPECT_EQ(GetLastError(), ERROR_ALREADY_EXISTS);
+        EXPECT_EQ(WaitForSingleObject(mine, 0), WAIT_TIMEOUT);
+        if (killed)
+            kill(child, SIGKILL);
+        else
+            ASSERT_EQ(write(go[1], &byte, 1), 1);
+        for (int fd : {ready[0], ready[1], go[0], go[1]}) close(fd);
+        int status = 0;
+        waitpid(child, &status, 0);
+        EXPECT_EQ(WaitForSingleObject(mine, 1000), WAIT_ABANDONED);
+        EXPECT_TRUE(ReleaseMutex(mine));
+        CloseHandle(mine);
+        // Nobody holds it now: the next creation makes it afresh.
+        HANDLE fresh = CreateMutexW(nullptr, FALSE, u"KVN_Instance");
+        EXPECT_EQ(GetLastError(), ERROR_SUCCESS);
+        CloseHandle(fresh);
+    }
+}
+
+// Keys a process held down with keybd_event are released when it ends: the
+// next key typed is not shifted, and the release is in the key log.
+TEST_F(KernelTest, KeysHeldByAProcessThatWasKilledAreReleased) {
+    int ready[2];
+    ASSERT_EQ(pipe(ready), 0);
+    pid_t child = fork();
+    if (child == 0) {
+        keybd_event(VK_SHIFT, 0, 0, 0);
+        char byte = 1;
+        if (write(ready[1], &byte, 1) != 1) _exit(2);
+        pause();
+        _exit(0);
+    }
+    char byte = 0;
+    ASSERT_EQ(read(ready[0], &byte, 1), 1);
+    close(ready[0]);
+    close(ready[1]);
+    EXPECT_TRUE(terminal::keyDown(VK_SHIFT)) << "a running holder keeps its key down";
+    kill(child, SIGKILL);
+    int status = 0;
+    waitpid(child, &status, 0);
+    EXPECT_FALSE(terminal::keyDown(VK_SHIFT));
+    terminal::clearFocusText();
+    terminal::pressKey('3');
+    terminal::releaseKey('3');
+    EXPECT_EQ(terminal::focusText(), u"3");
+    std::vector<terminal::KeyEvent> events = terminal::keyEvents();
+    ASSERT_GE(events.size(), 2u);
+    EXPECT_EQ(events[1].virtualKey, VK_SHIFT);
+    EXPECT_FALSE(events[1].down);
+
+    // Held by this process, which runs: Shift stays down and shifts.
+    keybd_event(VK_SHIFT, 0, 0, 0);
+    terminal::clearFocusText();
+    terminal::pressKey('3');
+    terminal::releaseKey('3');
+    keybd_event(VK_SHIFT, 0, KEYEVENTF_KEYUP, 0);
+    EXPECT_EQ(terminal::focusText(), u"#");
+}

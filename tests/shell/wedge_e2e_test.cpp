@@ -402,3 +402,161 @@ TEST(WedgeStartup, AScanKeyHeldElsewhereIsReportedAndTheWedgeRunsOn) {
 }
 
 }  // namespace
+
+// Two wedges started together on one terminal, round after round on the same
+// root: one of them comes up, the other hands its command word over and ends
+// with 0, and the word reaches the one that runs.
+TEST(WedgeStartup, TwoWedgesStartedTogetherLeaveOneThatGetsTheOthersCommandWord) {
+    std::string root = wedge::makeTerminalRoot();
+    for (int round = 0; round < 8; ++round) {
+        SCOPED_TRACE("round " + std::to_string(round));
+        wedge::WedgeProcess a;
+        wedge::WedgeProcess b;
+        ASSERT_TRUE(a.start(root, {"disconnect"}));
+        ASSERT_TRUE(b.start(root, {"disconnect"}));
+        ASSERT_TRUE(wedge::waitFor([&] { return !a.running() || !b.running(); }, 20000)) << "both wedges kept running";
+        wedge::WedgeProcess& ended = a.running() ? b : a;
+        wedge::WedgeProcess& survivor = a.running() ? a : b;
+        int code = -99;
+        ASSERT_TRUE(ended.waitExit(&code, 0));
+        EXPECT_EQ(code, 0);
+        ASSERT_TRUE(survivor.waitLoaded(20000));
+        EXPECT_EQ(terminal::windows().size(), 1u);
+        // The first instance ignores its own command line; "disconnect" came
+        // from the other one.
+        EXPECT_TRUE(scannerState(0)) << "the second wedge's command word did not arrive";
+        EXPECT_FALSE(anyScanKeyRegistration(survivor.window()));
+        EXPECT_TRUE(survivor.running());
+        ASSERT_TRUE(survivor.quit(&code));
+        EXPECT_EQ(code, 0);
+    }
+    wedge::removeTerminalRoot(root);
+}
+
+// The last Shift event of the key log is a press (Shift was held when the
+// wedge died).
+bool shiftLeftDown() {
+    bool down = false;
+    for (const terminal::KeyEvent& e : terminal::keyEvents())
+        if (e.virtualKey == VK_SHIFT) down = e.down;
+    return down;
+}
+
+// A wedge killed while it types capitals, round after round on one root:
+// the next wedge types "ok3", not "OK#".
+TEST(WedgeStartup, AWedgeKilledWhileTypingCapitalsLeavesNoShiftBehind) {
+    wedge::RootOptions options;
+    options.clockSpeed = 1;  // Shift stays down for 2 ms of each capital
+    std::string root = wedge::makeTerminalRoot(options);
+    int shiftHeldAtKill = 0;
+    for (int round = 0; round < 12 && shiftHeldAtKill < 2; ++round) {
+        SCOPED_TRACE("round " + std::to_string(round));
+        terminal::clearFocusText();
+        terminal::clearKeyEvents();
+        wedge::WedgeProcess typing;
+        ASSERT_TRUE(typing.start(root));
+        ASSERT_TRUE(typing.waitLoaded());
+        terminal::Barcode capitals;
+        capitals.data = std::string(400, 'Q');
+        terminal::putInView(capitals);
+        terminal::pressKey(kScanKey);
+        ASSERT_TRUE(wedge::waitFor([] { return wedge::typed().size() > 20; }, 10000));
+        typing.kill();
+        terminal::releaseKey(kScanKey);
+        terminal::clearView();
+        if (shiftLeftDown()) ++shiftHeldAtKill;
+
+        wedge::WedgeProcess next;
+        ASSERT_TRUE(next.start(root));
+        ASSERT_TRUE(next.waitLoaded());
+        terminal::clearFocusText();
+        terminal::Barcode barcode;
+        barcode.data = "ok3";
+        terminal::putInView(barcode);
+        terminal::pressKey(kScanKey);
+        EXPECT_TRUE(wedge::waitFor([] { return wedge::typed().size() >= 3; }, 10000));
+        terminal::releaseKey(kScanKey);
+        ASSERT_TRUE(next.idle());
+        EXPECT_EQ(wedge::typed(), "ok3");
+        terminal::clearView();
+        int code = -99;
+        ASSERT_TRUE(next.quit(&code));
+        EXPECT_EQ(code, 0);
+    }
+    EXPECT_GE(shiftHeldAtKill, 1) << "no kill came while Shift was down; the rounds proved nothing";
+    wedge::removeTerminalRoot(root);
+}
+
+// Shift held down by another program that still runs is released by a
+// starting wedge before it types anything.
+TEST(WedgeStartup, TheWedgeReleasesShiftBeforeItTypes) {
+    std::string root = wedge::makeTerminalRoot();
+    keybd_event(VK_SHIFT, 0, 0, 0);
+    wedge::WedgeProcess p;
+    ASSERT_TRUE(p.start(root));
+    ASSERT_TRUE(p.waitLoaded());
+    EXPECT_FALSE(terminal::keyDown(VK_SHIFT));
+    terminal::clearFocusText();
+    terminal::Barcode barcode;
+    barcode.data = "ok3";
+    terminal::putInView(barcode);
+    terminal::pressKey(kScanKey);
+    EXPECT_TRUE(wedge::waitFor([] { return wedge::typed().size() >= 3; }, 10000));
+    terminal::releaseKey(kScanKey);
+    ASSERT_TRUE(p.idle());
+    EXPECT_EQ(wedge::typed(), "ok3");
+    int code = -99;
+    ASSERT_TRUE(p.quit(&code));
+    EXPECT_EQ(code, 0);
+    wedge::removeTerminalRoot(root);
+}
+
+// A configuration or decoder library that others may write is refused before
+// anything of it is used: no events, no engine, no window.
+TEST(WedgeStartup, AConfigurationOrDecoderOthersMayWriteIsRefused) {
+    std::string root = wedge::makeTerminalRoot();
+    std::string library = root + "-lib";
+    ASSERT_TRUE(fs::create_directory(library));
+    fs::copy_file(KEYVANE_BINARY_DIR "/platform/decoder/libDecoder.so", library + "/libDecoder.so");
+    terminal::setConfig("decoder", library + "/libDecoder.so");
+    std::string conf = root + "/.terminal/terminal.conf";
+    for (const std::string& path : {conf, library + "/libDecoder.so", library}) {
+        SCOPED_TRACE(path);
+        struct stat st {};
+        ASSERT_EQ(stat(path.c_str(), &st), 0);
+        ASSERT_EQ(chmod(path.c_str(), (st.st_mode & 07777) | 0002), 0);
+        EXPECT_EQ(wedge::runKeyvane(root, {}), -1);
+        EXPECT_EQ(terminal::eventState("KVN_Loaded"), -1);
+        EXPECT_FALSE(terminal::engineConnected());
+        EXPECT_TRUE(terminal::windows().empty());
+        ASSERT_EQ(chmod(path.c_str(), st.st_mode & 07755), 0);
+    }
+    // Made safe, the same terminal starts.
+    wedge::WedgeProcess p;
+    ASSERT_TRUE(p.start(root));
+    ASSERT_TRUE(p.waitLoaded());
+    int code = -99;
+    ASSERT_TRUE(p.quit(&code));
+    EXPECT_EQ(code, 0);
+    fs::remove_all(library);
+    wedge::removeTerminalRoot(root);
+}
+
+// A COM port whose path is an ordinary file is not opened: the frames do not
+// pile up in the file, and the wedge's log says why.
+TEST(WedgeStartup, AComPortThatIsAnOrdinaryFileIsNotOpened) {
+    wedge::RootOptions options;
+    options.settingsIni = "[Settings]\r\nEnableScanner=1\r\nOutPutMode = 3\r\nComportNumber = 3\r\n";
+    std::string root = wedge::makeTerminalRoot(options);
+    std::string file = root + "/frames.bin";
+    std::ofstream(file) << "before";
+    terminal::setPortPath(3, file);
+    EXPECT_EQ(wedge::runKeyvane(root, {}), -2);
+    EXPECT_EQ(countBoxes(u"Failed to open COM Port.", u"Keyvane"), 1u);
+    EXPECT_NE(wedge::traceText(root).find("Open Failed : 5\r"), std::string::npos) << wedge::traceText(root);
+    std::ifstream in(file, std::ios::binary);
+    std::stringstream kept;
+    kept << in.rdbuf();
+    EXPECT_EQ(kept.str(), "before");
+    wedge::removeTerminalRoot(root);
+}

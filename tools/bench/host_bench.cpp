@@ -30,6 +30,8 @@
 #include "platform/host/terminal.h"
 #include "platform/host/windows.h"
 #include "settings/settings.h"
+#include "settings/settingsfile.h"
+#include "settings/settingstable.h"
 #include "shell/app.h"
 #include "shell/constants.h"
 

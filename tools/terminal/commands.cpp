@@ -275,6 +275,14 @@ int initCommand(const Options& options, const Args& args, std::ostream& out, std
         }
         fs::remove(options.root + "/DebugADV/.keep", ec);
     }
+    // The root and what was copied into it are the owner's alone, whatever
+    // the umask and the modes of the sample files.
+    const auto others = fs::perms::group_all | fs::perms::others_all;
+    fs::permissions(options.root, others, fs::perm_options::remove | fs::perm_options::nofollow, ec);
+    for (auto it = fs::recursive_directory_iterator(options.root, ec); !ec && it != fs::recursive_directory_iterator();
+         it.increment(ec))
+        if (std::error_code ignored; !it->is_symlink(ignored))
+            fs::permissions(it->path(), others, fs::perm_options::remove, ignored);
     terminal::reset();
     if (terminal::config("decoder").empty() && fs::exists(decoderPath(), ec))
         terminal::setConfig("decoder", decoderPath());

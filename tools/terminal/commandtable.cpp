@@ -372,6 +372,9 @@ int runCommand(const Options& given, const Args& args, std::ostream& out, std::o
     } else if (command->attaches && !terminal::attach(options.root)) {
         problems << "cannot attach to the terminal at " << options.root << "\n";
         rc = kFailed;
+    } else if (std::string unsafe = command->attaches ? terminal::safetyProblem() : std::string(); !unsafe.empty()) {
+        problems << unsafe << "\n";
+        rc = kFailed;
     } else {
         rc = command->handler(options, words, out, problems);
     }

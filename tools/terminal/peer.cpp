@@ -83,7 +83,7 @@ bool alive(int pid) {
             char buffer[4096];
             ssize_t got = read(master, buffer, sizeof buffer);
             if (got > 0) {
-                int out = open(record.c_str(), O_WRONLY | O_APPEND | O_CREAT, 0644);
+                int out = open(record.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW, 0600);
                 if (out >= 0) {
                     ssize_t w = write(out, buffer, static_cast<size_t>(got));
                     (void)w;

@@ -102,7 +102,7 @@ pid_t spawn(const Options& options, const std::string& wedge, const std::string&
     setsid();
     setenv("KEYVANE_TERMINAL", options.root.c_str(), 1);
     int null = open("/dev/null", O_RDONLY);
-    int log = open(logFile(options).c_str(), O_WRONLY | O_APPEND | O_CREAT, 0644);
+    int log = open(logFile(options).c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW, 0600);
     if (null >= 0) dup2(null, 0);
     if (log >= 0) {
         dup2(log, 1);
