@@ -38,6 +38,7 @@ struct ReaderState {
     bool outPutModeSeen;
     bool rulesWanted;
     const SettingsDiagnostics* diagnostics;  // null on the device; set: a check that leaves the terminal alone
+    const SettingsActions* actions;          // what acting on the terminal calls (when not a check)
     int line;
 };
 
@@ -95,7 +96,7 @@ int applyOutPutMode(const WCHAR* value, ReaderState& state) {
     settings.SendToForegroundApp = foreground;
     settings.SendData = serial;
     if (editControl) settings.editControlDelivery = 1;
-    if (capture && state.diagnostics == nullptr) allKeysCapture(TRUE);
+    if (capture && state.diagnostics == nullptr) state.actions->captureAllKeys();
     return mode >= '0' && mode <= '7' ? mode - '0' : 1;
 }
 
@@ -206,7 +207,7 @@ bool applyGeneralSetting(const SettingInfo& setting, const WCHAR* key, const WCH
         }
         case ActionCardReader:
             used = value[0] == '1' || value[0] == '2' ? value[0] - '0' : 0;
-            if (used != 0 && state.diagnostics == nullptr) startCardReader(deviceModel.load());
+            if (used != 0 && state.diagnostics == nullptr) state.actions->startCardReader();
             return true;
         case ActionEnableScanner:
             settings.EnableScanner = settingsFlag(value);
@@ -405,6 +406,33 @@ void inspectSettingsFile(TextFile* file, const SettingsDiagnostics& diagnostics)
         settingsNote(&diagnostics, {0, 0, NoteNoOutput, nullptr, nullptr, 0, 0});
 }
 
+namespace {
+
+void captureAllKeys() {
+    allKeysCapture(TRUE);
+}
+
+void startTheCardReader() {
+    startCardReader(deviceModel.load());
+}
+
+}  // namespace
+
+const SettingsActions kTerminalSettingsActions = {captureAllKeys, startTheCardReader, createBluetoothComPort};
+
+bool applySettingsFile(TextFile* file, const SettingsActions& actions) {
+    // A card swipe on the card-reader thread (started in the middle of the
+    // first pass) waits until the settings, the rules and the port number
+    // are complete.
+    std::lock_guard<std::recursive_mutex> guard(deliveryLock());
+    ReaderState state = {};
+    state.actions = &actions;
+    traceAppend(kSettingsBanner);
+    readSettingsFile(file, state);
+    if (state.bluetoothAddress[0] != 0) actions.createBluetoothPort(state.bluetoothAddress);
+    return settings.SendData.load() || settings.SendToForegroundApp;
+}
+
 BOOL loadSettings() {
     TextFile* file = textFileOpen(TEXT("\\Zentrova\\Keyvane.ini"));
     if (file == nullptr) file = textFileOpen(TEXT("\\IPSM\\Keyvane.ini"));
@@ -419,21 +447,10 @@ BOOL loadSettings() {
     // The path found here is kept: the scanner enable and the settings editor apply the file again.
     if (locateDecodeSettings(decodeSettingsPath)) applyDecodeSettings(decodeSettingsPath);
 
-    ReaderState state = {};
-    bool nothingDelivered = false;
-    {
-        // A card swipe on the card-reader thread (started in the middle of the
-        // first pass) waits until the settings, the rules and the port number
-        // are complete.
-        std::lock_guard<std::recursive_mutex> guard(deliveryLock());
-        traceAppend(kSettingsBanner);
-        readSettingsFile(file, state);
-        textFileClose(file);
-        if (state.bluetoothAddress[0] != 0) createBluetoothComPort(state.bluetoothAddress);
-        nothingDelivered = !settings.SendData.load() && !settings.SendToForegroundApp;
-    }
+    bool delivers = applySettingsFile(file, kTerminalSettingsActions);
+    textFileClose(file);
 
-    if (nothingDelivered) {
+    if (!delivers) {
         traceAppend(kNoOutputWarning);
         MessageBoxW(GetForegroundWindow(), kNoOutputWarning, TEXT("Keyvane : Warning"), MB_OK);
     }

@@ -73,6 +73,21 @@ void resetSettings();
 // into the settings record and the rule table, with every side effect the
 // file asks for. Returns TRUE on success, FALSE when no settings file exists.
 BOOL loadSettings();
+// What a settings file asks of the terminal beyond the records it fills: the
+// capture of every key, the card reader, a Bluetooth port for an address.
+struct SettingsActions {
+    void (*captureAllKeys)();
+    void (*startCardReader)();
+    void (*createBluetoothPort)(const WCHAR* address);
+};
+// The terminal's own: what loadSettings() does.
+extern const SettingsActions kTerminalSettingsActions;
+
+// The reading part of loadSettings() over an open file: the record, the rule
+// table and the card-reader settings, with `actions` called for what the file
+// asks of the terminal. Returns whether the file leaves a delivery on (data or
+// typing).
+bool applySettingsFile(TextFile* file, const SettingsActions& actions);
 
 // Reads a settings file as loadSettings() does, for a check: the record and
 // the rule table are filled from it (from their defaults), every line is
