@@ -41,6 +41,13 @@ inline int check(const uint8_t* bytes, size_t size) {
     size_t read = parseFrame(framing, frame, length, &back);
     // A header frame has no length: data holding the next frame's mark ends it early.
     if (framing == FramingHeader && holdsHeaderMark(data, count)) return read <= length && read > 0 ? 0 : 6;
+    // An XR1 record's length byte holds only the low 8 bits: data holding a
+    // record mark right after bytes that pass for a CRC ends it early, as a
+    // record followed by the next.
+    static const unsigned char kRecordMark[] = {0x01, 'X', 'R', '1', 0, 0, 0, 0x01};
+    if (framing == FramingXr1 && read < length && read > 0 && back.crcGood == 1 &&
+        length - read >= sizeof kRecordMark && std::memcmp(frame + read, kRecordMark, sizeof kRecordMark) == 0)
+        return 0;
     if (read != length || back.size != length) return 7;
     if (back.framing != framing) return 8;
     if (back.dataAt > length || back.dataBytes > length - back.dataAt) return 9;

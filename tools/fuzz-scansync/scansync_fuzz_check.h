@@ -53,7 +53,11 @@ inline bool textsDiffer() {
 inline int check(const uint8_t* bytes, size_t size, bool records) {
     Input in{bytes, size};
     uint8_t switches = in.byte();
-    resetScanLoopState();
+    // What an input can touch: the slots it filled, the group it chose, the rules.
+    for (ResultSlot& slot : resultSlots)
+        if (slot.used) slot = ResultSlot{};
+    selectedSyncGroup = -1;
+    resultsCollected = 0;
     clearRuleTable();
     settings.EnableSequenceEditor = (switches & 1) ? 2 : 1;
     settings.CancelOnNoneSeqScan = (switches >> 1) & 1;
