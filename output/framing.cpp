@@ -170,12 +170,16 @@ size_t parseXr1(const unsigned char* bytes, size_t available, ParsedFrame* frame
         setData(frame, kXr1HeaderBytes, lengthByte);
         return kXr1FixedBytes + lengthByte;
     }
+    // The CRC is carried along from one length to the next (one pass).
+    uint16_t crc = crc16Xmodem(bytes, kXr1HeaderBytes);
     for (size_t m = 0; m <= most; ++m) {
-        if (xr1CrcFits(bytes, m) && xr1EndsWell(bytes, available, m)) {
+        size_t at = kXr1HeaderBytes + m;
+        if (bytes[at] == (crc >> 8) && bytes[at + 1] == (crc & 0xFF) && xr1EndsWell(bytes, available, m)) {
             frame->crcGood = 1;
             setData(frame, kXr1HeaderBytes, m);
             return kXr1FixedBytes + m;
         }
+        crc = static_cast<uint16_t>((crc << 8) ^ kCrcTable.entry[((crc >> 8) ^ bytes[at]) & 0xFF]);
     }
     // No CRC fits: up to the next record, or the end.
     size_t end = findStart(bytes, available, 1, kXr1Start, sizeof kXr1Start);

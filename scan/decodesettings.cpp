@@ -336,11 +336,15 @@ int applyDecodeSettings(const char* path) {
     if (path == nullptr || path[0] == 0) return 0;
     TextFile* file = openNarrowPath(path);
     if (file == nullptr) return 0;
+    applyDecodeSettingsFile(file);
+    textFileClose(file);
+    return 1;
+}
+
+void applyDecodeSettingsFile(TextFile* file) {
     decoderConnect();
     DecodePass pass = {file, nullptr, 0};
     readDecodeFile(pass);
-    textFileClose(file);
-    return 1;
 }
 
 void inspectDecodeSettings(TextFile* file, const SettingsDiagnostics& diagnostics) {

@@ -22,6 +22,8 @@ struct DecodeLineOutputs {
 int locateDecodeSettings(char* path);
 // Applies the file to the scan engine; 1 when it was opened and read to its end.
 int applyDecodeSettings(const char* path);
+// Applies an open file to the scan engine (connecting it first), to its end.
+void applyDecodeSettingsFile(TextFile* file);
 // Reads the file as applyDecodeSettings() does, for a check: every section
 // and property is reported to `diagnostics`, and the engine is left alone.
 void inspectDecodeSettings(TextFile* file, const SettingsDiagnostics& diagnostics);

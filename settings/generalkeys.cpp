@@ -73,7 +73,7 @@ bool applyVibrateTime(const SettingInfo& setting, SettingsRead& read, const WCHA
 
 bool applyCardReader(const SettingInfo&, SettingsRead& read, const WCHAR*, const WCHAR* value) {
     read.used = value[0] == '1' || value[0] == '2' ? value[0] - '0' : 0;
-    if (read.used != 0 && read.diagnostics == nullptr) startCardReader(deviceModel.load());
+    if (read.used != 0 && read.diagnostics == nullptr) read.actions->startCardReader();
     return true;
 }
 
@@ -158,7 +158,7 @@ bool applyOutPutMode(const SettingInfo&, SettingsRead& read, const WCHAR*, const
     record.SendToForegroundApp = foreground;
     record.SendData = serial;
     if (editControl) record.editControlDelivery = 1;
-    if (capture && read.diagnostics == nullptr) allKeysCapture(TRUE);
+    if (capture && read.diagnostics == nullptr) read.actions->captureAllKeys();
     read.used = mode >= '0' && mode <= '7' ? mode - '0' : 1;
     return true;
 }

@@ -7,6 +7,7 @@
 
 #include "platform/platform.h"
 #include "settings/diagnostics.h"
+#include "settings/settingsactions.h"
 
 enum SettingSection {
     SectionGeneral = 1,     // before the first [Barcode1] or [Sync1], in any section
@@ -57,6 +58,7 @@ constexpr int kBluetoothAddressChars = 200;  // 199 characters and the terminato
 // What the handlers of one read of a settings file share.
 struct SettingsRead {
     const SettingsDiagnostics* diagnostics;  // null on the device; set: a check that leaves the terminal alone
+    const SettingsActions* actions;          // what acting on the terminal calls (when not a check)
     int line;                                // of the file, from 1
     int pass;                                // 1 the general keys, 2 the barcode rules
     void* record;                            // the record of the key's field (see FieldRecord)

@@ -20,6 +20,7 @@
 #include "settings/settingstable.h"
 #include "shell/state.h"
 #include "shell/tracelog.h"
+#include "shell/window.h"
 
 namespace {
 
@@ -203,7 +204,30 @@ void createBluetoothComPort(const WCHAR* address) {
     }
 }
 
+void captureAllKeys() {
+    allKeysCapture(TRUE);
+}
+
+void startTheCardReader() {
+    startCardReader(deviceModel.load());
+}
+
 }  // namespace
+
+const SettingsActions kTerminalSettingsActions = {captureAllKeys, startTheCardReader, createBluetoothComPort};
+
+bool applySettingsFile(TextFile* file, const SettingsActions& actions) {
+    // A card swipe on the card-reader thread (started in the middle of the
+    // first pass) waits until the settings, the card-reader settings, the
+    // rules and the port number are complete.
+    std::lock_guard<std::recursive_mutex> guard(deliveryLock());
+    SettingsRead read = {};
+    read.actions = &actions;
+    traceAppend(kSettingsBanner);
+    readSettingsFile(file, read);
+    if (read.bluetoothAddress[0] != 0) actions.createBluetoothPort(read.bluetoothAddress);
+    return settings.SendData.load() || settings.SendToForegroundApp;
+}
 
 void inspectSettingsFile(TextFile* file, const SettingsDiagnostics& diagnostics) {
     // As in a load: a card reader running in this process reads its settings
@@ -234,21 +258,10 @@ BOOL loadSettings() {
     // The path found here is kept: the scanner enable and the settings editor apply the file again.
     if (locateDecodeSettings(decodeSettingsPath)) applyDecodeSettings(decodeSettingsPath);
 
-    SettingsRead read = {};
-    bool nothingDelivered = false;
-    {
-        // A card swipe on the card-reader thread (started in the middle of the
-        // first pass) waits until the settings, the card-reader settings, the
-        // rules and the port number are complete.
-        std::lock_guard<std::recursive_mutex> guard(deliveryLock());
-        traceAppend(kSettingsBanner);
-        readSettingsFile(file, read);
-        textFileClose(file);
-        if (read.bluetoothAddress[0] != 0) createBluetoothComPort(read.bluetoothAddress);
-        nothingDelivered = !settings.SendData.load() && !settings.SendToForegroundApp;
-    }
+    bool delivers = applySettingsFile(file, kTerminalSettingsActions);
+    textFileClose(file);
 
-    if (nothingDelivered) {
+    if (!delivers) {
         traceAppend(kNoOutputWarning);
         MessageBoxW(GetForegroundWindow(), kNoOutputWarning, TEXT("Keyvane : Warning"), MB_OK);
     }

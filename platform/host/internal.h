@@ -4,9 +4,12 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <istream>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "platform/host/host_api.h"
 #include "platform/host/objects.h"
@@ -17,6 +20,10 @@ namespace hostinternal {
 std::string toUtf8(const std::u16string& text);
 std::string toUtf8(const WCHAR* text);
 std::u16string fromUtf8(const std::string& text);
+
+// The "key = value" lines of terminal.conf, in file order; blank lines,
+// "#" comments and lines without "=" are passed over, both sides trimmed.
+std::vector<std::pair<std::string, std::string>> parseConfigLines(std::istream& in);
 
 // Folds ASCII letters to lower case.
 std::string lowerAscii(std::string text);

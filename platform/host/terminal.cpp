@@ -38,17 +38,8 @@ std::string configPath() {
 using ConfigLines = std::vector<std::pair<std::string, std::string>>;
 
 ConfigLines parseConfig(const std::string& path) {
-    ConfigLines lines;
     std::ifstream in(path);
-    std::string line;
-    while (std::getline(in, line)) {
-        std::string t = trim(line);
-        if (t.empty() || t[0] == '#') continue;
-        size_t eq = t.find('=');
-        if (eq == std::string::npos) continue;
-        lines.emplace_back(trim(t.substr(0, eq)), trim(t.substr(eq + 1)));
-    }
-    return lines;
+    return hostinternal::parseConfigLines(in);
 }
 
 // The configuration is read on hot paths (every key press reads the keypad,
@@ -100,6 +91,19 @@ std::mutex& configMutex() {
 }  // namespace
 
 namespace hostinternal {
+
+std::vector<std::pair<std::string, std::string>> parseConfigLines(std::istream& in) {
+    ConfigLines lines;
+    std::string line;
+    while (std::getline(in, line)) {
+        std::string t = trim(line);
+        if (t.empty() || t[0] == '#') continue;
+        size_t eq = t.find('=');
+        if (eq == std::string::npos) continue;
+        lines.emplace_back(trim(t.substr(0, eq)), trim(t.substr(eq + 1)));
+    }
+    return lines;
+}
 
 std::string terminalDir() {
     return terminal::root() + "/.terminal";

@@ -1,45 +1,27 @@
-// libFuzzer entry for the decode-settings reader: any bytes as
-// "\\Zentrova\\DecodeSettings.Vqf" applied to the stand-in engine. Every
-// apply must read the file to its end, and the engine must keep every
-// symbology's lengths in order.
+// libFuzzer entry for the decode-settings reader: any bytes as a
+// DecodeSettings.Vqf, read from memory and applied to the stand-in engine.
+// Between inputs only the engine record is set back to its power-on state.
 #include <stdlib.h>
-#include <sys/stat.h>
 
 #include <cstdint>
 #include <cstdio>
-#include <string>
 
-#include "platform/host/terminal.h"
 #include "scan/decoder.h"
-#include "scan/decodesettings.h"
-
-namespace {
-std::string filePath;
-}  // namespace
+#include "tools/fuzz-decode/decode_fuzz_check.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     char pattern[] = "/tmp/keyvane-fuzz-decode-XXXXXX";
     if (mkdtemp(pattern) == nullptr) abort();
-    std::string root = pattern;
-    mkdir((root + "/Zentrova").c_str(), 0755);
-    filePath = root + "/Zentrova/DecodeSettings.Vqf";
-    if (!terminal::attach(root)) abort();
+    if (!terminal::attach(pattern)) abort();
     terminal::setConfig("decoder", KEYVANE_BINARY_DIR "/platform/decoder/libDecoder.so");
     if (!loadDecoderLibrary()) abort();
     return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    FILE* file = fopen(filePath.c_str(), "wb");
-    if (file == nullptr) abort();
-    if (size > 0 && fwrite(data, 1, size, file) != size) abort();
-    fclose(file);
-
-    terminal::reset();
-    if (applyDecodeSettings("\\Zentrova\\DecodeSettings.Vqf") != 1) abort();
-    for (int id = 0; id < 64; ++id) {
-        terminal::SymbologyState s = terminal::symbology(id);
-        if (s.minLength > s.maxLength) abort();
+    if (int broken = decodefuzz::check(data, size)) {
+        std::fprintf(stderr, "invariant %d broken\n", broken);
+        abort();
     }
     return 0;
 }

@@ -217,6 +217,10 @@ struct Frame {
 // recognises each frame by its first bytes).
 std::vector<Frame> decodeStream(const std::string& bytes, const std::string& framing);
 
+// The steps of scenario text (what `run` reads, nothing run): their number,
+// or -1 with one message a wrong line on `err`.
+int parseScenario(std::istream& in, const std::string& name, std::ostream& err);
+
 // ------------------------------------------------------------------ images
 // A host path; "device:/Images/a.png" is a file of the terminal root.
 std::string imagePath(const std::string& given);

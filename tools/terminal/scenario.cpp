@@ -113,6 +113,11 @@ public:
             err << "run: cannot read " << path << "\n";
             return false;
         }
+        return read(in, path, err);
+    }
+
+    // The steps of scenario text; false (with a message a line) when a line is wrong.
+    bool read(std::istream& in, const std::string& path, std::ostream& err) {
         std::string line;
         int number = 0;
         bool good = true;
@@ -138,6 +143,8 @@ public:
         }
         return good;
     }
+
+    size_t stepCount() const { return steps_.size(); }
 
     int run(const std::string& name) {
         int lastExit = 0;
@@ -398,6 +405,12 @@ private:
 };
 
 }  // namespace
+
+int parseScenario(std::istream& in, const std::string& name, std::ostream& err) {
+    std::ostringstream quiet;
+    Runner runner(Options{}, quiet, true, false);
+    return runner.read(in, name, err) ? static_cast<int>(runner.stepCount()) : -1;
+}
 
 int runScenario(const Options& options, const Args& args, std::ostream& out, std::ostream& err) {
     std::string file;

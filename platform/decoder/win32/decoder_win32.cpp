@@ -14,6 +14,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/decoder/win32/viewline.h"
+
 namespace {
 
 struct SymbologyRecord {
@@ -73,25 +75,14 @@ int takeFromView(char* data, size_t capacity, uint8_t* letter) {
     size_t total = fread(content, 1, sizeof content - 1, f);
     fclose(f);
     content[total] = 0;
-    size_t end = 0;
-    while (end < total && content[end] != '\n') ++end;
-    size_t next = end < total ? end + 1 : end;
-    size_t lineEnd = end;
-    if (lineEnd > 0 && content[lineEnd - 1] == '\r') --lineEnd;
-    if (lineEnd == 0) {
-        if (next >= total) return -1;
-    }
-    const char* line = content;
-    size_t length = lineEnd;
-    *letter = 'a';
-    if (length >= 2 && line[1] == '|') {
-        *letter = static_cast<uint8_t>(line[0]);
-        line += 2;
-        length -= 2;
-    }
+    ViewLine line;
+    if (!firstViewLine(content, total, &line)) return -1;
+    *letter = line.letter;
+    size_t length = line.dataLength;
     if (length >= capacity) length = capacity - 1;
-    memcpy(data, line, length);
+    memcpy(data, content + line.dataStart, length);
     data[length] = 0;
+    size_t next = line.next;
     FILE* out = fopen(path, "wb");
     if (out != nullptr) {
         fwrite(content + next, 1, total - next, out);
