@@ -28,8 +28,23 @@ protected:
         OutputTerminal::TearDown();
     }
     Lines powerLines() { return traceOf({kNoSupport, kEnabled, kFailed, "MSR Connected"}); }
+    // Waits until `text` is typed. A long swipe is typed key by key for as
+    // long as that takes on a loaded machine; only five seconds without a
+    // new key mean typing stopped short.
     bool waitTyped(const std::string& text) {
-        return wedge::waitFor([&] { return typed() == text; }, 5000);
+        size_t seen = typed().size();
+        for (;;) {
+            bool moved = wedge::waitFor(
+                [&] {
+                    std::string now = typed();
+                    return now == text || now.size() != seen;
+                },
+                5000);
+            std::string now = typed();
+            if (now == text) return true;
+            if (!moved || now.size() > text.size()) return false;
+            seen = now.size();
+        }
     }
 };
 
