@@ -132,6 +132,22 @@ TEST_F(CardReader, ALongSwipeArrivesWholeInBoundedChunks) {
     EXPECT_TRUE(waitTyped(data)) << typed().size();
 }
 
+// Stopping the reader while it types a swipe lets that chunk finish first:
+// once the stop returns nothing more is typed, so the process may go on to
+// end without a reader still at work.
+TEST_F(CardReader, AStopDuringTypingReturnsWhenTheChunkIsDone) {
+    std::string data;
+    for (int i = 0; i < 400; ++i) data += static_cast<char>('a' + i % 26);
+    ASSERT_EQ(0, startCardReader(7000));
+    ASSERT_TRUE(terminal::swipeCard(data));
+    ASSERT_TRUE(wedge::waitFor([] { return !typed().empty(); }));
+    EXPECT_EQ(1, stopCardReader());
+    std::string atStop = typed();
+    wedge::waitFor([] { return false; }, 300);
+    EXPECT_EQ(atStop.size(), typed().size()) << "typing went on after the stop";
+    EXPECT_EQ(data.substr(0, atStop.size()), atStop);
+}
+
 TEST(CardReaderSettingsParser, LongValuesAreCut) {
     cardReaderSettings = CardReaderSettings{};
     std::u16string longFormat(400, u'S');
