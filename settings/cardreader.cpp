@@ -131,8 +131,11 @@ int stopCardReader() {
     HANDLE port = cardPort.exchange(INVALID_HANDLE_VALUE);
     if (port != INVALID_HANDLE_VALUE) {
         CloseHandle(port);
-        // Let a chunk being delivered finish before the reader counts as stopped.
-        for (int i = 0; i < 2000 && readThreadsRunning.load() > 0; ++i) Sleep(1);
+        // The reader counts as stopped once its thread has ended: a chunk
+        // being typed is finished first, however long typing takes. The
+        // thread ends for sure: the close ends its wait for the port, and it
+        // leaves as soon as it finds its port no longer the card port.
+        while (readThreadsRunning.load() > 0) Sleep(1);
     }
     return 1;
 }

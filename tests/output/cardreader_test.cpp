@@ -28,8 +28,23 @@ protected:
         OutputTerminal::TearDown();
     }
     Lines powerLines() { return traceOf({kNoSupport, kEnabled, kFailed, "MSR Connected"}); }
+    // Waits until `text` is typed. A long swipe is typed key by key for as
+    // long as that takes on a loaded machine; only five seconds without a
+    // new key mean typing stopped short.
     bool waitTyped(const std::string& text) {
-        return wedge::waitFor([&] { return typed() == text; }, 5000);
+        size_t seen = typed().size();
+        for (;;) {
+            bool moved = wedge::waitFor(
+                [&] {
+                    std::string now = typed();
+                    return now == text || now.size() != seen;
+                },
+                5000);
+            std::string now = typed();
+            if (now == text) return true;
+            if (!moved || now.size() > text.size()) return false;
+            seen = now.size();
+        }
     }
 };
 
@@ -115,6 +130,22 @@ TEST_F(CardReader, ALongSwipeArrivesWholeInBoundedChunks) {
     ASSERT_EQ(0, startCardReader(7000));
     ASSERT_TRUE(terminal::swipeCard(data));
     EXPECT_TRUE(waitTyped(data)) << typed().size();
+}
+
+// Stopping the reader while it types a swipe lets that chunk finish first:
+// once the stop returns nothing more is typed, so the process may go on to
+// end without a reader still at work.
+TEST_F(CardReader, AStopDuringTypingReturnsWhenTheChunkIsDone) {
+    std::string data;
+    for (int i = 0; i < 400; ++i) data += static_cast<char>('a' + i % 26);
+    ASSERT_EQ(0, startCardReader(7000));
+    ASSERT_TRUE(terminal::swipeCard(data));
+    ASSERT_TRUE(wedge::waitFor([] { return !typed().empty(); }));
+    EXPECT_EQ(1, stopCardReader());
+    std::string atStop = typed();
+    wedge::waitFor([] { return false; }, 300);
+    EXPECT_EQ(atStop.size(), typed().size()) << "typing went on after the stop";
+    EXPECT_EQ(data.substr(0, atStop.size()), atStop);
 }
 
 // One card-reader line applied as the reader applies it, by its entry of the
