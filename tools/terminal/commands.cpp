@@ -400,6 +400,17 @@ int trayCommand(const Options& options, const Args& args, std::ostream& out, std
         std::vector<Record> records;
         for (const auto& [window, id] : terminal::trayIcons())
             records.push_back({{"window", handleText(window)}, {"icon", std::to_string(id)}});
+        // The last popup menu: where it was shown, its items and the choice made.
+        if (auto popups = terminal::menuPopups(); !popups.empty()) {
+            const terminal::MenuPopup& p = popups.back();
+            std::string items;
+            for (const auto& item : p.items) items += (items.empty() ? "" : "|") + utf8(item);
+            records.push_back({{"popup", std::to_string(popups.size())},
+                               {"x", std::to_string(p.x)},
+                               {"y", std::to_string(p.y)},
+                               {"items", items},
+                               {"choice", std::to_string(p.choice)}});
+        }
         printRecords(options, records, out);
         return kOk;
     }

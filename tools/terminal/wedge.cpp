@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <chrono>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -30,6 +31,10 @@ std::string pidFile(const Options& options) {
 }
 std::string logFile(const Options& options) {
     return options.root + "/.terminal/wedge.log";
+}
+// The exit code of the last wedge started by a console, written by its keeper.
+std::string exitFile(const Options& options) {
+    return options.root + "/.terminal/wedge.exit";
 }
 
 int readPid(const std::string& path) {
@@ -114,6 +119,77 @@ pid_t spawn(const Options& options, const std::string& wedge, const std::string&
     _exit(127);
 }
 
+// Starts the wedge under a keeper: a process of its own that waits for the
+// wedge, whatever ends it (a command word, the tray menu, a signal), and
+// writes its exit code to wedge.exit. Returns the wedge's pid (-1: none).
+pid_t spawnKept(const Options& options, const std::string& wedge) {
+    std::string exitPath = exitFile(options), partPath = exitPath + ".part";
+    unlink(exitPath.c_str());
+    int channel[2];
+    if (pipe2(channel, O_CLOEXEC) != 0) return -1;
+    pid_t middle = fork();
+    if (middle < 0) {
+        close(channel[0]);
+        close(channel[1]);
+        return -1;
+    }
+    if (middle == 0) {
+        // The middle process ends at once, so that the keeper is nobody's
+        // child here and the console never has to reap it.
+        setsid();
+        if (fork() != 0) _exit(0);
+        int null = open("/dev/null", O_RDWR);
+        if (null >= 0) {
+            dup2(null, 0);
+            dup2(null, 1);
+            dup2(null, 2);
+        }
+        for (int fd = 3; fd < 1024; ++fd)
+            if (fd != channel[1]) close(fd);
+        pid_t pid = spawn(options, wedge, "");
+        ssize_t put = write(channel[1], &pid, sizeof pid);
+        (void)put;
+        close(channel[1]);
+        if (pid < 0) _exit(1);
+        int status = 0;
+        while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+        }
+        char text[32];
+        int n = std::snprintf(text, sizeof text, "%d\n", exitCode(status));
+        int fd = open(partPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (fd >= 0) {
+            ssize_t w = write(fd, text, static_cast<size_t>(n));
+            (void)w;
+            close(fd);
+            rename(partPath.c_str(), exitPath.c_str());
+        }
+        _exit(0);
+    }
+    close(channel[1]);
+    int status = 0;
+    while (waitpid(middle, &status, 0) < 0 && errno == EINTR) {
+    }
+    pid_t pid = -1;
+    ssize_t got = 0;
+    do {
+        got = read(channel[0], &pid, sizeof pid);
+    } while (got < 0 && errno == EINTR);
+    close(channel[0]);
+    return got == static_cast<ssize_t>(sizeof pid) ? pid : -1;
+}
+
+// The last kept wedge's exit code, waiting up to `milliseconds` for its
+// keeper to write it; false when there is none.
+bool keptExitCode(const Options& options, int milliseconds, int& code) {
+    auto deadline = Clock::now() + std::chrono::milliseconds(milliseconds);
+    for (;;) {
+        std::ifstream in(exitFile(options));
+        if (in >> code) return true;
+        if (Clock::now() >= deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+}
+
 bool parseSeconds(const Args& args, size_t& i, double& seconds, std::ostream& err) {
     if (i + 1 >= args.size()) {
         err << args[i] << " needs a number of seconds\n";
@@ -189,7 +265,7 @@ int startWedge(const Options& options, const Args& args, std::ostream& out, std:
     // that a wedge left signalled does not count as loaded either.
     terminal::setEventState("KVN_Loaded", false);
     size_t boxesBefore = terminal::messageBoxes().size();
-    pid_t pid = spawn(options, wedge, "");
+    pid_t pid = spawnKept(options, wedge);
     if (pid < 0) {
         err << "cannot start " << wedge << ": " << std::strerror(errno) << "\n";
         return kFailed;
@@ -208,7 +284,7 @@ int startWedge(const Options& options, const Args& args, std::ostream& out, std:
         bool known = false;
         if (ended(pid, code, known)) {
             err << "the wedge ended before it was loaded";
-            if (known) err << " (exit code " << code << ")";
+            if (known || keptExitCode(options, 2000, code)) err << " (exit code " << code << ")";
             err << "; its output is in " << logFile(options) << "\n";
             showMessageBoxes(err, boxesBefore);
             unlink(pidFile(options).c_str());
@@ -267,6 +343,7 @@ int commandWord(const Options& options, const Args& args, std::ostream& out, std
     std::string wedge = wedgePath();
     double seconds = 10;
     std::string word;
+    bool haveWord = false;  // "" is a word too: an empty command line
     bool force = false;
     for (size_t i = 1; i < args.size(); ++i) {
         if (args[i] == "--wedge" && i + 1 < args.size()) {
@@ -275,15 +352,16 @@ int commandWord(const Options& options, const Args& args, std::ostream& out, std
             if (!parseSeconds(args, i, seconds, err)) return kUsage;
         } else if (args[i] == "--force") {
             force = true;
-        } else if (word.empty()) {
+        } else if (!haveWord) {
             word = args[i];
+            haveWord = true;
         } else {
             err << "one command word only (usage: command WORD)\n";
             return kUsage;
         }
     }
-    if (word.empty()) {
-        err << "usage: command WORD   (quit, connect, disconnect, enable, disable)\n";
+    if (!haveWord) {
+        err << "usage: command WORD   (quit, connect, disconnect, enable, disable; \"\" for an empty command line)\n";
         return kUsage;
     }
     if (!force && !ourWedgeRuns(options) && !wedgeWindowExists()) {
@@ -342,6 +420,7 @@ int stopWedge(const Options& options, const Args& args, std::ostream& out, std::
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     unlink(pidFile(options).c_str());
+    if (!known && pid > 0) known = keptExitCode(options, 2000, code);
     out << "stopped";
     if (known) out << "\texit=" << code;
     out << "\tKVN_Loaded=" << terminal::eventState("KVN_Loaded") << "\n";
@@ -355,6 +434,8 @@ int wedgeStatus(const Options& options, const Args&, std::ostream& out, std::ost
     if (runs && pid > 0) record.emplace_back("pid", std::to_string(pid));
     for (const char* name : {"KVN_Loaded", "KVN_Enable", "KVN_Enable_State"})
         record.emplace_back(name, std::to_string(terminal::eventState(name)));
+    int code = 0;
+    if (!runs && keptExitCode(options, 0, code)) record.emplace_back("last_exit", std::to_string(code));
     printRecords(options, {record}, out);
     return kOk;
 }
