@@ -86,7 +86,7 @@ TEST_F(ConsoleGolden, HelpOfTheConsoleAndOfEveryCommand) {
     EXPECT_EQ(viaHelp.out, top.out) << "help and --help print the same";
 
     std::vector<std::string> names = listedCommands(top.out);
-    EXPECT_EQ(names.size(), 49u);
+    EXPECT_EQ(names.size(), 55u);
     std::string each;
     for (const std::string& name : names) {
         each += transcript({name, "--help"});
@@ -134,6 +134,7 @@ TEST_F(ConsoleGolden, AnswersToArgumentsRightAndWrong) {
         {"start", "--timeout", "abc"},
         {"stop", "--timeout", "abc"},
         {"command"},
+        {"command", "", "x"},
         {"status"},
         {"kill"},
         {"hold", "x"},
@@ -213,6 +214,26 @@ TEST_F(ConsoleGolden, AnswersToArgumentsRightAndWrong) {
         {"peer-close", "COM3"},
         {"peer-send", "COM3", "x"},
         {"peer-clear", "COM3"},
+        {"bt-device"},
+        {"bt-device", "00A1B2C3D4"},
+        {"bt-device", "00:A1:B2:C3:D4:E5", "--channel", "31"},
+        {"bt-device", "00:A1:B2:C3:D4:E5", "--sdp", "35 0"},
+        {"bt-device", "00:A1:B2:C3:D4:E5", "--sdp", "zz"},
+        {"bt-device", "00:A1:B2:C3:D4:E5", "--silent", "--channel", "3"},
+        {"bt-device", "00:A1:B2:C3:D4:E5", "--sdp-file", "/nonexistent.sdp"},
+        {"bt-device", "00:A1:B2:C3:D4:E5", "--name", "Belt printer", "--channel", "3"},
+        {"bt-device", "00-80-F7-12-34-56", "--no-service"},
+        {"bt-device", "0080F7AAAAAA", "--silent"},
+        {"bt"},
+        {"bt", "x"},
+        {"bt-peer", "00A1B2C3D4E5"},
+        {"bt-send", "00A1B2C3D4E5"},
+        {"bt-send", "00A1B2C3D4E5", "hello"},
+        {"bt-away", "0080F7AAAAAA"},
+        {"bt-away", "0080F7AAAAAA"},
+        {"bt"},
+        {"watch", "--interval", "5"},
+        {"watch"},
         {"decode", "123"},
         {"decode", "01 02 41 42"},
         {"decode", "--text", "AB", "--framing", "bogus"},
@@ -279,7 +300,12 @@ TEST_F(ConsoleGolden, MistakesOfAScenarioFileAreReportedWithTheirLines) {
                                      "expect event KVN_Enable == 1\n"
                                      "expect peer COM3 --data --hex == x\n"
                                      "expect output 1 == x\n"
-                                     "expect write /a == x\n");
+                                     "expect write /a == x\n"
+                                     "expect trace count \"Start Scan\"\n"
+                                     "expect trace count \"Start Scan\" many\n"
+                                     "expect trace count \"(\" 2\n"
+                                     "expect bt-device 00A1B2C3D4E5 == x\n"
+                                     "expect trace count Scan 1 2\n");
     compareGolden("scenario-mistakes.golden", transcript({"run", path}));
 }
 

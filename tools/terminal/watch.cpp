@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "console.h"
+#include "platform/platform.h"
 #include "platform/host/terminal.h"
 #include "platform/host/windows.h"
 #include "settings/keytable.h"
@@ -80,6 +81,12 @@ std::string clip(const std::string& line, int width) {
     return out + kReset;
 }
 
+std::string handleHex(uint32_t value) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%X", value);
+    return text;
+}
+
 std::string heading(const std::string& title) {
     return std::string(kBold) + title + kReset;
 }
@@ -113,10 +120,10 @@ void peerLines(const std::string& name, const std::string& bytes, std::vector<st
 std::vector<std::string> frameLines(const Options& options) {
     std::vector<std::string> lines;
     int wedge = runningWedgePid();
-    std::string screen = terminal::config("screen");
     lines.push_back(heading("Keyvane terminal") + "  " + options.root);
-    lines.push_back("screen " + (screen.empty() ? std::string("240x320") : screen) + "   model " +
-                    std::to_string(terminal::model()) + "   clock x" + std::to_string(terminal::clockSpeed()));
+    lines.push_back("screen " + std::to_string(GetSystemMetrics(SM_CXSCREEN)) + "x" +
+                    std::to_string(GetSystemMetrics(SM_CYSCREEN)) + "   model " +
+                    handleHex(static_cast<uint32_t>(terminal::model())) + "   clock x" + std::to_string(terminal::clockSpeed()));
     std::string status = wedge > 0 ? std::string("\x1b[32mrunning\x1b[0m pid ") + std::to_string(wedge)
                                    : std::string("\x1b[31mnot running\x1b[0m");
     if (wedge <= 0) {
@@ -234,10 +241,10 @@ void put(const std::string& s) {
 int watchCommand(const Options& options, const Args& args, std::ostream&, std::ostream& err) {
     long long interval = 200;
     for (size_t i = 1; i < args.size(); ++i) {
-        if (args[i] == "--interval" && i + 1 < args.size() && parseNumber(args[i + 1], 20, 10000, interval))
-            ++i;
-        else
-            return usage(args[0], err, "unknown argument " + args[i] + " (--interval MS, 20..10000)");
+        if (args[i] != "--interval") return usage(args[0], err, "unknown argument " + args[i]);
+        if (i + 1 >= args.size() || !parseNumber(args[i + 1], 20, 10000, interval))
+            return usage(args[0], err, "--interval needs 20..10000 ms");
+        ++i;
     }
     if (!isatty(STDIN_FILENO) || !isatty(STDOUT_FILENO)) {
         err << "watch: needs a text terminal (standard input and output)\n";
