@@ -132,6 +132,8 @@ int wedgeStatus(const Options& options, const Args& args, std::ostream& out, std
 int killCommand(const Options& options, const Args& args, std::ostream& out, std::ostream& err);
 // The process of the wedge's main window (0: none).
 int runningWedgePid();
+// The exit code of the last wedge the console started, once it ended.
+bool lastWedgeExit(const Options& options, int& code);
 // Ends a wedge left running (scenario clean-up). Returns true when one ran.
 bool killWedge(const Options& options);
 

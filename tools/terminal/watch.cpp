@@ -120,16 +120,15 @@ void peerLines(const std::string& name, const std::string& bytes, std::vector<st
 std::vector<std::string> frameLines(const Options& options) {
     std::vector<std::string> lines;
     int wedge = runningWedgePid();
-    lines.push_back(heading("Keyvane terminal") + "  " + options.root);
+    lines.push_back(heading("Keyvane terminal") + "  " + escape(options.root));
     lines.push_back("screen " + std::to_string(GetSystemMetrics(SM_CXSCREEN)) + "x" +
                     std::to_string(GetSystemMetrics(SM_CYSCREEN)) + "   model " +
                     handleHex(static_cast<uint32_t>(terminal::model())) + "   clock x" + std::to_string(terminal::clockSpeed()));
     std::string status = wedge > 0 ? std::string("\x1b[32mrunning\x1b[0m pid ") + std::to_string(wedge)
                                    : std::string("\x1b[31mnot running\x1b[0m");
     if (wedge <= 0) {
-        std::ifstream in(options.root + "/.terminal/wedge.exit");
         int code = 0;
-        if (in >> code) status += "  (last exit " + std::to_string(code) + ")";
+        if (lastWedgeExit(options, code)) status += "  (last exit " + std::to_string(code) + ")";
     }
     lines.push_back(heading("Wedge") + "    " + status);
     std::string events = "         ";
@@ -139,7 +138,7 @@ std::vector<std::string> frameLines(const Options& options) {
     lines.push_back("");
 
     std::string focus = utf8(terminal::focusClass());
-    lines.push_back(heading("Focus") + "    " + (focus.empty() ? std::string("(none)") : focus));
+    lines.push_back(heading("Focus") + "    " + (focus.empty() ? std::string("(none)") : escape(focus)));
     std::string text = utf8(terminal::focusText());
     std::vector<std::string> textLines{""};
     for (char c : text) {
@@ -173,7 +172,7 @@ std::vector<std::string> frameLines(const Options& options) {
     auto sounds = terminal::sounds();
     std::string played;
     for (size_t i = firstOfLast(sounds.size(), 4); i < sounds.size(); ++i)
-        played += (played.empty() ? "" : ", ") + sounds[i].sound;
+        played += (played.empty() ? "" : ", ") + escape(sounds[i].sound);
     lines.push_back(heading("Sounds") + "   " + (played.empty() ? std::string("(none)") : played) + "   (" +
                     std::to_string(sounds.size()) + " played)");
     lines.push_back("");
@@ -190,7 +189,7 @@ std::vector<std::string> frameLines(const Options& options) {
     if (auto popups = terminal::menuPopups(); !popups.empty()) {
         const auto& p = popups.back();
         std::string items;
-        for (const auto& item : p.items) items += (items.empty() ? "" : " | ") + utf8(item);
+        for (const auto& item : p.items) items += (items.empty() ? "" : " | ") + escape(utf8(item));
         tray += "   menu at " + std::to_string(p.x) + "," + std::to_string(p.y) + ": " + items + "  (chose " +
                 std::to_string(p.choice) + ")";
     }
@@ -209,7 +208,7 @@ std::vector<std::string> frameLines(const Options& options) {
     {
         char address[32];
         std::snprintf(address, sizeof address, "%012llX", static_cast<unsigned long long>(d.address));
-        peerLines(std::string("Bluetooth ") + address + (d.name.empty() ? "" : " " + d.name),
+        peerLines(std::string("Bluetooth ") + address + (d.name.empty() ? "" : " " + escape(d.name)),
                   terminal::remoteReceived(d.address), lines);
     }
     if (lines.size() == before) lines.push_back("  (none)");

@@ -154,8 +154,8 @@ pid_t spawnKept(const Options& options, const std::string& wedge) {
         int status = 0;
         while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
         }
-        char text[32];
-        int n = std::snprintf(text, sizeof text, "%d\n", exitCode(status));
+        char text[48];
+        int n = std::snprintf(text, sizeof text, "%d %d\n", static_cast<int>(pid), exitCode(status));
         int fd = open(partPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         if (fd >= 0) {
             ssize_t w = write(fd, text, static_cast<size_t>(n));
@@ -178,13 +178,14 @@ pid_t spawnKept(const Options& options, const std::string& wedge) {
     return got == static_cast<ssize_t>(sizeof pid) ? pid : -1;
 }
 
-// The last kept wedge's exit code, waiting up to `milliseconds` for its
-// keeper to write it; false when there is none.
-bool keptExitCode(const Options& options, int milliseconds, int& code) {
+// The exit code of the kept wedge `pid` (0: of the last one), waiting up
+// to `milliseconds` for its keeper to write it; false when there is none.
+bool keptExitCode(const Options& options, int pid, int milliseconds, int& code) {
     auto deadline = Clock::now() + std::chrono::milliseconds(milliseconds);
     for (;;) {
         std::ifstream in(exitFile(options));
-        if (in >> code) return true;
+        int ended = 0;
+        if (in >> ended >> code && (pid == 0 || ended == pid)) return true;
         if (Clock::now() >= deadline) return false;
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
@@ -284,7 +285,7 @@ int startWedge(const Options& options, const Args& args, std::ostream& out, std:
         bool known = false;
         if (ended(pid, code, known)) {
             err << "the wedge ended before it was loaded";
-            if (known || keptExitCode(options, 2000, code)) err << " (exit code " << code << ")";
+            if (known || keptExitCode(options, pid, 2000, code)) err << " (exit code " << code << ")";
             err << "; its output is in " << logFile(options) << "\n";
             showMessageBoxes(err, boxesBefore);
             unlink(pidFile(options).c_str());
@@ -420,7 +421,7 @@ int stopWedge(const Options& options, const Args& args, std::ostream& out, std::
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     unlink(pidFile(options).c_str());
-    if (!known && pid > 0) known = keptExitCode(options, 2000, code);
+    if (!known && pid > 0) known = keptExitCode(options, pid, 2000, code);
     out << "stopped";
     if (known) out << "\texit=" << code;
     out << "\tKVN_Loaded=" << terminal::eventState("KVN_Loaded") << "\n";
@@ -435,9 +436,13 @@ int wedgeStatus(const Options& options, const Args&, std::ostream& out, std::ost
     for (const char* name : {"KVN_Loaded", "KVN_Enable", "KVN_Enable_State"})
         record.emplace_back(name, std::to_string(terminal::eventState(name)));
     int code = 0;
-    if (!runs && keptExitCode(options, 0, code)) record.emplace_back("last_exit", std::to_string(code));
+    if (!runs && keptExitCode(options, 0, 0, code)) record.emplace_back("last_exit", std::to_string(code));
     printRecords(options, {record}, out);
     return kOk;
+}
+
+bool lastWedgeExit(const Options& options, int& code) {
+    return keptExitCode(options, 0, 0, code);
 }
 
 bool killWedge(const Options& options) {
@@ -454,6 +459,8 @@ bool killWedge(const Options& options) {
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     unlink(pidFile(options).c_str());
+    // Its keeper writes down the signal that ended it.
+    keptExitCode(options, pid, 1000, code);
     return true;
 }
 
