@@ -429,3 +429,26 @@ TEST_F(Console, StartSaysWhatTheCheckFoundAndStartsAnyway) {
     EXPECT_NE(r.err.find("check: 1 error(s), 0 warning(s)"), std::string::npos) << r.err;
     EXPECT_EQ(run({"stop"}).code, 0);
 }
+
+// The console keeps the exit code of every wedge it started, across its own
+// processes: one that ends before it is loaded, and one stopped by "quit".
+TEST_F(Console, TheLastWedgesExitCodeOutlivesTheConsoleThatStartedIt) {
+    ASSERT_EQ(run({"init", "--from", samples() + "/terminal"}).code, 0);
+    std::string failing = dir_ + "/failing-wedge.sh";
+    std::ofstream(failing) << "#!/bin/sh\nexit 7\n";
+    fs::permissions(failing, fs::perms::owner_all);
+    Result early = run({"start", "--wedge", failing});
+    EXPECT_EQ(early.code, 1);
+    EXPECT_NE(early.err.find("the wedge ended before it was loaded (exit code 7)"), std::string::npos) << early.err;
+    Result status = run({"status"});
+    EXPECT_NE(status.out.find("running=0"), std::string::npos) << status.out;
+    EXPECT_NE(status.out.find("\tlast_exit=7\n"), std::string::npos) << status.out;
+
+    ASSERT_EQ(run({"start"}).code, 0);
+    status = run({"status"});
+    EXPECT_EQ(status.out.find("last_exit"), std::string::npos) << "a running wedge has no exit code yet: " << status.out;
+    Result stop = run({"stop"});
+    EXPECT_EQ(stop.code, 0) << stop.err;
+    EXPECT_NE(stop.out.find("stopped\texit=0\t"), std::string::npos) << stop.out;
+    EXPECT_NE(run({"status"}).out.find("\tlast_exit=0\n"), std::string::npos);
+}
