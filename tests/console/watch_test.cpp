@@ -112,21 +112,19 @@ TEST_F(Watch, ShowsTheDeviceWorkAndLeavesWithQ) {
     EXPECT_NE(std::string::npos, shown.find("xr1 #1 crc=ok  4006381333931")) << shown;
     EXPECT_NE(std::string::npos, shown.find("resource:")) << shown;
 
-    // A smaller window: every line is cut to its width.
+    // A smaller window: the view is drawn for it, every line cut to its
+    // width (a line that wrapped would push the next ones down).
     ASSERT_EQ(0, tmux({"resize-window", "-t", "view", "-x", "40", "-y", "12"}).code);
-    shown = waitScreen([](const std::string& s) {
-        std::istringstream lines(s);
-        std::string line;
-        int count = 0;
-        while (std::getline(lines, line)) ++count;
-        return count <= 12 && s.find("Keyvane terminal") != std::string::npos;
-    });
+    ASSERT_EQ(0, run({"focus", "RichInk"}).code);
+    shown = waitScreen(has("Focus    RichInk"));
+    std::vector<std::string> rows;
     std::istringstream lines(shown);
-    for (std::string line; std::getline(lines, line);) {
-        size_t columns = 0;
-        for (unsigned char c : line) columns += (c & 0xC0) != 0x80;
-        EXPECT_LE(columns, 40u) << line;
-    }
+    for (std::string line; std::getline(lines, line);) rows.push_back(line);
+    ASSERT_EQ(12u, rows.size()) << shown;
+    EXPECT_EQ(0u, rows[0].find("Keyvane terminal")) << shown;
+    EXPECT_EQ(0u, rows[1].find("screen 240x320")) << shown;
+    EXPECT_EQ(0u, rows[2].find("Wedge")) << shown;
+    EXPECT_EQ(0u, rows[5].find("Focus    RichInk")) << shown;
 
     // The wedge ends: the view says so, with its exit code.
     ASSERT_EQ(0, tmux({"resize-window", "-t", "view", "-x", "110", "-y", "45"}).code);
