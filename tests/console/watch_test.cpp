@@ -44,10 +44,10 @@ protected:
     void startWatch(int width, int height) {
         socket_ = dir_ + "/tmux.sock";
         std::string exe = std::string(KEYVANE_BINARY_DIR) + "/keyvane-terminal";
-        std::string command = "'" + exe + "' --root '" + root_ + "' watch; echo \"watch-exit=$?\" > '" + dir_ +
-                              "/watch.exit'";
-        Result r = tmux({"new-session", "-d", "-s", "view", "-x", std::to_string(width), "-y",
-                         std::to_string(height), command});
+        std::string command =
+            "'" + exe + "' --root '" + root_ + "' watch; echo \"watch-exit=$?\" > '" + dir_ + "/watch.exit'";
+        Result r = tmux(
+            {"new-session", "-d", "-s", "view", "-x", std::to_string(width), "-y", std::to_string(height), command});
         ASSERT_EQ(0, r.code) << r.err;
     }
 

@@ -72,7 +72,10 @@ bool parseAddress(const std::string& text, uint64_t& address) {
     int count = 0;
     for (char c : text) {
         if (c == ':' || c == '-') continue;
-        int v = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
+        int v = c >= '0' && c <= '9'   ? c - '0'
+                : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                       : -1;
         if (v < 0 || ++count > 12) return false;
         address = address << 4 | static_cast<uint64_t>(v);
     }
@@ -134,11 +137,10 @@ int btDeviceCommand(const Options&, const Args& args, std::ostream& out, std::os
             return usage(args[0], err, "unknown argument " + a);
         }
     }
-    if (answerOptions > 1)
-        return usage(args[0], err, "one of --channel, --sdp, --sdp-file, --no-service and --silent");
+    if (answerOptions > 1) return usage(args[0], err, "one of --channel, --sdp, --sdp-file, --no-service and --silent");
     if (response.size() > 8192) return usage(args[0], err, "the response has more than 8192 bytes");
-    bool placed = answers ? terminal::putRemoteDevice(address, response, name)
-                          : terminal::putSilentRemoteDevice(address, name);
+    bool placed =
+        answers ? terminal::putRemoteDevice(address, response, name) : terminal::putSilentRemoteDevice(address, name);
     if (!placed) {
         err << args[0] << ": 16 remote devices are in range already (take one away with bt-away)\n";
         return kFailed;

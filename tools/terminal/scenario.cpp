@@ -236,8 +236,9 @@ private:
             }
             size_t values = w[op] == "count" ? 2 : 1;
             if (op + 1 + values != w.size()) {
-                error = w[op] == "count" ? "count takes a regular expression and the number of lines it is to be found in"
-                                         : "expect takes one value after " + w[op] + " (quote values with blanks)";
+                error = w[op] == "count"
+                            ? "count takes a regular expression and the number of lines it is to be found in"
+                            : "expect takes one value after " + w[op] + " (quote values with blanks)";
                 return false;
             }
             // An expectation runs its query again and again: only a command that looks will do.

@@ -10,8 +10,8 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <cerrno>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <ostream>
@@ -20,9 +20,9 @@
 #include <vector>
 
 #include "console.h"
-#include "platform/platform.h"
 #include "platform/host/terminal.h"
 #include "platform/host/windows.h"
+#include "platform/platform.h"
 #include "settings/keytable.h"
 #include "shell/constants.h"
 
@@ -123,7 +123,8 @@ std::vector<std::string> frameLines(const Options& options) {
     lines.push_back(heading("Keyvane terminal") + "  " + escape(options.root));
     lines.push_back("screen " + std::to_string(GetSystemMetrics(SM_CXSCREEN)) + "x" +
                     std::to_string(GetSystemMetrics(SM_CYSCREEN)) + "   model " +
-                    handleHex(static_cast<uint32_t>(terminal::model())) + "   clock x" + std::to_string(terminal::clockSpeed()));
+                    handleHex(static_cast<uint32_t>(terminal::model())) + "   clock x" +
+                    std::to_string(terminal::clockSpeed()));
     std::string status = wedge > 0 ? std::string("\x1b[32mrunning\x1b[0m pid ") + std::to_string(wedge)
                                    : std::string("\x1b[31mnot running\x1b[0m");
     if (wedge <= 0) {
@@ -204,8 +205,7 @@ std::vector<std::string> frameLines(const Options& options) {
         if (e.path().extension() == ".bytes") records.push_back(e.path());
     std::sort(records.begin(), records.end());
     for (const auto& p : records) peerLines(p.stem().string(), readAll(p.string()), lines);
-    for (const auto& d : terminal::remoteDevices())
-    {
+    for (const auto& d : terminal::remoteDevices()) {
         char address[32];
         std::snprintf(address, sizeof address, "%012llX", static_cast<unsigned long long>(d.address));
         peerLines(std::string("Bluetooth ") + address + (d.name.empty() ? "" : " " + escape(d.name)),
@@ -256,7 +256,9 @@ int watchCommand(const Options& options, const Args& args, std::ostream&, std::o
     raw.c_cc[VMIN] = 0;
     raw.c_cc[VTIME] = 0;
     tcsetattr(STDIN_FILENO, TCSANOW, &raw);
-    struct sigaction leave {}, resize {}, oldInt {}, oldTerm {}, oldHup {}, oldWinch {};
+    struct sigaction leave = {};
+    struct sigaction resize = {};
+    struct sigaction oldInt = {}, oldTerm = {}, oldHup = {}, oldWinch = {};
     leave.sa_handler = onLeave;
     resize.sa_handler = onResize;
     sigaction(SIGINT, &leave, &oldInt);
