@@ -43,13 +43,14 @@ TEST_F(Console, BadArgumentsExitTwoWithAMessageThatNamesTheProblem) {
         {{"config", "colour", "red"}, "unknown key colour"},
         {{"answer", "perhaps"}, "unknown answer perhaps"},
         {{"event", "KVN_Enable", "toggle"}, "set or reset"},
-        {{"peer", "LPT1"}, "usage: peer COMn"},
+        {{"peer", "LPT1"}, "keyvane-terminal peer: no port LPT1"},
         {{"swipe"}, "the card's data"},
         {{"view", "\\q"}, "unknown escape \\q"},
         {{"view", "\\x4"}, "\\x needs two hex digits"},
         {{"decode", "123"}, "odd number of hex digits"},
         {{"run"}, "which scenario file"},
     };
+    ASSERT_EQ(run({"init"}).code, 0);
     for (const Case& c : cases) {
         Result r = run(c.args);
         std::string shown;

@@ -5,6 +5,7 @@
 // (review the difference before committing it).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -62,10 +63,24 @@ void compareGolden(const std::string& name, const std::string& actual) {
 
 class ConsoleGolden : public Console {
 protected:
+    bool knownCommand(const std::string& word) {
+        Result r = run({"help", word}, false);
+        return r.code == 0;
+    }
+
     // Runs the words and writes down what came, with the test's folders
     // replaced by names that stay the same from run to run.
     std::string transcript(const Words& words) {
         Result r = run(words);
+        // Every complaint is said once, on a line of its own that names the command.
+        std::istringstream lines(r.err);
+        std::vector<std::string> said;
+        for (std::string line; !words.empty() && std::getline(lines, line);) {
+            std::string named = knownCommand(words[0]) ? "keyvane-terminal " + words[0] + ": " : "keyvane-terminal: ";
+            EXPECT_EQ(line.compare(0, named.size(), named), 0) << shownWords(words) << line;
+            EXPECT_EQ(std::count(said.begin(), said.end(), line), 0) << shownWords(words) << "said twice: " << line;
+            said.push_back(line);
+        }
         std::string text = shownWords(words) + "exit " + std::to_string(r.code) + "\n";
         if (!r.out.empty()) text += "stdout:\n" + r.out;
         if (!r.err.empty()) text += "stderr:\n" + r.err;

@@ -592,9 +592,7 @@ int checkCommand(const Options& options, const Args& args, std::ostream& out, st
         if (args[i] == "--strict") {
             strict = true;
         } else if (args[i].size() > 1 && args[i][0] == '-') {
-            err << "keyvane-terminal check: unknown option " << args[i] << "\n"
-                << "usage: keyvane-terminal check [--strict] [FILE ...]\n";
-            return kUsage;
+            return usage(args[0], err, "unknown option " + args[i]);
         } else {
             files.push_back(args[i]);
         }

@@ -106,15 +106,19 @@ Snapshot snapshot() {
 // Waits until the wedge is done with a pass: its message loop waits again,
 // its lights are off and nothing more is typed, played, lit or traced for a
 // moment. Returns false on time-out.
-bool waitSettled(long long timeoutMs) {
+bool waitSettled(long long timeoutMs, int wedge, Waiting& waiting) {
     using Clock = std::chrono::steady_clock;
     auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     if (int pid = runningWedgePid(); pid > 0)
-        while (!terminal::messageLoopIdle(pid) && Clock::now() < deadline)
+        while (!terminal::messageLoopIdle(pid) && Clock::now() < deadline && processAlive(pid)) {
+            waiting.tick();
             std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
     Snapshot last = snapshot();
     auto since = Clock::now();
     while (Clock::now() < deadline) {
+        waiting.tick();
+        if (wedge > 0 && !processAlive(wedge)) return false;
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
         Snapshot now = snapshot();
         if (now != last) {
@@ -129,11 +133,15 @@ bool waitSettled(long long timeoutMs) {
 
 // A card's data goes its own way (the card reader's thread): waits until the
 // terminal shows something of it, then until it is quiet again.
-void waitCardDelivered(const Snapshot& before, long long timeoutMs) {
+void waitCardDelivered(const Options& options, const Snapshot& before, int wedge, long long timeoutMs) {
     using Clock = std::chrono::steady_clock;
     auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (snapshot() == before && Clock::now() < deadline) std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    waitSettled(timeoutMs);
+    Waiting waiting(options, "swipe", "the card's data to be delivered");
+    while (snapshot() == before && Clock::now() < deadline && (wedge == 0 || processAlive(wedge))) {
+        waiting.tick();
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    waitSettled(timeoutMs, wedge, waiting);
 }
 
 std::string handleText(uint32_t h) {
@@ -157,27 +165,60 @@ std::string deviceFile(std::string path) {
     return terminal::hostPath(utf16(path));
 }
 
-int printLines(const Options& options, const std::string& text, std::ostream& out) {
-    std::vector<std::string> lines;
-    std::string line;
-    for (char c : text) {
-        if (c == '\n') {
-            if (!line.empty() && line.back() == '\r') line.pop_back();
-            lines.push_back(line);
-            line.clear();
-        } else {
-            line += c;
-        }
-    }
-    if (!line.empty()) lines.push_back(line);
-    if (options.json) {
-        out << "[";
-        for (size_t i = 0; i < lines.size(); ++i) out << (i ? ",\n " : "") << jsonString(lines[i]);
-        out << "]\n";
-    } else {
-        for (const auto& l : lines) out << escape(l) << "\n";
-    }
-    return kOk;
+// init and reset take the terminal's state away from under a running wedge:
+// refused, or with --force the wedge is stopped first.
+int refuseWhileWedgeRuns(const Options& options, const char* command, bool force, std::ostream& err) {
+    int pid = wedgeRunning(options);
+    if (pid == 0) return kOk;
+    if (!force)
+        return failure(command, err,
+                       "a wedge runs on this terminal (pid " + std::to_string(pid) +
+                           "); stop it first (keyvane-terminal stop), or give --force to stop it");
+    return stopWedgeFirst(options, command, err) ? kOk : kFailed;
+}
+
+// The light a platform LED is on this model: the scanning and good-read
+// lights and the vibrator, rotated on the fallback model as the wedge does.
+struct Light {
+    const char* name;
+    const char* colour;
+};
+
+Light lightOf(unsigned platformLed) {
+    static const Light logical[] = {{"scanning", "red"}, {"good-read", "green"}, {"vibrator", "none"}};
+    int32_t model = terminal::model();
+    bool rotated = model == 0 || model == kFallbackDeviceModel;
+    // Fallback model: logical 0, 1, 2 are platform LEDs 1, 2, 0.
+    unsigned index = rotated ? (platformLed + 2) % 3 : platformLed;
+    if (platformLed > 2) return {"unused", "none"};
+    return logical[index];
+}
+
+// A virtual key's name as a keyboard shows it.
+std::string keyName(unsigned vk) {
+    static const std::pair<unsigned, const char*> named[] = {
+        {0x08, "Backspace"}, {0x09, "Tab"},   {0x0D, "Enter"},  {0x10, "Shift"},    {0x11, "Ctrl"},   {0x12, "Alt"},
+        {0x1B, "Esc"},       {0x20, "Space"}, {0x21, "PageUp"}, {0x22, "PageDown"}, {0x23, "End"},    {0x24, "Home"},
+        {0x25, "Left"},      {0x26, "Up"},    {0x27, "Right"},  {0x28, "Down"},     {0x2D, "Insert"}, {0x2E, "Delete"},
+        {0x5B, "Windows"},   {0x6A, "Num*"},  {0x6B, "Num+"},   {0x6D, "Num-"},     {0x6E, "Num."},   {0x6F, "Num/"},
+    };
+    if (vk == kScanKey) return "Scan";
+    for (const auto& [code, name] : named)
+        if (code == vk) return name;
+    if ((vk >= '0' && vk <= '9') || (vk >= 'A' && vk <= 'Z')) return std::string(1, static_cast<char>(vk));
+    if (vk >= 0x60 && vk <= 0x69) return "Num" + std::to_string(vk - 0x60);
+    if (vk >= 0x70 && vk <= 0x87) return "F" + std::to_string(vk - 0x6F);
+    return handleText(vk);
+}
+
+// Hot-key modifiers as words: "Alt+Ctrl+Shift+Win", "KeyUp" for a release.
+std::string modifierNames(unsigned modifiers) {
+    static const std::pair<unsigned, const char*> bits[] = {
+        {0x0001, "Alt"}, {0x0002, "Ctrl"}, {0x0004, "Shift"}, {0x0008, "Win"}, {0x1000, "KeyUp"}};
+    std::string names;
+    for (const auto& [bit, name] : bits)
+        if (modifiers & bit) names += (names.empty() ? "" : "+") + std::string(name);
+    return names.empty() ? "none" : names;
 }
 
 }  // namespace
@@ -186,17 +227,26 @@ int printLines(const Options& options, const std::string& text, std::ostream& ou
 
 int initCommand(const Options& options, const Args& args, std::ostream& out, std::ostream& err) {
     std::string from;
-    bool clean = false;
+    bool clean = false, force = false;
     for (size_t i = 1; i < args.size(); ++i) {
         if (args[i] == "--from" && i + 1 < args.size())
             from = args[++i];
         else if (args[i] == "--clean")
             clean = true;
+        else if (args[i] == "--force")
+            force = true;
         else
             return usage("init", err, "unknown argument " + args[i]);
     }
     std::error_code ec;
     if (!from.empty() && !fs::is_directory(from, ec)) return usage("init", err, "no folder " + from);
+    // A wedge running on the terminal would lose its state under it.
+    if (terminalRootExists(options.root)) {
+        if (!terminal::attach(options.root))
+            return failure("init", err, "cannot attach to the terminal at " + options.root);
+        if (int rc = refuseWhileWedgeRuns(options, "init", force, err); rc != kOk) return rc;
+    }
+    if (clean) closeAllPeers(options);
     if (clean && fs::exists(options.root, ec)) {
         // Only a terminal root, or an empty folder, is emptied.
         if (!fs::is_empty(options.root, ec) && !fs::exists(options.root + "/.terminal", ec)) {
@@ -228,7 +278,11 @@ int initCommand(const Options& options, const Args& args, std::ostream& out, std
     terminal::reset();
     if (terminal::config("decoder").empty() && fs::exists(decoderPath(), ec))
         terminal::setConfig("decoder", decoderPath());
-    out << "terminal\t" << options.root << "\n";
+    // Plain: "terminal" and the folder; JSON: {"terminal": folder}.
+    if (options.json)
+        printRecord(options, {{"terminal", options.root}}, out);
+    else
+        printRecord(options, {Field::word("state", "terminal"), Field::word("root", options.root)}, out);
     return kOk;
 }
 
@@ -264,16 +318,16 @@ int configCommand(const Options& options, const Args& args, std::ostream& out, s
         return kOk;
     }
     const std::string& key = args[1];
-    if (!isKnown(key)) return usage("config", err, "unknown key " + key);
+    if (!isKnown(key)) return usage(args[0], err, "unknown key " + key);
     if (args.size() == 2) {
-        out << terminal::config(key) << "\n";
+        printRecord(options, {Field::word(key, terminal::config(key))}, out);
         return kOk;
     }
-    if (args.size() != 3) return usage("config", err, "one value (quote values with blanks)");
+    if (args.size() != 3) return usage(args[0], err, "one value (quote values with blanks)");
     const std::string& value = args[2];
     long long n = 0;
     if (key == "model") {
-        if (!parseNumber(value, INT32_MIN, UINT32_MAX, n)) return usage("config", err, "model needs a number");
+        if (!parseNumber(value, INT32_MIN, UINT32_MAX, n)) return usage(args[0], err, "model needs a number");
         int32_t model = static_cast<int32_t>(static_cast<uint32_t>(n));
         terminal::setModel(model);
         // The keypad the terminal's text field reads back follows the model,
@@ -284,13 +338,13 @@ int configCommand(const Options& options, const Args& args, std::ostream& out, s
         char x = 0, tail = 0;
         if (std::sscanf(value.c_str(), "%d%c%d%c", &w, &x, &h, &tail) != 3 || (x != 'x' && x != 'X') || w <= 0 ||
             h <= 0)
-            return usage("config", err, "screen needs WIDTHxHEIGHT, e.g. 240x320");
+            return usage(args[0], err, "screen needs WIDTHxHEIGHT, e.g. 240x320");
         terminal::setScreen(w, h);
     } else if (key == "clock") {
-        if (!parseNumber(value, 1, 1000, n)) return usage("config", err, "clock needs a factor 1..1000");
+        if (!parseNumber(value, 1, 1000, n)) return usage(args[0], err, "clock needs a factor 1..1000");
         terminal::setClockSpeed(static_cast<int>(n));
     } else if (key == "multidecode") {
-        if (value != "0" && value != "1") return usage("config", err, "multidecode is 0 or 1");
+        if (value != "0" && value != "1") return usage(args[0], err, "multidecode is 0 or 1");
         terminal::setConfig(key, value);
     } else {
         terminal::setConfig(key, value);
@@ -301,22 +355,25 @@ int configCommand(const Options& options, const Args& args, std::ostream& out, s
 // model, screen and clock: shortcuts of config KEY [VALUE].
 int configShortcut(const Options& options, const Args& args, std::ostream& out, std::ostream& err) {
     const std::string& name = args[0];
-    Args forward{"config", name};
+    // The command's own name first, so that a bad value is reported under it.
+    Args forward{name, name};
     if (args.size() == 2) forward.push_back(args[1]);
-    if (name == "model" && args.size() == 1) {
-        out << terminal::model() << "\n";
+    if ((name == "model" || name == "clock") && args.size() == 1) {
+        // Plain: the number alone; JSON: {"model": 7500}.
+        int value = name == "model" ? terminal::model() : terminal::clockSpeed();
+        printRecord(options, {options.json ? Field(name, value) : Field::word(name, std::to_string(value))}, out);
         return kOk;
     }
-    if (name == "clock" && args.size() == 1) {
-        out << terminal::clockSpeed() << "\n";
-        return kOk;
-    }
-    int rc = configCommand(options, forward, out, err);
-    if (rc == kUsage) return usage(name, err, "bad value " + (args.size() > 1 ? args[1] : std::string()));
-    return rc;
+    return configCommand(options, forward, out, err);
 }
 
-int resetCommand(const Options&, const Args&, std::ostream&, std::ostream&) {
+int resetCommand(const Options& options, const Args& args, std::ostream&, std::ostream& err) {
+    bool force = false;
+    for (size_t i = 1; i < args.size(); ++i) {
+        if (args[i] != "--force") return usage("reset", err, "unknown argument " + args[i]);
+        force = true;
+    }
+    if (int rc = refuseWhileWedgeRuns(options, "reset", force, err); rc != kOk) return rc;
     terminal::reset();
     return kOk;
 }
@@ -363,35 +420,59 @@ int scanCommand(const Options& options, const Args& given, std::ostream& out, st
     haveData = haveData || image;
     size_t before = terminal::sounds().size();
     size_t wanted = static_cast<size_t>(extra["--reads"]);
+    int wedge = runningWedgePid();
     terminal::pressKey(kScanKey);
     auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(extra["--timeout"]);
-    while (countGoodReads(before) < wanted && std::chrono::steady_clock::now() < deadline)
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    {
+        Waiting waiting(options, "scan", std::to_string(wanted) + " good read(s)");
+        while (countGoodReads(before) < wanted && std::chrono::steady_clock::now() < deadline &&
+               (wedge == 0 || processAlive(wedge))) {
+            waiting.tick();
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+    }
     size_t reads = countGoodReads(before);
     if (extra["--hold"] > 0) std::this_thread::sleep_for(std::chrono::milliseconds(extra["--hold"]));
     terminal::releaseKey(kScanKey);
-    bool settled = waitSettled(extra["--timeout"]);
+    bool settled = false;
+    {
+        Waiting waiting(options, "scan", "the wedge to finish the pass");
+        settled = waitSettled(extra["--timeout"], wedge, waiting);
+    }
+    // A wedge that died under the scan delivered nothing more, whatever was read.
+    bool died = wedge > 0 && !processAlive(wedge);
     if (haveData && extra.count("--keep") == 0) terminal::clearView();
-    if (!settled) err << "scan: the wedge was still busy " << extra["--timeout"] << " ms after the key was released\n";
-    if (options.json)
-        out << "{\"reads\": " << reads << "}\n";
-    else
-        out << "reads=" << reads << "\n";
-    if (reads < wanted) {
-        err << "scan: " << reads << " good read(s) of " << wanted << " within " << extra["--timeout"] << " ms\n";
+    if (died)
+        err << "scan: the wedge (pid " << wedge << ") ended during the scan\n";
+    else if (!settled)
+        err << "scan: the wedge was still busy " << extra["--timeout"] << " ms after the key was released\n";
+    printRecord(options, {{"reads", reads}}, out);
+    if (reads < wanted && !died) {
+        // What the terminal did instead: the sounds of the pass (bad reads).
+        std::string played;
+        auto sounds = terminal::sounds();
+        for (size_t i = before; i < sounds.size(); ++i) played += (played.empty() ? "" : ", ") + sounds[i].sound;
+        err << "scan: " << reads << " good read(s) of " << wanted << " within " << extra["--timeout"]
+            << " ms; seen instead: " << (played.empty() ? "no sound" : "sounds " + played)
+            << (wedge == 0 ? ", no wedge running" : "") << "\n";
         return kFailed;
     }
-    return settled ? kOk : kFailed;
+    return settled && !died ? kOk : kFailed;
 }
 
-int swipeCommand(const Options&, const Args& args, std::ostream&, std::ostream& err) {
+int swipeCommand(const Options& options, const Args& args, std::ostream&, std::ostream& err) {
     if (args[1].empty()) return usage(args[0], err, "the card's data, as one argument");
     Snapshot before = snapshot();
+    int wedge = runningWedgePid();
     if (!terminal::swipeCard(args[1])) {
         err << "swipe: no card reader listens on COM1 (EnableCardReader 1 in Keyvane.ini, and the wedge running)\n";
         return kFailed;
     }
-    waitCardDelivered(before, 2000);
+    waitCardDelivered(options, before, wedge, 2000);
+    if (wedge > 0 && !processAlive(wedge)) {
+        err << "swipe: the wedge (pid " << wedge << ") ended during the swipe\n";
+        return kFailed;
+    }
     return kOk;
 }
 
@@ -399,17 +480,17 @@ int trayCommand(const Options& options, const Args& args, std::ostream& out, std
     if (args.size() == 1) {
         std::vector<Record> records;
         for (const auto& [window, id] : terminal::trayIcons())
-            records.push_back({{"window", handleText(window)}, {"icon", std::to_string(id)}});
+            records.push_back({{"window", handleText(window)}, {"icon", id}});
         // The last popup menu: where it was shown, its items and the choice made.
         if (auto popups = terminal::menuPopups(); !popups.empty()) {
             const terminal::MenuPopup& p = popups.back();
             std::string items;
             for (const auto& item : p.items) items += (items.empty() ? "" : "|") + utf8(item);
-            records.push_back({{"popup", std::to_string(popups.size())},
-                               {"x", std::to_string(p.x)},
-                               {"y", std::to_string(p.y)},
+            records.push_back({{"popup", popups.size()},
+                               {"x", p.x},
+                               {"y", p.y},
                                {"items", items},
-                               {"choice", std::to_string(p.choice)}});
+                               {"choice", p.choice}});
         }
         printRecords(options, records, out);
         return kOk;
@@ -505,10 +586,10 @@ int textCommand(const Options& options, const Args& args, std::ostream& out, std
 int keysCommand(const Options& options, const Args&, std::ostream& out, std::ostream&) {
     std::vector<Record> records;
     for (const auto& k : terminal::keyEvents()) {
-        Record r{{"time", std::to_string(k.time)},
+        Record r{{"time", k.time},
                  {"vk", handleText(static_cast<uint32_t>(k.virtualKey))},
                  {"state", k.down ? "down" : "up"}};
-        if (k.silent) r.emplace_back("silent", "1");
+        if (k.silent) r.emplace_back("silent", true);
         if (k.character != 0) r.emplace_back("char", utf8(std::u16string(1, k.character)));
         r.emplace_back("how", k.how);
         records.push_back(r);
@@ -521,14 +602,19 @@ int ledsCommand(const Options& options, const Args& args, std::ostream& out, std
     std::vector<Record> records;
     if (args.size() > 1 && args[1] == "--now") {
         for (unsigned led = 0; led < 4; ++led)
-            records.push_back({{"led", std::to_string(led)}, {"state", std::to_string(terminal::ledState(led))}});
+            records.push_back({{"light", lightOf(led).name},
+                               {"colour", lightOf(led).colour},
+                               {"led", led},
+                               {"state", terminal::ledState(led)}});
     } else if (args.size() > 1) {
         return usage(args[0], err, "unknown argument " + args[1]);
     } else {
         for (const auto& l : terminal::ledChanges())
-            records.push_back({{"time", std::to_string(l.time)},
-                               {"led", std::to_string(l.led)},
-                               {"state", std::to_string(l.state)}});
+            records.push_back({{"time", l.time},
+                               {"light", lightOf(l.led).name},
+                               {"colour", lightOf(l.led).colour},
+                               {"led", l.led},
+                               {"state", l.state}});
     }
     printRecords(options, records, out);
     return kOk;
@@ -538,17 +624,15 @@ int vibratorCommand(const Options& options, const Args&, std::ostream& out, std:
     std::vector<Record> records;
     auto led = static_cast<unsigned>(vibratorLed());
     for (const auto& l : terminal::ledChanges())
-        if (l.led == led)
-            records.push_back({{"time", std::to_string(l.time)}, {"vibrator", l.state ? "on" : "off"}});
-    records.push_back({{"now", terminal::ledState(led) ? "on" : "off"}, {"led", std::to_string(led)}});
+        if (l.led == led) records.push_back({{"time", l.time}, {"vibrator", l.state ? "on" : "off"}});
+    records.push_back({{"now", terminal::ledState(led) ? "on" : "off"}, {"led", led}});
     printRecords(options, records, out);
     return kOk;
 }
 
 int soundsCommand(const Options& options, const Args&, std::ostream& out, std::ostream&) {
     std::vector<Record> records;
-    for (const auto& s : terminal::sounds())
-        records.push_back({{"time", std::to_string(s.time)}, {"sound", s.sound}});
+    for (const auto& s : terminal::sounds()) records.push_back({{"time", s.time}, {"sound", s.sound}});
     printRecords(options, records, out);
     return kOk;
 }
@@ -558,9 +642,9 @@ int msgboxCommand(const Options& options, const Args&, std::ostream& out, std::o
     for (const auto& m : terminal::messageBoxes())
         records.push_back({{"caption", utf8(m.caption)},
                            {"text", utf8(m.text)},
-                           {"type", std::to_string(m.type)},
+                           {"type", m.type},
                            {"owner", handleText(m.owner)},
-                           {"answer", std::to_string(m.answer)}});
+                           {"answer", m.answer}});
     printRecords(options, records, out);
     return kOk;
 }
@@ -569,7 +653,7 @@ int windowsCommand(const Options& options, const Args&, std::ostream& out, std::
     std::vector<Record> records;
     for (const auto& w : terminal::windows())
         records.push_back({{"handle", handleText(w.handle)},
-                           {"pid", std::to_string(w.pid)},
+                           {"pid", w.pid},
                            {"title", utf8(w.title)},
                            {"class", utf8(w.windowClass)}});
     printRecords(options, records, out);
@@ -580,10 +664,12 @@ int hotkeysCommand(const Options& options, const Args&, std::ostream& out, std::
     std::vector<Record> records;
     for (const auto& h : terminal::hotKeys())
         records.push_back({{"window", handleText(h.window)},
-                           {"pid", std::to_string(h.pid)},
-                           {"id", std::to_string(h.id)},
-                           {"modifiers", std::to_string(h.modifiers)},
-                           {"vk", handleText(h.virtualKey)}});
+                           {"pid", h.pid},
+                           {"id", h.id},
+                           {"modifiers", h.modifiers},
+                           {"vk", handleText(h.virtualKey)},
+                           {"key", keyName(h.virtualKey)},
+                           {"with", modifierNames(h.modifiers)}});
     printRecords(options, records, out);
     return kOk;
 }
@@ -594,13 +680,13 @@ int inViewCommand(const Options& options, const Args&, std::ostream& out, std::o
         Record r{{"data", b.data}, {"sym", std::string(1, b.symbologyLetter)}};
         if (b.second) r.emplace_back("id2", std::string(1, b.second));
         if (b.third) r.emplace_back("id3", std::string(1, b.third));
-        r.emplace_back("symid", std::to_string(b.symbologyId));
-        r.emplace_back("row", std::to_string(b.row));
+        r.emplace_back("symid", b.symbologyId);
+        r.emplace_back("row", b.row);
         records.push_back(r);
     }
     if (auto image = terminal::imageInView(); !image.path.empty()) {
         Record r{{image.frames ? "frames" : "image", image.path}};
-        if (image.frames) r.emplace_back("fps", std::to_string(image.framesPerSecond));
+        if (image.frames) r.emplace_back("fps", image.framesPerSecond);
         records.push_back(r);
     }
     printRecords(options, records, out);
@@ -613,10 +699,11 @@ int traceCommand(const Options& options, const Args& args, std::ostream& out, st
         std::ofstream(terminal::hostPath(device), std::ios::trunc).close();
         return kOk;
     }
-    if (args.size() == 2) return usage(args[0], err, "unknown argument " + args[1]);
+    if (args.size() == 2 && args[1] != "--tidy") return usage(args[0], err, "unknown argument " + args[1]);
     std::string text;
     readHostFile(terminal::hostPath(device), text);
-    return printLines(options, text, out);
+    printLines(options, text, args.size() == 2, out);
+    return kOk;
 }
 
 int fileCommand(const Options& options, const Args& args, std::ostream& out, std::ostream& err) {
@@ -625,7 +712,8 @@ int fileCommand(const Options& options, const Args& args, std::ostream& out, std
         err << "no file " << escape(args[1]) << " on the terminal\n";
         return kFailed;
     }
-    return printLines(options, text, out);
+    printLines(options, text, false, out);
+    return kOk;
 }
 
 int engineCommand(const Options& options, const Args& args, std::ostream& out, std::ostream& err) {
@@ -647,22 +735,22 @@ int engineCommand(const Options& options, const Args& args, std::ostream& out, s
             return usage("engine", err, "an engine id number, a symbology letter or a name (symbologies lists them)");
         }
         auto s = terminal::symbology(static_cast<int>(id));
-        Record record{{"symbology", std::to_string(id)},
+        Record record{{"symbology", id},
                       {"flags", handleText(s.flags)},
-                      {"min", std::to_string(s.minLength)},
-                      {"max", std::to_string(s.maxLength)},
-                      {"writes", std::to_string(s.writes)}};
+                      {"min", s.minLength},
+                      {"max", s.maxLength},
+                      {"writes", s.writes}};
         if (named != nullptr) record.emplace_back("name", named->name);
-        printRecords(options, {record}, out);
+        printRecord(options, record, out);
         return kOk;
     }
-    printRecords(options,
-                 {{{"connected", terminal::engineConnected() ? "1" : "0"},
-                   {"aimer", terminal::aimerOn() ? "1" : "0"},
-                   {"lights", std::to_string(terminal::lightsMode())},
-                   {"globals", join(terminal::globalSettings())},
-                   {"window", join(terminal::decodeWindow())}}},
-                 out);
+    printRecord(options,
+                {{"connected", terminal::engineConnected()},
+                 {"aimer", terminal::aimerOn()},
+                 {"lights", terminal::lightsMode()},
+                 {"globals", join(terminal::globalSettings())},
+                 {"window", join(terminal::decodeWindow())}},
+                out);
     return kOk;
 }
 

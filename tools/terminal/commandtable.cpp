@@ -3,6 +3,11 @@
 // scenario runner asks it which commands only look.
 #include <ostream>
 
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <sstream>
+
 #include "console.h"
 #include "platform/host/terminal.h"
 
@@ -14,13 +19,15 @@ int helpCommand(const Options& options, const Args& args, std::ostream& out, std
 
 // clang-format off
 const Command kCommands[] = {
-    {"init", "init [--from DIR] [--clean]",
+    {"init", "init [--from DIR] [--clean] [--force]",
      "Create the terminal root (and its shared state); --from copies a sample device file system into it "
-     "(e.g. samples/terminal); --clean removes the device files first. The terminal's state is reset.",
+     "(e.g. samples/terminal); --clean removes the device files first and closes the serial peers. The "
+     "terminal's state is reset. Refused while a wedge runs on the terminal; --force stops it first.",
      {0, kAnyCount, nullptr}, false, kNoQuery, initCommand},
-    {"reset", "reset",
-     "Clear the terminal's shared state and logs (not the device files).",
-     {0, 0, "no arguments"}, true, kNoQuery, resetCommand},
+    {"reset", "reset [--force]",
+     "Clear the terminal's shared state and logs (not the device files). Refused while a wedge runs on the "
+     "terminal; --force stops it first.",
+     {0, 1, "only --force"}, true, kNoQuery, resetCommand},
     {"config", "config [KEY [VALUE]]",
      "Show or set the terminal configuration: model, screen, clock, COM1..COM99 (and COMn.failopens), "
      "decoder, multidecode, engine, power.",
@@ -149,7 +156,7 @@ const Command kCommands[] = {
      {2, 2, "a remote device's address and the data"}, true, kNoQuery, btSendCommand},
     {"decode", "decode HEX | --text DATA [--framing F] [--data]",
      "Split given bytes into serial frames, as the peer command does.",
-     {0, kAnyCount, nullptr}, true, kAnyCount, decodeFrames},
+     {0, kAnyCount, nullptr}, false, kAnyCount, decodeFrames},
     {"leds", "leds [--now]",
      "The light changes (time, platform LED, state), or with --now each LED's state.",
      {0, 1, nullptr}, true, kAnyCount, ledsCommand},
@@ -162,8 +169,9 @@ const Command kCommands[] = {
     {"msgbox", "msgbox",
      "The message boxes shown, with their answers.",
      {0, 0, nullptr}, true, kAnyCount, msgboxCommand},
-    {"trace", "trace [--clear]",
-     "The wedge's trace log (\\DebugADV\\Keyvane.txt), one line per line.",
+    {"trace", "trace [--clear | --tidy]",
+     "The wedge's trace log (\\DebugADV\\Keyvane.txt), one line per line; --tidy drops blank lines and stray "
+     "carriage returns and shows a line repeated in a row once, with its count.",
      {0, 1, nullptr}, true, 0, traceCommand},
     {"file", "file DEVICEPATH",
      "Print a file of the device, e.g. /CharInLog.txt or /Zentrova/Keyvane.ini.",
@@ -210,9 +218,23 @@ const Command kCommands[] = {
 };
 // clang-format on
 
-int helpCommand(const Options&, const Args& args, std::ostream& out, std::ostream&) {
-    printHelp(args.size() > 1 ? args[1] : "", out);
-    return args.size() > 1 && !knownCommand(args[1]) ? kUsage : kOk;
+int helpCommand(const Options& options, const Args& args, std::ostream& out, std::ostream&) {
+    bool unknown = args.size() > 1 && !knownCommand(args[1]);
+    if (!options.json) {
+        printHelp(args.size() > 1 ? args[1] : "", out);
+        return unknown ? kUsage : kOk;
+    }
+    // The table itself: every command, or the one asked for.
+    std::vector<Record> records;
+    for (const auto& c : kCommands)
+        if (args.size() == 1 || unknown || args[1] == c.name)
+            records.push_back(
+                {{"command", c.name}, {"usage", c.usage}, {"summary", c.summary}, {"query", c.query != kNoQuery}});
+    if (args.size() > 1 && !unknown)
+        printRecord(options, records.front(), out);
+    else
+        printRecords(options, records, out);
+    return unknown ? kUsage : kOk;
 }
 
 }  // namespace
@@ -247,10 +269,84 @@ std::string queryNames() {
 }
 
 int usage(const std::string& command, std::ostream& err, const std::string& problem) {
-    const Command* c = findCommand(command);
-    err << "keyvane-terminal " << command << ": " << problem << "\n";
-    if (c) err << "usage: keyvane-terminal " << c->usage << "\n";
+    err << "keyvane-terminal " << command << ": " << problem;
+    // A problem that names its own remedy needs no other hint.
+    if (problem.empty() || problem.back() != ')') err << " (keyvane-terminal " << command << " --help shows the usage)";
+    err << "\n";
     return kUsage;
+}
+
+int failure(const std::string& command, std::ostream& err, const std::string& problem) {
+    err << "keyvane-terminal " << command << ": " << problem << "\n";
+    return kFailed;
+}
+
+namespace {
+
+size_t editDistance(const std::string& a, const std::string& b) {
+    std::vector<size_t> row(b.size() + 1);
+    for (size_t j = 0; j <= b.size(); ++j) row[j] = j;
+    for (size_t i = 1; i <= a.size(); ++i) {
+        size_t diagonal = row[0];
+        row[0] = i;
+        for (size_t j = 1; j <= b.size(); ++j) {
+            size_t above = row[j];
+            row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] == b[j - 1] ? 0 : 1)});
+            diagonal = above;
+        }
+    }
+    return row[b.size()];
+}
+
+// Every line of a command's complaint as "keyvane-terminal COMMAND: ...",
+// each said once; lines that begin with blanks (details) stay as they are.
+// With --json each becomes a record on standard error.
+void reportProblems(const Options& options, const std::string& name, int rc, const std::string& text,
+                    std::ostream& err) {
+    std::vector<std::string> seen;
+    std::istringstream lines(text);
+    std::string prefix = name.empty() ? "keyvane-terminal: " : "keyvane-terminal " + name + ": ";
+    for (std::string line; std::getline(lines, line);) {
+        if (line.empty()) continue;
+        std::string what = line;
+        bool detail = line[0] == ' ';
+        if (what.compare(0, prefix.size(), prefix) == 0)
+            what = what.substr(prefix.size());
+        else if (!name.empty() && what.compare(0, name.size() + 2, name + ": ") == 0)
+            what = what.substr(name.size() + 2);
+        if (std::find(seen.begin(), seen.end(), what) != seen.end()) continue;
+        seen.push_back(what);
+        if (!options.json) {
+            err << (detail ? "" : prefix) << what << "\n";
+            continue;
+        }
+        size_t b = what.find_first_not_of(' ');
+        Record record{{"command", name},
+                      {rc == kOk ? "warning" : "error", what.substr(b == std::string::npos ? 0 : b)}};
+        if (rc != kOk) record.emplace_back("exit", rc);
+        printRecord(options, record, err);
+    }
+}
+
+}  // namespace
+
+std::string nearestCommand(const std::string& name) {
+    // At most two edits away, and fewer than the word has letters.
+    std::string best;
+    size_t bestDistance = std::min<size_t>(3, name.size());
+    for (const auto& c : kCommands) {
+        size_t d = editDistance(name, c.name);
+        if (d < bestDistance) {
+            best = c.name;
+            bestDistance = d;
+        }
+    }
+    return best;
+}
+
+bool terminalRootExists(const std::string& root) {
+    struct stat st {};
+    return stat(root.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && stat((root + "/.terminal").c_str(), &st) == 0;
 }
 
 void printHelp(const std::string& command, std::ostream& out) {
@@ -272,31 +368,56 @@ void printHelp(const std::string& command, std::ostream& out) {
     out << "\n'keyvane-terminal help COMMAND' or 'keyvane-terminal COMMAND --help' tells more.\n";
 }
 
-int runCommand(Options& options, const Args& args, std::ostream& out, std::ostream& err) {
+int runCommand(const Options& given, const Args& args, std::ostream& out, std::ostream& err) {
+    Options options = given;
     if (args.empty()) {
         printHelp("", err);
         return kUsage;
     }
-    const std::string& name = args[0];
+    // --json may follow the command's name too; the words are the rest.
+    Args words;
+    for (const auto& word : args) {
+        if (&word != &args[0] && word == "--json") {
+            options.json = true;
+            options.progress = nullptr;
+        } else
+            words.push_back(word);
+    }
+    const std::string& name = words[0];
     const Command* command = findCommand(name);
+    std::ostringstream problems;
+    int rc = kOk;
     if (command == nullptr) {
-        err << "keyvane-terminal: unknown command \"" << escape(name) << "\" (keyvane-terminal --help lists them)\n";
+        std::string nearest = nearestCommand(name);
+        problems << "unknown command \"" << escape(name) << "\" ("
+                 << (nearest.empty() ? "keyvane-terminal --help lists them" : "did you mean " + nearest + "?") << ")\n";
+        reportProblems(options, "", kUsage, problems.str(), err);
         return kUsage;
     }
-    for (size_t i = 1; i < args.size(); ++i)
-        if (args[i] == "--help" || args[i] == "-h") {
+    for (size_t i = 1; i < words.size(); ++i)
+        if (words[i] == "--help" || words[i] == "-h") {
             printHelp(name, out);
             return kOk;
         }
     const ArgumentRule& rule = command->arguments;
-    auto count = static_cast<int>(args.size() - 1);
-    if (count < rule.least || count > rule.most)
-        return usage(name, err, rule.problem != nullptr ? rule.problem : "unknown argument " + args[1]);
-    if (command->attaches && !terminal::attach(options.root)) {
-        err << "cannot attach to the terminal at " << options.root << "\n";
-        return kFailed;
+    auto count = static_cast<int>(words.size() - 1);
+    // Only init makes a terminal; elsewhere a missing root is a mistyped one
+    // (run reads its file first, and makes its own root unless --root names one).
+    bool needsRoot = command->attaches;
+    if (count < rule.least || count > rule.most) {
+        rc = usage(name, problems, rule.problem != nullptr ? rule.problem : "unknown argument " + words[1]);
+    } else if (needsRoot && !terminalRootExists(options.root)) {
+        problems << "no terminal at " << options.root << " (make one with: keyvane-terminal --root " << options.root
+                 << " init)\n";
+        rc = kUsage;
+    } else if (command->attaches && !terminal::attach(options.root)) {
+        problems << "cannot attach to the terminal at " << options.root << "\n";
+        rc = kFailed;
+    } else {
+        rc = command->handler(options, words, out, problems);
     }
-    return command->handler(options, args, out, err);
+    reportProblems(options, name, rc, problems.str(), err);
+    return rc;
 }
 
 }  // namespace console

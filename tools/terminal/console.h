@@ -3,6 +3,8 @@
 // can run the same commands in-process and look at what they printed.
 #pragma once
 
+#include <chrono>
+#include <concepts>
 #include <cstdint>
 #include <iosfwd>
 #include <string>
@@ -16,6 +18,9 @@ struct Options {
     std::string root;        // absolute terminal root
     bool rootGiven = false;  // --root named it
     bool json = false;
+    // Where long waits say what they wait for (standard error when it is a
+    // terminal); null: in silence.
+    std::ostream* progress = nullptr;
 };
 
 using Args = std::vector<std::string>;
@@ -43,10 +48,35 @@ bool splitWords(const std::string& line, Args& words, std::string& error);
 bool parseInt(const std::string& text, long long& value);
 
 // ------------------------------------------------------------------ records
-// One record per line: key=value pairs separated by tabs, values escaped;
-// or, with --json, a JSON array of objects.
-using Record = std::vector<std::pair<std::string, std::string>>;
+// A command's output is records of named fields, printed plain (one record
+// per line: key=value pairs separated by tabs, values escaped) or, with
+// --json, as JSON (text as strings, numbers as numbers, flags as booleans).
+struct Field {
+    enum Kind { Text, Number, Flag, Word };
+    std::string key;
+    std::string value;  // as the plain output shows it
+    Kind kind = Text;
+
+    Field(std::string k, std::string v) : key(std::move(k)), value(std::move(v)) {}
+    Field(std::string k, const char* v) : key(std::move(k)), value(v) {}
+    template <std::integral N>
+    requires(!std::same_as<N, bool>) Field(std::string k, N n)
+        : key(std::move(k)), value(std::to_string(n)), kind(Number) {}
+    Field(std::string k, bool flag) : key(std::move(k)), value(flag ? "1" : "0"), kind(Flag) {}
+    // A field the plain output shows by its value alone ("started").
+    static Field word(std::string k, std::string v) {
+        Field f(std::move(k), std::move(v));
+        f.kind = Word;
+        return f;
+    }
+};
+using Record = std::vector<Field>;
+// A list: one line per record, or a JSON array.
 void printRecords(const Options& options, const std::vector<Record>& records, std::ostream& out);
+// One record: one line, or a JSON object.
+void printRecord(const Options& options, const Record& record, std::ostream& out);
+// Lines of text (a log, a file): escaped one per line, or a JSON array of strings.
+void printLines(const Options& options, const std::string& text, bool tidy, std::ostream& out);
 
 // ------------------------------------------------------------------ commands
 // A command's work: its words (the command's name first) in, the exit code
@@ -80,11 +110,17 @@ const Command* findCommand(const std::string& name);
 // The read-back queries as a scenario's expectation names them ("text, keys,
 // ..., event NAME, ...").
 std::string queryNames();
-int runCommand(Options& options, const Args& args, std::ostream& out, std::ostream& err);
+int runCommand(const Options& options, const Args& args, std::ostream& out, std::ostream& err);
 void printHelp(const std::string& command, std::ostream& out);
 bool knownCommand(const std::string& command);
-// Says what is wrong with a command's arguments, and its synopsis; returns kUsage.
+// Says what is wrong with a command's arguments; returns kUsage.
 int usage(const std::string& command, std::ostream& err, const std::string& problem);
+// Says what went wrong; returns kFailed.
+int failure(const std::string& command, std::ostream& err, const std::string& problem);
+// The known command nearest to a misspelt one (empty: none near enough).
+std::string nearestCommand(const std::string& name);
+// Whether a terminal root exists at the path.
+bool terminalRootExists(const std::string& root);
 bool parseNumber(const std::string& text, long long low, long long high, long long& value);
 // The bytes of a host file; false when it cannot be read.
 bool readHostFile(const std::string& path, std::string& bytes);
@@ -134,8 +170,32 @@ int killCommand(const Options& options, const Args& args, std::ostream& out, std
 int runningWedgePid();
 // The exit code of the last wedge the console started, once it ended.
 bool lastWedgeExit(const Options& options, int& code);
+// The process of a wedge running on the attached terminal (0: none).
+int wedgeRunning(const Options& options);
+// Whether process `pid` still runs.
+bool processAlive(int pid);
+// Ends the running wedge with "quit", or, when it does not end, by force.
+// Returns false (and says why) when it still runs.
+bool stopWedgeFirst(const Options& options, const std::string& command, std::ostream& err);
 // Ends a wedge left running (scenario clean-up). Returns true when one ran.
 bool killWedge(const Options& options);
+
+// Says, while a wait lasts, what it waits for (to options.progress, set when
+// standard error is a terminal): one line redrawn in place, wiped at the end.
+class Waiting {
+public:
+    Waiting(const Options& options, std::string command, std::string what);
+    ~Waiting();
+    Waiting(const Waiting&) = delete;
+    Waiting& operator=(const Waiting&) = delete;
+    void tick();
+
+private:
+    std::ostream* out_;
+    std::string command_, what_;
+    std::chrono::steady_clock::time_point since_, last_{};
+    bool shown_ = false;
+};
 
 // ------------------------------------------------------------------ serial peers
 int peerOpen(const Options& options, const Args& args, std::ostream& out, std::ostream& err);

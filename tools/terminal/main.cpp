@@ -1,7 +1,10 @@
 // keyvane-terminal: the console of the host terminal.
+#include <unistd.h>
+
 #include <cstdlib>
 #include <filesystem>
 #include <iostream>
+#include <string>
 
 #include "console.h"
 #include "version.h"
@@ -16,12 +19,20 @@ int main(int argc, char** argv) {
     }
     console::Args args;
     bool commandSeen = false;
+    // A mistake in the words themselves, said as every command says it.
+    auto mistake = [&](const std::string& what) {
+        for (int i = 1; i < argc; ++i) options.json = options.json || std::string(argv[i]) == "--json";
+        if (options.json)
+            console::printRecord(options, {{"command", ""}, {"error", what}, {"exit", console::kUsage}}, std::cerr);
+        else
+            std::cerr << "keyvane-terminal: " << what << "\n";
+        return console::kUsage;
+    };
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
         if (!commandSeen && a == "--root") {
             if (i + 1 >= argc || argv[i + 1][0] == 0) {
-                std::cerr << "keyvane-terminal: --root needs a folder\n";
-                return console::kUsage;
+                return mistake("--root needs a folder");
             }
             options.root = argv[++i];
             options.rootGiven = true;
@@ -34,14 +45,12 @@ int main(int argc, char** argv) {
             console::printVersion(std::cout);
             return console::kOk;
         } else if (!commandSeen && a.size() > 1 && a[0] == '-') {
-            std::cerr << "keyvane-terminal: unknown option " << a << " (keyvane-terminal --help)\n";
-            return console::kUsage;
+            return mistake("unknown option " + a + " (keyvane-terminal --help lists the options)");
         } else {
             // Arguments take escapes ("\r", "\x02").
             std::string word, error;
             if (!console::unescape(a, word, error)) {
-                std::cerr << "keyvane-terminal: argument " << i << " (" << a << "): " << error << "\n";
-                return console::kUsage;
+                return mistake("argument " + std::to_string(i) + " (" + a + "): " + error);
             }
             args.push_back(word);
             commandSeen = true;
@@ -50,6 +59,8 @@ int main(int argc, char** argv) {
     std::error_code ec;
     options.root = std::filesystem::absolute(options.root, ec).lexically_normal().string();
     if (options.root.size() > 1 && options.root.back() == '/') options.root.pop_back();
+    // Long waits say what they wait for where a person watches.
+    if (!options.json && isatty(2)) options.progress = &std::cerr;
     int rc = console::runCommand(options, args, std::cout, std::cerr);
     std::cout.flush();
     return rc;

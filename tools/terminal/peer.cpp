@@ -216,16 +216,14 @@ int printFrames(const Options& options, const std::string& bytes, const Args& ar
         } else if (args[i] == "--hex") {
             hexOnly = true;
         } else {
-            err << "unknown option " << args[i] << " (see --help)\n";
-            return kUsage;
+            return usage(args[0], err, "unknown option " + args[i]);
         }
     }
     if (!knownFraming(framing)) {
-        err << "unknown framing " << framing << " (auto, raw, header, tagged, xr1)\n";
-        return kUsage;
+        return usage(args[0], err, "unknown framing " + framing + " (auto, raw, header, tagged, xr1)");
     }
     if (hexOnly) {
-        out << hex(bytes) << "\n";
+        printRecord(options, {Field::word("hex", hex(bytes))}, out);
         return kOk;
     }
     std::vector<Frame> frames = decodeStream(bytes, framing);
@@ -236,10 +234,10 @@ int printFrames(const Options& options, const std::string& bytes, const Args& ar
     std::vector<Record> records;
     for (size_t i = 0; i < frames.size(); ++i) {
         const Frame& f = frames[i];
-        Record r{{"frame", std::to_string(i + 1)}, {"framing", f.framing}};
+        Record r{{"frame", i + 1}, {"framing", f.framing}};
         if (!f.kind.empty()) r.emplace_back("kind", f.kind);
-        if (f.sequence >= 0) r.emplace_back("sequence", std::to_string(f.sequence));
-        if (f.length >= 0) r.emplace_back("length", std::to_string(f.length));
+        if (f.sequence >= 0) r.emplace_back("sequence", f.sequence);
+        if (f.length >= 0) r.emplace_back("length", f.length);
         if (!f.crc.empty()) r.emplace_back("crc", f.crc);
         r.emplace_back("data", f.data);
         r.emplace_back("hex", hex(f.bytes));
@@ -249,16 +247,28 @@ int printFrames(const Options& options, const std::string& bytes, const Args& ar
     return kOk;
 }
 
+namespace {
+
+// The port the command's first argument names.
+int portArgument(const Args& args, int& port, std::ostream& err) {
+    if (args.size() < 2) return usage(args[0], err, "which port? (COM0..COM99, e.g. COM3)");
+    if (!parsePort(args[1], port)) return usage(args[0], err, "no port " + args[1] + " (COM0..COM99, e.g. COM3)");
+    return kOk;
+}
+
+}  // namespace
+
 int peerOpen(const Options& options, const Args& args, std::ostream& out, std::ostream& err) {
     int port = 0;
-    if (args.size() != 2 || !parsePort(args[1], port)) {
-        err << "usage: peer-open COMn\n";
-        return kUsage;
-    }
+    if (int rc = portArgument(args, port, err); rc != kOk) return rc;
+    if (args.size() != 2) return usage(args[0], err, "one port only");
     fs::create_directories(peersDir(options));
     std::string pidFile = peerFile(options, port, ".pid");
     if (alive(readPid(pidFile))) {
-        out << "COM" << port << "\t" << terminal::portPath(port) << "\talready open\n";
+        printRecord(options,
+                    {Field::word("port", "COM" + std::to_string(port)), Field::word("device", terminal::portPath(port)),
+                     Field::word("state", "already open")},
+                    out);
         return kOk;
     }
     int master = posix_openpt(O_RDWR | O_NOCTTY);
@@ -309,22 +319,20 @@ int peerOpen(const Options& options, const Args& args, std::ostream& out, std::o
         p << pid << "\n";
     }
     terminal::setPortPath(port, slavePath);
-    out << "COM" << port << "\t" << slavePath << "\n";
+    printRecord(options, {Field::word("port", "COM" + std::to_string(port)), Field::word("device", slavePath)}, out);
     return kOk;
 }
 
 int peerClose(const Options& options, const Args& args, std::ostream& out, std::ostream& err) {
     int port = 0;
-    if (args.size() != 2 || !parsePort(args[1], port)) {
-        err << "usage: peer-close COMn\n";
-        return kUsage;
-    }
+    if (int rc = portArgument(args, port, err); rc != kOk) return rc;
+    if (args.size() != 2) return usage(args[0], err, "one port only");
     std::string pidFile = peerFile(options, port, ".pid");
     int pid = readPid(pidFile);
     unlink(pidFile.c_str());
     if (alive(pid)) kill(pid, SIGTERM);
     unlink(peerFile(options, port, ".in").c_str());
-    out << "COM" << port << "\tclosed\n";
+    printRecord(options, {Field::word("port", "COM" + std::to_string(port)), Field::word("state", "closed")}, out);
     return kOk;
 }
 
@@ -340,10 +348,7 @@ void closeAllPeers(const Options& options) {
 
 int peerShow(const Options& options, const Args& args, std::ostream& out, std::ostream& err) {
     int port = 0;
-    if (args.size() < 2 || !parsePort(args[1], port)) {
-        err << "usage: peer COMn [--framing auto|raw|header|tagged|xr1] [--data] [--hex]\n";
-        return kUsage;
-    }
+    if (int rc = portArgument(args, port, err); rc != kOk) return rc;
     std::string record = peerFile(options, port, ".bytes");
     // Without a peer of the console's, the terminal's own log of the port.
     if (!fs::exists(record)) record = options.root + "/.terminal/log/COM" + std::to_string(port) + ".out";
@@ -356,20 +361,16 @@ int peerShow(const Options& options, const Args& args, std::ostream& out, std::o
 
 int peerClear(const Options& options, const Args& args, std::ostream& out, std::ostream& err) {
     int port = 0;
-    if (args.size() != 2 || !parsePort(args[1], port)) {
-        err << "usage: peer-clear COMn\n";
-        return kUsage;
-    }
+    if (int rc = portArgument(args, port, err); rc != kOk) return rc;
+    if (args.size() != 2) return usage(args[0], err, "one port only");
     std::ofstream(peerFile(options, port, ".bytes"), std::ios::trunc).close();
     return kOk;
 }
 
 int peerSend(const Options& options, const Args& args, std::ostream& out, std::ostream& err) {
     int port = 0;
-    if (args.size() != 3 || !parsePort(args[1], port)) {
-        err << "usage: peer-send COMn DATA\n";
-        return kUsage;
-    }
+    if (int rc = portArgument(args, port, err); rc != kOk) return rc;
+    if (args.size() != 3) return usage(args[0], err, "the port and the data, as two arguments");
     if (!alive(readPid(peerFile(options, port, ".pid")))) {
         err << "COM" << port << " has no peer (open one with peer-open COM" << port << ")\n";
         return kFailed;
@@ -390,15 +391,13 @@ int peerSend(const Options& options, const Args& args, std::ostream& out, std::o
 
 int decodeFrames(const Options& options, const Args& args, std::ostream& out, std::ostream& err) {
     if (args.size() < 2) {
-        err << "usage: decode HEX|--text DATA [--framing F] [--data]\n";
-        return kUsage;
+        return usage(args[0], err, "the bytes in hex, or --text DATA");
     }
     std::string bytes;
     size_t first = 2;
     if (args[1] == "--text") {
         if (args.size() < 3) {
-            err << "usage: decode --text DATA [--framing F]\n";
-            return kUsage;
+            return usage(args[0], err, "--text needs the data");
         }
         bytes = args[2];
         first = 3;
@@ -407,16 +406,14 @@ int decodeFrames(const Options& options, const Args& args, std::ostream& out, st
         for (char c : args[1])
             if (c != ' ' && c != ':' && c != ',') digits += c;
         if (digits.size() % 2 != 0) {
-            err << "odd number of hex digits in " << args[1] << "\n";
-            return kUsage;
+            return usage(args[0], err, "odd number of hex digits in " + args[1]);
         }
         for (size_t i = 0; i < digits.size(); i += 2) {
             char* end = nullptr;
             std::string pair = digits.substr(i, 2);
             long v = std::strtol(pair.c_str(), &end, 16);
             if (end != pair.c_str() + 2) {
-                err << "not a hex byte: " << pair << "\n";
-                return kUsage;
+                return usage(args[0], err, "not a hex byte: " + pair);
             }
             bytes += static_cast<char>(v);
         }

@@ -127,9 +127,7 @@ int settingsReference(const Options& options, const Args& args, std::ostream& ou
         } else if (key.empty() && !args[i].empty() && args[i][0] != '-') {
             key = args[i];
         } else {
-            err << "keyvane-terminal settings: unknown argument " << args[i] << "\n"
-                << "usage: keyvane-terminal settings [KEY] [--roff]\n";
-            return kUsage;
+            return usage(args[0], err, "unknown argument " + args[i]);
         }
     }
     if (roff) {
@@ -166,8 +164,7 @@ int settingsReference(const Options& options, const Args& args, std::ostream& ou
 
 int symbologiesCommand(const Options& options, const Args& args, std::ostream& out, std::ostream& err) {
     if (args.size() > 2) {
-        err << "usage: keyvane-terminal symbologies [SYMBOLOGY]\n";
-        return kUsage;
+        return usage(args[0], err, "one symbology at most");
     }
     std::vector<Record> records;
     for (int i = 0; i < kSymbologyCount; ++i) {
@@ -178,10 +175,12 @@ int symbologiesCommand(const Options& options, const Args& args, std::ostream& o
                                                                                    : symbologyByWord(word.c_str()) == &s;
             if (!match) continue;
         }
-        records.push_back({{"number", s.number ? std::to_string(s.number) : std::string("-")},
+        // "-" where the symbology has none (a number only where it has one).
+        Field number = s.number ? Field("number", s.number) : Field("number", "-");
+        records.push_back({number,
                            {"letter", s.letter ? std::string(1, s.letter) : std::string("-")},
                            {"name", s.name},
-                           {"engine", std::to_string(s.engineId)},
+                           {"engine", s.engineId},
                            {"section", s.section ? s.section : "-"}});
     }
     if (args.size() == 2 && records.empty()) {

@@ -96,7 +96,25 @@ void indent(std::ostream& out, const std::string& label, const std::string& text
 
 class Runner {
 public:
-    Runner(Options options, std::ostream& out, bool quiet) : options_(std::move(options)), out_(out), quiet_(quiet) {}
+    // With `report` the steps are written down for a JSON report instead of
+    // being printed; either way the steps run on plain output, so that what
+    // the expectations compare does not depend on how the result is shown.
+    Runner(Options options, std::ostream& out, bool quiet, bool report)
+        : options_(std::move(options)), out_(report ? shown_ : out), quiet_(quiet), report_(report) {
+        options_.json = false;
+        options_.progress = nullptr;
+    }
+
+    // The outcome as one JSON object: the counts and every step.
+    void printReport(const std::string& name, std::ostream& out) const {
+        Options json;
+        json.json = true;
+        out << "{\"scenario\": " << jsonString(name) << ", \"passed\": " << passed_ << ", \"failed\": " << failed_
+            << ", \"not_run\": " << skipped_ << ", \"steps\": ";
+        std::ostringstream steps;
+        printRecords(json, results_, steps);
+        out << trimNewline(steps.str()) << "}\n";
+    }
 
     bool load(const std::string& path, std::ostream& err) {
         std::ifstream in(path);
@@ -139,6 +157,7 @@ public:
             const std::string& head = step.words[0];
             if (stopped) {
                 ++skipped_;
+                if (report_) results_.push_back({{"line", step.line}, {"step", step.text}, {"result", "not run"}});
                 continue;
             }
             if (head == "echo") {
@@ -167,7 +186,7 @@ public:
                 if (lastExit == want) {
                     pass(step);
                 } else {
-                    fail(step);
+                    fail(step, "exit code " + std::to_string(lastExit));
                     indent(out_, "expected: ", "exit code " + std::to_string(want));
                     indent(out_, "got:      ", "exit code " + std::to_string(lastExit));
                 }
@@ -185,12 +204,13 @@ public:
                           steps_[i + 1].words.size() > 1 && steps_[i + 1].words[1] == "exit";
             if (lastExit == 0 || judged) {
                 ++passed_;
+                if (report_) results_.push_back({{"line", step.line}, {"step", step.text}, {"result", "ok"}});
                 if (!quiet_) {
                     out_ << "  ok      " << step.text << "\n";
                     if (!out.str().empty() && showOutput(head)) indent(out_, "", trimNewline(out.str()));
                 }
             } else {
-                fail(step);
+                fail(step, "exit " + std::to_string(lastExit) + ": " + trimNewline(err.str() + out.str()));
                 indent(out_, "exit " + std::to_string(lastExit) + ": ", trimNewline(err.str() + out.str()));
                 stopped = true;
             }
@@ -283,11 +303,13 @@ private:
 
     void pass(const Step& step) {
         ++passed_;
+        if (report_) results_.push_back({{"line", step.line}, {"step", step.text}, {"result", "ok"}});
         if (!quiet_) out_ << "  ok      " << step.text << "\n";
     }
 
-    void fail(const Step& step) {
+    void fail(const Step& step, const std::string& got) {
         ++failed_;
+        if (report_) results_.push_back({{"line", step.line}, {"step", step.text}, {"result", "failed"}, {"got", got}});
         out_ << "  FAILED  " << step.text << "   (line " << step.line << ")\n";
     }
 
@@ -332,7 +354,7 @@ private:
             if (once || std::chrono::steady_clock::now() >= deadline) break;
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
         }
-        fail(step);
+        fail(step, problem.empty() ? got : problem);
         if (!problem.empty()) {
             indent(out_, "error:    ", problem);
             return;
@@ -388,8 +410,11 @@ private:
     }
 
     Options options_;
+    std::ostringstream shown_;  // the plain report, unused with a JSON one
     std::ostream& out_;
     bool quiet_;
+    bool report_;
+    std::vector<Record> results_;
     std::vector<Step> steps_;
     long long timeoutMs_ = 5000;
     int passed_ = 0, failed_ = 0, skipped_ = 0;
@@ -408,13 +433,11 @@ int runScenario(const Options& options, const Args& args, std::ostream& out, std
         else if (file.empty())
             file = args[i];
         else {
-            err << "run: one scenario file at a time\nusage: keyvane-terminal run FILE.scenario [--keep] [--quiet]\n";
-            return kUsage;
+            return usage(args[0], err, "one scenario file at a time");
         }
     }
     if (file.empty()) {
-        err << "run: which scenario file?\nusage: keyvane-terminal run FILE.scenario [--keep] [--quiet]\n";
-        return kUsage;
+        return usage(args[0], err, "which scenario file?");
     }
     std::error_code ec;
     fs::path path = fs::absolute(file, ec);
@@ -428,25 +451,32 @@ int runScenario(const Options& options, const Args& args, std::ostream& out, std
         }
         scenarioOptions.root = pattern;
     }
-    Runner runner(scenarioOptions, out, quiet);
+    Runner runner(scenarioOptions, out, quiet, options.json);
     if (!runner.load(path.string(), err)) {
         if (temporary) fs::remove_all(scenarioOptions.root, ec);
+        return kUsage;
+    }
+    if (!temporary && !terminalRootExists(scenarioOptions.root)) {
+        err << "no terminal at " << scenarioOptions.root << " (make one with: keyvane-terminal --root "
+            << scenarioOptions.root << " init, or leave out --root for a temporary one)\n";
         return kUsage;
     }
     if (!terminal::attach(scenarioOptions.root)) {
         err << "run: cannot attach to the terminal at " << scenarioOptions.root << "\n";
         return kFailed;
     }
-    if (!quiet) out << "scenario " << path.filename().string() << " on " << scenarioOptions.root << "\n";
+    if (!quiet && !options.json)
+        out << "scenario " << path.filename().string() << " on " << scenarioOptions.root << "\n";
     fs::path before = fs::current_path(ec);
     fs::current_path(path.parent_path(), ec);
     int rc = runner.run(path.filename().string());
     fs::current_path(before, ec);
-    if (killWedge(scenarioOptions)) out << "(the wedge the scenario left running was ended)\n";
+    if (options.json) runner.printReport(path.filename().string(), out);
+    if (killWedge(scenarioOptions) && !options.json) out << "(the wedge the scenario left running was ended)\n";
     closeAllPeers(scenarioOptions);
     if (temporary && !keep)
         fs::remove_all(scenarioOptions.root, ec);
-    else if (temporary)
+    else if (temporary && !options.json)
         out << "terminal kept at " << scenarioOptions.root << "\n";
     return rc;
 }

@@ -280,22 +280,107 @@ bool readHostFile(const std::string& path, std::string& bytes) {
     return true;
 }
 
+namespace {
+
+std::string jsonValue(const Field& field) {
+    switch (field.kind) {
+        case Field::Number:
+            return field.value;
+        case Field::Flag:
+            return field.value == "0" ? "false" : "true";
+        default:
+            return jsonString(field.value);
+    }
+}
+
+void printJsonObject(const Record& record, std::ostream& out) {
+    out << "{";
+    for (size_t f = 0; f < record.size(); ++f)
+        out << (f ? ", " : "") << jsonString(record[f].key) << ": " << jsonValue(record[f]);
+    out << "}";
+}
+
+void printPlainLine(const Record& record, std::ostream& out) {
+    for (size_t f = 0; f < record.size(); ++f) {
+        out << (f ? "\t" : "");
+        if (record[f].kind != Field::Word) out << record[f].key << "=";
+        out << escape(record[f].value);
+    }
+    out << "\n";
+}
+
+}  // namespace
+
 void printRecords(const Options& options, const std::vector<Record>& records, std::ostream& out) {
-    if (options.json) {
-        out << "[";
-        for (size_t r = 0; r < records.size(); ++r) {
-            out << (r ? ",\n " : "") << "{";
-            for (size_t f = 0; f < records[r].size(); ++f)
-                out << (f ? ", " : "") << jsonString(records[r][f].first) << ": " << jsonString(records[r][f].second);
-            out << "}";
-        }
-        out << "]\n";
+    if (!options.json) {
+        for (const Record& record : records) printPlainLine(record, out);
         return;
     }
-    for (const Record& record : records) {
-        for (size_t f = 0; f < record.size(); ++f)
-            out << (f ? "\t" : "") << record[f].first << "=" << escape(record[f].second);
-        out << "\n";
+    out << "[";
+    for (size_t r = 0; r < records.size(); ++r) {
+        out << (r ? ",\n " : "");
+        printJsonObject(records[r], out);
+    }
+    out << "]\n";
+}
+
+void printRecord(const Options& options, const Record& record, std::ostream& out) {
+    if (!options.json) {
+        printPlainLine(record, out);
+        return;
+    }
+    printJsonObject(record, out);
+    out << "\n";
+}
+
+void printLines(const Options& options, const std::string& text, bool tidy, std::ostream& out) {
+    std::vector<std::string> lines;
+    std::string line;
+    auto finish = [&] {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (tidy) {
+            // Carriage returns inside a line, blank lines and a line that
+            // repeats the one before are noise to a reader.
+            std::string kept;
+            for (char c : line)
+                if (c != '\r') kept += c;
+            line = kept;
+            size_t b = line.find_first_not_of(" \t");
+            if (b == std::string::npos) {
+                line.clear();
+                return;
+            }
+            line = line.substr(b, line.find_last_not_of(" \t") - b + 1);
+        }
+        lines.push_back(line);
+        line.clear();
+    };
+    for (char c : text) {
+        if (c == '\n')
+            finish();
+        else
+            line += c;
+    }
+    if (!line.empty()) finish();
+    if (tidy) {
+        std::vector<std::string> merged;
+        size_t repeats = 1;
+        for (size_t i = 0; i <= lines.size(); ++i) {
+            if (i > 0 && i < lines.size() && lines[i] == lines[i - 1]) {
+                ++repeats;
+                continue;
+            }
+            if (i > 0) merged.push_back(lines[i - 1] + (repeats > 1 ? " (" + std::to_string(repeats) + " times)" : ""));
+            repeats = 1;
+        }
+        lines = merged;
+    }
+    if (options.json) {
+        out << "[";
+        for (size_t i = 0; i < lines.size(); ++i) out << (i ? ",\n " : "") << jsonString(lines[i]);
+        out << "]\n";
+    } else {
+        for (const auto& l : lines) out << escape(l) << "\n";
     }
 }
 

@@ -13,6 +13,7 @@
 #include <cstring>
 #include <fstream>
 #include <ostream>
+#include <sstream>
 #include <thread>
 
 #include "console.h"
@@ -193,13 +194,13 @@ bool keptExitCode(const Options& options, int pid, int milliseconds, int& code) 
 
 bool parseSeconds(const Args& args, size_t& i, double& seconds, std::ostream& err) {
     if (i + 1 >= args.size()) {
-        err << args[i] << " needs a number of seconds\n";
+        usage(args[0], err, args[i] + " needs a number of seconds");
         return false;
     }
     char* end = nullptr;
     seconds = std::strtod(args[i + 1].c_str(), &end);
     if (end == args[i + 1].c_str() || *end != 0 || seconds <= 0) {
-        err << "not a number of seconds: " << args[i + 1] << "\n";
+        usage(args[0], err, "not a number of seconds: " + args[i + 1]);
         return false;
     }
     ++i;
@@ -214,8 +215,54 @@ void showMessageBoxes(std::ostream& err, size_t from) {
 
 }  // namespace
 
+Waiting::Waiting(const Options& options, std::string command, std::string what)
+    : out_(options.progress), command_(std::move(command)), what_(std::move(what)), since_(Clock::now()) {}
+
+Waiting::~Waiting() {
+    if (out_ != nullptr && shown_) *out_ << "\r\033[K" << std::flush;
+}
+
+void Waiting::tick() {
+    if (out_ == nullptr) return;
+    auto now = Clock::now();
+    // Quick waits stay silent; longer ones are redrawn a few times a second.
+    if (now - since_ < std::chrono::milliseconds(300) || now - last_ < std::chrono::milliseconds(200)) return;
+    last_ = now;
+    shown_ = true;
+    char elapsed[32];
+    std::snprintf(elapsed, sizeof elapsed, "%.1f", std::chrono::duration<double>(now - since_).count());
+    *out_ << "\rkeyvane-terminal " << command_ << ": waiting for " << what_ << " (" << elapsed << " s)\033[K"
+          << std::flush;
+}
+
 int runningWedgePid() {
     return wedgeWindowPid();
+}
+
+bool processAlive(int pid) {
+    int code = 0;
+    bool known = false;
+    return pid > 0 && !ended(pid, code, known);
+}
+
+int wedgeRunning(const Options& options) {
+    int pid = readPid(pidFile(options));
+    if (processAlive(pid)) return pid;
+    int window = wedgeWindowPid();
+    return processAlive(window) ? window : 0;
+}
+
+bool stopWedgeFirst(const Options& options, const std::string& command, std::ostream& err) {
+    std::ostringstream said, ignored;
+    if (stopWedge(options, {"stop"}, ignored, said) != kOk) {
+        // A wedge that does not obey "quit" is ended by force, if it is ours.
+        killWedge(options);
+    }
+    int still = wedgeRunning(options);
+    if (still == 0) return true;
+    err << "keyvane-terminal " << command << ": the wedge (pid " << still
+        << ") did not stop; end it first (keyvane-terminal kill)\n";
+    return false;
 }
 
 std::string selfDirectory() {
@@ -247,8 +294,7 @@ int startWedge(const Options& options, const Args& args, std::ostream& out, std:
         } else if (args[i] == "--timeout") {
             if (!parseSeconds(args, i, seconds, err)) return kUsage;
         } else {
-            err << "unknown argument " << args[i] << " (usage: start [--wedge PATH] [--timeout SECONDS])\n";
-            return kUsage;
+            return usage(args[0], err, "unknown argument " + args[i]);
         }
     }
     if (access(wedge.c_str(), X_OK) != 0) {
@@ -276,9 +322,11 @@ int startWedge(const Options& options, const Args& args, std::ostream& out, std:
         p << pid << "\n";
     }
     auto deadline = Clock::now() + std::chrono::milliseconds(static_cast<long>(seconds * 1000));
+    Waiting waiting(options, "start", "the wedge to signal KVN_Loaded");
     while (Clock::now() < deadline) {
+        waiting.tick();
         if (terminal::eventState("KVN_Loaded") == 1 && wedgeWindowExists() && terminal::messageLoopIdle(pid)) {
-            out << "started\tpid=" << pid << "\n";
+            printRecord(options, {Field::word("state", "started"), {"pid", pid}}, out);
             return kOk;
         }
         int code = 0;
@@ -293,7 +341,12 @@ int startWedge(const Options& options, const Args& args, std::ostream& out, std:
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
-    err << "the wedge did not signal KVN_Loaded within " << seconds << " s (it keeps running, pid " << pid << ")\n";
+    err << "the wedge did not signal KVN_Loaded within " << seconds << " s (it keeps running, pid " << pid
+        << "); seen instead: "
+        << (terminal::eventState("KVN_Loaded") < 0 ? std::string("no KVN_Loaded event")
+                                                   : "KVN_Loaded=" + std::to_string(terminal::eventState("KVN_Loaded")))
+        << ", its window " << (wedgeWindowExists() ? "shown" : "not shown") << ", its message loop "
+        << (terminal::messageLoopIdle(pid) ? "waiting" : "busy") << "\n";
     showMessageBoxes(err, boxesBefore);
     return kFailed;
 }
@@ -305,8 +358,9 @@ namespace {
 // instance that finds no wedge window because the target ended meanwhile
 // starts as a wedge itself: it is ended as soon as it shows a window, and
 // `targetEnded` tells.
-bool runSecondInstance(const Options& options, const std::string& wedge, const std::string& word, double seconds,
-                       int& code, std::ostream& err, int target = 0, bool* targetEnded = nullptr) {
+bool runSecondInstance(const Options& options, const std::string& command, const std::string& wedge,
+                       const std::string& word, double seconds, int& code, std::ostream& err, int target = 0,
+                       bool* targetEnded = nullptr) {
     if (targetEnded != nullptr) *targetEnded = false;
     pid_t pid = spawn(options, wedge, word);
     if (pid < 0) {
@@ -315,7 +369,9 @@ bool runSecondInstance(const Options& options, const std::string& wedge, const s
     }
     auto deadline = Clock::now() + std::chrono::milliseconds(static_cast<long>(seconds * 1000));
     bool known = false;
+    Waiting waiting(options, command, "the instance with \"" + word + "\" to end");
     while (!ended(pid, code, known)) {
+        waiting.tick();
         int targetCode = 0;
         bool targetKnown = false;
         if (target > 0 && ended(target, targetCode, targetKnown) && wedgeWindowPid() == pid) {
@@ -330,7 +386,9 @@ bool runSecondInstance(const Options& options, const std::string& wedge, const s
             kill(pid, SIGKILL);
             int status = 0;
             waitpid(pid, &status, 0);
-            err << "the instance with \"" << word << "\" did not end within " << seconds << " s\n";
+            err << "the instance with \"" << word << "\" did not end within " << seconds
+                << " s; seen instead: " << (wedgeWindowExists() ? "the wedge's window, " : "no wedge window, ")
+                << "KVN_Loaded=" << terminal::eventState("KVN_Loaded") << "\n";
             return false;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
@@ -357,13 +415,12 @@ int commandWord(const Options& options, const Args& args, std::ostream& out, std
             word = args[i];
             haveWord = true;
         } else {
-            err << "one command word only (usage: command WORD)\n";
-            return kUsage;
+            return usage(args[0], err, "one command word only");
         }
     }
     if (!haveWord) {
-        err << "usage: command WORD   (quit, connect, disconnect, enable, disable; \"\" for an empty command line)\n";
-        return kUsage;
+        return usage(args[0], err,
+                     "which command word? (quit, connect, disconnect, enable, disable; \"\" for an empty command line)");
     }
     if (!force && !ourWedgeRuns(options) && !wedgeWindowExists()) {
         err << "no wedge runs on " << options.root
@@ -371,8 +428,14 @@ int commandWord(const Options& options, const Args& args, std::ostream& out, std
         return kFailed;
     }
     int code = 0;
-    if (!runSecondInstance(options, wedge, word, seconds, code, err)) return kFailed;
-    out << "exit=" << code << "\n";
+    int target = wedgeRunning(options);
+    if (!runSecondInstance(options, "command", wedge, word, seconds, code, err)) return kFailed;
+    printRecord(options, {{"exit", code}}, out);
+    // "quit" ends the wedge on purpose; any other word must leave it running.
+    if (target > 0 && word != "quit" && !processAlive(target)) {
+        err << "the wedge (pid " << target << ") ended while \"" << word << "\" was under way\n";
+        return code != 0 ? code : kFailed;
+    }
     return code;
 }
 
@@ -382,8 +445,7 @@ int stopWedge(const Options& options, const Args& args, std::ostream& out, std::
         if (args[i] == "--timeout") {
             if (!parseSeconds(args, i, seconds, err)) return kUsage;
         } else {
-            err << "unknown argument " << args[i] << " (usage: stop [--timeout SECONDS])\n";
-            return kUsage;
+            return usage(args[0], err, "unknown argument " + args[i]);
         }
     }
     int pid = readPid(pidFile(options));
@@ -399,7 +461,7 @@ int stopWedge(const Options& options, const Args& args, std::ostream& out, std::
     int quitCode = 0;
     bool endedMeanwhile = false;
     int target = pid > 0 ? pid : wedgeWindowPid();
-    if (!runSecondInstance(options, wedgePath(), "quit", seconds, quitCode, err, target, &endedMeanwhile))
+    if (!runSecondInstance(options, "stop", wedgePath(), "quit", seconds, quitCode, err, target, &endedMeanwhile))
         return kFailed;
     if (endedMeanwhile) {
         unlink(pidFile(options).c_str());
@@ -411,33 +473,37 @@ int stopWedge(const Options& options, const Args& args, std::ostream& out, std::
         return kFailed;
     }
     auto deadline = Clock::now() + std::chrono::milliseconds(static_cast<long>(seconds * 1000));
+    Waiting waiting(options, "stop", "the wedge to end");
     for (;;) {
+        waiting.tick();
         // Ended, and its window gone from the terminal.
         if ((pid <= 0 || ended(pid, code, known)) && !wedgeWindowExists()) break;
         if (Clock::now() > deadline) {
-            err << "the wedge did not end within " << seconds << " s after \"quit\"\n";
+            err << "the wedge did not end within " << seconds << " s after \"quit\"; seen instead: "
+                << (wedgeWindowExists() ? "its window still shown" : "its process still running") << "\n";
             return kFailed;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     unlink(pidFile(options).c_str());
     if (!known && pid > 0) known = keptExitCode(options, pid, 2000, code);
-    out << "stopped";
-    if (known) out << "\texit=" << code;
-    out << "\tKVN_Loaded=" << terminal::eventState("KVN_Loaded") << "\n";
+    Record record{Field::word("state", "stopped")};
+    if (known) record.emplace_back("exit", code);
+    record.emplace_back("KVN_Loaded", terminal::eventState("KVN_Loaded"));
+    printRecord(options, record, out);
     return kOk;
 }
 
 int wedgeStatus(const Options& options, const Args&, std::ostream& out, std::ostream&) {
     int pid = readPid(pidFile(options));
     bool runs = ourWedgeRuns(options) || wedgeWindowExists();
-    Record record{{"running", runs ? "1" : "0"}};
-    if (runs && pid > 0) record.emplace_back("pid", std::to_string(pid));
+    Record record{{"running", runs}};
+    if (runs && pid > 0) record.emplace_back("pid", pid);
     for (const char* name : {"KVN_Loaded", "KVN_Enable", "KVN_Enable_State"})
-        record.emplace_back(name, std::to_string(terminal::eventState(name)));
+        record.emplace_back(name, terminal::eventState(name));
     int code = 0;
-    if (!runs && keptExitCode(options, 0, 0, code)) record.emplace_back("last_exit", std::to_string(code));
-    printRecords(options, {record}, out);
+    if (!runs && keptExitCode(options, 0, 0, code)) record.emplace_back("last_exit", code);
+    printRecord(options, record, out);
     return kOk;
 }
 
