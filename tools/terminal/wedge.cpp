@@ -419,8 +419,9 @@ int commandWord(const Options& options, const Args& args, std::ostream& out, std
         }
     }
     if (!haveWord) {
-        return usage(args[0], err,
-                     "which command word? (quit, connect, disconnect, enable, disable; \"\" for an empty command line)");
+        return usage(
+            args[0], err,
+            "which command word? (quit, connect, disconnect, enable, disable; \"\" for an empty command line)");
     }
     if (!force && !ourWedgeRuns(options) && !wedgeWindowExists()) {
         err << "no wedge runs on " << options.root
