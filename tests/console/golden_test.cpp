@@ -76,7 +76,11 @@ protected:
         std::istringstream lines(r.err);
         std::vector<std::string> said;
         for (std::string line; !words.empty() && std::getline(lines, line);) {
-            std::string named = knownCommand(words[0]) ? "keyvane-terminal " + words[0] + ": " : "keyvane-terminal: ";
+            // With --json each complaint is a record that names the command.
+            bool json = std::find(words.begin(), words.end(), "--json") != words.end();
+            std::string named = json                     ? "{\"command\": \"" + words[0] + "\", \""
+                                : knownCommand(words[0]) ? "keyvane-terminal " + words[0] + ": "
+                                                         : "keyvane-terminal: ";
             EXPECT_EQ(line.compare(0, named.size(), named), 0) << shownWords(words) << line;
             EXPECT_EQ(std::count(said.begin(), said.end(), line), 0) << shownWords(words) << "said twice: " << line;
             said.push_back(line);
@@ -288,6 +292,36 @@ TEST_F(ConsoleGolden, AnswersToArgumentsRightAndWrong) {
     compareGolden("answers.golden", all);
     Result json = run({"--json", "engine", "j"});
     compareGolden("answers-json.golden", json.out);
+}
+
+TEST_F(ConsoleGolden, BluetoothDevicesAndTheLastExitCodeAnswerInJson) {
+    ASSERT_EQ(run({"init", "--from", std::string(KEYVANE_SOURCE_DIR) + "/samples/terminal"}).code, 0);
+    std::string failing = dir_ + "/failing-wedge.sh";
+    std::ofstream(failing) << "#!/bin/sh\nexit 7\n";
+    std::filesystem::permissions(failing, std::filesystem::perms::owner_all);
+    const Words cases[] = {
+        {"bt-device", "--json", "00A1B2C3D4"},
+        {"bt-device", "--json", "00:A1:B2:C3:D4:E5", "--silent", "--channel", "3"},
+        {"bt-device", "--json", "00:A1:B2:C3:D4:E5", "--name", "Belt \"printer\"", "--channel", "3"},
+        {"bt-device", "--json", "00-80-F7-12-34-56", "--no-service"},
+        {"bt-device", "--json", "0080F7AAAAAA", "--silent"},
+        {"bt", "--json"},
+        {"bt-send", "--json", "00A1B2C3D4E5", "hello"},
+        {"bt-peer", "--json", "00A1B2C3D4E5"},
+        {"bt-peer", "--json", "00A1B2C3D4E5", "--hex"},
+        {"bt-peer", "--json", "00A1B2C3D4E5", "--framing", "bogus"},
+        {"bt-away", "--json", "0080F7AAAAAA"},
+        {"bt-away", "--json", "0080F7AAAAAA"},
+        {"bt", "--json"},
+        {"watch", "--json"},
+        {"command", "--json"},
+        {"status", "--json"},
+        {"start", "--json", "--wedge", failing},
+        {"status", "--json"},
+    };
+    std::string all;
+    for (const Words& words : cases) all += transcript(words);
+    compareGolden("answers-bt-json.golden", all);
 }
 
 TEST_F(ConsoleGolden, MistakesOfAScenarioFileAreReportedWithTheirLines) {

@@ -83,8 +83,9 @@ bool parseAddress(const std::string& text, uint64_t& address) {
 }
 
 bool addressArgument(const Args& args, uint64_t& address, std::ostream& err, int& rc) {
-    if (args.size() < 2 || !parseAddress(args[1], address)) {
-        rc = usage(args[0], err, "a remote device's address of 12 hex digits, e.g. 00:A1:B2:C3:D4:E5");
+    if (!parseAddress(args[1], address)) {
+        rc = usage(args[0], err,
+                   "not a remote device's address: " + args[1] + " (12 hex digits, e.g. 00:A1:B2:C3:D4:E5)");
         return false;
     }
     return true;
@@ -98,7 +99,7 @@ bool inRange(uint64_t address) {
 
 }  // namespace
 
-int btDeviceCommand(const Options&, const Args& args, std::ostream& out, std::ostream& err) {
+int btDeviceCommand(const Options& options, const Args& args, std::ostream& out, std::ostream& err) {
     uint64_t address = 0;
     int rc = kOk;
     if (!addressArgument(args, address, err, rc)) return rc;
@@ -142,23 +143,23 @@ int btDeviceCommand(const Options&, const Args& args, std::ostream& out, std::os
     bool placed =
         answers ? terminal::putRemoteDevice(address, response, name) : terminal::putSilentRemoteDevice(address, name);
     if (!placed) {
-        err << args[0] << ": 16 remote devices are in range already (take one away with bt-away)\n";
+        err << "16 remote devices are in range already (take one away with bt-away)\n";
         return kFailed;
     }
-    out << "device\t" << addressText(address) << "\tin range\n";
+    printRecord(options, {Field::word("device", addressText(address)), Field::word("state", "in range")}, out);
     return kOk;
 }
 
-int btAwayCommand(const Options&, const Args& args, std::ostream& out, std::ostream& err) {
+int btAwayCommand(const Options& options, const Args& args, std::ostream& out, std::ostream& err) {
     uint64_t address = 0;
     int rc = kOk;
     if (!addressArgument(args, address, err, rc)) return rc;
     if (!inRange(address)) {
-        err << args[0] << ": no remote device " << addressText(address) << " is in range\n";
+        err << "no remote device " << addressText(address) << " is in range (bt lists those that are)\n";
         return kFailed;
     }
     terminal::takeRemoteDeviceAway(address);
-    out << "device\t" << addressText(address) << "\tout of range\n";
+    printRecord(options, {Field::word("device", addressText(address)), Field::word("state", "out of range")}, out);
     return kOk;
 }
 
@@ -173,16 +174,19 @@ int btListCommand(const Options& options, const Args&, std::ostream& out, std::o
             int channel = findRfcommChannel(reinterpret_cast<const unsigned char*>(d.serviceResponse.data()),
                                             d.serviceResponse.size());
             r.emplace_back("sdp", std::to_string(d.serviceResponse.size()) + " bytes");
-            r.emplace_back("channel", channel < 0 ? "none" : std::to_string(channel));
+            if (channel < 0)
+                r.emplace_back("channel", "none");
+            else
+                r.emplace_back("channel", channel);
         }
-        r.emplace_back("received", std::to_string(terminal::remoteReceived(d.address).size()));
+        r.emplace_back("received", terminal::remoteReceived(d.address).size());
         records.push_back(r);
     }
     for (const auto& p : terminal::comDevices()) {
         if (!p.bluetooth) continue;
         records.push_back({{"port", "COM" + std::to_string(p.index)},
                            {"device", p.local ? "local" : addressText(p.address)},
-                           {"channel", std::to_string(p.channel)}});
+                           {"channel", p.channel}});
     }
     printRecords(options, records, out);
     return kOk;
@@ -200,7 +204,7 @@ int btSendCommand(const Options&, const Args& args, std::ostream&, std::ostream&
     int rc = kOk;
     if (!addressArgument(args, address, err, rc)) return rc;
     if (!terminal::sendFromRemote(address, args[2])) {
-        err << args[0] << ": cannot queue the bytes of " << addressText(address) << "\n";
+        err << "cannot queue the bytes of " << addressText(address) << "\n";
         return kFailed;
     }
     return kOk;

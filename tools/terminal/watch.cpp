@@ -245,8 +245,11 @@ int watchCommand(const Options& options, const Args& args, std::ostream&, std::o
             return usage(args[0], err, "--interval needs 20..10000 ms");
         ++i;
     }
+    // A view redrawn in place has no JSON form; the read-back commands have.
+    if (options.json)
+        return usage(args[0], err, "a live view has no JSON form (read status, leds or text with --json instead)");
     if (!isatty(STDIN_FILENO) || !isatty(STDOUT_FILENO)) {
-        err << "watch: needs a text terminal (standard input and output)\n";
+        err << "needs a text terminal (standard input and output)\n";
         return kFailed;
     }
     termios saved{};
