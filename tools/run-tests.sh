@@ -17,7 +17,7 @@ quick=0
 
 need=()
 for pkg in cmake g++ make pkg-config libgtest-dev libgmock-dev libbenchmark-dev libinih-dev \
-           libzxing-dev libspng-dev libturbojpeg0-dev zbar-tools; do
+           libzxing-dev libspng-dev libturbojpeg0-dev zbar-tools tmux; do
   dpkg -s "$pkg" >/dev/null 2>&1 || need+=("$pkg")
 done
 if [[ $quick == 0 ]]; then

@@ -49,6 +49,7 @@ namespace {
 constexpr int kComIndexes = 10;
 constexpr int kRemotes = 16;
 constexpr size_t kResponseBytes = 8192;
+constexpr size_t kRemoteNameBytes = 64;
 constexpr int kSearchLog = 256;
 constexpr DWORD kErrorNoMoreItems = 259;
 constexpr DWORD kErrorDeviceInUse = 2404;
@@ -70,6 +71,7 @@ struct RemoteSlot {
     int32_t answers;
     uint64_t address;
     uint32_t responseLength;
+    char name[kRemoteNameBytes];  // the device's friendly name, UTF-8, zero-terminated
     unsigned char response[kResponseBytes];
 };
 
@@ -617,29 +619,51 @@ std::string bluetoothPortPath(int index) {
 // ---------------------------------------------------------------- terminal control
 namespace terminal {
 
-void putRemoteDevice(uint64_t address, const std::string& serviceResponse) {
+namespace {
+
+bool placeRemote(uint64_t address, bool answers, const std::string& serviceResponse, const std::string& name) {
     BluetoothState* s = state();
-    if (s == nullptr) return;
+    if (s == nullptr) return false;
     hostshared::Lock lock(&s->header);
     RemoteSlot* r = findRemote(s, address);
     for (int i = 0; r == nullptr && i < kRemotes; ++i)
         if (!s->remotes[i].used) r = &s->remotes[i];
-    if (r == nullptr) return;
+    if (r == nullptr) return false;
     r->used = 1;
-    r->answers = 1;
+    r->answers = answers ? 1 : 0;
     r->address = address;
     r->responseLength =
         static_cast<uint32_t>(serviceResponse.size() < kResponseBytes ? serviceResponse.size() : kResponseBytes);
     std::memcpy(r->response, serviceResponse.data(), r->responseLength);
+    size_t n = name.size() < kRemoteNameBytes - 1 ? name.size() : kRemoteNameBytes - 1;
+    std::memcpy(r->name, name.data(), n);
+    r->name[n] = 0;
     hostshared::notifyAll(&s->header);
+    return true;
 }
 
-void putSilentRemoteDevice(uint64_t address) {
-    putRemoteDevice(address, "");
+}  // namespace
+
+bool putRemoteDevice(uint64_t address, const std::string& serviceResponse, const std::string& name) {
+    return placeRemote(address, true, serviceResponse, name);
+}
+
+bool putSilentRemoteDevice(uint64_t address, const std::string& name) {
+    return placeRemote(address, false, "", name);
+}
+
+std::vector<RemoteDevice> remoteDevices() {
+    std::vector<RemoteDevice> out;
     BluetoothState* s = state();
-    if (s == nullptr) return;
+    if (s == nullptr) return out;
     hostshared::Lock lock(&s->header);
-    if (RemoteSlot* r = findRemote(s, address)) r->answers = 0;
+    for (const RemoteSlot& r : s->remotes) {
+        if (!r.used) continue;
+        uint32_t n = r.responseLength < kResponseBytes ? r.responseLength : kResponseBytes;
+        out.push_back(RemoteDevice{r.address, std::string(r.name, strnlen(r.name, kRemoteNameBytes)), r.answers != 0,
+                                   std::string(reinterpret_cast<const char*>(r.response), n)});
+    }
+    return out;
 }
 
 void takeRemoteDeviceAway(uint64_t address) {

@@ -203,9 +203,18 @@ void installProgram(const std::u16string& devicePath, const std::string& hostExe
 // in range answers every service search with `serviceResponse` (the bytes of
 // a service-attribute response: a sequence of records); a silent one is in
 // range but answers with no records; any other address is out of range.
-void putRemoteDevice(uint64_t address, const std::string& serviceResponse);
-void putSilentRemoteDevice(uint64_t address);
+// `name` is the device's friendly name (UTF-8, up to 63 bytes). False when
+// 16 other devices are already in range.
+bool putRemoteDevice(uint64_t address, const std::string& serviceResponse, const std::string& name = "");
+bool putSilentRemoteDevice(uint64_t address, const std::string& name = "");
 void takeRemoteDeviceAway(uint64_t address);
+struct RemoteDevice {
+    uint64_t address;
+    std::string name;
+    bool answers;  // false: in range but its service discovery server is silent
+    std::string serviceResponse;
+};
+std::vector<RemoteDevice> remoteDevices();
 // The remote addresses asked by service searches so far, oldest first.
 std::vector<uint64_t> serviceSearches();
 // The device manager's COM0..COM9 entries. A test may pre-occupy an index

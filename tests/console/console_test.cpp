@@ -331,26 +331,26 @@ TEST_F(Console, CheckReadsUtf16AndWindows1252FilesAndSaysSo) {
 
 TEST_F(Console, CheckReportsTheMistakesOfADecodeSettingsFile) {
     std::string file = dir_ + "/DecodeSettings.Vqf";
-    std::ofstream(file) << "<?xml version=\"1.0\"?>\n"                     // 1
-                           "<Settings>\n"                                  // 2
-                           "  <Section name=\"Decode\">\n"                 // 3
-                           "    <Key id=\"DecodeMode\">Fast</Key>\n"       // 4
-                           "    <Key id=\"PrintWeight\">heavy</Key>\n"     // 5
-                           "  <Section id=\"Code128\">\n"                  // 6: Decode not closed
-                           "    <Key id=\"Enable\">true</Key>\n"           // 7
-                           "  </Section>\n"                                // 8
-                           "  <Section id=\"Code12B\">\n"                  // 9
-                           "  </Section>\n"                                // 10
-                           "  <Section id=\"Int25\">\n"                    // 11
-                           "    <Key id=\"Enabel\">true</Key>\n"           // 12
-                           "    <Key id=\"MinLength\">yes</Key>\n"         // 13
-                           "  </Section>\n"                                // 14
-                           "  <Section id=\"IATA25\">\n"                   // 15
-                           "    <Key id=\"Enable\">ja</Key>\n"             // 16
-                           "  </Section>\n"                                // 17
-                           "\t<Section id=\"EAN13\">\n"                    // 18
-                           "\t</Section>\n"                                // 19
-                           "  <Section id=\"EAN8\">\n";                    // 20
+    std::ofstream(file) << "<?xml version=\"1.0\"?>\n"                  // 1
+                           "<Settings>\n"                               // 2
+                           "  <Section name=\"Decode\">\n"              // 3
+                           "    <Key id=\"DecodeMode\">Fast</Key>\n"    // 4
+                           "    <Key id=\"PrintWeight\">heavy</Key>\n"  // 5
+                           "  <Section id=\"Code128\">\n"               // 6: Decode not closed
+                           "    <Key id=\"Enable\">true</Key>\n"        // 7
+                           "  </Section>\n"                             // 8
+                           "  <Section id=\"Code12B\">\n"               // 9
+                           "  </Section>\n"                             // 10
+                           "  <Section id=\"Int25\">\n"                 // 11
+                           "    <Key id=\"Enabel\">true</Key>\n"        // 12
+                           "    <Key id=\"MinLength\">yes</Key>\n"      // 13
+                           "  </Section>\n"                             // 14
+                           "  <Section id=\"IATA25\">\n"                // 15
+                           "    <Key id=\"Enable\">ja</Key>\n"          // 16
+                           "  </Section>\n"                             // 17
+                           "\t<Section id=\"EAN13\">\n"                 // 18
+                           "\t</Section>\n"                             // 19
+                           "  <Section id=\"EAN8\">\n";                 // 20
     Result r = run({"check", file});
     EXPECT_EQ(r.code, 1);
     EXPECT_TRUE(hasFinding(r.out, file, 4, "error", "\"DecodeMode\" takes Standard, QuickOmni or LinearPriority"));
@@ -383,14 +383,48 @@ TEST_F(Console, ReferenceListsEveryKeyTheReaderKnows) {
     Result r = run({"settings"}, false);
     ASSERT_EQ(r.code, 0) << r.err;
     // The keys of the settings reader, of the barcode rules and of the card reader.
-    for (const char* key :
-         {"AimerTimeOut", "RemoteBTMAC", "EnableLEDs", "VirbrateOnSuccessfulScanTime", "VirbrateOnSuccessfulScan",
-          "EnableCardReader", "EnableScanner", "prefix", "Suffix", "PrefixID", "SuffixID", "CancelOnNoneSeqScan",
-          "EnableSequenceEditor", "EnableAimer", "EnableIllumination", "ComportNumber", "OutPutMode", "SendData",
-          "ContinuousScan", "PresentationMode", "ConnectingTo", "ScanDelayMode", "ScanDelaySetting",
-          "SendToForegroundApp", "EnableADVSuffixPrefix", "InterCharacterDelay", "SuffixWait", "PrefixWait",
-          "OutputFormat", "Centering", "AmierMode", "AimerMode", "RemapToTab", "StartWith", "CustomSound", "BarcodeSym",
-          "Length", "Beep", "suffix", "MCROutputFormat", "Prefix", "Field"})
+    for (const char* key : {"AimerTimeOut",
+                            "RemoteBTMAC",
+                            "EnableLEDs",
+                            "VirbrateOnSuccessfulScanTime",
+                            "VirbrateOnSuccessfulScan",
+                            "EnableCardReader",
+                            "EnableScanner",
+                            "prefix",
+                            "Suffix",
+                            "PrefixID",
+                            "SuffixID",
+                            "CancelOnNoneSeqScan",
+                            "EnableSequenceEditor",
+                            "EnableAimer",
+                            "EnableIllumination",
+                            "ComportNumber",
+                            "OutPutMode",
+                            "SendData",
+                            "ContinuousScan",
+                            "PresentationMode",
+                            "ConnectingTo",
+                            "ScanDelayMode",
+                            "ScanDelaySetting",
+                            "SendToForegroundApp",
+                            "EnableADVSuffixPrefix",
+                            "InterCharacterDelay",
+                            "SuffixWait",
+                            "PrefixWait",
+                            "OutputFormat",
+                            "Centering",
+                            "AmierMode",
+                            "AimerMode",
+                            "RemapToTab",
+                            "StartWith",
+                            "CustomSound",
+                            "BarcodeSym",
+                            "Length",
+                            "Beep",
+                            "suffix",
+                            "MCROutputFormat",
+                            "Prefix",
+                            "Field"})
         EXPECT_NE(("\n" + r.out).find(std::string("\n") + key + "  ["), std::string::npos) << key;
     Result one = run({"settings", "outputmode"}, false);
     EXPECT_EQ(one.code, 0);
@@ -406,7 +440,8 @@ TEST_F(Console, OneNamingOfSymbologies) {
     Result r = run({"symbologies", "code128"}, false);
     EXPECT_EQ(r.out, "number=4\tletter=j\tname=code128\tengine=3\tsection=Code128\n");
     EXPECT_EQ(run({"symbologies", "11"}, false).out, "number=11\tletter=d\tname=ean13\tengine=10\tsection=EAN13\n");
-    EXPECT_EQ(run({"symbologies"}, false).out.find("number=46\tletter=I\tname=idtag"), run({"symbologies"}, false).out.find("number=46"));
+    EXPECT_EQ(run({"symbologies"}, false).out.find("number=46\tletter=I\tname=idtag"),
+              run({"symbologies"}, false).out.find("number=46"));
     EXPECT_EQ(run({"symbologies", "nosuch"}, false).code, 1);
     ASSERT_EQ(run({"init"}).code, 0);
     ASSERT_EQ(run({"view", "A1", "--sym", "code128"}).code, 0);
@@ -474,4 +509,46 @@ TEST_F(Console, AConfigurationOthersMayWriteIsRefusedWithItsFix) {
         ASSERT_EQ(chmod(path.c_str(), tight), 0);
         EXPECT_EQ(run({"status"}).code, 0);
     }
+}
+
+// The console keeps the exit code of every wedge it started, across its own
+// processes: one that ends before it is loaded, and one stopped by "quit".
+TEST_F(Console, TheLastWedgesExitCodeOutlivesTheConsoleThatStartedIt) {
+    ASSERT_EQ(run({"init", "--from", samples() + "/terminal"}).code, 0);
+    std::string failing = dir_ + "/failing-wedge.sh";
+    std::ofstream(failing) << "#!/bin/sh\nexit 7\n";
+    fs::permissions(failing, fs::perms::owner_all);
+    Result early = run({"start", "--wedge", failing});
+    EXPECT_EQ(early.code, 1);
+    EXPECT_NE(early.err.find("the wedge ended before it was loaded (exit code 7)"), std::string::npos) << early.err;
+    Result status = run({"status"});
+    EXPECT_NE(status.out.find("running=0"), std::string::npos) << status.out;
+    EXPECT_NE(status.out.find("\tlast_exit=7\n"), std::string::npos) << status.out;
+
+    ASSERT_EQ(run({"start"}).code, 0);
+    status = run({"status"});
+    EXPECT_EQ(status.out.find("last_exit"), std::string::npos)
+        << "a running wedge has no exit code yet: " << status.out;
+    Result stop = run({"stop"});
+    EXPECT_EQ(stop.code, 0) << stop.err;
+    EXPECT_NE(stop.out.find("stopped\texit=0\t"), std::string::npos) << stop.out;
+    EXPECT_NE(run({"status"}).out.find("\tlast_exit=0\n"), std::string::npos);
+
+    // Ended from its tray menu: the menu's record and the exit code as JSON numbers.
+    ASSERT_EQ(run({"config", "screen", "480x640"}).code, 0);
+    ASSERT_EQ(run({"start"}).code, 0);
+    ASSERT_EQ(run({"menu", "exit"}).code, 0);
+    ASSERT_EQ(run({"answer", "yes"}).code, 0);
+    ASSERT_EQ(run({"tray", "tap"}).code, 0);
+    std::string tray = run({"tray", "--json"}).out;
+    EXPECT_NE(tray.find("\"x\": 380, \"y\": 350, \"items\": \"Symbology Settings|Exit\", \"choice\": 32773}]"),
+              std::string::npos)
+        << tray;
+    std::string json;
+    for (int i = 0; i < 200 && json.find("\"last_exit\"") == std::string::npos; ++i) {
+        json = run({"status", "--json"}).out;
+        if (json.find("\"last_exit\"") == std::string::npos) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    EXPECT_EQ(json.compare(0, 18, "{\"running\": false,"), 0) << json;
+    EXPECT_NE(json.find(", \"last_exit\": 0}"), std::string::npos) << json;
 }

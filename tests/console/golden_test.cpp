@@ -76,7 +76,11 @@ protected:
         std::istringstream lines(r.err);
         std::vector<std::string> said;
         for (std::string line; !words.empty() && std::getline(lines, line);) {
-            std::string named = knownCommand(words[0]) ? "keyvane-terminal " + words[0] + ": " : "keyvane-terminal: ";
+            // With --json each complaint is a record that names the command.
+            bool json = std::find(words.begin(), words.end(), "--json") != words.end();
+            std::string named = json                     ? "{\"command\": \"" + words[0] + "\", \""
+                                : knownCommand(words[0]) ? "keyvane-terminal " + words[0] + ": "
+                                                         : "keyvane-terminal: ";
             EXPECT_EQ(line.compare(0, named.size(), named), 0) << shownWords(words) << line;
             EXPECT_EQ(std::count(said.begin(), said.end(), line), 0) << shownWords(words) << "said twice: " << line;
             said.push_back(line);
@@ -101,7 +105,7 @@ TEST_F(ConsoleGolden, HelpOfTheConsoleAndOfEveryCommand) {
     EXPECT_EQ(viaHelp.out, top.out) << "help and --help print the same";
 
     std::vector<std::string> names = listedCommands(top.out);
-    EXPECT_EQ(names.size(), 49u);
+    EXPECT_EQ(names.size(), 55u);
     std::string each;
     for (const std::string& name : names) {
         each += transcript({name, "--help"});
@@ -149,6 +153,7 @@ TEST_F(ConsoleGolden, AnswersToArgumentsRightAndWrong) {
         {"start", "--timeout", "abc"},
         {"stop", "--timeout", "abc"},
         {"command"},
+        {"command", "", "x"},
         {"status"},
         {"kill"},
         {"hold", "x"},
@@ -228,6 +233,26 @@ TEST_F(ConsoleGolden, AnswersToArgumentsRightAndWrong) {
         {"peer-close", "COM3"},
         {"peer-send", "COM3", "x"},
         {"peer-clear", "COM3"},
+        {"bt-device"},
+        {"bt-device", "00A1B2C3D4"},
+        {"bt-device", "00:A1:B2:C3:D4:E5", "--channel", "31"},
+        {"bt-device", "00:A1:B2:C3:D4:E5", "--sdp", "35 0"},
+        {"bt-device", "00:A1:B2:C3:D4:E5", "--sdp", "zz"},
+        {"bt-device", "00:A1:B2:C3:D4:E5", "--silent", "--channel", "3"},
+        {"bt-device", "00:A1:B2:C3:D4:E5", "--sdp-file", "/nonexistent.sdp"},
+        {"bt-device", "00:A1:B2:C3:D4:E5", "--name", "Belt printer", "--channel", "3"},
+        {"bt-device", "00-80-F7-12-34-56", "--no-service"},
+        {"bt-device", "0080F7AAAAAA", "--silent"},
+        {"bt"},
+        {"bt", "x"},
+        {"bt-peer", "00A1B2C3D4E5"},
+        {"bt-send", "00A1B2C3D4E5"},
+        {"bt-send", "00A1B2C3D4E5", "hello"},
+        {"bt-away", "0080F7AAAAAA"},
+        {"bt-away", "0080F7AAAAAA"},
+        {"bt"},
+        {"watch", "--interval", "5"},
+        {"watch"},
         {"decode", "123"},
         {"decode", "01 02 41 42"},
         {"decode", "--text", "AB", "--framing", "bogus"},
@@ -269,6 +294,36 @@ TEST_F(ConsoleGolden, AnswersToArgumentsRightAndWrong) {
     compareGolden("answers-json.golden", json.out);
 }
 
+TEST_F(ConsoleGolden, BluetoothDevicesAndTheLastExitCodeAnswerInJson) {
+    ASSERT_EQ(run({"init", "--from", std::string(KEYVANE_SOURCE_DIR) + "/samples/terminal"}).code, 0);
+    std::string failing = dir_ + "/failing-wedge.sh";
+    std::ofstream(failing) << "#!/bin/sh\nexit 7\n";
+    std::filesystem::permissions(failing, std::filesystem::perms::owner_all);
+    const Words cases[] = {
+        {"bt-device", "--json", "00A1B2C3D4"},
+        {"bt-device", "--json", "00:A1:B2:C3:D4:E5", "--silent", "--channel", "3"},
+        {"bt-device", "--json", "00:A1:B2:C3:D4:E5", "--name", "Belt \"printer\"", "--channel", "3"},
+        {"bt-device", "--json", "00-80-F7-12-34-56", "--no-service"},
+        {"bt-device", "--json", "0080F7AAAAAA", "--silent"},
+        {"bt", "--json"},
+        {"bt-send", "--json", "00A1B2C3D4E5", "hello"},
+        {"bt-peer", "--json", "00A1B2C3D4E5"},
+        {"bt-peer", "--json", "00A1B2C3D4E5", "--hex"},
+        {"bt-peer", "--json", "00A1B2C3D4E5", "--framing", "bogus"},
+        {"bt-away", "--json", "0080F7AAAAAA"},
+        {"bt-away", "--json", "0080F7AAAAAA"},
+        {"bt", "--json"},
+        {"watch", "--json"},
+        {"command", "--json"},
+        {"status", "--json"},
+        {"start", "--json", "--wedge", failing},
+        {"status", "--json"},
+    };
+    std::string all;
+    for (const Words& words : cases) all += transcript(words);
+    compareGolden("answers-bt-json.golden", all);
+}
+
 TEST_F(ConsoleGolden, MistakesOfAScenarioFileAreReportedWithTheirLines) {
     std::string path = writeScenario("mistakes.scenario",
                                      "# every line below is wrong\n"
@@ -294,7 +349,12 @@ TEST_F(ConsoleGolden, MistakesOfAScenarioFileAreReportedWithTheirLines) {
                                      "expect event KVN_Enable == 1\n"
                                      "expect peer COM3 --data --hex == x\n"
                                      "expect output 1 == x\n"
-                                     "expect write /a == x\n");
+                                     "expect write /a == x\n"
+                                     "expect trace count \"Start Scan\"\n"
+                                     "expect trace count \"Start Scan\" many\n"
+                                     "expect trace count \"(\" 2\n"
+                                     "expect bt-device 00A1B2C3D4E5 == x\n"
+                                     "expect trace count Scan 1 2\n");
     compareGolden("scenario-mistakes.golden", transcript({"run", path}));
 }
 

@@ -39,7 +39,8 @@ int parseBarcode(const std::string& command, const Args& args, size_t first, ter
             bool single = more && args[i + 1].size() == 1 && !std::isdigit(static_cast<unsigned char>(args[i + 1][0]));
             char letter = single ? args[i + 1][0] : more ? symbologyLetterOf(args[i + 1]) : 0;
             if (!single && letter == 0)
-                return usage(command, err, "--sym needs a letter, a BarcodeSym number or a name (symbologies lists them)");
+                return usage(command, err,
+                             "--sym needs a letter, a BarcodeSym number or a name (symbologies lists them)");
             barcode.symbologyLetter = letter;
             ++i;
         } else if (a == "--id2" || a == "--id3") {
@@ -49,8 +50,10 @@ int parseBarcode(const std::string& command, const Args& args, size_t first, ter
             (a == "--sym" ? barcode.symbologyLetter : a == "--id2" ? barcode.second : barcode.third) = c;
         } else if (a == "--symid") {
             const Symbology* named = more ? symbologyByWord(args[i + 1].c_str()) : nullptr;
-            if (named != nullptr && !parseInt(args[i + 1], n)) n = named->engineId;
-            else if (!more || !parseNumber(args[i + 1], -1, 255, n)) return usage(command, err, "--symid needs 0..255 or a symbology name");
+            if (named != nullptr && !parseInt(args[i + 1], n))
+                n = named->engineId;
+            else if (!more || !parseNumber(args[i + 1], -1, 255, n))
+                return usage(command, err, "--symid needs 0..255 or a symbology name");
             barcode.symbologyId = static_cast<int>(n);
             ++i;
         } else if (a == "--row") {
@@ -489,6 +492,14 @@ int trayCommand(const Options& options, const Args& args, std::ostream& out, std
         std::vector<Record> records;
         for (const auto& [window, id] : terminal::trayIcons())
             records.push_back({{"window", handleText(window)}, {"icon", id}});
+        // The last popup menu: where it was shown, its items and the choice made.
+        if (auto popups = terminal::menuPopups(); !popups.empty()) {
+            const terminal::MenuPopup& p = popups.back();
+            std::string items;
+            for (const auto& item : p.items) items += (items.empty() ? "" : "|") + utf8(item);
+            records.push_back(
+                {{"popup", popups.size()}, {"x", p.x}, {"y", p.y}, {"items", items}, {"choice", p.choice}});
+        }
         printRecords(options, records, out);
         return kOk;
     }
@@ -750,7 +761,6 @@ int engineCommand(const Options& options, const Args& args, std::ostream& out, s
                 out);
     return kOk;
 }
-
 
 // ------------------------------------------------------------------ device files
 

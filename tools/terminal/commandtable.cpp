@@ -47,12 +47,13 @@ const Command kCommands[] = {
     {"stop", "stop [--timeout SECONDS]",
      "Stop the wedge: a second instance with the command word \"quit\"; waits until the wedge ended.",
      {0, kAnyCount, nullptr}, true, kNoQuery, stopWedge},
-    {"command", "command WORD [--force] [--timeout SECONDS]",
-     "Run a second instance with a command word (quit, connect, disconnect, enable, disable); prints and "
-     "returns its exit code.",
+    {"command", "command WORD|\"\" [--force] [--timeout SECONDS]",
+     "Run a second instance with a command word (quit, connect, disconnect, enable, disable; \"\" gives it an "
+     "empty command line); prints and returns its exit code.",
      {0, kAnyCount, nullptr}, true, kNoQuery, commandWord},
     {"status", "status",
-     "Whether a wedge runs, and the states of its three named events.",
+     "Whether a wedge runs, and the states of its three named events; once a wedge started by the console "
+     "has ended, its exit code (last_exit; 128+N when signal N ended it).",
      {0, kAnyCount, nullptr}, true, kAnyCount, wedgeStatus},
     {"kill", "kill",
      "End a wedge started by this console without asking it (last resort).",
@@ -90,7 +91,8 @@ const Command kCommands[] = {
      "Swipe a magnetic card: DATA arrives at the card reader on COM1; waits until the wedge has delivered it.",
      {1, 1, "the card's data, as one argument"}, true, kNoQuery, swipeCommand},
     {"tray", "tray [tap]",
-     "List the tray icons, or tap the tray icon.",
+     "List the tray icons and the last popup menu (its position, items and the choice made), or tap the "
+     "tray icon.",
      {0, 1, "the only argument is tap"}, true, 0, trayCommand},
     {"menu", "menu CHOICE",
      "Script the next tray menu choice: exit, settings, none or a command number.",
@@ -132,6 +134,26 @@ const Command kCommands[] = {
     {"peer-clear", "peer-clear COMn",
      "Forget what reached the peer of COMn.",
      {0, kAnyCount, nullptr}, true, kNoQuery, peerClear},
+    {"bt-device", "bt-device ADDRESS [--name NAME] [--channel N | --sdp HEX | --sdp-file FILE | --no-service | --silent]",
+     "Put a remote Bluetooth device in range of the terminal: its address (12 hex digits, colons or dashes "
+     "allowed), its name, and what its service discovery server answers to a service-attribute search: a "
+     "serial port service on RFCOMM channel N (default 1), the response's bytes in hex or in a file (hex "
+     "digits or the bytes themselves), a response with no service at all, or no answer (--silent).",
+     {1, kAnyCount, "a remote device's address"}, true, kNoQuery, btDeviceCommand},
+    {"bt-away", "bt-away ADDRESS",
+     "Take a remote Bluetooth device out of range: service searches for it find nothing.",
+     {1, 1, "a remote device's address"}, true, kNoQuery, btAwayCommand},
+    {"bt", "bt",
+     "The remote Bluetooth devices in range (address, name, response, the RFCOMM channel the wedge's reader "
+     "finds in it, bytes received) and the Bluetooth virtual COM ports registered.",
+     {0, 0, nullptr}, true, 0, btListCommand},
+    {"bt-peer", "bt-peer ADDRESS [--framing auto|raw|header|tagged|xr1] [--data] [--hex]",
+     "The bytes that reached a remote Bluetooth device over the virtual COM port, one frame per line, as "
+     "the peer command shows them.",
+     {1, kAnyCount, "a remote device's address"}, true, kAnyCount, btPeerCommand},
+    {"bt-send", "bt-send ADDRESS DATA",
+     "The remote Bluetooth device sends DATA (escapes allowed) to the wedge's virtual COM port.",
+     {2, 2, "a remote device's address and the data"}, true, kNoQuery, btSendCommand},
     {"decode", "decode HEX | --text DATA [--framing F] [--data]",
      "Split given bytes into serial frames, as the peer command does.",
      {0, kAnyCount, nullptr}, false, kAnyCount, decodeFrames},
@@ -168,6 +190,12 @@ const Command kCommands[] = {
      "The scan engine's state: connected, aimer, lights mode, global settings, decode window; or one "
      "symbology's flags and lengths (by the engine's id number, a letter or a name such as ean13).",
      {0, 1, "one symbology number at most"}, true, kAnyCount, engineCommand},
+    {"watch", "watch [--interval MS]",
+     "A live full-screen view of the handheld in this text terminal: screen, wedge and named events, the "
+     "focused application's text, scanner, lights, vibrator, sounds, the last message box and tray menu, and "
+     "the last frames at each serial peer and Bluetooth device; redrawn when something changes (looked at "
+     "every MS ms, default 200). q leaves.",
+     {0, 2, nullptr}, true, kNoQuery, watchCommand},
     {"check", "check [--strict] [FILE ...]",
      "Read Keyvane.ini and DecodeSettings.Vqf files (default: those the wedge would find on the terminal) with "
      "the wedge's own readers and print FILE:LINE: error|warning|note: message for every mistake. Exit 0 when "

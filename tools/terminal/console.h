@@ -168,6 +168,8 @@ int wedgeStatus(const Options& options, const Args& args, std::ostream& out, std
 int killCommand(const Options& options, const Args& args, std::ostream& out, std::ostream& err);
 // The process of the wedge's main window (0: none).
 int runningWedgePid();
+// The exit code of the last wedge the console started, once it ended.
+bool lastWedgeExit(const Options& options, int& code);
 // The process of a wedge running on the attached terminal (0: none).
 int wedgeRunning(const Options& options);
 // Whether process `pid` still runs.
@@ -203,6 +205,17 @@ int peerSend(const Options& options, const Args& args, std::ostream& out, std::o
 int peerClear(const Options& options, const Args& args, std::ostream& out, std::ostream& err);
 int decodeFrames(const Options& options, const Args& args, std::ostream& out, std::ostream& err);
 void closeAllPeers(const Options& options);
+// Prints bytes that reached a peer as frames, taking --framing F, --data and
+// --hex from args[first..].
+int printFrames(const Options& options, const std::string& bytes, const Args& args, size_t first, std::ostream& out,
+                std::ostream& err);
+
+// ------------------------------------------------------------------ Bluetooth remote devices
+int btDeviceCommand(const Options& options, const Args& args, std::ostream& out, std::ostream& err);
+int btAwayCommand(const Options& options, const Args& args, std::ostream& out, std::ostream& err);
+int btListCommand(const Options& options, const Args& args, std::ostream& out, std::ostream& err);
+int btPeerCommand(const Options& options, const Args& args, std::ostream& out, std::ostream& err);
+int btSendCommand(const Options& options, const Args& args, std::ostream& out, std::ostream& err);
 
 struct Frame {
     std::string framing;  // raw, header, tagged, xr1, unknown
@@ -248,6 +261,9 @@ int symbologiesCommand(const Options& options, const Args& args, std::ostream& o
 // The letter of a symbology as a person names it: one character is the letter
 // itself, digits a BarcodeSym number, a word a name (code128). 0 for none.
 char symbologyLetterOf(const std::string& word);
+
+// ------------------------------------------------------------------ the live view
+int watchCommand(const Options& options, const Args& args, std::ostream& out, std::ostream& err);
 
 // ------------------------------------------------------------------ scenarios
 int runScenario(const Options& options, const Args& args, std::ostream& out, std::ostream& err);

@@ -202,6 +202,8 @@ std::string framingArgument(const std::string& f) {
     return f;
 }
 
+}  // namespace
+
 int printFrames(const Options& options, const std::string& bytes, const Args& args, size_t first, std::ostream& out,
                 std::ostream& err) {
     std::string framing = "auto";
@@ -244,8 +246,6 @@ int printFrames(const Options& options, const std::string& bytes, const Args& ar
     printRecords(options, records, out);
     return kOk;
 }
-
-}  // namespace
 
 namespace {
 

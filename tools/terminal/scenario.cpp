@@ -36,7 +36,7 @@ struct Step {
     Args words;
 };
 
-const char* const kOperators[] = {"==", "!=", "contains", "lacks", "matches", "lines", "sequence"};
+const char* const kOperators[] = {"==", "!=", "contains", "lacks", "matches", "lines", "sequence", "count"};
 
 bool isOperator(const std::string& word) {
     for (const char* op : kOperators)
@@ -64,6 +64,15 @@ std::string pickLines(const std::string& text, const std::string& wanted) {
                 break;
             }
     return picked;
+}
+
+// The number of lines of `text` in which `pattern` is found.
+size_t countMatching(const std::string& text, const std::regex& pattern) {
+    size_t n = 0;
+    std::istringstream t(text);
+    for (std::string line; std::getline(t, line);)
+        if (std::regex_search(line, pattern)) ++n;
+    return n;
 }
 
 size_t countLines(const std::string& s) {
@@ -249,11 +258,14 @@ private:
             if (op == 1 || op >= w.size()) {
                 error =
                     "expect needs: a read-back command, an operator (==, !=, contains, lacks, matches, lines, "
-                    "sequence) and a value";
+                    "sequence, count) and a value";
                 return false;
             }
-            if (op + 2 != w.size()) {
-                error = "expect takes one value after " + w[op] + " (quote values with blanks)";
+            size_t values = w[op] == "count" ? 2 : 1;
+            if (op + 1 + values != w.size()) {
+                error = w[op] == "count"
+                            ? "count takes a regular expression and the number of lines it is to be found in"
+                            : "expect takes one value after " + w[op] + " (quote values with blanks)";
                 return false;
             }
             // An expectation runs its query again and again: only a command that looks will do.
@@ -271,7 +283,11 @@ private:
                 error = "lines needs a count";
                 return false;
             }
-            if (w[op] == "matches") {
+            if (w[op] == "count" && (!parseInt(w[op + 2], n) || n < 0)) {
+                error = "count needs a number of lines after the regular expression";
+                return false;
+            }
+            if (w[op] == "matches" || w[op] == "count") {
                 try {
                     std::regex r(w[op + 1]);
                 } catch (const std::regex_error& e) {
@@ -336,6 +352,7 @@ private:
                 if (how == "matches") ok = std::regex_search(got, std::regex(wanted));
                 if (how == "lines") ok = std::to_string(countLines(got)) == wanted;
                 if (how == "sequence") ok = pickLines(got, wanted) == wanted;
+                if (how == "count") ok = std::to_string(countMatching(got, std::regex(wanted))) == w[op + 2];
             }
             if (ok) {
                 pass(step);
@@ -352,6 +369,12 @@ private:
         if (how == "lines") {
             indent(out_, "expected: ", wanted + " line(s)");
             indent(out_, "got:      ", std::to_string(countLines(got)) + " line(s)");
+            indent(out_, "          ", showLines(got));
+            return;
+        }
+        if (how == "count") {
+            indent(out_, "expected: ", w[op + 2] + " line(s) matching " + wanted);
+            indent(out_, "got:      ", std::to_string(countMatching(got, std::regex(wanted))) + " line(s)");
             indent(out_, "          ", showLines(got));
             return;
         }

@@ -33,6 +33,10 @@ std::string pidFile(const Options& options) {
 std::string logFile(const Options& options) {
     return options.root + "/.terminal/wedge.log";
 }
+// The exit code of the last wedge started by a console, written by its keeper.
+std::string exitFile(const Options& options) {
+    return options.root + "/.terminal/wedge.exit";
+}
 
 int readPid(const std::string& path) {
     std::ifstream in(path);
@@ -114,6 +118,78 @@ pid_t spawn(const Options& options, const std::string& wedge, const std::string&
     else
         execl(wedge.c_str(), wedge.c_str(), argument.c_str(), static_cast<char*>(nullptr));
     _exit(127);
+}
+
+// Starts the wedge under a keeper: a process of its own that waits for the
+// wedge, whatever ends it (a command word, the tray menu, a signal), and
+// writes its exit code to wedge.exit. Returns the wedge's pid (-1: none).
+pid_t spawnKept(const Options& options, const std::string& wedge) {
+    std::string exitPath = exitFile(options), partPath = exitPath + ".part";
+    unlink(exitPath.c_str());
+    int channel[2];
+    if (pipe2(channel, O_CLOEXEC) != 0) return -1;
+    pid_t middle = fork();
+    if (middle < 0) {
+        close(channel[0]);
+        close(channel[1]);
+        return -1;
+    }
+    if (middle == 0) {
+        // The middle process ends at once, so that the keeper is nobody's
+        // child here and the console never has to reap it.
+        setsid();
+        if (fork() != 0) _exit(0);
+        int null = open("/dev/null", O_RDWR);
+        if (null >= 0) {
+            dup2(null, 0);
+            dup2(null, 1);
+            dup2(null, 2);
+        }
+        for (int fd = 3; fd < 1024; ++fd)
+            if (fd != channel[1]) close(fd);
+        pid_t pid = spawn(options, wedge, "");
+        ssize_t put = write(channel[1], &pid, sizeof pid);
+        (void)put;
+        close(channel[1]);
+        if (pid < 0) _exit(1);
+        int status = 0;
+        while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+        }
+        char text[48];
+        int n = std::snprintf(text, sizeof text, "%d %d\n", static_cast<int>(pid), exitCode(status));
+        int fd = open(partPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (fd >= 0) {
+            ssize_t w = write(fd, text, static_cast<size_t>(n));
+            (void)w;
+            close(fd);
+            rename(partPath.c_str(), exitPath.c_str());
+        }
+        _exit(0);
+    }
+    close(channel[1]);
+    int status = 0;
+    while (waitpid(middle, &status, 0) < 0 && errno == EINTR) {
+    }
+    pid_t pid = -1;
+    ssize_t got = 0;
+    do {
+        got = read(channel[0], &pid, sizeof pid);
+    } while (got < 0 && errno == EINTR);
+    close(channel[0]);
+    return got == static_cast<ssize_t>(sizeof pid) ? pid : -1;
+}
+
+// The exit code of the kept wedge `pid` (0: of the last one), waiting up
+// to `milliseconds` for its keeper to write it; false when there is none.
+bool keptExitCode(const Options& options, int pid, int milliseconds, int& code) {
+    auto deadline = Clock::now() + std::chrono::milliseconds(milliseconds);
+    for (;;) {
+        std::ifstream in(exitFile(options));
+        int ended = 0;
+        if (in >> ended >> code && (pid == 0 || ended == pid)) return true;
+        if (Clock::now() >= deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
 }
 
 bool parseSeconds(const Args& args, size_t& i, double& seconds, std::ostream& err) {
@@ -236,7 +312,7 @@ int startWedge(const Options& options, const Args& args, std::ostream& out, std:
     // that a wedge left signalled does not count as loaded either.
     terminal::setEventState("KVN_Loaded", false);
     size_t boxesBefore = terminal::messageBoxes().size();
-    pid_t pid = spawn(options, wedge, "");
+    pid_t pid = spawnKept(options, wedge);
     if (pid < 0) {
         err << "cannot start " << wedge << ": " << std::strerror(errno) << "\n";
         return kFailed;
@@ -257,7 +333,7 @@ int startWedge(const Options& options, const Args& args, std::ostream& out, std:
         bool known = false;
         if (ended(pid, code, known)) {
             err << "the wedge ended before it was loaded";
-            if (known) err << " (exit code " << code << ")";
+            if (known || keptExitCode(options, pid, 2000, code)) err << " (exit code " << code << ")";
             err << "; its output is in " << logFile(options) << "\n";
             showMessageBoxes(err, boxesBefore);
             unlink(pidFile(options).c_str());
@@ -326,6 +402,7 @@ int commandWord(const Options& options, const Args& args, std::ostream& out, std
     std::string wedge = wedgePath();
     double seconds = 10;
     std::string word;
+    bool haveWord = false;  // "" is a word too: an empty command line
     bool force = false;
     for (size_t i = 1; i < args.size(); ++i) {
         if (args[i] == "--wedge" && i + 1 < args.size()) {
@@ -334,14 +411,17 @@ int commandWord(const Options& options, const Args& args, std::ostream& out, std
             if (!parseSeconds(args, i, seconds, err)) return kUsage;
         } else if (args[i] == "--force") {
             force = true;
-        } else if (word.empty()) {
+        } else if (!haveWord) {
             word = args[i];
+            haveWord = true;
         } else {
             return usage(args[0], err, "one command word only");
         }
     }
-    if (word.empty()) {
-        return usage(args[0], err, "which command word? (quit, connect, disconnect, enable, disable)");
+    if (!haveWord) {
+        return usage(
+            args[0], err,
+            "which command word? (quit, connect, disconnect, enable, disable; \"\" for an empty command line)");
     }
     if (!force && !ourWedgeRuns(options) && !wedgeWindowExists()) {
         err << "no wedge runs on " << options.root
@@ -354,8 +434,6 @@ int commandWord(const Options& options, const Args& args, std::ostream& out, std
     printRecord(options, {{"exit", code}}, out);
     // "quit" ends the wedge on purpose; any other word must leave it running.
     if (target > 0 && word != "quit" && !processAlive(target)) {
-        int status = 0;
-        waitpid(target, &status, WNOHANG);
         err << "the wedge (pid " << target << ") ended while \"" << word << "\" was under way\n";
         return code != 0 ? code : kFailed;
     }
@@ -409,6 +487,7 @@ int stopWedge(const Options& options, const Args& args, std::ostream& out, std::
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     unlink(pidFile(options).c_str());
+    if (!known && pid > 0) known = keptExitCode(options, pid, 2000, code);
     Record record{Field::word("state", "stopped")};
     if (known) record.emplace_back("exit", code);
     record.emplace_back("KVN_Loaded", terminal::eventState("KVN_Loaded"));
@@ -423,8 +502,14 @@ int wedgeStatus(const Options& options, const Args&, std::ostream& out, std::ost
     if (runs && pid > 0) record.emplace_back("pid", pid);
     for (const char* name : {"KVN_Loaded", "KVN_Enable", "KVN_Enable_State"})
         record.emplace_back(name, terminal::eventState(name));
+    int code = 0;
+    if (!runs && keptExitCode(options, 0, 0, code)) record.emplace_back("last_exit", code);
     printRecord(options, record, out);
     return kOk;
+}
+
+bool lastWedgeExit(const Options& options, int& code) {
+    return keptExitCode(options, 0, 0, code);
 }
 
 bool killWedge(const Options& options) {
@@ -441,6 +526,8 @@ bool killWedge(const Options& options) {
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     unlink(pidFile(options).c_str());
+    // Its keeper writes down the signal that ended it.
+    keptExitCode(options, pid, 1000, code);
     return true;
 }
 
