@@ -1,6 +1,6 @@
 // The host terminal's core: the handle table and the generic calls that
-// dispatch through it, the last error, the kernel string calls, the terminal
-// clock and the cursor calls.
+// dispatch through it, the kernel string calls, the terminal clock and the
+// cursor calls.
 #include <sched.h>
 #include <sys/prctl.h>
 #include <time.h>
@@ -215,50 +215,7 @@ BOOL DeviceIoControl(HANDLE device, DWORD ioControlCode, LPVOID inBuf, DWORD inB
     return ok;
 }
 
-// ---------------------------------------------------------------- last error
-namespace {
-thread_local DWORD lastError = 0;
-}
-DWORD GetLastError() {
-    return lastError;
-}
-void SetLastError(DWORD error) {
-    lastError = error;
-}
-
 namespace hostinternal {
-DWORD errorFromErrno(int error) {
-    switch (error) {
-        case 0:
-            return ERROR_SUCCESS;
-        case ENOENT:
-            return ERROR_FILE_NOT_FOUND;
-        case ENOTDIR:
-            return ERROR_PATH_NOT_FOUND;
-        case EACCES:
-        case EPERM:
-        case EISDIR:
-        case EROFS:
-            return ERROR_ACCESS_DENIED;
-        case EEXIST:
-            return ERROR_ALREADY_EXISTS;
-        case ENOMEM:
-            return ERROR_NOT_ENOUGH_MEMORY;
-        case EBUSY:
-        case ETXTBSY:
-            return ERROR_SHARING_VIOLATION;
-        case EINVAL:
-            return ERROR_INVALID_PARAMETER;
-        case EBADF:
-            return ERROR_INVALID_HANDLE;
-        case ENXIO:
-        case ENODEV:
-            return ERROR_DEVICE_NOT_CONNECTED;
-        default:
-            return ERROR_GEN_FAILURE;
-    }
-}
-
 int64_t monotonicNanos() {
     timespec ts{};
     clock_gettime(CLOCK_MONOTONIC, &ts);
@@ -335,26 +292,34 @@ int64_t terminalMillisLocked(const ClockRecord* c) {
     return c->terminalBaseMillis + elapsed * c->speed / 1000000;
 }
 
-}  // namespace
-
-namespace hostinternal {
-void setSharedClockSpeed(int factor) {
-    ClockRecord* c = clockRecord();
-    if (c == nullptr) return;
-    hostshared::Lock lock(&c->header);
-    int64_t now = terminalMillisLocked(c);
-    c->terminalBaseMillis = now;
-    c->realBaseNanos = monotonicNanos();
-    c->speed = factor < 1 ? 1 : factor;
-}
-
 int sharedClockSpeed() {
     ClockRecord* c = clockRecord();
     if (c == nullptr) return 1;
     hostshared::Lock lock(&c->header);
     return c->speed;
 }
-}  // namespace hostinternal
+
+}  // namespace
+
+// The speed is kept in the terminal's configuration for the clock's first
+// use in a fresh terminal, and in the shared clock for every process now.
+namespace terminal {
+void setClockSpeed(int factor) {
+    if (factor < 1) factor = 1;
+    setConfig("clock", std::to_string(factor));
+    ClockRecord* c = clockRecord();
+    if (c == nullptr) return;
+    hostshared::Lock lock(&c->header);
+    int64_t now = terminalMillisLocked(c);
+    c->terminalBaseMillis = now;
+    c->realBaseNanos = hostinternal::monotonicNanos();
+    c->speed = factor;
+}
+
+int clockSpeed() {
+    return sharedClockSpeed();
+}
+}  // namespace terminal
 
 namespace hostfacility {
 uint64_t terminalNow() {
@@ -367,7 +332,7 @@ uint64_t terminalNow() {
 
 int64_t realMilliseconds(DWORD terminalMilliseconds) {
     if (terminalMilliseconds == INFINITE) return -1;
-    int speed = hostinternal::sharedClockSpeed();
+    int speed = sharedClockSpeed();
     return (static_cast<int64_t>(terminalMilliseconds) + speed - 1) / speed;
 }
 }  // namespace hostfacility
@@ -381,7 +346,7 @@ void Sleep(DWORD milliseconds) {
     // a delivery; each sleeping thread asks for the finest slack once.
     thread_local bool fineSlack = (prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL), true);
     (void)fineSlack;
-    int speed = hostinternal::sharedClockSpeed();
+    int speed = sharedClockSpeed();
     int64_t micros = static_cast<int64_t>(milliseconds) * 1000 / speed;
     if (milliseconds == INFINITE) micros = INT64_MAX / 2;
     timespec ts{static_cast<time_t>(micros / 1000000), static_cast<long>((micros % 1000000) * 1000)};

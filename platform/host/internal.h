@@ -68,12 +68,6 @@ bool processRuns(const ProcessIdentity& id);
 }  // namespace hostinternal
 
 namespace hostinternal {
-// The terminal clock's speed in the shared clock record (core.cpp).
-void setSharedClockSpeed(int factor);
-int sharedClockSpeed();
-}  // namespace hostinternal
-
-namespace hostinternal {
 
 // The end of a thread or process, which its handles wait for.
 struct Completion {

@@ -24,8 +24,9 @@
 // Character messages (WM_CHAR, PostKeybdMessage) append their character (carriage return as a line feed, 8 as
 // Backspace). Posted WM_KEYDOWN and WM_KEYUP are recorded but type nothing.
 //
-// A key pressed on the keypad that a hot key is registered for is offered to
-// windows.cpp (dispatchHotKey) and types nothing when taken; keys injected
+// A key pressed on the keypad (terminal::pressKey, windows.cpp) is recorded
+// down here (userKeyDown), offered to a hot key registered for it, and typed
+// (typeUserKey) only when no hot key took it; keys injected
 // with keybd_event are never offered. Hot-key modifiers are the modifier keys
 // the user holds (the wedge's own injected Shift does not count).
 #include <fcntl.h>
@@ -413,33 +414,35 @@ void focusWindowMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     hostshared::notifyAll(&r->header);
 }
 
-}  // namespace hostfacility
+bool userKeyDown(int virtualKey, unsigned& modifiers) {
+    if (virtualKey < 0 || virtualKey > 255) return false;
+    KeyboardRecord* r = record();
+    if (!r) return false;
+    hostshared::Lock lock(&r->header);
+    releaseKeysOfEnded(r);
+    recordEvent(r, HowUser, virtualKey, true, false, 0);
+    r->down[virtualKey] = 1;
+    holdKey(r, virtualKey, false);
+    r->userDown[virtualKey] = 1;
+    modifiers = userModifiers(r);
+    hostshared::notifyAll(&r->header);
+    return true;
+}
 
-// ------------------------------------------------------------------ terminal control
-namespace terminal {
-
-void pressKey(int virtualKey) {
+void typeUserKey(int virtualKey) {
     if (virtualKey < 0 || virtualKey > 255) return;
     KeyboardRecord* r = record();
     if (!r) return;
-    unsigned modifiers;
-    {
-        hostshared::Lock lock(&r->header);
-        releaseKeysOfEnded(r);
-        recordEvent(r, HowUser, virtualKey, true, false, 0);
-        r->down[virtualKey] = 1;
-        holdKey(r, virtualKey, false);
-        r->userDown[virtualKey] = 1;
-        modifiers = userModifiers(r);
-        hostshared::notifyAll(&r->header);
-    }
-    // Offered without the keyboard lock: the hot-key owner may be busy reading it.
-    if (hostfacility::dispatchHotKey(static_cast<unsigned>(virtualKey), modifiers)) return;
     int family = keypadFamilyConfig();
     hostshared::Lock lock(&r->header);
     typeKey(r, virtualKey, family);
     hostshared::notifyAll(&r->header);
 }
+
+}  // namespace hostfacility
+
+// ------------------------------------------------------------------ terminal control
+namespace terminal {
 
 void releaseKey(int virtualKey) {
     if (virtualKey < 0 || virtualKey > 255) return;

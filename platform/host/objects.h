@@ -46,9 +46,11 @@ namespace hostfacility {
 std::shared_ptr<hostobjects::Object> openPort(int index, DWORD access);
 // bluetooth.cpp: the host path behind a registered Bluetooth virtual port, or "".
 std::string bluetoothPortPath(int index);
-// windows.cpp: a key press the keyboard did not deliver because a hot key took it.
-// Returns true when a registered hot key matched (WM_HOTKEY posted).
-bool dispatchHotKey(unsigned virtualKey, unsigned modifiers);
+// keyboard.cpp: a key pressed on the keypad, recorded down; false when it is
+// no key or there is no keyboard. `modifiers` are the modifier keys the user holds.
+bool userKeyDown(int virtualKey, unsigned& modifiers);
+// keyboard.cpp: the pressed key typed into the focused field, as the keypad types it.
+void typeUserKey(int virtualKey);
 // keyboard.cpp: the focused application's window handle (0 = no focus).
 HWND focusWindow();
 // keyboard.cpp: a message posted to the focused application's window.

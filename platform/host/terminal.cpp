@@ -122,93 +122,6 @@ void appendLog(const std::string& fileName, const std::string& line) {
     close(fd);
 }
 
-std::string lowerAscii(std::string text) {
-    for (char& c : text)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
-    return text;
-}
-
-std::string toUtf8(const std::u16string& text) {
-    std::string out;
-    for (size_t i = 0; i < text.size(); ++i) {
-        char32_t cp = text[i];
-        if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
-            cp = 0x10000 + ((cp - 0xD800) << 10) + (text[i + 1] - 0xDC00);
-            ++i;
-        } else if (cp >= 0xD800 && cp <= 0xDFFF) {
-            cp = 0xFFFD;
-        }
-        if (cp < 0x80) {
-            out.push_back(static_cast<char>(cp));
-        } else if (cp < 0x800) {
-            out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-            out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-        } else if (cp < 0x10000) {
-            out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-            out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-        } else {
-            out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-            out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-        }
-    }
-    return out;
-}
-
-std::string toUtf8(const WCHAR* text) {
-    if (text == nullptr) return "";
-    return toUtf8(std::u16string(text));
-}
-
-std::u16string fromUtf8(const std::string& text) {
-    std::u16string out;
-    size_t i = 0;
-    while (i < text.size()) {
-        unsigned char c = static_cast<unsigned char>(text[i]);
-        char32_t cp;
-        int extra;
-        if (c < 0x80) {
-            cp = c;
-            extra = 0;
-        } else if (c >= 0xC2 && c <= 0xDF) {
-            cp = c & 0x1F;
-            extra = 1;
-        } else if (c >= 0xE0 && c <= 0xEF) {
-            cp = c & 0x0F;
-            extra = 2;
-        } else if (c >= 0xF0 && c <= 0xF4) {
-            cp = c & 0x07;
-            extra = 3;
-        } else {
-            out.push_back(0xFFFD);
-            ++i;
-            continue;
-        }
-        bool ok = i + static_cast<size_t>(extra) < text.size();
-        for (int k = 1; ok && k <= extra; ++k) {
-            unsigned char cc = static_cast<unsigned char>(text[i + static_cast<size_t>(k)]);
-            if ((cc & 0xC0) != 0x80) ok = false;
-            cp = (cp << 6) | (cc & 0x3F);
-        }
-        if (!ok || (cp >= 0xD800 && cp <= 0xDFFF) || cp > 0x10FFFF) {
-            out.push_back(0xFFFD);
-            ++i;
-            continue;
-        }
-        i += static_cast<size_t>(extra) + 1;
-        if (cp >= 0x10000) {
-            cp -= 0x10000;
-            out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
-            out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
-        } else {
-            out.push_back(static_cast<char16_t>(cp));
-        }
-    }
-    return out;
-}
-
 }  // namespace hostinternal
 
 namespace terminal {
@@ -307,16 +220,6 @@ int32_t model() {
 
 void setScreen(int width, int height) {
     setConfig("screen", std::to_string(width) + "x" + std::to_string(height));
-}
-
-void setClockSpeed(int factor) {
-    if (factor < 1) factor = 1;
-    setConfig("clock", std::to_string(factor));
-    hostinternal::setSharedClockSpeed(factor);
-}
-
-int clockSpeed() {
-    return hostinternal::sharedClockSpeed();
 }
 
 void setPortPath(int comIndex, const std::string& path) {

@@ -774,7 +774,10 @@ BOOL UnregisterFunc1(UINT modifiers, int virtualKey) {
     return FALSE;
 }
 
-bool hostfacility::dispatchHotKey(unsigned virtualKey, unsigned modifiers) {
+namespace {
+// A key press the keyboard does not deliver when a hot key takes it. Returns
+// true when a registered hot key matched (WM_HOTKEY posted).
+bool dispatchHotKey(unsigned virtualKey, unsigned modifiers) {
     WindowsState* s = state();
     if (!s) return false;
     hostshared::Lock lock(&s->header);
@@ -791,6 +794,17 @@ bool hostfacility::dispatchHotKey(unsigned virtualKey, unsigned modifiers) {
         return true;
     }
     return false;
+}
+}  // namespace
+
+// A key pressed on the keypad: recorded down, offered to a hot key, typed
+// when none takes it.
+void terminal::pressKey(int virtualKey) {
+    unsigned modifiers = 0;
+    if (!hostfacility::userKeyDown(virtualKey, modifiers)) return;
+    // Offered without the keyboard lock: the hot-key owner may be busy reading it.
+    if (dispatchHotKey(static_cast<unsigned>(virtualKey), modifiers)) return;
+    hostfacility::typeUserKey(virtualKey);
 }
 
 // ------------------------------------------------------------------ tray

@@ -3,8 +3,6 @@
 // scenario runner asks it which commands only look.
 #include <ostream>
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <sstream>
 
@@ -16,6 +14,7 @@ namespace console {
 namespace {
 
 int helpCommand(const Options& options, const Args& args, std::ostream& out, std::ostream& err);
+int runCommandScenario(const Options& options, const Args& args, std::ostream& out, std::ostream& err);
 
 // clang-format off
 const Command kCommands[] = {
@@ -211,7 +210,7 @@ const Command kCommands[] = {
     {"run", "run FILE.scenario [--keep] [--quiet]",
      "Run a scenario file; on a fresh temporary terminal unless --root is given. Exits non-zero when a "
      "step failed. --keep keeps the temporary terminal.",
-     {0, kAnyCount, nullptr}, false, kNoQuery, runScenario},
+     {0, kAnyCount, nullptr}, false, kNoQuery, runCommandScenario},
     {"help", "help [COMMAND]",
      "This help, or one command's.",
      {0, kAnyCount, nullptr}, false, kNoQuery, helpCommand},
@@ -237,7 +236,17 @@ int helpCommand(const Options& options, const Args& args, std::ostream& out, std
     return unknown ? kUsage : kOk;
 }
 
+const Dispatcher kDispatcher{findCommand, runCommand, queryNames};
+
+int runCommandScenario(const Options& options, const Args& args, std::ostream& out, std::ostream& err) {
+    return runScenario(kDispatcher, options, args, out, err);
+}
+
 }  // namespace
+
+int parseScenario(std::istream& in, const std::string& name, std::ostream& err) {
+    return parseScenario(in, name, kDispatcher, err);
+}
 
 const Command* findCommand(const std::string& name) {
     for (const auto& c : kCommands)
@@ -329,11 +338,6 @@ std::string nearestCommand(const std::string& name) {
         }
     }
     return best;
-}
-
-bool terminalRootExists(const std::string& root) {
-    struct stat st {};
-    return stat(root.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && stat((root + "/.terminal").c_str(), &st) == 0;
 }
 
 void printHelp(const std::string& command, std::ostream& out) {

@@ -107,6 +107,13 @@ struct Command {
 
 // The command of that name, or null.
 const Command* findCommand(const std::string& name);
+// The command table as the scenario runner uses it (commandtable.cpp passes
+// its own): a command by name, running one, the names of the read-back queries.
+struct Dispatcher {
+    const Command* (*find)(const std::string& name);
+    Handler run;
+    std::string (*queryNames)();
+};
 // The read-back queries as a scenario's expectation names them ("text, keys,
 // ..., event NAME, ...").
 std::string queryNames();
@@ -231,8 +238,10 @@ struct Frame {
 std::vector<Frame> decodeStream(const std::string& bytes, const std::string& framing);
 
 // The steps of scenario text (what `run` reads, nothing run): their number,
-// or -1 with one message a wrong line on `err`.
+// or -1 with one message a wrong line on `err`. The first checks the steps
+// against the console's own commands, the second against `commands`.
 int parseScenario(std::istream& in, const std::string& name, std::ostream& err);
+int parseScenario(std::istream& in, const std::string& name, const Dispatcher& commands, std::ostream& err);
 
 // ------------------------------------------------------------------ images
 // A host path; "device:/Images/a.png" is a file of the terminal root.
@@ -266,6 +275,8 @@ char symbologyLetterOf(const std::string& word);
 int watchCommand(const Options& options, const Args& args, std::ostream& out, std::ostream& err);
 
 // ------------------------------------------------------------------ scenarios
-int runScenario(const Options& options, const Args& args, std::ostream& out, std::ostream& err);
+// Runs a scenario file, its steps by `commands`.
+int runScenario(const Dispatcher& commands, const Options& options, const Args& args, std::ostream& out,
+                std::ostream& err);
 
 }  // namespace console

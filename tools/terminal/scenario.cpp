@@ -99,8 +99,12 @@ public:
     // With `report` the steps are written down for a JSON report instead of
     // being printed; either way the steps run on plain output, so that what
     // the expectations compare does not depend on how the result is shown.
-    Runner(Options options, std::ostream& out, bool quiet, bool report)
-        : options_(std::move(options)), out_(report ? shown_ : out), quiet_(quiet), report_(report) {
+    Runner(const Dispatcher& commands, Options options, std::ostream& out, bool quiet, bool report)
+        : commands_(commands),
+          options_(std::move(options)),
+          out_(report ? shown_ : out),
+          quiet_(quiet),
+          report_(report) {
         options_.json = false;
         options_.progress = nullptr;
     }
@@ -205,7 +209,7 @@ public:
             }
             // A command; a following "expect exit" takes over judging its exit code.
             std::ostringstream out, err;
-            lastExit = runCommand(options_, step.words, out, err);
+            lastExit = commands_.run(options_, step.words, out, err);
             lastOutput = out.str();
             bool judged = i + 1 < steps_.size() && steps_[i + 1].words[0] == "expect" &&
                           steps_[i + 1].words.size() > 1 && steps_[i + 1].words[1] == "exit";
@@ -269,14 +273,15 @@ private:
                 return false;
             }
             // An expectation runs its query again and again: only a command that looks will do.
-            const Command* query = findCommand(w[1]);
+            const Command* query = commands_.find(w[1]);
             auto arguments = static_cast<int>(op - 2);
             if (w[1] == "output" && arguments != 0) {
                 error = "expect output takes no arguments: it is what the step before printed";
                 return false;
             }
             if (w[1] != "output" && (query == nullptr || query->query == kNoQuery || arguments > query->query)) {
-                error = "expect reads back with one of: " + queryNames() + " (\"" + w[1] + "\" changes the terminal)";
+                error = "expect reads back with one of: " + commands_.queryNames() + " (\"" + w[1] +
+                        "\" changes the terminal)";
                 return false;
             }
             if (w[op] == "lines" && (!parseInt(w[op + 1], n) || n < 0)) {
@@ -301,7 +306,7 @@ private:
             error = "a scenario cannot run another scenario";
             return false;
         }
-        if (!knownCommand(head)) {
+        if (commands_.find(head) == nullptr) {
             error = "unknown command " + head + " (keyvane-terminal --help lists them)";
             return false;
         }
@@ -338,7 +343,7 @@ private:
         std::string got, problem;
         for (;;) {
             std::ostringstream out, err;
-            int rc = previous ? kOk : runCommand(options_, query, out, err);
+            int rc = previous ? kOk : commands_.run(options_, query, out, err);
             if (previous) out << lastOutput;
             std::string shown = trimNewline(out.str()), error;
             if (!unescape(shown, got, error)) got = shown;
@@ -416,6 +421,7 @@ private:
         return out + escape(line);
     }
 
+    const Dispatcher& commands_;
     Options options_;
     std::ostringstream shown_;  // the plain report, unused with a JSON one
     std::ostream& out_;
@@ -429,13 +435,14 @@ private:
 
 }  // namespace
 
-int parseScenario(std::istream& in, const std::string& name, std::ostream& err) {
+int parseScenario(std::istream& in, const std::string& name, const Dispatcher& commands, std::ostream& err) {
     std::ostringstream quiet;
-    Runner runner(Options{}, quiet, true, false);
+    Runner runner(commands, Options{}, quiet, true, false);
     return runner.read(in, name, err) ? static_cast<int>(runner.stepCount()) : -1;
 }
 
-int runScenario(const Options& options, const Args& args, std::ostream& out, std::ostream& err) {
+int runScenario(const Dispatcher& commands, const Options& options, const Args& args, std::ostream& out,
+                std::ostream& err) {
     std::string file;
     bool keep = false, quiet = false;
     for (size_t i = 1; i < args.size(); ++i) {
@@ -464,7 +471,7 @@ int runScenario(const Options& options, const Args& args, std::ostream& out, std
         }
         scenarioOptions.root = pattern;
     }
-    Runner runner(scenarioOptions, out, quiet, options.json);
+    Runner runner(commands, scenarioOptions, out, quiet, options.json);
     if (!runner.load(path.string(), err)) {
         if (temporary) fs::remove_all(scenarioOptions.root, ec);
         return kUsage;

@@ -1,5 +1,7 @@
 // Escapes, word splitting, numbers, argument problems, host files and record
 // printing of the console.
+#include <sys/stat.h>
+
 #include <cstdio>
 #include <fstream>
 #include <ostream>
@@ -282,6 +284,11 @@ int usage(const std::string& command, std::ostream& err, const std::string& prob
 int failure(const std::string& command, std::ostream& err, const std::string& problem) {
     err << "keyvane-terminal " << command << ": " << problem << "\n";
     return kFailed;
+}
+
+bool terminalRootExists(const std::string& root) {
+    struct stat st {};
+    return stat(root.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && stat((root + "/.terminal").c_str(), &st) == 0;
 }
 
 bool readHostFile(const std::string& path, std::string& bytes) {
