@@ -58,7 +58,9 @@ protected:
     void start(const std::string& ini, const std::string& decodeSettings = "", bool serial = false) {
         wedge::RootOptions options;
         options.settingsIni = ini;
-        options.clockSpeed = 10;
+        // The scan time-out is terminal time and reading a picture real time:
+        // at clock speed 1 a loaded machine keeps the whole time-out to read.
+        options.clockSpeed = 1;
         root = wedge::makeTerminalRoot(options);
         ASSERT_FALSE(root.empty());
         terminal::setConfig("keypad", std::to_string(keypadFamily(kFallbackDeviceModel)));
