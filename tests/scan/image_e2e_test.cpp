@@ -256,11 +256,12 @@ TEST_F(ImageScanTest, PictureThatAbortsTheReaderCostsOneReadNotTheWedge) {
     terminal::ImageSource source;
     source.path = root + "/line.jpg";
     ASSERT_TRUE(terminal::putImageInView(source));
-    EXPECT_FALSE(press([] { return !typed().empty() && typed() != "BEFORE\n"; }, 1500));
+    // The trigger is held until the reader that met the picture is reaped:
+    // however slowly the wedge comes to the frame, it does within the press.
+    EXPECT_TRUE(press([&] { return gone(first); })) << "the aborted reader was not reaped";
     settle();
     ASSERT_TRUE(program.running());
     EXPECT_EQ("BEFORE\n", typed());
-    EXPECT_TRUE(wedge::waitFor([&] { return gone(first); }, 3000)) << "the aborted reader was not reaped";
     for (const Child& c : childrenOf(program.pid())) EXPECT_NE('Z', c.state) << c.name << " " << c.pid;
 
     // The next label is read as if nothing happened.
