@@ -16,6 +16,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/decoder/imaging/label.h"
@@ -153,16 +154,20 @@ TEST_F(ImageScanTest, DisabledSymbologyAndLengthsOutsideTheLimitsAreNotRead) {
           "<SettingsFile>\r\n<Section id=\"QR\">\r\n<Key id=\"Enable\">false</Key>\r\n</Section>\r\n"
           "<Section id=\"Code128\">\r\n<Key id=\"Enable\">true</Key>\r\n<Key id=\"MinLength\">4</Key>\r\n"
           "<Key id=\"MaxLength\">6</Key>\r\n</Section>\r\n</SettingsFile>\r\n");
-    show(photo("QRCode", "QR-OFF"));
-    EXPECT_FALSE(press([] { return !typed().empty(); }, 1500));
-    show(photo("Code128", "TOOLONG"));
-    EXPECT_FALSE(press([] { return !typed().empty(); }, 1500));
-    show(photo("Code128", "ABC"));
-    EXPECT_FALSE(press([] { return !typed().empty(); }, 1500));
+    // Each press ends in a bad read, and the next comes only after it, so
+    // that a slow wedge does not take two presses for one.
+    int badReads = 0;
+    for (const auto& [format, data] : {std::pair<const char*, const char*>{"QRCode", "QR-OFF"},
+                                       {"Code128", "TOOLONG"},
+                                       {"Code128", "ABC"}}) {
+        show(photo(format, data));
+        EXPECT_FALSE(press([] { return !typed().empty(); }, 1500)) << data;
+        EXPECT_TRUE(wedge::waitFor([&] { return countOf(soundNames(), "resource:4") > badReads; })) << data;
+        badReads = countOf(soundNames(), "resource:4");
+    }
     settle();
     EXPECT_EQ("", typed());
     EXPECT_EQ(0, countOf(soundNames(), "resource:129"));
-    EXPECT_GE(countOf(soundNames(), "resource:4"), 3);
     // Within the limits it reads.
     show(photo("Code128", "FITS"));
     EXPECT_TRUE(press([] { return typed() == "FITS\n"; })) << typed();
