@@ -26,6 +26,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <utility>
@@ -39,6 +40,20 @@ void setFiveVolt(bool on);
 }
 
 namespace {
+
+std::mutex& readHookLock() {
+    static std::mutex lock;
+    return lock;
+}
+std::function<void(int, uint32_t)>& readHook() {
+    static std::function<void(int, uint32_t)> hook;
+    return hook;
+}
+
+void afterRead(int index, DWORD got) {
+    std::lock_guard<std::mutex> guard(readHookLock());
+    if (readHook()) readHook()(index, got);
+}
 
 constexpr DWORD kPowerOnCode = 17;
 constexpr DWORD kPowerOffCode = 18;
@@ -71,7 +86,17 @@ public:
     }
 
     BOOL read(void* buffer, DWORD toRead, DWORD* read) override {
-        if (read != nullptr) *read = 0;
+        DWORD got = 0;
+        BOOL ok = readNow(buffer, toRead, &got);
+        DWORD error = GetLastError();
+        afterRead(index_, got);
+        SetLastError(error);
+        if (read != nullptr) *read = got;
+        return ok;
+    }
+
+    BOOL readNow(void* buffer, DWORD toRead, DWORD* read) {
+        *read = 0;
         if (closed_.load()) return fail(ERROR_INVALID_HANDLE);
         if (buffer == nullptr && toRead > 0) return fail(ERROR_INVALID_PARAMETER);
         COMMTIMEOUTS t = timeouts();
@@ -87,7 +112,7 @@ public:
         if (toRead == 0) return TRUE;
         ssize_t n = ::read(fd_, buffer, toRead);
         if (n > 0) {
-            if (read != nullptr) *read = static_cast<DWORD>(n);
+            *read = static_cast<DWORD>(n);
             return TRUE;
         }
         // A raw tty answers an empty queue with EAGAIN; end of file means the far end hung up.
@@ -296,6 +321,11 @@ std::shared_ptr<hostobjects::Object> openPort(int index, DWORD access) {
 }  // namespace hostfacility
 
 namespace terminal {
+
+void setPortReadHook(std::function<void(int comIndex, uint32_t got)> hook) {
+    std::lock_guard<std::mutex> guard(readHookLock());
+    readHook() = std::move(hook);
+}
 
 // The card reader's far end: the peer of "COM1:" while the reader has it open.
 bool swipeCard(const std::string& data) {

@@ -12,6 +12,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -188,6 +189,14 @@ int32_t lightsMode();
 bool engineConnected();
 bool aimerOn();
 std::vector<int32_t> decodeWindow();  // enable, left, top, right, bottom
+
+// ------------------------------------------------------------------ port reads
+// A hook run in the reading thread after every ReadFile on a COM port opened
+// by this process, with the port's index and the bytes that read returned
+// (0: nothing had arrived); the reader goes on only when it returns. Lets a
+// test act at an exact read of a reader thread instead of guessing with
+// sleeps. An empty function removes it; removing waits for a running call.
+void setPortReadHook(std::function<void(int comIndex, uint32_t got)> hook);
 
 // ------------------------------------------------------------------ card reader and power
 // Swipes a card: the bytes arrive at the card reader on "COM1:".

@@ -3,6 +3,7 @@
 // what a real pseudo-terminal peer sends.
 #include <unistd.h>
 
+#include <atomic>
 #include <string>
 
 #include "output/framing.h"
@@ -133,6 +134,10 @@ protected:
             },
             realMilliseconds);
     }
+    void TearDown() override {
+        terminal::setPortReadHook(nullptr);
+        EngineTerminal::TearDown();
+    }
     void send(const std::string& bytes) {
         ASSERT_EQ(static_cast<ssize_t>(bytes.size()), write(peer, bytes.data(), bytes.size()));
     }
@@ -152,18 +157,32 @@ TEST_F(ListenerTest, ShortChunkLogsZerosAndRecordsFollowOnTheSameLine) {
 }
 
 // A chunk that arrives just as the listener gives up on an idle peer (with
-// its last read) was once dropped. Second chunks sent at offsets across that
-// moment must each leave their record.
+// its last read) was once dropped. The second chunk of each round is sent at
+// the listener's n-th empty read, from the 1st through the 11th (after the
+// last read of the session): every one must leave its record.
 TEST_F(ListenerTest, ChunkArrivingWithTheLastReadIsLogged) {
+    std::atomic<int> emptyReads{0};
+    std::atomic<int> sendAt{0};
+    // Counted once the read's hook is done, so the next round starts after it.
+    terminal::setPortReadHook([&](int comIndex, uint32_t got) {
+        if (comIndex != 5 || got > 0) return;
+        int n = emptyReads.load() + 1;
+        if (n == sendAt.load()) send(std::string("BBBBBB") + static_cast<char>(100 + n) + "xyz");
+        emptyReads.store(n);
+    });
     size_t records = 0;
-    for (int delay = 70; delay <= 150; delay += 5) {
+    for (int at = 1; at <= 11; ++at) {
+        // The listener waits for the peer now: no read runs while the round is set up.
+        emptyReads.store(0);
+        sendAt.store(at);
         send("0123456789");
-        usleep(static_cast<useconds_t>(delay) * 1000);
-        send(std::string("BBBBBB") + static_cast<char>(delay) + "xyz");
         records += 2;
-        ASSERT_TRUE(waitForLog(records, 2000)) << "delay " << delay;
-        EXPECT_NE(std::string::npos, charInLog().find("case " + std::to_string(delay) + ":")) << delay;
-        usleep(250 * 1000);  // the listener rests before the next round
+        ASSERT_TRUE(waitForLog(records)) << "second chunk at empty read " << at;
+        EXPECT_NE(std::string::npos, charInLog().find("case " + std::to_string(100 + at) + ":")) << at;
+        // Ten empty reads end a session, and the one after them; a chunk that
+        // came with that last read opens no new session, one after it does.
+        int sessionEnd = at == 11 ? 22 : at == 10 ? 10 : 11;
+        ASSERT_TRUE(wedge::waitFor([&] { return emptyReads.load() >= sessionEnd; }, 5000)) << at;
     }
 }
 

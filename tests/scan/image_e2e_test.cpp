@@ -16,6 +16,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/decoder/imaging/label.h"
@@ -58,7 +59,9 @@ protected:
     void start(const std::string& ini, const std::string& decodeSettings = "", bool serial = false) {
         wedge::RootOptions options;
         options.settingsIni = ini;
-        options.clockSpeed = 10;
+        // The scan time-out is terminal time and reading a picture real time:
+        // at clock speed 1 a loaded machine keeps the whole time-out to read.
+        options.clockSpeed = 1;
         root = wedge::makeTerminalRoot(options);
         ASSERT_FALSE(root.empty());
         terminal::setConfig("keypad", std::to_string(keypadFamily(kFallbackDeviceModel)));
@@ -151,16 +154,20 @@ TEST_F(ImageScanTest, DisabledSymbologyAndLengthsOutsideTheLimitsAreNotRead) {
           "<SettingsFile>\r\n<Section id=\"QR\">\r\n<Key id=\"Enable\">false</Key>\r\n</Section>\r\n"
           "<Section id=\"Code128\">\r\n<Key id=\"Enable\">true</Key>\r\n<Key id=\"MinLength\">4</Key>\r\n"
           "<Key id=\"MaxLength\">6</Key>\r\n</Section>\r\n</SettingsFile>\r\n");
-    show(photo("QRCode", "QR-OFF"));
-    EXPECT_FALSE(press([] { return !typed().empty(); }, 1500));
-    show(photo("Code128", "TOOLONG"));
-    EXPECT_FALSE(press([] { return !typed().empty(); }, 1500));
-    show(photo("Code128", "ABC"));
-    EXPECT_FALSE(press([] { return !typed().empty(); }, 1500));
+    // Each press ends in a bad read, and the next comes only after it, so
+    // that a slow wedge does not take two presses for one.
+    int badReads = 0;
+    for (const auto& [format, data] : {std::pair<const char*, const char*>{"QRCode", "QR-OFF"},
+                                       {"Code128", "TOOLONG"},
+                                       {"Code128", "ABC"}}) {
+        show(photo(format, data));
+        EXPECT_FALSE(press([] { return !typed().empty(); }, 1500)) << data;
+        EXPECT_TRUE(wedge::waitFor([&] { return countOf(soundNames(), "resource:4") > badReads; })) << data;
+        badReads = countOf(soundNames(), "resource:4");
+    }
     settle();
     EXPECT_EQ("", typed());
     EXPECT_EQ(0, countOf(soundNames(), "resource:129"));
-    EXPECT_GE(countOf(soundNames(), "resource:4"), 3);
     // Within the limits it reads.
     show(photo("Code128", "FITS"));
     EXPECT_TRUE(press([] { return typed() == "FITS\n"; })) << typed();
@@ -254,11 +261,12 @@ TEST_F(ImageScanTest, PictureThatAbortsTheReaderCostsOneReadNotTheWedge) {
     terminal::ImageSource source;
     source.path = root + "/line.jpg";
     ASSERT_TRUE(terminal::putImageInView(source));
-    EXPECT_FALSE(press([] { return !typed().empty() && typed() != "BEFORE\n"; }, 1500));
+    // The trigger is held until the reader that met the picture is reaped:
+    // however slowly the wedge comes to the frame, it does within the press.
+    EXPECT_TRUE(press([&] { return gone(first); })) << "the aborted reader was not reaped";
     settle();
     ASSERT_TRUE(program.running());
     EXPECT_EQ("BEFORE\n", typed());
-    EXPECT_TRUE(wedge::waitFor([&] { return gone(first); }, 3000)) << "the aborted reader was not reaped";
     for (const Child& c : childrenOf(program.pid())) EXPECT_NE('Z', c.state) << c.name << " " << c.pid;
 
     // The next label is read as if nothing happened.
