@@ -49,27 +49,13 @@ std::string lower(std::string s) {
     return s;
 }
 
-size_t distance(const std::string& a, const std::string& b) {
-    std::vector<size_t> row(b.size() + 1);
-    for (size_t j = 0; j <= b.size(); ++j) row[j] = j;
-    for (size_t i = 1; i <= a.size(); ++i) {
-        size_t diagonal = row[0];
-        row[0] = i;
-        for (size_t j = 1; j <= b.size(); ++j) {
-            size_t up = row[j];
-            row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] == b[j - 1] ? 0 : 1)});
-            diagonal = up;
-        }
-    }
-    return row[b.size()];
-}
 
 // The nearest of `names` to `word` ignoring letter case, when it is near enough.
 std::string nearest(const std::string& word, const std::vector<std::string>& names) {
     std::string best;
     size_t bestDistance = SIZE_MAX;
     for (const std::string& name : names) {
-        size_t d = distance(lower(word), lower(name));
+        size_t d = editDistance(lower(word), lower(name));
         if (d < bestDistance) {
             bestDistance = d;
             best = name;

@@ -128,6 +128,8 @@ int failure(const std::string& command, std::ostream& err, const std::string& pr
 std::string nearestCommand(const std::string& name);
 // Whether a terminal root exists at the path.
 bool terminalRootExists(const std::string& root);
+// The number of single-letter edits that make `a` into `b`.
+size_t editDistance(const std::string& a, const std::string& b);
 bool parseNumber(const std::string& text, long long low, long long high, long long& value);
 // The bytes of a host file; false when it cannot be read.
 bool readHostFile(const std::string& path, std::string& bytes);

@@ -2,10 +2,12 @@
 // printing of the console.
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <ostream>
 #include <sstream>
+#include <vector>
 
 #include "console.h"
 
@@ -267,6 +269,21 @@ bool parseInt(const std::string& text, long long& value) {
         return false;
     }
     return used == text.size();
+}
+
+size_t editDistance(const std::string& a, const std::string& b) {
+    std::vector<size_t> row(b.size() + 1);
+    for (size_t j = 0; j <= b.size(); ++j) row[j] = j;
+    for (size_t i = 1; i <= a.size(); ++i) {
+        size_t diagonal = row[0];
+        row[0] = i;
+        for (size_t j = 1; j <= b.size(); ++j) {
+            size_t above = row[j];
+            row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] == b[j - 1] ? 0 : 1)});
+            diagonal = above;
+        }
+    }
+    return row[b.size()];
 }
 
 bool parseNumber(const std::string& text, long long low, long long high, long long& value) {
