@@ -49,7 +49,6 @@ std::string lower(std::string s) {
     return s;
 }
 
-
 // The nearest of `names` to `word` ignoring letter case, when it is near enough.
 std::string nearest(const std::string& word, const std::vector<std::string>& names) {
     std::string best;
@@ -168,7 +167,8 @@ void Checker::codeListLoss(const Note& n) {
     int loss = n.note.used;
     if (loss & CodeListDroppedCharacters)
         add(line, "error", "`" + key + "`: characters that are neither digits nor commas are dropped" + uses);
-    if (loss & CodeListItemCut) add(line, "error", "`" + key + "`: a code of more than four digits is cut to four" + uses);
+    if (loss & CodeListItemCut)
+        add(line, "error", "`" + key + "`: a code of more than four digits is cut to four" + uses);
     if (loss & CodeListCut)
         add(line, "error",
             "`" + key + "`: more codes than its " + std::to_string(slots - 1) + " slots; the rest is cut" + uses);
@@ -183,8 +183,9 @@ void Checker::generalValue(const Note& n, const SettingInfo& setting, bool ignor
     std::string used = std::to_string(n.note.used);
     if (ignored) {
         if (setting.handler == applySendData || setting.handler == applySendToForegroundApp) {
-            add(line, "warning", "`" + key + "` is ignored after `OutPutMode` (line " +
-                                     std::to_string(lastLine_["outputmode"]) + "), which decides");
+            add(line, "warning",
+                "`" + key + "` is ignored after `OutPutMode` (line " + std::to_string(lastLine_["outputmode"]) +
+                    "), which decides");
         } else if (setting.handler == applyVibrateTime) {
             add(line, "error", "`" + key + "` " + n.value + " is above 2000: refused, the wedge keeps " + used);
         } else if (setting.handler == applyComportNumber) {
@@ -221,9 +222,8 @@ void Checker::generalValue(const Note& n, const SettingInfo& setting, bool ignor
                     "`" + key + "` \"" + n.value + "\" is none of " + accepted + "; the wedge uses " +
                         std::to_string(setting.otherStored) +
                         (setting.handler == applyOutPutMode ? " (keystrokes)"
-                         : key == "ConnectingTo"
-                             ? " (raw data, no framing)"
-                             : ""));
+                         : key == "ConnectingTo"            ? " (raw data, no framing)"
+                                                            : ""));
             } else if (n.value.size() > 1) {
                 add(line, "warning", "`" + key + "` \"" + n.value + "\": only the first character counts");
             } else if (setting.handler == applyOutPutMode && choice->stored == 0) {
@@ -274,14 +274,16 @@ void Checker::combinations(const std::vector<Note>& notes) {
     if (adv && sync && settings.EnableADVSuffixPrefix == 0 && settings.EnableSequenceEditor != 0)
         add(adv, "warning",
             "per-symbology prefixes (`EnableADVSuffixPrefix`) and scan sync exclude each other: `EnableSequenceEditor` "
-            "on line " + std::to_string(sync) + " switches them off");
+            "on line " +
+                std::to_string(sync) + " switches them off");
     bool advOn = false;
     for (const Note& n : notes)
         if (n.note.what == NoteValue && lower(n.key) == "enableadvsuffixprefix" && n.value.size() && n.value[0] == '1')
             advOn = true;
     if (advOn && settings.EnableADVSuffixPrefix == 1 && sync)
         add(sync, "warning",
-            "scan sync (`EnableSequenceEditor`) together with per-symbology prefixes: `EnableADVSuffixPrefix` on line " +
+            "scan sync (`EnableSequenceEditor`) together with per-symbology prefixes: `EnableADVSuffixPrefix` on "
+            "line " +
                 std::to_string(adv) + " switches scan sync off");
     bool serial = settings.SendData.load() != 0;
     if (int framing = lineOf("ConnectingTo"); framing && !serial)
@@ -409,8 +411,9 @@ void Checker::settingsFile(const std::vector<Note>& notes) {
                 } else if (s.pass == 1 && s.detail == SectionCardReader) {
                     const SettingInfo* card = findSettingA(SectionCardReader, n.key.c_str());
                     if (card && card->kind == KindChoice && !settingChoice(*card, wide(n.value).c_str()))
-                        add(line, "warning", "`" + n.key + "` \"" + shown(n.value) + "\" is none of " +
-                                                 choiceList(*card) + ": it leaves the field as it was");
+                        add(line, "warning",
+                            "`" + n.key + "` \"" + shown(n.value) + "\" is none of " + choiceList(*card) +
+                                ": it leaves the field as it was");
                     if (card && card->kind == KindNumber && !settingsNumberWhole(wide(n.value).c_str()))
                         add(line, "error", "`" + n.key + "` \"" + shown(n.value) + "\" is not a number");
                 } else if (s.pass == 2 && !(firstPassEnd == 0 || line < firstPassEnd)) {
@@ -456,12 +459,30 @@ void Checker::decodeFile(const std::vector<Note>& notes) {
     std::vector<std::string> sections = {"General", "Decode", "Bluetooth"};
     for (int i = 0; i < kSymbologyCount; ++i)
         if (kSymbologyTable[i].section) sections.push_back(kSymbologyTable[i].section);
-    std::vector<std::string> properties = {"Enable",          "CheckEnable",     "CheckTransmit",   "StartStopTransmit",
-                                           "NumSysTransmit",  "Addenda2Digit",   "Addenda5Digit",   "AddendaRequired",
-                                           "AddendaSeparator", "AddCodeIdentifier", "ExpandedUpcE", "AztecRunEnable",
-                                           "RseEnable",       "RslEnable",       "RssEnable",       "CodaBarConcatenate",
-                                           "MinLength",       "MaxLength",       "PrintWeight",     "LinearRange",
-                                           "DecodeAttemptLimit", "SearchTimeLimit", "VideoReverse", "DecodeMode"};
+    std::vector<std::string> properties = {"Enable",
+                                           "CheckEnable",
+                                           "CheckTransmit",
+                                           "StartStopTransmit",
+                                           "NumSysTransmit",
+                                           "Addenda2Digit",
+                                           "Addenda5Digit",
+                                           "AddendaRequired",
+                                           "AddendaSeparator",
+                                           "AddCodeIdentifier",
+                                           "ExpandedUpcE",
+                                           "AztecRunEnable",
+                                           "RseEnable",
+                                           "RslEnable",
+                                           "RssEnable",
+                                           "CodaBarConcatenate",
+                                           "MinLength",
+                                           "MaxLength",
+                                           "PrintWeight",
+                                           "LinearRange",
+                                           "DecodeAttemptLimit",
+                                           "SearchTimeLimit",
+                                           "VideoReverse",
+                                           "DecodeMode"};
     std::map<int, std::pair<int, std::string>> written;  // engine id -> line, section
     std::string section;
     int ignoredLines = 0, firstIgnored = 0;
@@ -504,7 +525,8 @@ void Checker::decodeFile(const std::vector<Note>& notes) {
                     add(line, "error", "section \"" + section + "\" has no closing line before the end of the file");
                 else if (s.used == 1)
                     add(line, "error",
-                        "the Decode section has no closing line: section \"" + n.key + "\" that ends it is not applied");
+                        "the Decode section has no closing line: section \"" + n.key +
+                            "\" that ends it is not applied");
                 else
                     add(line, "error",
                         "section \"" + section + "\" has no closing line: \"" + n.key + "\" is read as part of it");
