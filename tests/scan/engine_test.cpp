@@ -124,7 +124,10 @@ protected:
         ASSERT_EQ(1, connectEngine(0));
     }
     std::string charInLog() { return rootFile(root, "CharInLog.txt"); }
-    bool waitForLog(size_t records, int realMilliseconds = 5000) {
+    // The listener logs what it reads at once; the bound only stops a test
+    // whose record never comes, and a starved thread on a loaded machine
+    // needs more than a few seconds.
+    bool waitForLog(size_t records, int realMilliseconds = 20000) {
         return wedge::waitFor(
             [&] {
                 std::string log = charInLog();
