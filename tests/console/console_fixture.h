@@ -15,6 +15,7 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace consoletest {
@@ -34,6 +35,17 @@ inline std::string slurp(const std::string& path) {
     return s.str();
 }
 
+// In a forked child: becomes the program args[0], outside any terminal the
+// environment names.
+[[noreturn]] inline void execProgram(std::vector<std::string>& args) {
+    unsetenv("KEYVANE_TERMINAL");
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    execv(argv[0], argv.data());
+    _exit(127);
+}
+
 // Starts the program args[0] with its standard output and error going to
 // the two files, outside any terminal the environment names.
 inline pid_t startProgram(std::vector<std::string> args, const std::string& outPath, const std::string& errPath) {
@@ -43,14 +55,21 @@ inline pid_t startProgram(std::vector<std::string> args, const std::string& outP
         int e = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         dup2(o, 1);
         dup2(e, 2);
-        unsetenv("KEYVANE_TERMINAL");
-        std::vector<char*> argv;
-        for (auto& a : args) argv.push_back(a.data());
-        argv.push_back(nullptr);
-        execv(argv[0], argv.data());
-        _exit(127);
+        execProgram(args);
     }
     return pid;
+}
+
+// Runs the program args[0] to its end: its exit code and what it printed.
+inline Result runProgram(std::vector<std::string> args, const std::string& outPath, const std::string& errPath) {
+    pid_t pid = startProgram(std::move(args), outPath, errPath);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    Result r;
+    r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    r.out = slurp(outPath);
+    r.err = slurp(errPath);
+    return r;
 }
 
 class Console : public ::testing::Test {
@@ -84,15 +103,7 @@ protected:
         std::string exe = std::string(KEYVANE_BINARY_DIR) + "/keyvane-terminal";
         if (withRoot) args.insert(args.begin(), {"--root", root_});
         args.insert(args.begin(), exe);
-        std::string outPath = dir_ + "/out", errPath = dir_ + "/err";
-        pid_t pid = startProgram(args, outPath, errPath);
-        int status = 0;
-        waitpid(pid, &status, 0);
-        Result r;
-        r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        r.out = slurp(outPath);
-        r.err = slurp(errPath);
-        return r;
+        return runProgram(std::move(args), dir_ + "/out", dir_ + "/err");
     }
 
     std::string writeScenario(const std::string& name, const std::string& text) {

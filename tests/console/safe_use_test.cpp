@@ -81,12 +81,7 @@ protected:
         if (pid == 0) {
             int o = open((dir_ + "/pty-out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
             dup2(o, 1);
-            unsetenv("KEYVANE_TERMINAL");
-            std::vector<char*> argv;
-            for (auto& a : args) argv.push_back(a.data());
-            argv.push_back(nullptr);
-            execv(argv[0], argv.data());
-            _exit(127);
+            consoletest::execProgram(args);
         }
         Result r;
         char buffer[4096];

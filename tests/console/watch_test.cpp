@@ -30,15 +30,7 @@ protected:
         args.insert(args.begin(), {"tmux", "-f", "/dev/null", "-S", socket_});
         std::string command;
         for (const auto& a : args) command += "'" + a + "' ";
-        std::string outPath = dir_ + "/tmux.out", errPath = dir_ + "/tmux.err";
-        pid_t pid = startProgram({"/bin/sh", "-c", command}, outPath, errPath);
-        int status = 0;
-        waitpid(pid, &status, 0);
-        Result r;
-        r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        r.out = slurp(outPath);
-        r.err = slurp(errPath);
-        return r;
+        return runProgram({"/bin/sh", "-c", command}, dir_ + "/tmux.out", dir_ + "/tmux.err");
     }
 
     void startWatch(int width, int height) {
