@@ -11,9 +11,9 @@
 #include "platform/host/terminal.h"
 #include "platform/host/windows.h"
 #include "platform/platform.h"
-#include "tests/support/wedge_process.h"
 #include "resources/resource.h"
 #include "shell/constants.h"
+#include "tests/support/wedge_process.h"
 
 namespace {
 
@@ -21,8 +21,24 @@ namespace fs = std::filesystem;
 
 bool holdsScanKey(uint32_t window, unsigned modifiers = 0) {
     for (const terminal::HotKey& h : terminal::hotKeys())
-        if (h.window == window && h.id == SCAN_HOTKEY_ID && h.virtualKey == kScanKey && h.modifiers == modifiers) return true;
+        if (h.window == window && h.id == SCAN_HOTKEY_ID && h.virtualKey == kScanKey && h.modifiers == modifiers)
+            return true;
     return false;
+}
+
+// Scans "ok3" into a cleared focused field; whether the wedge settles and
+// the field then holds exactly "ok3" (lower case, a digit: no Shift held).
+::testing::AssertionResult scanTypesOk3(wedge::WedgeProcess& process) {
+    terminal::clearFocusText();
+    terminal::Barcode barcode;
+    barcode.data = "ok3";
+    terminal::putInView(barcode);
+    terminal::pressKey(kScanKey);
+    wedge::waitFor([] { return wedge::typed().size() >= 3; }, 10000);
+    terminal::releaseKey(kScanKey);
+    if (!process.idle()) return ::testing::AssertionFailure() << "the wedge did not settle";
+    if (wedge::typed() != "ok3") return ::testing::AssertionFailure() << "typed \"" << wedge::typed() << "\"";
+    return ::testing::AssertionSuccess();
 }
 
 bool anyScanKeyRegistration(uint32_t window) {
@@ -469,15 +485,7 @@ TEST(WedgeStartup, AWedgeKilledWhileTypingCapitalsLeavesNoShiftBehind) {
         wedge::WedgeProcess next;
         ASSERT_TRUE(next.start(root));
         ASSERT_TRUE(next.waitLoaded());
-        terminal::clearFocusText();
-        terminal::Barcode barcode;
-        barcode.data = "ok3";
-        terminal::putInView(barcode);
-        terminal::pressKey(kScanKey);
-        EXPECT_TRUE(wedge::waitFor([] { return wedge::typed().size() >= 3; }, 10000));
-        terminal::releaseKey(kScanKey);
-        ASSERT_TRUE(next.idle());
-        EXPECT_EQ(wedge::typed(), "ok3");
+        ASSERT_TRUE(scanTypesOk3(next));
         terminal::clearView();
         int code = -99;
         ASSERT_TRUE(next.quit(&code));
@@ -496,15 +504,7 @@ TEST(WedgeStartup, TheWedgeReleasesShiftBeforeItTypes) {
     ASSERT_TRUE(p.start(root));
     ASSERT_TRUE(p.waitLoaded());
     EXPECT_FALSE(terminal::keyDown(VK_SHIFT));
-    terminal::clearFocusText();
-    terminal::Barcode barcode;
-    barcode.data = "ok3";
-    terminal::putInView(barcode);
-    terminal::pressKey(kScanKey);
-    EXPECT_TRUE(wedge::waitFor([] { return wedge::typed().size() >= 3; }, 10000));
-    terminal::releaseKey(kScanKey);
-    ASSERT_TRUE(p.idle());
-    EXPECT_EQ(wedge::typed(), "ok3");
+    ASSERT_TRUE(scanTypesOk3(p));
     int code = -99;
     ASSERT_TRUE(p.quit(&code));
     EXPECT_EQ(code, 0);
