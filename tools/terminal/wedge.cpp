@@ -73,11 +73,13 @@ bool ended(int pid, int& code, bool& known) {
     if (r == 0) return false;
     // Not our child: ask the kernel whether it still runs (zombies count as ended).
     if (kill(pid, 0) != 0 && errno == ESRCH) return true;
+    // Its parent may reap it between the two looks: a status that cannot be
+    // read is of a process that is gone.
     std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
     std::string all;
-    std::getline(stat, all);
+    if (!std::getline(stat, all)) return true;
     size_t close = all.rfind(')');
-    return close != std::string::npos && close + 2 < all.size() && all[close + 2] == 'Z';
+    return close == std::string::npos || close + 2 >= all.size() || all[close + 2] == 'Z' || all[close + 2] == 'X';
 }
 
 bool ourWedgeRuns(const Options& options) {
