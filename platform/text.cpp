@@ -79,7 +79,8 @@ size_t textNarrow(char* dest, size_t capacity, const WCHAR* source) {
     size_t n = 0;
     if (source != nullptr) {
         while (n + 1 < capacity && source[n] != 0) {
-            dest[n] = narrowChar(static_cast<unsigned>(source[n]));
+            unsigned code = static_cast<unsigned>(source[n]);
+            dest[n] = code < 0x80 ? static_cast<char>(code) : narrowChar(code);
             ++n;
         }
     }
@@ -88,11 +89,15 @@ size_t textNarrow(char* dest, size_t capacity, const WCHAR* source) {
 }
 
 // The platform's upper case of a character (the whole Basic Multilingual Plane).
-static unsigned foldCase(unsigned c) {
+static inline unsigned foldCase(unsigned c) {
     if (c < 0x80) return (c >= 'a' && c <= 'z') ? c - 32u : c;
     WCHAR upper = static_cast<WCHAR>(c);
     CharUpperBuffW(&upper, 1);
     return static_cast<unsigned>(upper);
+}
+
+unsigned textUpperCase(unsigned code) {
+    return foldCase(code);
 }
 
 bool textEqualsNoCase(const WCHAR* a, const WCHAR* b) {

@@ -40,6 +40,8 @@ bool textEqualsNoCase(const WCHAR* a, const WCHAR* b);
 bool textEqualsNoCaseA(const char* a, const char* b);
 // True when the wide text equals the narrow ASCII literal, ignoring case.
 bool textEqualsNoCaseAW(const WCHAR* a, const char* b);
+// A character code in the upper case the comparisons above fold it to.
+unsigned textUpperCase(unsigned code);
 
 // Bounded formatting with the platform's wide-format conventions:
 //   %d %i %u %x %X (with optional width, "0" and "-" flags and "l"), %c (a character

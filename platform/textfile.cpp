@@ -2,7 +2,9 @@
 
 #include "text.h"
 
+#include <algorithm>
 #include <cstring>
+#include <string>
 #include <new>
 #include <vector>
 
@@ -65,24 +67,6 @@ bool decodeUtf8(const std::vector<unsigned char>& b, size_t& i, char32_t& out) {
     return true;
 }
 
-bool isValidUtf8(const std::vector<unsigned char>& b, size_t start) {
-    size_t i = start;
-    char32_t cp;
-    while (i < b.size())
-        if (!decodeUtf8(b, i, cp)) return false;
-    return true;
-}
-
-void pushCodePoint(std::vector<char16_t>& out, char32_t cp) {
-    if (cp >= 0x10000) {
-        cp -= 0x10000;
-        out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
-        out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
-    } else {
-        out.push_back(static_cast<char16_t>(cp));
-    }
-}
-
 // Text-mode reading drops a carriage return that stands before a line feed.
 template <typename Char>
 void dropCrBeforeLf(std::vector<Char>& text) {
@@ -97,59 +81,89 @@ void dropCrBeforeLf(std::vector<Char>& text) {
 }  // namespace
 
 struct TextFile {
-    std::vector<unsigned char> bytes;  // the file's bytes, "\r\n" folded
-    std::vector<char16_t> wide;        // decoded on first wide read
-    bool decoded = false;
+    std::vector<unsigned char> bytes;  // the file's bytes; "\r\n" folded once bytesFolded
+    std::vector<char16_t> wide;        // the decoded text, "\r\n" folded
+    bool bytesFolded = false;
     TextFileEncoding encoding = TextEncodingUtf8;
     size_t bytePos = 0;
     size_t widePos = 0;
 };
 
-static void decodeWide(TextFile* f, const std::vector<unsigned char>& raw) {
-    std::vector<char16_t>& out = f->wide;
+namespace {
+
+// Decodes UTF-8 from `start` into `out` (sized for it), a carriage return
+// before a line feed dropped. With `replace`, an invalid sequence becomes
+// U+FFFD; without, the decoding stops there and returns false.
+bool decodeUtf8Text(const std::vector<unsigned char>& raw, size_t start, bool replace, std::vector<char16_t>& out) {
+    const unsigned char* b = raw.data();
     size_t n = raw.size();
-    out.reserve(n + 1);
-    if (n >= 2 && raw[0] == 0xFF && raw[1] == 0xFE) {
-        f->encoding = TextEncodingUtf16Le;
-        for (size_t i = 2; i + 1 < n; i += 2) out.push_back(static_cast<char16_t>(raw[i] | (raw[i + 1] << 8)));
-        if ((n - 2) % 2 != 0) out.push_back(0xFFFD);
-    } else if (n >= 2 && raw[0] == 0xFE && raw[1] == 0xFF) {
-        f->encoding = TextEncodingUtf16Be;
-        for (size_t i = 2; i + 1 < n; i += 2) out.push_back(static_cast<char16_t>((raw[i] << 8) | raw[i + 1]));
-        if ((n - 2) % 2 != 0) out.push_back(0xFFFD);
-    } else {
-        size_t start = (n >= 3 && raw[0] == 0xEF && raw[1] == 0xBB && raw[2] == 0xBF) ? 3 : 0;
-        if (start == 3 || isValidUtf8(raw, 0)) {
-            f->encoding = start == 3 ? TextEncodingUtf8Bom : TextEncodingUtf8;
-            size_t i = start;
-            while (i < n) {
-                char32_t cp;
-                if (!decodeUtf8(raw, i, cp)) {
-                    cp = 0xFFFD;
-                    ++i;
-                }
-                pushCodePoint(out, cp);
-            }
+    out.resize(n - start + 1);
+    char16_t* w = out.data();
+    size_t i = start;
+    while (i < n) {
+        unsigned char c = b[i];
+        if (c < 0x80) {
+            // Plain ASCII, the common case, a byte at a time.
+            if (c != '\r' || i + 1 >= n || b[i + 1] != '\n') *w++ = c;
+            ++i;
+            continue;
+        }
+        char32_t cp;
+        if (!decodeUtf8(raw, i, cp)) {
+            if (!replace) return false;
+            cp = 0xFFFD;
+            ++i;
+        }
+        if (cp >= 0x10000) {
+            cp -= 0x10000;
+            *w++ = static_cast<char16_t>(0xD800 + (cp >> 10));
+            *w++ = static_cast<char16_t>(0xDC00 + (cp & 0x3FF));
         } else {
-            f->encoding = TextEncodingAnsi;
-            for (size_t i = 0; i < n; ++i) {
-                unsigned char c = raw[i];
-                out.push_back(static_cast<char16_t>(textWidenByte(c)));
-            }
+            *w++ = static_cast<char16_t>(cp);
         }
     }
-    dropCrBeforeLf(out);
-    f->decoded = true;
+    out.resize(static_cast<size_t>(w - out.data()));
+    return true;
 }
 
-static TextFile* openDecoded(std::vector<unsigned char>& raw) {
+void decodeWide(TextFile* f, const std::vector<unsigned char>& raw) {
+    std::vector<char16_t>& out = f->wide;
+    size_t n = raw.size();
+    if (n >= 2 && raw[0] == 0xFF && raw[1] == 0xFE) {
+        f->encoding = TextEncodingUtf16Le;
+        out.reserve(n / 2 + 1);
+        for (size_t i = 2; i + 1 < n; i += 2) out.push_back(static_cast<char16_t>(raw[i] | (raw[i + 1] << 8)));
+        if ((n - 2) % 2 != 0) out.push_back(0xFFFD);
+        dropCrBeforeLf(out);
+    } else if (n >= 2 && raw[0] == 0xFE && raw[1] == 0xFF) {
+        f->encoding = TextEncodingUtf16Be;
+        out.reserve(n / 2 + 1);
+        for (size_t i = 2; i + 1 < n; i += 2) out.push_back(static_cast<char16_t>((raw[i] << 8) | raw[i + 1]));
+        if ((n - 2) % 2 != 0) out.push_back(0xFFFD);
+        dropCrBeforeLf(out);
+    } else if (n >= 3 && raw[0] == 0xEF && raw[1] == 0xBB && raw[2] == 0xBF) {
+        f->encoding = TextEncodingUtf8Bom;
+        decodeUtf8Text(raw, 3, true, out);
+    } else if (decodeUtf8Text(raw, 0, false, out)) {
+        f->encoding = TextEncodingUtf8;
+    } else {
+        // Not valid UTF-8: 8-bit text of the system code page.
+        f->encoding = TextEncodingAnsi;
+        out.resize(n);
+        for (size_t i = 0; i < n; ++i) out[i] = static_cast<char16_t>(textWidenByte(raw[i]));
+        dropCrBeforeLf(out);
+    }
+}
+
+TextFile* openDecoded(std::vector<unsigned char>& raw) {
     TextFile* f = new (std::nothrow) TextFile;
     if (f == nullptr) return nullptr;
     decodeWide(f, raw);
     f->bytes = std::move(raw);
-    dropCrBeforeLf(f->bytes);
     return f;
 }
+
+}  // namespace
 
 TextFile* textFileOpen(const WCHAR* path) {
     std::vector<unsigned char> raw;
@@ -168,24 +182,31 @@ TextFileEncoding textFileEncoding(const TextFile* file) {
     return file != nullptr ? file->encoding : TextEncodingUtf8;
 }
 
-bool textFileReadLine(TextFile* file, WCHAR* buffer, size_t capacity) {
+bool textFileReadLine(TextFile* file, WCHAR* buffer, size_t capacity, size_t* length) {
+    if (length != nullptr) *length = 0;
     if (file == nullptr || buffer == nullptr || capacity == 0) return false;
-    if (file->widePos >= file->wide.size()) {
+    size_t left = file->wide.size() - file->widePos;
+    if (left == 0) {
         buffer[0] = 0;
         return false;
     }
-    size_t n = 0;
-    while (n + 1 < capacity && file->widePos < file->wide.size()) {
-        char16_t c = file->wide[file->widePos++];
-        buffer[n++] = static_cast<WCHAR>(c);
-        if (c == '\n') break;
-    }
+    const char16_t* from = file->wide.data() + file->widePos;
+    size_t most = left < capacity - 1 ? left : capacity - 1;
+    const char16_t* feed = std::char_traits<char16_t>::find(from, most, u'\n');
+    size_t n = feed != nullptr ? static_cast<size_t>(feed - from) + 1 : most;
+    std::copy(from, from + n, buffer);
     buffer[n] = 0;
+    file->widePos += n;
+    if (length != nullptr) *length = n;
     return true;
 }
 
 bool textFileReadLineA(TextFile* file, char* buffer, size_t capacity) {
     if (file == nullptr || buffer == nullptr || capacity == 0) return false;
+    if (!file->bytesFolded) {
+        dropCrBeforeLf(file->bytes);
+        file->bytesFolded = true;
+    }
     if (file->bytePos >= file->bytes.size()) {
         buffer[0] = 0;
         return false;

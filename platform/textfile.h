@@ -33,8 +33,9 @@ enum TextFileEncoding {
 };
 TextFileEncoding textFileEncoding(const TextFile* file);
 // Reads like fgetws: at most capacity-1 characters, up to and including the
-// next line feed. Returns false at the end of the file (nothing read).
-bool textFileReadLine(TextFile* file, WCHAR* buffer, size_t capacity);
+// next line feed. Returns false at the end of the file (nothing read). The
+// count of characters read goes to `length` when given.
+bool textFileReadLine(TextFile* file, WCHAR* buffer, size_t capacity, size_t* length = nullptr);
 // Reads like fgets over the file's bytes (no decoding).
 bool textFileReadLineA(TextFile* file, char* buffer, size_t capacity);
 void textFileRewind(TextFile* file);

@@ -18,21 +18,22 @@ bool digitFollows(const WCHAR* p) {
 SettingsLine prepareSettingsLine(WCHAR* line) {
     SettingsLine parsed = {line, nullptr, false};
     line[kSettingsLineChars - 1] = 0;
-    int end = 0;
-    while (end < kSettingsLineChars - 1 && line[end] != 0 && line[end] != '\n' && line[end] != '\'') ++end;
-    line[end] = 0;
+    // One pass: up to the line feed or the first apostrophe, spaces dropped,
+    // the first "=" noted.
     int kept = 0;
-    for (int i = 0; i < end; ++i) {
-        if (line[i] != ' ') line[kept++] = line[i];
+    int equals = -1;
+    for (int i = 0;; ++i) {
+        WCHAR c = line[i];
+        if (c == 0 || c == '\n' || c == '\'') break;
+        if (c == ' ') continue;
+        if (c == '=' && equals < 0) equals = kept;
+        line[kept++] = c;
     }
     line[kept] = 0;
     parsed.header = line[0] == '[' && line[1] != '=';
-    for (int i = 0; i < kept; ++i) {
-        if (line[i] == '=') {
-            line[i] = 0;
-            parsed.value = line + i + 1;
-            break;
-        }
+    if (equals >= 0) {
+        line[equals] = 0;
+        parsed.value = line + equals + 1;
     }
     return parsed;
 }
@@ -103,9 +104,9 @@ int settingsCodeList(WORD* list, int slots, const WCHAR* value) {
 }
 
 bool readSettingsPiece(TextFile* file, WCHAR* line, SettingsLineCount& count, bool& cut) {
-    if (!textFileReadLine(file, line, kSettingsLineChars)) return false;
+    size_t length = 0;
+    if (!textFileReadLine(file, line, kSettingsLineChars, &length)) return false;
     if (count.atLineStart) ++count.line;
-    size_t length = textLength(line, kSettingsLineChars);
     bool ended = length > 0 && line[length - 1] == '\n';
     cut = !ended && length == static_cast<size_t>(kSettingsLineChars - 1);
     count.atLineStart = !cut;

@@ -3,6 +3,7 @@
 #include "settings/settingstable.h"
 
 #include <array>
+#include <cstring>
 
 #include "output/framing.h"
 #include "settings/cardreader.h"
@@ -190,10 +191,96 @@ constinit const SettingInfo kSettingsTable[] = {
 };
 const int kSettingsCount = sizeof kSettingsTable / sizeof kSettingsTable[0];
 
+namespace {
+
+// The list's names by section and upper-cased name, for a look-up that costs
+// one pass over the key. Names hash as the comparisons fold them, so a key
+// can only be equal to the names of its own bucket.
+constexpr unsigned kIndexSlots = 512;  // a power of two, over twice the list
+static_assert(kIndexSlots > 2 * sizeof kSettingsTable / sizeof kSettingsTable[0], "index too small");
+
+// A name's bucket: its section, length and a few of its upper-cased letters
+// (enough to spread the list; equal names always share a bucket).
+unsigned nameHash(SettingSection section, const char* folded, size_t length) {
+    unsigned hash = static_cast<unsigned>(section) * 977u + static_cast<unsigned>(length) * 131u;
+    if (length > 0) {
+        hash += static_cast<unsigned char>(folded[0]) * 31u + static_cast<unsigned char>(folded[length - 1]) * 7u;
+        hash += static_cast<unsigned char>(folded[length / 2]) * 61u + static_cast<unsigned char>(folded[length / 3]);
+    }
+    return hash * 2654435761u >> 7;
+}
+
+struct NameIndex {
+    short slots[kIndexSlots];  // index into the list + 1; 0: empty
+    char folded[sizeof kSettingsTable / sizeof kSettingsTable[0]][kSettingsNameChars];  // upper-cased names
+    unsigned char length[sizeof kSettingsTable / sizeof kSettingsTable[0]];
+};
+
+NameIndex buildIndex() {
+    NameIndex index{};
+    for (int i = 0; i < kSettingsCount; ++i) {
+        const SettingInfo& s = kSettingsTable[i];
+        char* folded = index.folded[i];
+        size_t length = 0;
+        for (; s.name[length] != 0 && length < kSettingsNameChars; ++length)
+            folded[length] = static_cast<char>(textUpperCase(static_cast<unsigned char>(s.name[length])));
+        index.length[i] = static_cast<unsigned char>(length);
+        unsigned slot = nameHash(s.section, folded, length) & (kIndexSlots - 1);
+        while (index.slots[slot] != 0) slot = (slot + 1) & (kIndexSlots - 1);
+        index.slots[slot] = static_cast<short>(i + 1);
+    }
+    return index;
+}
+
+const NameIndex& nameIndex() {
+    static const NameIndex index = buildIndex();
+    return index;
+}
+
+bool sameSpelling(const WCHAR* key, const char* name) {
+    size_t i = 0;
+    for (; name[i] != 0; ++i)
+        if (key[i] != static_cast<WCHAR>(static_cast<unsigned char>(name[i]))) return false;
+    return key[i] == 0;
+}
+
+// A character's upper case, ASCII at once.
+inline unsigned upper(unsigned c) {
+    if (c < 0x80) return (c >= 'a' && c <= 'z') ? c - 32u : c;
+    return textUpperCase(c);
+}
+
+// The first entry of the list in `section` whose name equals the key with
+// letter case ignored (and, with `exactCase`, for an entry that wants it,
+// with it).
+const SettingInfo* lookUp(SettingSection section, const WCHAR* key, bool exactCase) {
+    if (key == nullptr) return nullptr;
+    // The key upper-cased as the comparisons fold it; the names are ASCII.
+    char folded[kSettingsNameChars];
+    size_t length = 0;
+    for (; key[length] != 0; ++length) {
+        if (length >= sizeof folded) return nullptr;  // longer than any name
+        unsigned c = upper(static_cast<unsigned>(key[length]));
+        if (c >= 0x80) return nullptr;
+        folded[length] = static_cast<char>(c);
+    }
+    const NameIndex& index = nameIndex();
+    const SettingInfo* first = nullptr;
+    for (unsigned slot = nameHash(section, folded, length) & (kIndexSlots - 1); index.slots[slot] != 0; slot = (slot + 1) & (kIndexSlots - 1)) {
+        int at = index.slots[slot] - 1;
+        const SettingInfo* s = &kSettingsTable[at];
+        if (s->section != section || (first != nullptr && s > first)) continue;
+        if (index.length[at] != length || std::memcmp(index.folded[at], folded, length) != 0) continue;
+        if (exactCase && s->exactCase && !sameSpelling(key, s->name)) continue;
+        first = s;
+    }
+    return first;
+}
+
+}  // namespace
+
 const SettingInfo* findSetting(SettingSection section, const WCHAR* key) {
-    for (const SettingInfo& s : kSettingsTable)
-        if (s.section == section && textEqualsNoCaseAW(key, s.name)) return &s;
-    return nullptr;
+    return lookUp(section, key, false);
 }
 
 const SettingInfo* findSettingA(SettingSection section, const char* key) {
@@ -204,13 +291,6 @@ const SettingInfo* findSettingA(SettingSection section, const char* key) {
 
 namespace {
 
-bool sameSpelling(const WCHAR* key, const char* name) {
-    size_t i = 0;
-    for (; name[i] != 0; ++i)
-        if (key[i] != static_cast<WCHAR>(static_cast<unsigned char>(name[i]))) return false;
-    return key[i] == 0;
-}
-
 void resetRecord(FieldRecord record, void* at) {
     for (const SettingInfo& s : kSettingsTable)
         if (s.field.record == record) resetField(s, at);
@@ -219,11 +299,7 @@ void resetRecord(FieldRecord record, void* at) {
 }  // namespace
 
 const SettingInfo* matchSetting(SettingSection section, const WCHAR* key) {
-    for (const SettingInfo& s : kSettingsTable) {
-        if (s.section != section) continue;
-        if (s.exactCase ? sameSpelling(key, s.name) : textEqualsNoCaseAW(key, s.name)) return &s;
-    }
-    return nullptr;
+    return lookUp(section, key, true);
 }
 
 void resetSettings() {

@@ -102,6 +102,13 @@ DWORD failureError(int error, const hostinternal::ResolvedPath& path) {
     return hostinternal::errorFromErrno(error);
 }
 
+// A resolution's room, kept by each thread so that a path resolved again
+// allocates nothing (no call here resolves a second path before it is done).
+hostinternal::ResolvedPath& resolvedScratch() {
+    thread_local hostinternal::ResolvedPath scratch;
+    return scratch;
+}
+
 // "COM3:" (any letter case, digit 0..9): the port index, else -1.
 int portIndex(LPCWSTR name) {
     if (name == nullptr) return -1;
@@ -126,7 +133,8 @@ HANDLE CreateFileW(LPCWSTR fileName, DWORD access, DWORD, LPSECURITY_ATTRIBUTES,
         SetLastError(ERROR_SUCCESS);
         return hostobjects::add(std::move(object));
     }
-    hostinternal::ResolvedPath resolved = hostinternal::resolveDevicePath(fileName);
+    hostinternal::ResolvedPath& resolved = resolvedScratch();
+    hostinternal::resolveDevicePath(fileName, resolved, false);
     const std::string& path = resolved.path;
     bool reading = (access & GENERIC_READ) != 0;
     bool writing = (access & GENERIC_WRITE) != 0;
@@ -228,7 +236,8 @@ DWORD GetFileAttributesW(LPCWSTR fileName) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return INVALID_FILE_ATTRIBUTES;
     }
-    hostinternal::ResolvedPath resolved = hostinternal::resolveDevicePath(fileName);
+    hostinternal::ResolvedPath& resolved = resolvedScratch();
+    hostinternal::resolveDevicePath(fileName, resolved, false);
     const std::string& path = resolved.path;
     struct stat st {};
     if (resolved.missing == hostinternal::MissingFolder || stat(path.c_str(), &st) != 0) {
@@ -246,7 +255,8 @@ BOOL CreateDirectoryW(LPCWSTR pathName, LPSECURITY_ATTRIBUTES) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
-    hostinternal::ResolvedPath resolved = hostinternal::resolveDevicePath(pathName);
+    hostinternal::ResolvedPath& resolved = resolvedScratch();
+    hostinternal::resolveDevicePath(pathName, resolved);
     if (!terminal::insideRoot(resolved.path)) {
         SetLastError(ERROR_ACCESS_DENIED);
         return FALSE;
@@ -263,7 +273,8 @@ BOOL DeleteFileW(LPCWSTR fileName) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
-    hostinternal::ResolvedPath resolved = hostinternal::resolveDevicePath(fileName);
+    hostinternal::ResolvedPath& resolved = resolvedScratch();
+    hostinternal::resolveDevicePath(fileName, resolved);
     if (unlink(resolved.path.c_str()) != 0) {
         SetLastError(errno == EISDIR ? ERROR_ACCESS_DENIED : failureError(errno, resolved));
         return FALSE;

@@ -37,6 +37,10 @@ struct ResolvedPath {
     Missing missing = MissingNone;  // what is missing: nothing, the last component, a folder on the way
 };
 ResolvedPath resolveDevicePath(const std::u16string& devicePath);
+// The same into `out`, whose text's room is reused. Without
+// `pathWhenFolderMissing`, the path may be left empty when a folder on the
+// way is missing (the caller then only reports that).
+void resolveDevicePath(const char16_t* devicePath, ResolvedPath& out, bool pathWhenFolderMissing = true);
 
 // <root>/.terminal and its log folder.
 std::string terminalDir();

@@ -5,9 +5,14 @@
 // folder changes: an inotify watch, added before the listing is read, reports
 // every entry created, removed or renamed in it, and any such report drops
 // every listing. Reports are queued by the kernel as the change happens, so a
-// change made before a resolution is always seen by it. A resolution costs
-// one read of the (non-blocking) watch descriptor when nothing changed, and
-// never touches a folder past the first missing component.
+// change made before a resolution is seen by it. A resolution costs one look
+// at the (non-blocking) watch descriptor when nothing changed, and never
+// touches a folder past the first missing component.
+//
+// The same path resolved again within a microsecond of a look is answered
+// without another: no change to a folder can be made and made known to the
+// caller in that time (creating or removing an entry takes several), and a
+// trace line appended while its folder is missing then costs no system call.
 #include <dirent.h>
 #include <fcntl.h>
 #include <pthread.h>
@@ -26,6 +31,7 @@ namespace hostinternal {
 namespace {
 
 constexpr size_t kMaxFolders = 256;  // listings kept before all are dropped
+constexpr int64_t kLookAgainNanos = 1000;  // the same path within this of a look: no look
 constexpr uint32_t kChanges =
     IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_DELETE_SELF | IN_MOVE_SELF | IN_UNMOUNT;
 
@@ -45,8 +51,10 @@ struct Cache {
     bool lastValid = false;
     std::u16string lastDevice;
     uint64_t lastGeneration = 0;
+    int64_t lastLook = 0;  // when the watch was last looked at (monotonic nanoseconds)
     ResolvedPath last;
 };
+
 
 void dropAll(Cache& c);
 
@@ -144,15 +152,28 @@ const Listing& listing(Cache& c, const std::string& folder) {
 
 }  // namespace
 
-ResolvedPath resolveDevicePath(const std::u16string& devicePath) {
+void resolveDevicePath(const char16_t* devicePath, ResolvedPath& out, bool pathWhenFolderMissing) {
     const hostroot::Attachment& attachment = hostroot::current();
     Cache& c = cache();
     std::lock_guard<std::mutex> guard(c.mutex);
-    takeChanges(c);
-    if (c.lastValid && c.lastGeneration == attachment.generation && c.lastDevice == devicePath) return c.last;
+    bool same = c.lastValid && c.lastGeneration == attachment.generation && c.lastDevice.compare(devicePath) == 0;
+    int64_t now = monotonicNanos();
+    if (!same || now - c.lastLook >= kLookAgainNanos) {
+        takeChanges(c);
+        c.lastLook = now;  // the look began then: what changed before it is seen
+        same = same && c.lastValid;
+    }
+    if (same) {
+        out.missing = c.last.missing;
+        if (pathWhenFolderMissing || out.missing != MissingFolder)
+            out.path.assign(c.last.path);
+        else
+            out.path.clear();
+        return;
+    }
     std::string path = toUtf8(devicePath);
-    ResolvedPath out;
-    out.path = attachment.path;
+    out.path.assign(attachment.path);
+    out.missing = MissingNone;
     allWatched = true;
     size_t pos = 0;
     bool missing = false;
@@ -188,6 +209,11 @@ ResolvedPath resolveDevicePath(const std::u16string& devicePath) {
     c.lastDevice = devicePath;
     c.lastGeneration = attachment.generation;
     c.last = out;
+}
+
+ResolvedPath resolveDevicePath(const std::u16string& devicePath) {
+    ResolvedPath out;
+    resolveDevicePath(devicePath.c_str(), out);
     return out;
 }
 

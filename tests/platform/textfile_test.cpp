@@ -36,8 +36,18 @@ TEST_F(TextFileTest, ReadsEveryAcceptedEncoding) {
     EXPECT_EQ(lines(std::string("\xFE\xFF\0k\0=\x20\xAC\0\r\0\n", 12)), (Lines{u"k=\u20AC\n"}));
     // Not valid UTF-8: Windows-1252.
     EXPECT_EQ(lines("caf\xE9 \x80\x92\r\n"), (Lines{u"caf\u00E9 \u20AC\u2019\n"}));
-    // A lone CR stays; an empty file has no line.
+    // One bad byte far into the file makes all of it 8-bit text, lines read before it included.
+    std::string longFile;
+    for (int i = 0; i < 500; ++i) longFile += "k\xC3\xA9y=1\r\n";
+    Lines decoded = lines(longFile + "\xE9\r\n");
+    ASSERT_EQ(decoded.size(), 501u);
+    EXPECT_EQ(decoded[0], u"k\u00C3\u00A9y=1\n");
+    EXPECT_EQ(decoded[500], u"\u00E9\n");
+    // Four-byte sequences become surrogate pairs.
+    EXPECT_EQ(lines("\xF0\x9F\x98\x80=1\r\n"), (Lines{u"\U0001F600=1\n"}));
+    // A lone CR stays, also last; an empty file has no line.
     EXPECT_EQ(lines("a\rb\n"), (Lines{u"a\rb\n"}));
+    EXPECT_EQ(lines("a\r\r\nb\r"), (Lines{u"a\r\n", u"b\r"}));
     EXPECT_EQ(lines(""), Lines{});
     // With a UTF-8 mark, bad bytes do not switch to 8-bit reading.
     EXPECT_EQ(lines("\xEF\xBB\xBF"
