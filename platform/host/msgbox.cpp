@@ -5,6 +5,7 @@
 // Log: <root>/.terminal/log/msgbox.log, one box a line:
 //   <type>\t<owner>\t<answer>\t<caption>\t<text>
 // with "\\", "\t", "\n" and "\r" in the texts escaped by a backslash.
+#include <atomic>
 #include <cstdio>
 #include <fstream>
 #include <string>
@@ -78,6 +79,10 @@ std::vector<std::string> splitTabs(const std::string& line) {
 
 }  // namespace
 
+namespace {
+std::atomic<bool> recording{true};
+}  // namespace
+
 int MessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type) {
     int answer = (type & 0xFu) == MB_YESNO ? IDNO : IDOK;
     if (MessageBoxScript* s = script()) {
@@ -88,6 +93,7 @@ int MessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type) {
             --s->count;
         }
     }
+    if (!recording.load(std::memory_order_relaxed)) return answer;
     std::string textUtf8 = hostinternal::toUtf8(text);
     std::string captionUtf8 = hostinternal::toUtf8(caption);
     char head[64];
@@ -99,6 +105,10 @@ int MessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type) {
 }
 
 namespace terminal {
+
+void recordMessageBoxes(bool on) {
+    recording.store(on, std::memory_order_relaxed);
+}
 
 std::vector<MessageBoxRecord> messageBoxes() {
     std::vector<MessageBoxRecord> out;

@@ -135,6 +135,10 @@ struct MessageBoxRecord {
 std::vector<MessageBoxRecord> messageBoxes();
 // The next answers, used in order; with none, OK (and No for Yes/No questions).
 void scriptMessageBoxAnswer(int answer);
+// Whether this process's message boxes are recorded and echoed on its
+// standard error (on by default; a fuzzing run that shows thousands of them
+// turns them off).
+void recordMessageBoxes(bool on);
 
 // ------------------------------------------------------------------ lights, vibrator, sounds
 struct LedRecord {

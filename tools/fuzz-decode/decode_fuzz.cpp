@@ -13,6 +13,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     char pattern[] = "/tmp/keyvane-fuzz-decode-XXXXXX";
     if (mkdtemp(pattern) == nullptr) abort();
     if (!terminal::attach(pattern)) abort();
+    terminal::recordMessageBoxes(false);
     terminal::setConfig("decoder", KEYVANE_BINARY_DIR "/platform/decoder/libDecoder.so");
     if (!loadDecoderLibrary()) abort();
     return 0;

@@ -27,6 +27,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     std::string root = pattern;
     mkdir((root + "/Zentrova").c_str(), 0755);
     if (!terminal::attach(root)) abort();
+    terminal::recordMessageBoxes(false);
     terminal::setConfig("decoder", KEYVANE_BINARY_DIR "/platform/decoder/libDecoder.so");
     terminal::setClockSpeed(1000);
     if (!loadDecoderLibrary()) abort();
