@@ -535,6 +535,19 @@ std::u16string focusText() {
     return std::u16string(r->text, r->textLength < kFocusTextChars ? r->textLength : kFocusTextChars - 1);
 }
 
+size_t waitFocusText(size_t characters, int realMilliseconds) {
+    KeyboardRecord* r = record();
+    if (!r) return 0;
+    int64_t deadline = hostinternal::monotonicNanos() + static_cast<int64_t>(realMilliseconds) * 1000000;
+    hostshared::Lock lock(&r->header);
+    for (;;) {
+        if (r->textLength >= characters) return r->textLength;
+        int64_t left = deadline - hostinternal::monotonicNanos();
+        if (left <= 0) return r->textLength;
+        hostshared::wait(lock, (left + 999999) / 1000000);
+    }
+}
+
 void clearFocusText() {
     KeyboardRecord* r = record();
     if (!r) return;
