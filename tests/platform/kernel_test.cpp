@@ -177,6 +177,28 @@ TEST_F(KernelTest, TheClockSpeedScalesSleepsAndTicksForEveryProcess) {
     EXPECT_GE(GetTickCount(), beforeChange);
 }
 
+TEST_F(KernelTest, ASleepNeverEndsBeforeItsTerminalTimeWhateverTheSpeedDoes) {
+    // Speeds that do not divide a millisecond: the real pause is rounded up.
+    for (int speed : {3, 7, 1000}) {
+        terminal::setClockSpeed(speed);
+        for (DWORD pause : {1u, 2u, 10u}) {
+            DWORD before = GetTickCount();
+            Sleep(pause);
+            EXPECT_GE(GetTickCount() - before, pause) << "speed " << speed;
+        }
+    }
+    // Slowed down while it sleeps, a sleep still lasts its terminal time:
+    // 200 ms at speed 10 would end after 20 real ms.
+    terminal::setClockSpeed(10);
+    DWORD before = GetTickCount();
+    std::thread sleeper([] { Sleep(200); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    terminal::setClockSpeed(1);
+    sleeper.join();
+    EXPECT_GE(GetTickCount() - before, 200u);
+    terminal::setClockSpeed(1);
+}
+
 TEST_F(KernelTest, ClosingAHandleEndsTheWaitsOnIt) {
     HANDLE event = CreateEventW(nullptr, TRUE, FALSE, u"KVN_Loaded");
     HANDLE other = OpenEventW(EVENT_ALL_ACCESS, FALSE, u"KVN_Loaded");
