@@ -436,7 +436,8 @@ void WedgeTypingLong(benchmark::State& state) {
     state.counters["cpu_us_per_char"] = median(processor);
     fs::remove_all(root);
 }
-BENCHMARK(WedgeTypingLong)->Arg(10)->Iterations(15)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(WedgeTypingLong)->Arg(10)->Arg(100)->Iterations(15)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(WedgeTypingLong)->Arg(1000)->Iterations(5)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(WedgeTypingLong)->Arg(4000)->Iterations(3)->UseManualTime()->Unit(benchmark::kMillisecond);
 
 }  // namespace
