@@ -346,11 +346,34 @@ void Sleep(DWORD milliseconds) {
     // a delivery; each sleeping thread asks for the finest slack once.
     thread_local bool fineSlack = (prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL), true);
     (void)fineSlack;
-    int speed = sharedClockSpeed();
-    int64_t micros = static_cast<int64_t>(milliseconds) * 1000 / speed;
-    if (milliseconds == INFINITE) micros = INT64_MAX / 2;
-    timespec ts{static_cast<time_t>(micros / 1000000), static_cast<long>((micros % 1000000) * 1000)};
-    while (nanosleep(&ts, &ts) != 0 && errno == EINTR) {
+    ClockRecord* c = clockRecord();
+    if (milliseconds == INFINITE || c == nullptr) {
+        int64_t micros = milliseconds == INFINITE ? INT64_MAX / 2 : static_cast<int64_t>(milliseconds) * 1000;
+        timespec ts{static_cast<time_t>(micros / 1000000), static_cast<long>((micros % 1000000) * 1000)};
+        while (nanosleep(&ts, &ts) != 0 && errno == EINTR) {
+        }
+        return;
+    }
+    // Terminal nanoseconds still to pass. The real pause is rounded up, and
+    // no clock is read unless the speed changed meanwhile: then only the
+    // terminal time since the change is known to have passed, and the rest
+    // is slept at the new speed, so that a sleep never ends early.
+    int64_t left = static_cast<int64_t>(milliseconds) * 1000000;
+    for (;;) {
+        int64_t speed, base;
+        {
+            hostshared::Lock lock(&c->header);
+            speed = c->speed;
+            base = c->realBaseNanos;
+        }
+        int64_t real = (left + speed - 1) / speed;
+        timespec ts{static_cast<time_t>(real / 1000000000), static_cast<long>(real % 1000000000)};
+        while (nanosleep(&ts, &ts) != 0 && errno == EINTR) {
+        }
+        hostshared::Lock lock(&c->header);
+        if (c->realBaseNanos == base) return;
+        left -= (hostinternal::monotonicNanos() - c->realBaseNanos) * c->speed;
+        if (left <= 0) return;
     }
 }
 

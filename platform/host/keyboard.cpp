@@ -12,7 +12,9 @@
 //
 // The log is a file of the terminal's log folder ("keys.log", one fixed-size
 // slot per event, appended under the record's lock); keyEvents() returns the
-// events oldest first.
+// events oldest first. Events wait in the record (up to kPendingEvents) and
+// go to the file together, when the record has no room for the next one or
+// when someone reads or clears the log: typing a character costs no write.
 //
 // The focused application is one text field with a window class ("" = no
 // focus); a new terminal starts with an "Edit" field in focus. Its window is a fixed pseudo-window (kFocusWindow) that
@@ -50,6 +52,7 @@
 namespace {
 
 const char kEventLog[] = "keys.log";
+constexpr uint32_t kPendingEvents = 64;
 constexpr uint32_t kFocusTextChars = 262144;
 constexpr size_t kClassChars = 64;
 constexpr size_t kEventClassChars = 28;
@@ -85,6 +88,15 @@ struct KeyboardRecord {
     uint8_t focusConfigured;  // 0 until setFocusClass: the terminal starts with an "Edit" field in focus
     uint32_t textLength;
     char16_t text[kFocusTextChars];
+    // Events not yet in the log, oldest first. While `flushing` is set the
+    // log is being appended to from `flushFrom` on: a process that dies in
+    // the middle leaves it set, and the next one cuts the log back there and
+    // appends the events again, so that none is lost or written twice (the
+    // count is cleared after the write, and the mark after the count).
+    uint32_t pendingCount;
+    uint32_t flushing;
+    uint64_t flushFrom;
+    EventSlot pending[kPendingEvents];
 };
 
 KeyboardRecord* mapKeyboard() {
@@ -250,8 +262,45 @@ int eventLog() {
     return fd;
 }
 
+// Appends the pending events to the log (record lock held). A log that
+// cannot be written (a full disk) loses them, nothing else.
+void flushEvents(KeyboardRecord* r) {
+    uint32_t count = __atomic_load_n(&r->pendingCount, __ATOMIC_ACQUIRE);
+    if (count == 0) {
+        // Nothing pending, or a flush that was done but for this mark.
+        if (r->flushing != 0) hostshared::publish(&r->flushing, 0);
+        return;
+    }
+    if (count > kPendingEvents) count = kPendingEvents;  // a damaged record
+    std::lock_guard<std::mutex> guard(eventLogMutex);
+    int fd = eventLog();
+    struct stat st {};
+    if (fd >= 0 && fstat(fd, &st) == 0) {
+        // Never leave part of a flush: the reader would lose every later
+        // slot, or see some twice.
+        off_t from = r->flushing != 0 && static_cast<off_t>(r->flushFrom) <= st.st_size
+                         ? static_cast<off_t>(r->flushFrom)
+                         : st.st_size;
+        if (from != st.st_size) {
+            int ignored = ftruncate(fd, from);
+            (void)ignored;
+        }
+        r->flushFrom = static_cast<uint64_t>(from);
+        hostshared::publish(&r->flushing, 1);
+        size_t bytes = count * sizeof(EventSlot);
+        ssize_t written = write(fd, r->pending, bytes);
+        if (written > 0 && static_cast<size_t>(written) != bytes) {
+            int ignored = ftruncate(fd, from);
+            (void)ignored;
+        }
+    }
+    __atomic_store_n(&r->pendingCount, 0u, __ATOMIC_RELEASE);
+    hostshared::publish(&r->flushing, 0);
+}
+
 void recordEvent(KeyboardRecord* r, uint8_t how, int virtualKey, bool down, bool silent, char16_t character) {
-    EventSlot e{};
+    if (r->flushing != 0 || r->pendingCount >= kPendingEvents) flushEvents(r);
+    EventSlot& e = r->pending[r->pendingCount];
     e.time = hostfacility::terminalNow();
     e.virtualKey = static_cast<uint16_t>(virtualKey & 0xFF);
     e.character = character;
@@ -263,19 +312,7 @@ void recordEvent(KeyboardRecord* r, uint8_t how, int virtualKey, bool down, bool
     if (how == HowPost) {
         for (size_t i = 0; i + 1 < kEventClassChars && r->focusClass[i]; ++i) e.windowClass[i] = r->focusClass[i];
     }
-    // A log that cannot be written (a full disk) loses the event, nothing else.
-    std::lock_guard<std::mutex> guard(eventLogMutex);
-    int fd = eventLog();
-    if (fd < 0) return;
-    ssize_t written = write(fd, &e, sizeof e);
-    if (written > 0 && static_cast<size_t>(written) != sizeof e) {
-        // Never leave half a slot: the reader would lose every later one.
-        struct stat st {};
-        if (fstat(fd, &st) == 0) {
-            int ignored = ftruncate(fd, st.st_size - written);
-            (void)ignored;
-        }
-    }
+    hostshared::publish(&r->pendingCount, r->pendingCount + 1);
 }
 
 // Releases the keys that a process which ended held down with keybd_event,
@@ -470,6 +507,7 @@ std::vector<KeyEvent> keyEvents() {
     KeyboardRecord* r = record();
     if (!r) return out;
     hostshared::Lock lock(&r->header);
+    flushEvents(r);
     std::ifstream in(hostinternal::logDir() + "/" + kEventLog, std::ios::binary);
     EventSlot e{};
     while (in.read(reinterpret_cast<char*>(&e), sizeof e)) {
@@ -509,6 +547,8 @@ void clearKeyEvents() {
     hostshared::Lock lock(&r->header);
     std::string path = hostinternal::logDir() + "/" + kEventLog;
     if (truncate(path.c_str(), 0) != 0 && errno != ENOENT) unlink(path.c_str());
+    __atomic_store_n(&r->pendingCount, 0u, __ATOMIC_RELEASE);
+    hostshared::publish(&r->flushing, 0);
 }
 
 void setFocusClass(const std::u16string& windowClass) {
@@ -533,6 +573,19 @@ std::u16string focusText() {
     if (!r) return u"";
     hostshared::Lock lock(&r->header);
     return std::u16string(r->text, r->textLength < kFocusTextChars ? r->textLength : kFocusTextChars - 1);
+}
+
+size_t waitFocusText(size_t characters, int realMilliseconds) {
+    KeyboardRecord* r = record();
+    if (!r) return 0;
+    int64_t deadline = hostinternal::monotonicNanos() + static_cast<int64_t>(realMilliseconds) * 1000000;
+    hostshared::Lock lock(&r->header);
+    for (;;) {
+        if (r->textLength >= characters) return r->textLength;
+        int64_t left = deadline - hostinternal::monotonicNanos();
+        if (left <= 0) return r->textLength;
+        hostshared::wait(lock, (left + 999999) / 1000000);
+    }
 }
 
 void clearFocusText() {

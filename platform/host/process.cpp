@@ -4,6 +4,7 @@
 // handed over as ONE argument (argv[1]), so its quoting is the program's own
 // business. The child attaches to the same terminal (KEYVANE_TERMINAL).
 #include <fcntl.h>
+#include <pthread.h>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -80,15 +81,32 @@ uint64_t processStartTime(int32_t pid) {
     return started != 0 ? started : 1;
 }
 
+namespace {
+// This process's identity, asked of the system once: a forked child forgets
+// its parent's.
+struct OwnIdentity {
+    std::atomic<int32_t> pid{0};
+    std::atomic<uint64_t> started{0};
+};
+OwnIdentity& ownIdentity() {
+    static OwnIdentity* own = [] {
+        auto* fresh = new OwnIdentity;  // read by detached threads at exit
+        pthread_atfork(nullptr, nullptr, [] { ownIdentity().pid.store(0, std::memory_order_release); });
+        return fresh;
+    }();
+    return *own;
+}
+}  // namespace
+
 ProcessIdentity currentProcess() {
-    static std::atomic<int32_t> cachedPid{0};
-    static std::atomic<uint64_t> cachedStart{0};
-    int32_t pid = static_cast<int32_t>(getpid());
-    if (cachedPid.load(std::memory_order_acquire) != pid) {
-        cachedStart.store(processStartTime(pid), std::memory_order_relaxed);
-        cachedPid.store(pid, std::memory_order_release);
+    OwnIdentity& own = ownIdentity();
+    int32_t pid = own.pid.load(std::memory_order_acquire);
+    if (pid == 0) {
+        pid = static_cast<int32_t>(getpid());
+        own.started.store(processStartTime(pid), std::memory_order_relaxed);
+        own.pid.store(pid, std::memory_order_release);
     }
-    return ProcessIdentity{pid, cachedStart.load(std::memory_order_relaxed)};
+    return ProcessIdentity{pid, own.started.load(std::memory_order_relaxed)};
 }
 
 bool processRuns(const ProcessIdentity& id) {

@@ -4,7 +4,10 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/file.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -42,28 +45,260 @@ ConfigLines parseConfig(const std::string& path) {
     return hostinternal::parseConfigLines(in);
 }
 
-// The configuration is read on hot paths (every key press reads the keypad,
-// every load the decoder path), so its lines are kept until the file changes.
-// Writes replace the file by a rename, which gives it a new identity.
-ConfigLines readConfig() {
-    static std::mutex cacheMutex;
-    static ConfigLines cached;
-    static struct stat cachedStat {};
-    static std::string cachedPath;
-    static bool valid = false;
+// The configuration is read on hot paths (every key press reads the keypad
+// and the model, every load the decoder path), so its lines are kept in
+// memory, and a look-up that finds them current makes no system call. Two
+// things tell that they are not:
+// - the change stamp of the configuration's shared record, which setConfig
+//   raises once the new file is in place: the next look-up of every process
+//   after a `config` command sees the change;
+// - this process's change count, raised by a watcher thread that sleeps on an
+//   inotify watch of the terminal folder and wakes for every change of
+//   terminal.conf (a hand edit, a replacement): look-ups after it woke see it.
+// Where the folder cannot be watched, each look-up compares the file's
+// identity instead (one stat), as it did before.
+constexpr char kConfigName[] = "terminal.conf";
+
+struct ConfigRecord {
+    hostshared::SharedHeader header;
+    uint64_t stamp;  // raised by every change made through setConfig; never repeats
+};
+
+// The stamp of the shared record, or 0 without one (no terminal yet); the
+// last error stays as it was, so a look-up never changes what a failed call
+// reported.
+uint64_t sharedStamp() {
+    DWORD error = GetLastError();
+    auto* r = hostshared::map<ConfigRecord>("config");
+    if (r == nullptr) {
+        SetLastError(error);
+        return 0;
+    }
+    return __atomic_load_n(&r->stamp, __ATOMIC_ACQUIRE);
+}
+
+void raiseSharedStamp() {
+    auto* r = hostshared::map<ConfigRecord>("config");
+    if (r == nullptr) return;
+    hostshared::Lock lock(&r->header);
+    // Monotonic nanoseconds, which no earlier stamp reached, even after a
+    // reset cleared the record.
+    uint64_t now = static_cast<uint64_t>(hostinternal::monotonicNanos());
+    uint64_t next = r->stamp + 1 > now ? r->stamp + 1 : now;
+    __atomic_store_n(&r->stamp, next, __ATOMIC_RELEASE);
+}
+
+// This process's watch of the terminal folder and its watcher thread.
+struct Watch {
+    std::mutex mutex;
+    int fd = -1;      // inotify descriptor; -1: none yet (or none to be had)
+    int folder = -1;  // watch descriptor of the watched folder
+    std::string watched;
+    bool threadStarted = false;
+    bool broken = false;  // the thread ended: back to comparing identities
+    std::atomic<uint64_t> changes{0};
+};
+
+void lockWatchForFork();
+void unlockWatchAfterFork();
+void restartWatchInChild();
+
+Watch& watch() {
+    static Watch* w = [] {
+        auto* fresh = new Watch;  // outlives the watcher thread at exit
+        pthread_atfork(lockWatchForFork, unlockWatchAfterFork, restartWatchInChild);
+        return fresh;
+    }();
+    return *w;
+}
+
+std::mutex& configCacheMutex();
+
+// The cache's lock is taken before the watch's, here as in a look-up.
+void lockWatchForFork() {
+    configCacheMutex().lock();
+    watch().mutex.lock();
+}
+void unlockWatchAfterFork() {
+    watch().mutex.unlock();
+    configCacheMutex().unlock();
+}
+// A forked child has no watcher thread, and the descriptor it inherits is
+// shared with the parent, whose reports it must not take: it starts its own.
+void restartWatchInChild() {
+    Watch& w = watch();
+    if (w.fd >= 0) close(w.fd);
+    w.fd = -1;
+    w.folder = -1;
+    w.watched.clear();
+    w.threadStarted = false;
+    w.broken = false;
+    w.changes.fetch_add(1, std::memory_order_release);
+    w.mutex.unlock();
+    configCacheMutex().unlock();
+}
+
+void* watchConfig(void* argument) {
+    Watch& w = watch();
+    int fd = static_cast<int>(reinterpret_cast<intptr_t>(argument));
+    alignas(inotify_event) char buffer[4096];
+    for (;;) {
+        ssize_t n = read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;  // the descriptor is gone (a fork's child closed its copy, or an error)
+        bool changed = false;
+        for (ssize_t at = 0; at + static_cast<ssize_t>(sizeof(inotify_event)) <= n;) {
+            const auto* e = reinterpret_cast<const inotify_event*>(buffer + at);
+            at += static_cast<ssize_t>(sizeof(inotify_event) + e->len);
+            if (e->len > 0) {
+                if (std::strcmp(e->name, kConfigName) == 0) changed = true;
+                continue;
+            }
+            // The folder's own end (removed, moved away, unmounted) or lost
+            // reports: the next look-up watches the folder at its path afresh.
+            changed = true;
+            if ((e->mask & (IN_DELETE_SELF | IN_MOVE_SELF | IN_IGNORED | IN_UNMOUNT)) == 0) continue;
+            std::lock_guard<std::mutex> guard(w.mutex);
+            if (w.fd == fd && w.folder == e->wd) {
+                if ((e->mask & IN_IGNORED) == 0) inotify_rm_watch(fd, e->wd);
+                w.folder = -1;
+                w.watched.clear();
+            }
+        }
+        if (changed) w.changes.fetch_add(1, std::memory_order_release);
+    }
+    std::lock_guard<std::mutex> guard(w.mutex);
+    if (w.fd == fd) w.broken = true;
+    w.changes.fetch_add(1, std::memory_order_release);
+    return nullptr;
+}
+
+// Watches `folder` (the terminal folder of the current root); false when it
+// cannot be watched. The change count is raised when the folder changes.
+bool ensureWatch(const std::string& folder) {
+    Watch& w = watch();
+    std::lock_guard<std::mutex> guard(w.mutex);
+    if (w.broken) return false;
+    if (w.fd >= 0 && w.folder >= 0 && w.watched == folder) return true;
+    if (w.fd < 0) {
+        w.fd = inotify_init1(IN_CLOEXEC);
+        if (w.fd < 0) {
+            w.broken = true;
+            return false;
+        }
+    }
+    if (w.folder >= 0) inotify_rm_watch(w.fd, w.folder);
+    w.watched.clear();
+    w.folder = inotify_add_watch(w.fd, folder.c_str(),
+                                 IN_CLOSE_WRITE | IN_MODIFY | IN_ATTRIB | IN_CREATE | IN_DELETE | IN_MOVED_FROM |
+                                     IN_MOVED_TO | IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR);
+    if (w.folder < 0) return false;  // no such folder yet: tried again by the next look-up
+    w.watched = folder;
+    w.changes.fetch_add(1, std::memory_order_release);
+    if (!w.threadStarted) {
+        // A small thread that takes no signals: it only sleeps in read().
+        pthread_attr_t attributes;
+        pthread_attr_init(&attributes);
+        pthread_attr_setstacksize(&attributes, 64 * 1024);
+        pthread_attr_setdetachstate(&attributes, PTHREAD_CREATE_DETACHED);
+        sigset_t all, previous;
+        sigfillset(&all);
+        pthread_sigmask(SIG_SETMASK, &all, &previous);
+        pthread_t thread;
+        int started = pthread_create(&thread, &attributes, watchConfig, reinterpret_cast<void*>(static_cast<intptr_t>(w.fd)));
+        pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+        pthread_attr_destroy(&attributes);
+        if (started != 0) {
+            inotify_rm_watch(w.fd, w.folder);
+            w.folder = -1;
+            w.watched.clear();
+            return false;
+        }
+        w.threadStarted = true;
+    }
+    return true;
+}
+
+// The kept lines and what they were read under.
+struct ConfigCache {
+    std::mutex mutex;
+    ConfigLines lines;
+    bool valid = false;
+    bool watched = false;  // read under a watch: the counts tell; else the file's identity
+    uint64_t rootGeneration = 0;
+    uint64_t stamp = 0;
+    uint64_t changes = 0;
+    struct stat identity {};
+    std::string path;
+};
+
+ConfigCache& configCache() {
+    static ConfigCache* c = [] {
+        auto* fresh = new ConfigCache;  // outlives detached threads at exit
+        watch();                        // its fork handlers take this lock too
+        return fresh;
+    }();
+    return *c;
+}
+
+std::mutex& configCacheMutex() {
+    return configCache().mutex;
+}
+
+bool sameFile(const struct stat& a, const struct stat& b) {
+    return a.st_ino == b.st_ino && a.st_dev == b.st_dev && a.st_size == b.st_size &&
+           a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec;
+}
+
+// Calls `use` with the current lines, the cache lock held.
+template <class Use>
+void withConfig(Use use) {
+    ConfigCache& c = configCache();
+    uint64_t rootGeneration = hostroot::current().generation;
+    uint64_t stamp = sharedStamp();
+    uint64_t changes = watch().changes.load(std::memory_order_acquire);
+    std::lock_guard<std::mutex> guard(c.mutex);
+    if (c.valid && c.watched && c.rootGeneration == rootGeneration && c.stamp == stamp && c.changes == changes) {
+        use(c.lines);
+        return;
+    }
     std::string path = configPath();
+    bool watched = ensureWatch(hostinternal::terminalDir());
+    // Counted after the watch is in place: a change from here on raises it.
+    changes = watch().changes.load(std::memory_order_acquire);
     struct stat st {};
-    if (stat(path.c_str(), &st) != 0) return {};
-    std::lock_guard<std::mutex> guard(cacheMutex);
-    if (valid && path == cachedPath && st.st_ino == cachedStat.st_ino && st.st_dev == cachedStat.st_dev &&
-        st.st_size == cachedStat.st_size && st.st_mtim.tv_sec == cachedStat.st_mtim.tv_sec &&
-        st.st_mtim.tv_nsec == cachedStat.st_mtim.tv_nsec)
-        return cached;
-    cached = parseConfig(path);
-    cachedStat = st;
-    cachedPath = path;
-    valid = true;
-    return cached;
+    bool exists = stat(path.c_str(), &st) == 0;
+    if (!watched && c.valid && !c.watched && exists && path == c.path && sameFile(st, c.identity)) {
+        use(c.lines);
+        return;
+    }
+    c.lines = exists ? parseConfig(path) : ConfigLines{};
+    c.valid = true;
+    c.watched = watched;
+    c.rootGeneration = rootGeneration;
+    c.stamp = stamp;
+    c.changes = changes;
+    c.identity = exists ? st : (struct stat){};
+    c.path = path;
+    if (!exists && !watched) c.valid = false;
+    use(c.lines);
+}
+
+bool equalsNoCase(const std::string& a, const std::string& b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        char x = a[i], y = b[i];
+        if (x >= 'A' && x <= 'Z') x = static_cast<char>(x + 32);
+        if (y >= 'A' && y <= 'Z') y = static_cast<char>(y + 32);
+        if (x != y) return false;
+    }
+    return true;
+}
+
+ConfigLines readConfig() {
+    ConfigLines lines;
+    withConfig([&](const ConfigLines& current) { lines = current; });
+    return lines;
 }
 
 // Holds an exclusive lock on the configuration for a read-modify-write.
@@ -195,14 +430,15 @@ void setConfig(const std::string& key, const std::string& value) {
     }
     chmod(temp.c_str(), 0600);
     rename(temp.c_str(), configPath().c_str());
+    raiseSharedStamp();
 }
 
 std::string config(const std::string& key) {
-    std::lock_guard<std::mutex> guard(configMutex());
-    std::string wanted = hostinternal::lowerAscii(key);
     std::string value;
-    for (const auto& [k, v] : readConfig())
-        if (hostinternal::lowerAscii(k) == wanted) value = v;
+    withConfig([&](const ConfigLines& lines) {
+        for (const auto& [k, v] : lines)
+            if (equalsNoCase(k, key)) value = v;
+    });
     return value;
 }
 

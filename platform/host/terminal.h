@@ -100,6 +100,10 @@ std::u16string focusClass();
 // The text a user sees in the focused application.
 std::u16string focusText();
 void clearFocusText();
+// Waits until the focused application holds at least `characters` characters
+// or `realMilliseconds` pass; returns how many it holds. Wakes with each
+// change of the keyboard, without polling.
+size_t waitFocusText(size_t characters, int realMilliseconds);
 
 // ------------------------------------------------------------------ windows, hot keys, tray
 struct WindowInfo {

@@ -1,5 +1,6 @@
 // Named events shared by processes, and the terminal clock.
 #include <signal.h>
+#include <sys/mman.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -177,6 +178,28 @@ TEST_F(KernelTest, TheClockSpeedScalesSleepsAndTicksForEveryProcess) {
     EXPECT_GE(GetTickCount(), beforeChange);
 }
 
+TEST_F(KernelTest, ASleepNeverEndsBeforeItsTerminalTimeWhateverTheSpeedDoes) {
+    // Speeds that do not divide a millisecond: the real pause is rounded up.
+    for (int speed : {3, 7, 1000}) {
+        terminal::setClockSpeed(speed);
+        for (DWORD pause : {1u, 2u, 10u}) {
+            DWORD before = GetTickCount();
+            Sleep(pause);
+            EXPECT_GE(GetTickCount() - before, pause) << "speed " << speed;
+        }
+    }
+    // Slowed down while it sleeps, a sleep still lasts its terminal time:
+    // 200 ms at speed 10 would end after 20 real ms.
+    terminal::setClockSpeed(10);
+    DWORD before = GetTickCount();
+    std::thread sleeper([] { Sleep(200); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    terminal::setClockSpeed(1);
+    sleeper.join();
+    EXPECT_GE(GetTickCount() - before, 200u);
+    terminal::setClockSpeed(1);
+}
+
 TEST_F(KernelTest, ClosingAHandleEndsTheWaitsOnIt) {
     HANDLE event = CreateEventW(nullptr, TRUE, FALSE, u"KVN_Loaded");
     HANDLE other = OpenEventW(EVENT_ALL_ACCESS, FALSE, u"KVN_Loaded");
@@ -300,4 +323,66 @@ TEST_F(KernelTest, KeysHeldByAProcessThatWasKilledAreReleased) {
     terminal::releaseKey('3');
     keybd_event(VK_SHIFT, 0, KEYEVENTF_KEYUP, 0);
     EXPECT_EQ(terminal::focusText(), u"#");
+}
+
+TEST_F(KernelTest, TheKeyLogKeepsEveryEventOnceInOrderWhenItsWriterIsKilledAnywhere) {
+    // A writer of key events killed at random moments: the log read after
+    // its end holds exactly the events it made, in order, none twice, none
+    // lost, whether they were still waiting in the record or half written.
+    auto keyOf = [](size_t i) { return static_cast<int>('A' + (i / 2) % 26); };
+    // How many events the writer had made when it was killed.
+    auto* made = static_cast<std::atomic<size_t>*>(
+        mmap(nullptr, sizeof(std::atomic<size_t>), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0));
+    ASSERT_NE(made, MAP_FAILED);
+    unsigned seed = 12345;
+    for (int round = 0; round < 20; ++round) {
+        terminal::clearKeyEvents();
+        made->store(0);
+        int ready[2];
+        ASSERT_EQ(pipe(ready), 0);
+        pid_t child = fork();
+        if (child == 0) {
+            char byte = 1;
+            if (write(ready[1], &byte, 1) != 1) _exit(2);
+            for (size_t i = 0;; ++i) {
+                keybd_event(static_cast<BYTE>(keyOf(i)), 0, i % 2 ? KEYEVENTF_KEYUP : 0, 0);
+                made->store(i + 1);
+            }
+        }
+        char byte = 0;
+        ASSERT_EQ(read(ready[0], &byte, 1), 1);
+        close(ready[0]);
+        close(ready[1]);
+        seed = seed * 1103515245u + 12345u;
+        std::this_thread::sleep_for(std::chrono::microseconds(200 + (seed >> 8) % 20000));
+        kill(child, SIGKILL);
+        int status = 0;
+        waitpid(child, &status, 0);
+        terminal::keyDown('A');  // the terminal releases what the ended writer held
+        std::vector<terminal::KeyEvent> events = terminal::keyEvents();
+        ASSERT_FALSE(events.empty()) << "round " << round;
+        // The writer's events, then the release of the key it held down, if
+        // any, which the terminal makes for an ended process (and which reads
+        // as the writer's next event would): presses and releases in turn.
+        size_t own = 0;
+        while (own < events.size() && events[own].virtualKey == keyOf(own) && events[own].down == (own % 2 == 0)) ++own;
+        EXPECT_EQ(own, events.size()) << "round " << round << ": event " << own << " breaks the order";
+        EXPECT_EQ(events.size() % 2, 0u) << "round " << round << ": a key stayed down";
+        // Every event made is there; the one under way when the kill came may
+        // be, and the release after it.
+        EXPECT_GE(events.size(), made->load()) << "round " << round;
+        EXPECT_LE(events.size(), made->load() + 2) << "round " << round;
+        // Read again: the same events.
+        EXPECT_EQ(terminal::keyEvents().size(), events.size());
+    }
+    munmap(made, sizeof(std::atomic<size_t>));
+    // More events than the record holds at once, from this process.
+    terminal::clearKeyEvents();
+    for (size_t i = 0; i < 1000; ++i) keybd_event(static_cast<BYTE>(keyOf(i)), 0, i % 2 ? KEYEVENTF_KEYUP : 0, 0);
+    std::vector<terminal::KeyEvent> events = terminal::keyEvents();
+    ASSERT_EQ(events.size(), 1000u);
+    for (size_t i = 0; i < events.size(); ++i) {
+        ASSERT_EQ(events[i].virtualKey, keyOf(i)) << i;
+        ASSERT_EQ(events[i].down, i % 2 == 0) << i;
+    }
 }

@@ -12,6 +12,20 @@
 // WedgeMemory        the started wedge's resident memory, idle and after
 //                    scans; the floor is its resident memory without the
 //                    pages of the terminal's shared records.
+// WedgeTyping        a 30-character mixed-case barcode with an Enter suffix
+//                    at InterCharacterDelay 1, typed by the started wedge
+//                    after a scan-key press: the time from the press to the
+//                    first key in the focused application against the fixed
+//                    pauses before it (20 ms at the start of a pass, 2 ms
+//                    before the good-read light), and the time from the first
+//                    key to the last against the keystroke pauses between
+//                    them (2 ms for each key, the character delay after each
+//                    character). Each floor is the same pauses slept by a bare
+//                    thread in the same run; medians of the iterations.
+// WedgeTypingLong/N  N characters (no delay, no suffix) typed by the started
+//                    wedge: the time per character above the same pauses
+//                    slept by a bare thread, and the processor time per
+//                    character of the wedge's typing thread.
 #include <benchmark/benchmark.h>
 #include <signal.h>
 #include <stdlib.h>
@@ -20,12 +34,16 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <sys/prctl.h>
+
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "platform/host/terminal.h"
 #include "platform/host/windows.h"
@@ -124,8 +142,8 @@ BENCHMARK(SettingsLoad)->Arg(1000)->Arg(10000)->Arg(100000)->UseManualTime()->Un
 
 // ------------------------------------------------------------------ the started wedge
 
-pid_t startWedge(const std::string& root) {
-    std::ofstream(root + "/Zentrova/Keyvane.ini", std::ios::binary) << "[Settings]\r\nEnableScanner=1\r\n";
+pid_t startWedge(const std::string& root, const std::string& settings = "[Settings]\r\nEnableScanner=1\r\n") {
+    std::ofstream(root + "/Zentrova/Keyvane.ini", std::ios::binary) << settings;
     pid_t child = fork();
     if (child == 0) {
         setenv("KEYVANE_TERMINAL", root.c_str(), 1);
@@ -253,6 +271,174 @@ void WedgeMemory(benchmark::State& state) {
     fs::remove_all(root);
 }
 BENCHMARK(WedgeMemory)->Arg(100)->Arg(1000)->Iterations(1)->Unit(benchmark::kMillisecond);
+
+// ------------------------------------------------------------------ typing through the started wedge
+
+double median(std::vector<double> values) {
+    if (values.empty()) return 0;
+    std::sort(values.begin(), values.end());
+    size_t middle = values.size() / 2;
+    return values.size() % 2 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
+}
+
+double millisSince(Clock::time_point start) {
+    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
+
+// A pause as a bare thread keeps it: one relative sleep with the finest timer
+// slack, the best a sleeping thread gets from this machine at this moment.
+void bareSleep(int milliseconds) {
+    static thread_local bool fine = (prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL), true);
+    (void)fine;
+    timespec ts{milliseconds / 1000, static_cast<long>(milliseconds % 1000) * 1000000L};
+    while (nanosleep(&ts, &ts) != 0) {
+    }
+}
+
+// Processor time of one thread of a process so far, in seconds.
+double threadProcessorSeconds(pid_t pid, pid_t tid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/task/" + std::to_string(tid) + "/schedstat");
+    double onCpu = 0;
+    in >> onCpu;
+    return onCpu / 1e9;
+}
+
+std::string typingSettings(int interCharacterDelay, bool enterSuffix) {
+    std::string text = "[Settings]\r\nEnableScanner=1\r\nInterCharacterDelay=" + std::to_string(interCharacterDelay) + "\r\n";
+    if (enterSuffix) text += "Suffix=13\r\n";
+    return text;
+}
+
+// `length` characters of mixed case: every other letter needs Shift.
+std::string mixedCase(size_t length) {
+    std::string text;
+    for (size_t i = 0; i < length; ++i) text.push_back(static_cast<char>((i % 2 ? 'a' : 'A') + static_cast<char>(i % 26)));
+    return text;
+}
+
+// Waits until the started wedge has settled in its message loop.
+void settle(pid_t wedge) {
+    auto deadline = Clock::now() + std::chrono::seconds(5);
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    while (!terminal::messageLoopIdle(wedge) && Clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::microseconds(500));
+}
+
+// One scan of `data` by the started wedge: the times (ms after the press) at
+// which the first and the last of `typed` characters were in the focused
+// application, and the processor seconds the wedge's main thread spent
+// between them. False when the text did not come.
+struct ScanTimes {
+    double firstKey = 0, lastKey = 0, processor = 0;
+};
+bool timedScan(pid_t wedge, const std::string& data, size_t typed, ScanTimes* times) {
+    terminal::clearFocusText();
+    terminal::Barcode code;
+    code.data = data;
+    terminal::putInView(code);
+    auto pressed = Clock::now();
+    terminal::pressKey(kScanKey);
+    size_t first = terminal::waitFocusText(1, 5000);
+    times->firstKey = millisSince(pressed);
+    double cpuStart = threadProcessorSeconds(wedge, wedge);
+    size_t all = terminal::waitFocusText(typed, 5000 + static_cast<int>(typed) * 20);
+    times->lastKey = millisSince(pressed);
+    times->processor = threadProcessorSeconds(wedge, wedge) - cpuStart;
+    terminal::releaseKey(kScanKey);
+    terminal::clearView();
+    settle(wedge);  // the next press waits until the wedge has taken the release
+    return first >= 1 && all >= typed;
+}
+
+void WedgeTyping(benchmark::State& state) {
+    std::string root = makeRoot();
+    terminal::setClockSpeed(1);
+    terminal::setFocusClass(u"Edit");
+    pid_t wedge = startWedge(root, typingSettings(1, true));
+    if (terminal::eventState("KVN_Loaded") != 1) state.SkipWithError("the wedge did not start");
+    settle(wedge);
+    const std::string barcode = "AbCdEfGhIjKlMnOpQrStUvWxYz0a1B";
+    std::vector<double> latency, latencyFloor, delivery, deliveryFloor;
+    for (auto _ : state) {
+        ScanTimes t;
+        if (!timedScan(wedge, barcode, barcode.size() + 1, &t)) {
+            state.SkipWithError("the barcode was not typed");
+            break;
+        }
+        // The same pauses slept by a bare thread: before the first key, the
+        // start of a pass and the wait before the good-read light; between
+        // the first key and the Enter, each character's key pause, its yield
+        // and the character delay.
+        auto bare = Clock::now();
+        bareSleep(20);
+        bareSleep(2);
+        double bareLatency = millisSince(bare);
+        bare = Clock::now();
+        for (size_t i = 0; i < barcode.size(); ++i) {
+            bareSleep(2);
+            sched_yield();
+            bareSleep(1);
+        }
+        double bareDelivery = millisSince(bare);
+        latency.push_back(t.firstKey);
+        latencyFloor.push_back(bareLatency);
+        delivery.push_back(t.lastKey - t.firstKey);
+        deliveryFloor.push_back(bareDelivery);
+        state.SetIterationTime(t.lastKey / 1000);
+    }
+    stop(wedge);
+    // The whole delivery's pauses, 13 ms of which follow the Enter key.
+    state.counters["pauses_ms"] = 30 * (2.0 + 1.0) + (2.0 + 10.0 + 1.0);
+    state.counters["first_key_ms"] = median(latency);
+    state.counters["first_key_floor_ms"] = median(latencyFloor);
+    state.counters["first_key_over_ms"] = median(latency) - median(latencyFloor);
+    state.counters["delivery_ms"] = median(delivery);
+    state.counters["delivery_floor_ms"] = median(deliveryFloor);
+    state.counters["ratio"] = median(deliveryFloor) > 0 ? median(delivery) / median(deliveryFloor) : 0;
+    state.counters["nominal_ratio"] = median(delivery) / (30 * (2.0 + 1.0));
+    fs::remove_all(root);
+}
+BENCHMARK(WedgeTyping)->Iterations(15)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+void WedgeTypingLong(benchmark::State& state) {
+    std::string root = makeRoot();
+    terminal::setClockSpeed(1);
+    terminal::setFocusClass(u"Edit");
+    pid_t wedge = startWedge(root, typingSettings(0, false));
+    if (terminal::eventState("KVN_Loaded") != 1) state.SkipWithError("the wedge did not start");
+    settle(wedge);
+    size_t length = static_cast<size_t>(state.range(0));
+    const std::string barcode = mixedCase(length);
+    std::vector<double> over, processor;
+    for (auto _ : state) {
+        ScanTimes t;
+        if (!timedScan(wedge, barcode, length, &t)) {
+            state.SkipWithError("the barcode was not typed");
+            break;
+        }
+        // Between the first key and the last, each character but the first
+        // sleeps 2 ms and yields; the bare floor is that pause measured over
+        // up to 500 characters.
+        size_t pauses = std::min<size_t>(length - 1, 500);
+        auto bare = Clock::now();
+        for (size_t i = 0; i < pauses; ++i) {
+            bareSleep(2);
+            sched_yield();
+        }
+        double barePause = millisSince(bare) / static_cast<double>(pauses);
+        double typing = t.lastKey - t.firstKey;
+        over.push_back((typing - barePause * static_cast<double>(length - 1)) * 1000 / static_cast<double>(length - 1));
+        processor.push_back(t.processor * 1e6 / static_cast<double>(length - 1));
+        state.SetIterationTime(t.lastKey / 1000);
+    }
+    stop(wedge);
+    state.counters["over_us_per_char"] = median(over);
+    state.counters["cpu_us_per_char"] = median(processor);
+    fs::remove_all(root);
+}
+BENCHMARK(WedgeTypingLong)->Arg(10)->Arg(100)->Iterations(15)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(WedgeTypingLong)->Arg(1000)->Iterations(5)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(WedgeTypingLong)->Arg(4000)->Iterations(3)->UseManualTime()->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

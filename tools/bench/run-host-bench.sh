@@ -56,6 +56,34 @@ for scans in (100, 1000):
                       f"{after:.2f} MB ({get(name, 'ratio'):.3f}x)", "<= 4 MB", "yes" if after <= 4 else "NO"))
 v, ok = fmt(get("DeliverMixedCase", "overhead"), 1.02)
 table.append(("30-character delivery, InterCharacterDelay 1 (in-process)", "the fixed pauses", v, "<= 1.02x", ok))
+floor = get("WedgeTyping", "delivery_floor_ms")
+v, ok = fmt(get("WedgeTyping", "ratio"), 1.02)
+nominal = get("WedgeTyping", "nominal_ratio")
+if nominal is not None:
+    v += f" ({nominal:.3f}x of 90 ms)"
+table.append(("30-character delivery, InterCharacterDelay 1, through the started wedge (first key to Enter)",
+              f"its pauses slept bare {floor:.2f} ms" if floor else "its pauses slept bare", v, "<= 1.02x", ok))
+floor = get("WedgeTyping", "first_key_floor_ms")
+over = get("WedgeTyping", "first_key_over_ms")
+v, ok = fmt(over, 0.5, unit=" ms")
+if over is not None:
+    v = "+" + v
+table.append(("Scan-key press to first key", f"20 + 2 ms slept bare {floor:.2f} ms" if floor else "20 + 2 ms slept bare",
+              v, "<= +0.5 ms", ok))
+# The cost of a character beyond its pauses (processor time of the typing
+# thread, which holds under load; the wall time above the bare pauses beside it).
+base = get("WedgeTypingLong/10", "cpu_us_per_char")
+for chars in (100, 1000, 4000):
+    name = f"WedgeTypingLong/{chars}"
+    cpu = get(name, "cpu_us_per_char")
+    if cpu is None or base is None:
+        table.append((f"Cost per character at {chars} characters", "the same at 10", "n/a", "constant", "-"))
+        continue
+    ok = "yes" if abs(cpu - base) <= max(0.05 * base, 3.0) else "NO"
+    table.append((f"Cost per character at {chars} characters",
+                  f"at 10: {base:.1f} us processor, {get('WedgeTypingLong/10', 'over_us_per_char'):.1f} us wall",
+                  f"{cpu:.1f} us processor, {get(name, 'over_us_per_char'):.1f} us wall",
+                  "within 5 % or 3 us", ok))
 
 widths = [max(len(str(r[i])) for r in table + [("What", "Floor", "Now", "Goal", "Met")]) for i in range(5)]
 def line(r):
