@@ -1,6 +1,7 @@
 # Installation, following GNUInstallDirs:
 #   bin/keyvane, bin/keyvane-terminal
 #   lib[/<multiarch>]/keyvane/libDecoder.so   the stand-in decoder library
+#   lib[/<multiarch>]/keyvane/libDecoderPictures.so   its picture reading, loaded on first use
 #   lib[/<multiarch>]/keyvane/keyvane-reader  its image reader process
 #   share/man/man1/keyvane.1, keyvane-terminal.1; man5/keyvane.ini.5
 #   share/bash-completion/completions/keyvane-terminal
@@ -37,7 +38,7 @@ endif()
 
 install(TARGETS keyvane keyvane-terminal RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 set(KEYVANE_INSTALL_DECODERDIR ${CMAKE_INSTALL_LIBDIR}/keyvane)
-install(TARGETS Decoder LIBRARY DESTINATION ${KEYVANE_INSTALL_DECODERDIR})
+install(TARGETS Decoder DecoderPictures LIBRARY DESTINATION ${KEYVANE_INSTALL_DECODERDIR})
 install(TARGETS keyvane-reader RUNTIME DESTINATION ${KEYVANE_INSTALL_DECODERDIR})
 
 # The programs find the installed decoder library relative to themselves, so

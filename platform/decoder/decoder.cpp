@@ -14,6 +14,10 @@
 // Results: 0 = success; 1 = no read (time-out or keep-going ended); 2 = a bad
 // argument or record; 10 = multi decode not supported (terminal
 // configuration "multidecode = 0"). "engine = fail" makes the connect fail.
+#include <dlfcn.h>
+#include <sys/stat.h>
+
+#include <atomic>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -21,9 +25,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/decoder/imaging/frames.h"
-#include "platform/decoder/imaging/reader_process.h"
 #include "platform/decoder/imaging/symbols.h"
+#include "platform/decoder/pictures.h"
 #include "platform/host/engine_state.h"
 #include "platform/host/host_api.h"
 #include "platform/host/terminal.h"
@@ -31,6 +34,8 @@
 
 namespace {
 
+using decoderpictures::Seen;
+using decoderpictures::Waiting;
 using hostengine::EngineState;
 using hostengine::ViewSlot;
 
@@ -74,110 +79,60 @@ bool elapsed(DWORD start, DWORD timeout) {
     return GetTickCount() - start >= timeout;
 }
 
-// The frames in view as this process sees them; opened again when the view
-// changes. Decoding holds its lock, so the frame stays while it is read.
-struct Camera {
-    std::mutex lock;
-    std::string key;  // terminal, view serial and path of what is open
-    bool opened = false;
-    scanimage::FrameSource source;
-};
+// The picture reading module, loaded from beside this library when a
+// picture first comes into view (null when it cannot be had, said once).
+std::atomic<const decoderpictures::Entry*> loadedPictures{nullptr};
 
-Camera& camera() {
-    static Camera c;
-    return c;
+std::string picturesModule() {
+    Dl_info info{};
+    if (dladdr(reinterpret_cast<void*>(&loadedPictures), &info) == 0 || info.dli_fname == nullptr) return "";
+    std::string library = info.dli_fname;
+    size_t slash = library.rfind('/');
+    return (slash == std::string::npos ? std::string(".") : library.substr(0, slash)) + "/" +
+           decoderpictures::kModuleName;
 }
 
-// Which frame a decode call has read last.
-struct Seen {
-    uint32_t serial = 0;
-    uint32_t frame = 0;
-    bool secondLook = false;  // taken on that frame
-};
-
-// A decode call waits for the reader's answer as long as it would wait for a
-// barcode: until its time-out, or until keep-going answers 0.
-struct Waiting {
-    KeepGoing keepGoing;
-    DWORD start;
-    DWORD timeout;
-};
-
-bool keepWaiting(void* context) {
-    const auto* w = static_cast<const Waiting*>(context);
-    if (w->keepGoing != nullptr && w->keepGoing() == 0) return false;
-    return !elapsed(w->start, w->timeout);
+const decoderpictures::Entry* loadPictures() {
+    std::string path = picturesModule();
+    // Loaded into the wedge like this library: refused when group or others
+    // may change it.
+    struct stat st {};
+    if (path.empty() || stat(path.c_str(), &st) != 0) {
+        std::fprintf(stderr, "Decoder: the picture reader module %s is missing; pictures are not read\n",
+                     path.empty() ? decoderpictures::kModuleName : path.c_str());
+        return nullptr;
+    }
+    if ((st.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
+        std::fprintf(stderr, "Decoder: %s may be written by group or others (chmod go-w %s); pictures are not read\n",
+                     path.c_str(), path.c_str());
+        return nullptr;
+    }
+    void* module = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    auto entry = module != nullptr ? reinterpret_cast<decoderpictures::EntryCall>(dlsym(module, decoderpictures::kEntryName))
+                                   : nullptr;
+    if (entry == nullptr) {
+        std::fprintf(stderr, "Decoder: cannot load the picture reader module %s: %s; pictures are not read\n",
+                     path.c_str(), dlerror());
+        return nullptr;
+    }
+    return entry();
 }
 
-// Sensor coordinates to image pixels, edges included.
-int toPixels(int32_t sensor, int sensorSize, int imageSize, bool lastPixel) {
-    int64_t p = lastPixel ? (static_cast<int64_t>(sensor) + 1) * imageSize / sensorSize - 1
-                          : static_cast<int64_t>(sensor) * imageSize / sensorSize;
-    return static_cast<int>(p < 0 ? 0 : p >= imageSize ? imageSize - 1 : p);
+const decoderpictures::Entry* pictures() {
+    static std::once_flag once;
+    std::call_once(once, [] { loadedPictures.store(loadPictures(), std::memory_order_release); });
+    return loadedPictures.load(std::memory_order_acquire);
 }
 
-// Reads the frame in view when it is one this call has not read yet.
-// Returns the barcodes found (reading order), or -1 when there was no new
-// frame to read.
-// The frame is read in the reader process: a picture the reader cannot take
-// gives no read, and the reader is started again for the next frame.
+// Reads the frame in view when it is one this call has not read yet (the
+// picture module does): the barcodes found, or -1 when there was no new frame.
 int readImage(EngineState* s, Seen& seen, Waiting& waiting, scanimage::Symbol* out, int capacity) {
-    hostengine::ImageView view;
-    scanimage::ReadRequest request = scanimage::openRequest();
-    int32_t windowEnable = 0;
-    int32_t window[4] = {0, 0, 0, 0};
     {
         hostshared::Lock lock(&s->header);
         if (s->image.kind == 0) return -1;
-        view = s->image;
-        view.path[sizeof view.path - 1] = 0;
-        for (int i = 0; i < scanimage::kSymbologyIds && i < hostengine::kSymbologies; ++i) {
-            request.enabled[i] = (s->symbologies[i].flags & 0x1) != 0;
-            request.minLength[i] = s->symbologies[i].minLength;
-            request.maxLength[i] = s->symbologies[i].maxLength;
-        }
-        windowEnable = s->windowEnable;
-        std::memcpy(window, s->window, sizeof window);
     }
-    Camera& c = camera();
-    std::lock_guard<std::mutex> lock(c.lock);
-    std::string key = terminal::root() + '\n' + std::to_string(view.serial) + '\n' + view.path;
-    if (c.key != key) {
-        scanimage::closeFrameSource(c.source);
-        c.key = key;
-        c.opened = view.kind == 2 ? scanimage::openFrameFolder(c.source, view.path, view.framesPerSecond)
-                                  : scanimage::openStillImage(c.source, view.path);
-        if (!c.opened) std::fprintf(stderr, "Decoder: nothing readable in view at %s\n", view.path);
-    }
-    if (!c.opened) return -1;
-    scanimage::Frame frame = c.source.current(c.source.state, GetTickCount());
-    if (frame.image == nullptr) return -1;
-    // A new frame gets the first look; the second, slower one is taken on a
-    // frame that read nothing only while no newer frame has come.
-    if (seen.serial == view.serial && seen.frame == frame.number) {
-        if (seen.secondLook) return -1;
-        seen.secondLook = true;
-        request.looks = scanimage::kSecondLook;
-    } else {
-        seen.serial = view.serial;
-        seen.frame = frame.number;
-        seen.secondLook = false;
-        request.looks = scanimage::kFirstLook;
-    }
-    const scanimage::GrayImage& image = *frame.image;
-    if (windowEnable != 0) {
-        request.left = toPixels(window[0], hostengine::kWindowColumns, image.width, false);
-        request.top = toPixels(window[1], hostengine::kWindowRows, image.height, false);
-        request.right = toPixels(window[2], hostengine::kWindowColumns, image.width, true);
-        request.bottom = toPixels(window[3], hostengine::kWindowRows, image.height, true);
-    }
-    scanimage::ReaderWait wait;
-    wait.keepWaiting = keepWaiting;
-    wait.context = &waiting;
-    int n = scanimage::readSymbolsApart(image, request, out, capacity, wait);
-    // A frame the first look read barcodes from needs no second.
-    if (n > 0) seen.secondLook = true;
-    return n;
+    const decoderpictures::Entry* p = pictures();
+    return p != nullptr ? p->readImage(s, seen, waiting, out, capacity) : -1;
 }
 
 }  // namespace
@@ -253,7 +208,7 @@ __attribute__((visibility("default"))) int ordinal_10() {
         s->aimer = 0;
         hostshared::notifyAll(&s->header);
     }
-    scanimage::stopReader();
+    if (const decoderpictures::Entry* p = loadedPictures.load(std::memory_order_acquire)) p->stopReader();
     return kOk;
 }
 

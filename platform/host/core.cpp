@@ -279,7 +279,7 @@ ClockRecord* clockRecord() {
     hostshared::Lock lock(&c->header);
     if (c->initialised == 0) {
         int speed = atoi(terminal::config("clock").c_str());
-        c->speed = speed < 1 ? 1 : speed;
+        __atomic_store_n(&c->speed, speed < 1 ? 1 : speed, __ATOMIC_RELAXED);
         c->realBaseNanos = hostinternal::monotonicNanos();
         c->terminalBaseMillis = 0;
         hostshared::publish(&c->initialised, 1);
@@ -292,11 +292,12 @@ int64_t terminalMillisLocked(const ClockRecord* c) {
     return c->terminalBaseMillis + elapsed * c->speed / 1000000;
 }
 
+// The speed alone is one word: read without the lock.
 int sharedClockSpeed() {
     ClockRecord* c = clockRecord();
     if (c == nullptr) return 1;
-    hostshared::Lock lock(&c->header);
-    return c->speed;
+    int speed = __atomic_load_n(&c->speed, __ATOMIC_RELAXED);
+    return speed < 1 ? 1 : speed;
 }
 
 }  // namespace
@@ -313,7 +314,7 @@ void setClockSpeed(int factor) {
     int64_t now = terminalMillisLocked(c);
     c->terminalBaseMillis = now;
     c->realBaseNanos = hostinternal::monotonicNanos();
-    c->speed = factor;
+    __atomic_store_n(&c->speed, factor, __ATOMIC_RELAXED);
 }
 
 int clockSpeed() {

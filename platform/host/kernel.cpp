@@ -166,6 +166,19 @@ public:
         if (r == nullptr) {  // the mapping said why
             return WAIT_FAILED;
         }
+        // A look without waiting at a manual-reset event changes nothing: its
+        // state word is read as it is now, without the lock (the slot this
+        // handle found last is still its own while its name is there).
+        if (milliseconds == 0 && manual_ && !closed_.load(std::memory_order_relaxed)) {
+            int hint = hint_.load(std::memory_order_relaxed);
+            if (hint >= 0) {
+                const EventSlot& h = r->slots[hint];
+                if (__atomic_load_n(&h.used, __ATOMIC_ACQUIRE) != 0 &&
+                    __atomic_load_n(&h.nameLength, __ATOMIC_RELAXED) == name_.size() &&
+                    std::memcmp(h.name, name_.data(), name_.size() * 2) == 0)
+                    return __atomic_load_n(&h.state, __ATOMIC_ACQUIRE) != 0 ? WAIT_OBJECT_0 : WAIT_TIMEOUT;
+            }
+        }
         int64_t limit = hostfacility::realMilliseconds(milliseconds);
         int64_t deadline = realNowMillis() + limit;
         hostshared::Lock lock(&r->header);

@@ -122,6 +122,9 @@ const Mapping* findOrMap(const char* name, size_t size) {
     }
     void* address = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
     if (address == MAP_FAILED) return fail(errno);
+    // A record is read where its slots are, not front to back: no read-ahead,
+    // so that a process keeps resident only the pages it touches.
+    madvise(address, size, MADV_RANDOM);
     auto* header = static_cast<SharedHeader*>(address);
     // A fresh record reads as zeros already; only a damaged one is cleared
     // (which touches, and so keeps resident, every page).

@@ -61,7 +61,6 @@ struct SharedQueue {
     int32_t quit;
     int32_t quitCode;
     int32_t waiting;  // threads blocked in GetMessageW on this queue
-    SharedMessage ring[kQueueMessages];
 };
 
 struct SharedHotKey {
@@ -92,7 +91,16 @@ struct WindowsState {
     uint32_t menuScript[kMenuScript];
     uint32_t menuHead;
     uint32_t menuCount;
+    uint32_t reserved;
+    // Each queue's messages, apart from the queues: looking for a queue
+    // touches the queues alone, and a process keeps resident only the rings
+    // it uses.
+    SharedMessage rings[kMaxQueues][kQueueMessages];
 };
+
+SharedMessage* ringOf(WindowsState* s, const SharedQueue* q) {
+    return s->rings[q - s->queues];
+}
 
 // Keys the terminal's shell holds from the start (application keys and the
 // soft keys): a program frees them with UnregisterFunc1 before taking them.
@@ -212,7 +220,7 @@ SharedQueue* findQueue(WindowsState* s, int32_t pid, uint32_t thread, bool creat
 bool enqueue(WindowsState* s, int32_t pid, uint32_t thread, const SharedMessage& m) {
     SharedQueue* q = findQueue(s, pid, thread, true);
     if (!q || q->count >= kQueueMessages) return false;
-    q->ring[(q->head + q->count) % kQueueMessages] = m;
+    ringOf(s, q)[(q->head + q->count) % kQueueMessages] = m;
     ++q->count;
     hostshared::notifyAll(&s->header);
     return true;
@@ -586,7 +594,7 @@ BOOL GetMessageW(LPMSG msg, HWND, UINT, UINT) {
             return -1;
         }
         if (q->count) {
-            const SharedMessage& m = q->ring[q->head];
+            const SharedMessage& m = ringOf(s, q)[q->head];
             *msg = MSG{windowOf(m.window), m.message,  static_cast<WPARAM>(m.wParam), static_cast<LPARAM>(m.lParam),
                        GetTickCount(),     POINT{0, 0}};
             q->head = (q->head + 1) % kQueueMessages;

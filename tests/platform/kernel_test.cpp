@@ -132,6 +132,58 @@ TEST_F(KernelTest, AnotherProcessSettingANamedEventWakesTheWaiter) {
     CloseHandle(event);
 }
 
+// The event watch looks at its events with zero waits once a millisecond:
+// each look answers what the event is now, whoever changed it, and only ever
+// for its own event.
+TEST_F(KernelTest, AZeroWaitSeesEachChangeOfAnotherProcessAndOnlyItsOwnEvent) {
+    HANDLE mine = CreateEventW(nullptr, TRUE, FALSE, u"KVN_Enable");
+    ASSERT_NE(mine, nullptr);
+    int toChild[2], toParent[2];
+    ASSERT_EQ(pipe(toChild), 0);
+    ASSERT_EQ(pipe(toParent), 0);
+    constexpr int kChanges = 200;
+    pid_t child = fork();
+    if (child == 0) {
+        HANDLE h = OpenEventW(EVENT_ALL_ACCESS, FALSE, u"KVN_Enable");
+        char c = 0;
+        for (int i = 0; i < kChanges; ++i) {
+            if (read(toChild[0], &c, 1) != 1) _exit(2);
+            if (!(i % 2 == 0 ? SetEvent(h) : ResetEvent(h))) _exit(3);
+            if (write(toParent[1], &c, 1) != 1) _exit(4);
+        }
+        _exit(h != nullptr ? 0 : 1);
+    }
+    ASSERT_GT(child, 0);
+    int seen = 0;
+    for (int i = 0; i < kChanges; ++i) {
+        char c = 'x';
+        ASSERT_EQ(write(toChild[1], &c, 1), 1);
+        ASSERT_EQ(read(toParent[0], &c, 1), 1);
+        if (WaitForSingleObject(mine, 0) == (i % 2 == 0 ? WAIT_OBJECT_0 : WAIT_TIMEOUT)) ++seen;
+    }
+    EXPECT_EQ(seen, kChanges);
+    EXPECT_EQ(childExitCode(child), 0);
+    for (int fd : {toChild[0], toChild[1], toParent[0], toParent[1]}) close(fd);
+
+    // After a reset of the terminal another event (its name as long) may take
+    // the slot this handle found its event in: the look still answers for its
+    // own event, which comes back not signalled and held by this process.
+    SetEvent(mine);
+    terminal::reset();
+    HANDLE other = CreateEventW(nullptr, TRUE, TRUE, u"KVN_Other1");
+    ASSERT_NE(other, nullptr);
+    EXPECT_EQ(WaitForSingleObject(mine, 0), WAIT_TIMEOUT);
+    EXPECT_EQ(terminal::eventState("KVN_Enable"), 0);
+    EXPECT_EQ(WaitForSingleObject(other, 0), WAIT_OBJECT_0);
+    EXPECT_TRUE(ResetEvent(other));
+    EXPECT_TRUE(SetEvent(mine));
+    EXPECT_EQ(WaitForSingleObject(mine, 0), WAIT_OBJECT_0);
+    EXPECT_EQ(WaitForSingleObject(other, 0), WAIT_TIMEOUT);
+    CloseHandle(other);
+    CloseHandle(mine);
+    EXPECT_EQ(terminal::eventState("KVN_Enable"), -1);
+}
+
 TEST_F(KernelTest, AnAutoResetEventReleasesOneWaiterPerSignal) {
     terminal::setClockSpeed(10);
     HANDLE event = CreateEventW(nullptr, FALSE, FALSE, u"KVN_Enable_State");

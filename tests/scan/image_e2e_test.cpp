@@ -4,6 +4,7 @@
 // of one picture in rule order, natively and band by band; a picture that
 // aborts the reader, or a reader that hangs, costs a read and not the wedge,
 // and leaves no process behind.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/prctl.h>
@@ -11,10 +12,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <utility>
 #include <vector>
@@ -327,3 +330,134 @@ TEST_F(ImageScanTest, HungReaderIsStoppedWhenTheTriggerIsReleasedAndAKilledWedge
 }
 
 }  // namespace
+
+namespace {
+
+// The libraries of the process `pid` whose file names contain one of `names`.
+std::vector<std::string> mapped(pid_t pid, const std::vector<std::string>& names) {
+    std::vector<std::string> found;
+    std::ifstream maps("/proc/" + std::to_string(pid) + "/maps");
+    std::string line;
+    while (std::getline(maps, line)) {
+        size_t slash = line.rfind('/');
+        if (slash == std::string::npos) continue;
+        std::string file = line.substr(slash + 1);
+        for (const std::string& n : names)
+            if (file.find(n) != std::string::npos && std::find(found.begin(), found.end(), n) == found.end())
+                found.push_back(n);
+    }
+    return found;
+}
+
+const std::vector<std::string> kPictureLibraries = {"libDecoderPictures", "libZXing", "libspng", "libturbojpeg"};
+
+// Standard error of the programs started while it lives goes to a file.
+class ErrorsToFile {
+public:
+    explicit ErrorsToFile(const std::string& path) {
+        std::fflush(stderr);
+        saved_ = dup(2);
+        int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+        if (fd >= 0) {
+            dup2(fd, 2);
+            close(fd);
+        }
+    }
+    ~ErrorsToFile() {
+        std::fflush(stderr);
+        dup2(saved_, 2);
+        close(saved_);
+    }
+
+private:
+    int saved_;
+};
+
+std::string fileText(const std::string& path) {
+    std::ifstream in(path);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void showText(const std::string& data) {
+    terminal::clearView();
+    terminal::Barcode code;
+    code.data = data;
+    terminal::putInView(code);
+}
+
+}  // namespace
+
+TEST_F(ImageScanTest, PictureLibrariesAreMappedOnlyOnceAPictureIsInView) {
+    start(kPlainSettings);
+    showText("TEXT1");
+    ASSERT_TRUE(press([] { return typed() == "TEXT1\n"; })) << typed();
+    settle();
+    EXPECT_EQ(std::vector<std::string>{}, mapped(program.pid(), kPictureLibraries));
+
+    terminal::clearView();
+    terminal::clearFocusText();
+    show(photo("Code128", "PICTURE"));
+    ASSERT_TRUE(press([] { return typed() == "PICTURE\n"; })) << typed();
+    settle();
+    std::vector<std::string> after = mapped(program.pid(), kPictureLibraries);
+    EXPECT_NE(std::find(after.begin(), after.end(), "libDecoderPictures"), after.end());
+}
+
+// A decoder library without its picture module beside it (copied alone), or
+// with one that others may change: text barcodes are read as ever, pictures
+// give no read, and the wedge says why once.
+TEST_F(ImageScanTest, MissingOrUnsafePictureModuleCostsThePicturesOnly) {
+    for (bool present : {false, true}) {
+        SCOPED_TRACE(present ? "group-writable module" : "no module");
+        std::string library = std::filesystem::temp_directory_path() / ("keyvane-lib-" + std::to_string(getpid()));
+        std::filesystem::remove_all(library);
+        ASSERT_TRUE(std::filesystem::create_directory(library));
+        chmod(library.c_str(), 0700);
+        std::filesystem::copy_file(KEYVANE_BINARY_DIR "/platform/decoder/libDecoder.so", library + "/libDecoder.so");
+        std::string module = library + "/libDecoderPictures.so";
+        if (present) {
+            std::filesystem::copy_file(KEYVANE_BINARY_DIR "/platform/decoder/libDecoderPictures.so", module);
+            chmod(module.c_str(), 0664);
+        }
+        std::string log = library + "/wedge.err";
+        {
+            ErrorsToFile errors(log);
+            wedge::RootOptions options;
+            options.settingsIni = kPlainSettings;
+            options.clockSpeed = 1;
+            root = wedge::makeTerminalRoot(options);
+            ASSERT_FALSE(root.empty());
+            terminal::setConfig("decoder", library + "/libDecoder.so");
+            terminal::setConfig("keypad", std::to_string(keypadFamily(kFallbackDeviceModel)));
+            terminal::setFocusClass(u"Edit");
+            ASSERT_TRUE(program.start(root));
+            ASSERT_TRUE(program.waitLoaded());
+        }
+        std::string said = present ? module + " may be written by group or others (chmod go-w " + module +
+                                         "); pictures are not read"
+                                   : "the picture reader module " + module + " is missing; pictures are not read";
+        show(photo("Code128", "UNREAD"));
+        EXPECT_TRUE(press([&] { return fileText(log).find(said) != std::string::npos; })) << said;
+        settle();
+        ASSERT_TRUE(program.running());
+        EXPECT_EQ("", typed());
+        EXPECT_EQ(std::vector<std::string>{}, mapped(program.pid(), kPictureLibraries));
+
+        showText("TEXT2");
+        EXPECT_TRUE(press([] { return typed() == "TEXT2\n"; })) << typed();
+        settle();
+        terminal::clearView();
+        terminal::clearFocusText();
+        show(photo("Code128", "UNREAD"));
+        EXPECT_FALSE(press([] { return !typed().empty(); }, 1500)) << typed();
+        settle();
+        std::string text = fileText(log);
+        size_t first = text.find(said);
+        EXPECT_EQ(text.find(said, first + 1), std::string::npos) << "said more than once:\n" << text;
+
+        ASSERT_TRUE(program.quit());
+        wedge::removeTerminalRoot(root);
+        root.clear();
+        std::filesystem::remove_all(library);
+    }
+}
