@@ -405,6 +405,9 @@ TEST_F(KernelTest, TheKeyLogKeepsEveryEventOnceInOrderWhenItsWriterIsKilledAnywh
         ASSERT_EQ(read(ready[0], &byte, 1), 1);
         close(ready[0]);
         close(ready[1]);
+        // The kill comes after the first event at the earliest: a loaded
+        // machine may not have run the writer at all yet.
+        while (made->load() == 0) std::this_thread::yield();
         seed = seed * 1103515245u + 12345u;
         std::this_thread::sleep_for(std::chrono::microseconds(200 + (seed >> 8) % 20000));
         kill(child, SIGKILL);
