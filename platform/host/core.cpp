@@ -107,6 +107,7 @@ BOOL remove(HANDLE handle) {
         object = std::move(it->second);
         t.objects.erase(it);
     }
+    object->removed.store(true, std::memory_order_release);
     object->close();
     return TRUE;
 }
@@ -156,9 +157,36 @@ DWORD SetFilePointer(HANDLE file, LONG distance, LONG* distanceHigh, DWORD moveM
     return object->seek(distance, moveMethod);
 }
 
+namespace {
+// The objects this thread last looked at without waiting, by handle value:
+// the next look (the event watch makes three a millisecond) needs neither
+// the table's lock nor a reference of its own. Handle values are never
+// handed out twice, so an entry stands until its handle is removed; it keeps
+// only objects that hold nothing past their close.
+struct RecentLook {
+    uintptr_t value = 0;
+    std::shared_ptr<hostobjects::Object> object;
+};
+constexpr int kRecentLooks = 4;
+thread_local RecentLook recentLooks[kRecentLooks];
+thread_local int nextRecentLook = 0;
+}  // namespace
+
 DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
+    uintptr_t value = reinterpret_cast<uintptr_t>(handle);
+    if (milliseconds == 0) {
+        for (const RecentLook& r : recentLooks)
+            if (r.value == value && r.object && !r.object->removed.load(std::memory_order_acquire))
+                return r.object->wait(0);
+    }
     auto object = lookup(handle);
     if (!object) return WAIT_FAILED;
+    if (milliseconds == 0 && object->keptAfterClose()) {
+        RecentLook& r = recentLooks[nextRecentLook];
+        nextRecentLook = (nextRecentLook + 1) % kRecentLooks;
+        r.value = value;
+        r.object = object;
+    }
     return object->wait(milliseconds);
 }
 
@@ -313,8 +341,10 @@ void setClockSpeed(int factor) {
     hostshared::Lock lock(&c->header);
     int64_t now = terminalMillisLocked(c);
     c->terminalBaseMillis = now;
-    c->realBaseNanos = hostinternal::monotonicNanos();
-    __atomic_store_n(&c->speed, factor, __ATOMIC_RELAXED);
+    // The speed before the base: a sleep that reads the base first sees a
+    // speed at least as new.
+    __atomic_store_n(&c->speed, factor, __ATOMIC_RELEASE);
+    __atomic_store_n(&c->realBaseNanos, hostinternal::monotonicNanos(), __ATOMIC_RELEASE);
 }
 
 int clockSpeed() {
@@ -356,24 +386,25 @@ void Sleep(DWORD milliseconds) {
         return;
     }
     // Terminal nanoseconds still to pass. The real pause is rounded up, and
-    // no clock is read unless the speed changed meanwhile: then only the
-    // terminal time since the change is known to have passed, and the rest
-    // is slept at the new speed, so that a sleep never ends early.
+    // neither a lock nor a clock is taken unless the speed changed meanwhile
+    // (a change stores the speed before its base, so a base read with the
+    // speed after it is never older than the speed): then only the terminal
+    // time since the change is known to have passed, and the rest is slept
+    // at the new speed, so that a sleep never ends early.
     int64_t left = static_cast<int64_t>(milliseconds) * 1000000;
+    int64_t base = __atomic_load_n(&c->realBaseNanos, __ATOMIC_ACQUIRE);
+    int64_t speed = __atomic_load_n(&c->speed, __ATOMIC_ACQUIRE);
     for (;;) {
-        int64_t speed, base;
-        {
-            hostshared::Lock lock(&c->header);
-            speed = c->speed;
-            base = c->realBaseNanos;
-        }
+        if (speed < 1) speed = 1;
         int64_t real = (left + speed - 1) / speed;
         timespec ts{static_cast<time_t>(real / 1000000000), static_cast<long>(real % 1000000000)};
         while (nanosleep(&ts, &ts) != 0 && errno == EINTR) {
         }
+        if (__atomic_load_n(&c->realBaseNanos, __ATOMIC_ACQUIRE) == base) return;
         hostshared::Lock lock(&c->header);
-        if (c->realBaseNanos == base) return;
-        left -= (hostinternal::monotonicNanos() - c->realBaseNanos) * c->speed;
+        base = c->realBaseNanos;
+        speed = c->speed;
+        left -= (hostinternal::monotonicNanos() - base) * speed;
         if (left <= 0) return;
     }
 }

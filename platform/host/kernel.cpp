@@ -199,6 +199,8 @@ public:
         }
     }
 
+    bool keptAfterClose() const override { return true; }
+
     // Wakes the waits on this handle (they fail). The last handle of this
     // process: the process no longer holds the event, and the event is gone
     // when no other process does.

@@ -4,6 +4,7 @@
 // WaitForSingleObject, CloseHandle, ...) dispatch through this table.
 #pragma once
 
+#include <atomic>
 #include <memory>
 #include <string>
 
@@ -31,6 +32,12 @@ public:
     virtual BOOL exitCode(DWORD* code);
     // Called once when the last handle is closed; must wake any thread waiting on it.
     virtual void close() {}
+    // Whether the object may outlive its handle for a while (it holds no
+    // resource past close()): then a thread may keep it for its next look.
+    virtual bool keptAfterClose() const { return false; }
+
+    // Set when its handle is removed, before close().
+    std::atomic<bool> removed{false};
 };
 
 HANDLE add(std::shared_ptr<Object> object);
