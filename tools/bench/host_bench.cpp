@@ -178,6 +178,19 @@ double processorSeconds(pid_t pid) {
     return nanos / 1e9;
 }
 
+// Times the threads of a process were put on a processor so far (each
+// wake-up of a sleeping thread is one).
+double runs(pid_t pid) {
+    double count = 0;
+    std::error_code ec;
+    for (const auto& task : fs::directory_iterator("/proc/" + std::to_string(pid) + "/task", ec)) {
+        std::ifstream in(task.path() / "schedstat");
+        double onCpu = 0, waiting = 0, slices = 0;
+        if (in >> onCpu >> waiting >> slices) count += slices;
+    }
+    return count;
+}
+
 // Resident kilobytes of a process: all, and those of the terminal's shared records.
 void residentKilobytes(pid_t pid, double* all, double* records) {
     std::ifstream in("/proc/" + std::to_string(pid) + "/smaps");
@@ -236,12 +249,15 @@ void WedgeIdle(benchmark::State& state) {
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     std::vector<double> ratios;
     double ours = 0, floor = 0;
+    double wedgeRuns = 0, loopRuns = 0;
     for (auto _ : state) {
-        double wedgeBefore = processorSeconds(wedge);
-        double loopBefore = processorSeconds(loop);
+        double wedgeBefore = processorSeconds(wedge), wedgeRunsBefore = runs(wedge);
+        double loopBefore = processorSeconds(loop), loopRunsBefore = runs(loop);
         std::this_thread::sleep_for(std::chrono::milliseconds(1500));
         double wedgeSpent = processorSeconds(wedge) - wedgeBefore;
         double loopSpent = processorSeconds(loop) - loopBefore;
+        wedgeRuns += runs(wedge) - wedgeRunsBefore;
+        loopRuns += runs(loop) - loopRunsBefore;
         ours += wedgeSpent;
         floor += loopSpent;
         if (loopSpent > 0) ratios.push_back(wedgeSpent / loopSpent);
@@ -253,6 +269,9 @@ void WedgeIdle(benchmark::State& state) {
     state.counters["ratio"] = ratios.empty() ? 0 : ratios[ratios.size() / 2];
     state.counters["total_ratio"] = floor > 0 ? ours / floor : 0;
     state.counters["wedge_us_per_s"] = ours * 1e6 / (1.5 * static_cast<double>(state.iterations()));
+    // Wake-ups a second of each: alike when both keep the same time.
+    state.counters["wedge_runs_per_s"] = wedgeRuns / (1.5 * static_cast<double>(state.iterations()));
+    state.counters["floor_runs_per_s"] = loopRuns / (1.5 * static_cast<double>(state.iterations()));
     fs::remove_all(root);
 }
 BENCHMARK(WedgeIdle)->Iterations(9)->UseManualTime()->Unit(benchmark::kMillisecond);
