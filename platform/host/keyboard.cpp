@@ -315,9 +315,38 @@ void recordEvent(KeyboardRecord* r, uint8_t how, int virtualKey, bool down, bool
     hostshared::publish(&r->pendingCount, r->pendingCount + 1);
 }
 
+// Whether the last event keybd_event recorded for `virtualKey` is a press
+// (record lock held): the log read from its end, once the pending events are
+// in it. A process killed inside keybd_event may have left the key's state
+// without its event, or the event without the state; the log tells which.
+bool lastInjectedIsPress(KeyboardRecord* r, int virtualKey) {
+    flushEvents(r);  // one place to look, and an interrupted flush mended
+    int fd = open((hostinternal::logDir() + "/" + kEventLog).c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    struct stat st {};
+    off_t end = fstat(fd, &st) == 0 ? st.st_size - st.st_size % static_cast<off_t>(sizeof(EventSlot)) : 0;
+    EventSlot chunk[64];
+    bool press = false, found = false;
+    while (end > 0 && !found) {
+        off_t from = end > static_cast<off_t>(sizeof chunk) ? end - static_cast<off_t>(sizeof chunk) : 0;
+        if (pread(fd, chunk, static_cast<size_t>(end - from), from) != end - from) break;
+        for (size_t i = static_cast<size_t>(end - from) / sizeof(EventSlot); i-- > 0;) {
+            if (chunk[i].how == HowKey && chunk[i].virtualKey == virtualKey) {
+                press = chunk[i].down != 0;
+                found = true;
+                break;
+            }
+        }
+        end = from;
+    }
+    close(fd);
+    return press;
+}
+
 // Releases the keys that a process which ended held down with keybd_event,
 // as the terminal drops the windows and hot keys of such a process: a wedge
-// killed between Shift down and Shift up must not leave Shift held.
+// killed between Shift down and Shift up must not leave Shift held. The
+// release is recorded when the key's last recorded event is its press.
 void releaseKeysOfEnded(KeyboardRecord* r) {
     hostinternal::ProcessIdentity self = hostinternal::currentProcess();
     for (int vk = 0; vk < 256; ++vk) {
@@ -327,7 +356,7 @@ void releaseKeysOfEnded(KeyboardRecord* r) {
         if (r->down[vk] && hostinternal::processRuns({h.pid, h.started})) continue;
         h.pid = 0;
         if (r->down[vk] && !r->userDown[vk]) {
-            recordEvent(r, HowKey, vk, false, false, 0);
+            if (lastInjectedIsPress(r, vk)) recordEvent(r, HowKey, vk, false, false, 0);
             r->down[vk] = 0;
         }
     }
@@ -380,10 +409,21 @@ void keybd_event(BYTE virtualKey, BYTE scanCode, DWORD flags, ULONG_PTR extraInf
     int family = down ? keypadFamilyConfig() : 0;
     hostshared::Lock lock(&r->header);
     releaseKeysOfEnded(r);
+    // A press holds the key before its event is recorded, a release lets it
+    // go after: a process killed in between leaves the key held by it, and
+    // the next call releases it if the log has its press.
+    if (down) {
+        r->down[virtualKey] = 1;
+        holdKey(r, virtualKey, true);
+    }
     recordEvent(r, HowKey, virtualKey, down, (flags & KEYEVENTF_SILENT) != 0, 0);
-    r->down[virtualKey] = down ? 1 : 0;
-    holdKey(r, virtualKey, down);
-    if (down) typeKey(r, virtualKey, family);
+    hostshared::storeOrder();
+    if (down) {
+        typeKey(r, virtualKey, family);
+    } else {
+        r->down[virtualKey] = 0;
+        holdKey(r, virtualKey, false);
+    }
     hostshared::notifyAll(&r->header);
 }
 
