@@ -111,7 +111,7 @@ EventSlot* createSlot(EventRecord* r, const std::u16string& name, bool manual, b
         if (s == nullptr && freeIfUnheld(&candidate)) s = &candidate;
     if (s != nullptr) {
         s->manual = manual ? 1 : 0;
-        s->state = state ? 1 : 0;
+        __atomic_store_n(&s->state, state ? 1u : 0u, __ATOMIC_RELAXED);
         s->nameLength = static_cast<uint32_t>(name.size());
         std::memcpy(s->name, name.data(), name.size() * 2);
         for (EventHolder& h : s->holders) h.pid = 0;
@@ -156,7 +156,7 @@ public:
             SetLastError(closed_ ? ERROR_INVALID_HANDLE : ERROR_NOT_ENOUGH_MEMORY);
             return FALSE;
         }
-        s->state = signalled ? 1 : 0;
+        __atomic_store_n(&s->state, signalled ? 1u : 0u, __ATOMIC_RELEASE);  // read without the lock too
         if (signalled) hostshared::notifyAll(&r->header);
         return TRUE;
     }
@@ -189,7 +189,7 @@ public:
                 return WAIT_FAILED;
             }
             if (s->state != 0) {
-                if (s->manual == 0) s->state = 0;  // an auto-reset event releases one waiter
+                if (s->manual == 0) __atomic_store_n(&s->state, 0u, __ATOMIC_RELEASE);  // an auto-reset event releases one waiter
                 return WAIT_OBJECT_0;
             }
             if (milliseconds == 0) return WAIT_TIMEOUT;
@@ -699,7 +699,7 @@ void setEventState(const std::string& name, bool signalled) {
     hostshared::Lock lock(&r->header);
     EventSlot* s = liveSlot(r, text);
     if (s == nullptr) return;
-    s->state = signalled ? 1 : 0;
+    __atomic_store_n(&s->state, signalled ? 1u : 0u, __ATOMIC_RELEASE);
     if (signalled) hostshared::notifyAll(&r->header);
 }
 
