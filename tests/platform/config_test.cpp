@@ -114,6 +114,11 @@ TEST_F(ConfigTest, ATerminalFolderMadeAfreshIsWatchedAfresh) {
 }
 
 TEST_F(ConfigTest, AForkedChildSeesChangesOnItsOwn) {
+#if defined(__SANITIZE_THREAD__)
+    // The child starts its own watcher thread, which the thread sanitizer
+    // does not allow after a fork of a process with threads.
+    GTEST_SKIP() << "a thread started in a forked child";
+#endif
     terminal::setConfig("keypad", "1");
     ASSERT_EQ(terminal::config("keypad"), "1");
     // The child inherits the kept lines; a hand edit made after the fork is
