@@ -166,7 +166,10 @@ Lock::~Lock() {
 
 void notifyAll(SharedHeader* header) {
     __atomic_add_fetch(&header->generation, 1u, __ATOMIC_RELEASE);
-    futex(&header->generation, FUTEX_WAKE, INT32_MAX, nullptr);
+    // A waiter counts itself in under the lock before it lets the lock go, so
+    // with the lock held here none can be between its count and its sleep
+    // unseen; with nobody waiting the wake call is saved.
+    if (header->waiters != 0) futex(&header->generation, FUTEX_WAKE, INT32_MAX, nullptr);
 }
 
 bool wait(Lock& lock, int64_t realMilliseconds) {
@@ -179,10 +182,12 @@ bool wait(Lock& lock, int64_t realMilliseconds) {
         timeout.tv_sec = static_cast<time_t>(realMilliseconds / 1000);
         timeout.tv_nsec = static_cast<long>((realMilliseconds % 1000) * 1000000);
     }
+    ++h->waiters;
     pthread_mutex_unlock(&h->mutex);
     long rc = futex(&h->generation, FUTEX_WAIT, seen, realMilliseconds >= 0 ? &timeout : nullptr);
     bool timedOut = rc != 0 && errno == ETIMEDOUT;
     lockMutex(&h->mutex);
+    if (h->waiters != 0) --h->waiters;
     return !timedOut;
 }
 

@@ -25,7 +25,9 @@ struct SharedHeader {
     uint32_t magic;
     uint32_t size;
     uint32_t generation;  // bumped by every notify; the word waiters sleep on
-    uint32_t reserved;
+    // Threads inside wait() (lock held to change or read it). A waiter killed
+    // while asleep leaves it too high, which costs wake calls, never a wake-up.
+    uint32_t waiters;
 };
 
 // Maps the named shared record of `size` bytes of the attached terminal

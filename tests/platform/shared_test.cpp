@@ -291,3 +291,42 @@ TEST_F(SharedTest, AFullDiskFailsTheCallThatMetItAndKillsNoOne) {
     if (result == 3) GTEST_SKIP() << "no private mount namespace on this machine";
     EXPECT_EQ(result, 0) << "(1xx: killed by signal xx)";
 }
+
+// Waits and sets in quick turns across processes, with waiters coming and
+// going on both sides: no set is slept through. The waits are unbounded, so a
+// lost wake-up shows as a hang.
+TEST_F(SharedTest, EventsSetInQuickTurnsAcrossProcessesWakeEveryWaiter) {
+    constexpr int kRounds = 4000;
+    HANDLE ping = CreateEventW(nullptr, FALSE, FALSE, u"Ping");
+    HANDLE pong = CreateEventW(nullptr, FALSE, FALSE, u"Pong");
+    ASSERT_NE(ping, nullptr);
+    ASSERT_NE(pong, nullptr);
+    pid_t ponger = fork();
+    if (ponger == 0) {
+        // Two threads take the turns between them, so waiters come and go.
+        auto answer = [] {
+            HANDLE in = OpenEventW(EVENT_ALL_ACCESS, FALSE, u"Ping");
+            HANDLE out = OpenEventW(EVENT_ALL_ACCESS, FALSE, u"Pong");
+            for (;;) {
+                if (WaitForSingleObject(in, INFINITE) != WAIT_OBJECT_0) _exit(1);
+                SetEvent(out);
+            }
+        };
+        std::thread other(answer);
+        answer();
+    }
+    EXPECT_TRUE(completesWithin(
+        [] {
+            HANDLE out = OpenEventW(EVENT_ALL_ACCESS, FALSE, u"Ping");
+            HANDLE in = OpenEventW(EVENT_ALL_ACCESS, FALSE, u"Pong");
+            for (int i = 0; i < kRounds; ++i) {
+                SetEvent(out);
+                if (WaitForSingleObject(in, INFINITE) != WAIT_OBJECT_0) return false;
+            }
+            return true;
+        },
+        30000));
+    killAndReap(ponger);
+    CloseHandle(ping);
+    CloseHandle(pong);
+}
