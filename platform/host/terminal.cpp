@@ -55,6 +55,9 @@ ConfigLines parseConfig(const std::string& path) {
 // - this process's change count, raised by a watcher thread that sleeps on an
 //   inotify watch of the terminal folder and wakes for every change of
 //   terminal.conf (a hand edit, a replacement): look-ups after it woke see it.
+//   A forked child starts no thread (after a fork only a process's own
+//   thread lives on, and starting more is not safe): it reads its watch's
+//   reports itself at each look-up, one system call that misses nothing.
 // Where the folder cannot be watched, each look-up compares the file's
 // identity instead (one stat), as it did before.
 constexpr char kConfigName[] = "terminal.conf";
@@ -95,7 +98,8 @@ struct Watch {
     int folder = -1;  // watch descriptor of the watched folder
     std::string watched;
     bool threadStarted = false;
-    bool broken = false;  // the thread ended: back to comparing identities
+    std::atomic<bool> threadless{false};  // a forked child: look-ups read the reports
+    bool broken = false;                  // the thread ended: back to comparing identities
     std::atomic<uint64_t> changes{0};
 };
 
@@ -124,7 +128,8 @@ void unlockWatchAfterFork() {
     configCacheMutex().unlock();
 }
 // A forked child has no watcher thread, and the descriptor it inherits is
-// shared with the parent, whose reports it must not take: it starts its own.
+// shared with the parent, whose reports it must not take: it makes its own,
+// which its look-ups read.
 void restartWatchInChild() {
     Watch& w = watch();
     if (w.fd >= 0) close(w.fd);
@@ -132,10 +137,35 @@ void restartWatchInChild() {
     w.folder = -1;
     w.watched.clear();
     w.threadStarted = false;
+    w.threadless.store(true, std::memory_order_relaxed);
     w.broken = false;
     w.changes.fetch_add(1, std::memory_order_release);
     w.mutex.unlock();
     configCacheMutex().unlock();
+}
+
+// Takes `n` bytes of reports read from the watch `fd` (the watch's lock
+// held); true when terminal.conf or the folder itself changed.
+bool takeReports(Watch& w, int fd, const char* buffer, ssize_t n) {
+    bool changed = false;
+    for (ssize_t at = 0; at + static_cast<ssize_t>(sizeof(inotify_event)) <= n;) {
+        const auto* e = reinterpret_cast<const inotify_event*>(buffer + at);
+        at += static_cast<ssize_t>(sizeof(inotify_event) + e->len);
+        if (e->len > 0) {
+            if (std::strcmp(e->name, kConfigName) == 0) changed = true;
+            continue;
+        }
+        // The folder's own end (removed, moved away, unmounted) or lost
+        // reports: the next look-up watches the folder at its path afresh.
+        changed = true;
+        if ((e->mask & (IN_DELETE_SELF | IN_MOVE_SELF | IN_IGNORED | IN_UNMOUNT)) == 0) continue;
+        if (w.fd == fd && w.folder == e->wd) {
+            if ((e->mask & IN_IGNORED) == 0) inotify_rm_watch(fd, e->wd);
+            w.folder = -1;
+            w.watched.clear();
+        }
+    }
+    return changed;
 }
 
 void* watchConfig(void* argument) {
@@ -146,24 +176,10 @@ void* watchConfig(void* argument) {
         ssize_t n = read(fd, buffer, sizeof buffer);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) break;  // the descriptor is gone (a fork's child closed its copy, or an error)
-        bool changed = false;
-        for (ssize_t at = 0; at + static_cast<ssize_t>(sizeof(inotify_event)) <= n;) {
-            const auto* e = reinterpret_cast<const inotify_event*>(buffer + at);
-            at += static_cast<ssize_t>(sizeof(inotify_event) + e->len);
-            if (e->len > 0) {
-                if (std::strcmp(e->name, kConfigName) == 0) changed = true;
-                continue;
-            }
-            // The folder's own end (removed, moved away, unmounted) or lost
-            // reports: the next look-up watches the folder at its path afresh.
-            changed = true;
-            if ((e->mask & (IN_DELETE_SELF | IN_MOVE_SELF | IN_IGNORED | IN_UNMOUNT)) == 0) continue;
+        bool changed;
+        {
             std::lock_guard<std::mutex> guard(w.mutex);
-            if (w.fd == fd && w.folder == e->wd) {
-                if ((e->mask & IN_IGNORED) == 0) inotify_rm_watch(fd, e->wd);
-                w.folder = -1;
-                w.watched.clear();
-            }
+            changed = takeReports(w, fd, buffer, n);
         }
         if (changed) w.changes.fetch_add(1, std::memory_order_release);
     }
@@ -171,6 +187,24 @@ void* watchConfig(void* argument) {
     if (w.fd == fd) w.broken = true;
     w.changes.fetch_add(1, std::memory_order_release);
     return nullptr;
+}
+
+// A forked child's look-up: the reports its watch has queued, which the
+// kernel queued with the change itself, raise the change count now.
+void readReportsWithoutThread() {
+    Watch& w = watch();
+    if (!w.threadless.load(std::memory_order_relaxed)) return;  // set only in a fork's child, before its threads
+    std::lock_guard<std::mutex> guard(w.mutex);
+    if (w.fd < 0) return;
+    alignas(inotify_event) char buffer[4096];
+    bool changed = false;
+    for (;;) {
+        ssize_t n = read(w.fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;  // none left (or an error: the next look-up asks again)
+        changed = takeReports(w, w.fd, buffer, n) || changed;
+    }
+    if (changed) w.changes.fetch_add(1, std::memory_order_release);
 }
 
 // Watches `folder` (the terminal folder of the current root); false when it
@@ -181,7 +215,7 @@ bool ensureWatch(const std::string& folder) {
     if (w.broken) return false;
     if (w.fd >= 0 && w.folder >= 0 && w.watched == folder) return true;
     if (w.fd < 0) {
-        w.fd = inotify_init1(IN_CLOEXEC);
+        w.fd = inotify_init1(IN_CLOEXEC | (w.threadless.load(std::memory_order_relaxed) ? IN_NONBLOCK : 0));
         if (w.fd < 0) {
             w.broken = true;
             return false;
@@ -195,7 +229,7 @@ bool ensureWatch(const std::string& folder) {
     if (w.folder < 0) return false;  // no such folder yet: tried again by the next look-up
     w.watched = folder;
     w.changes.fetch_add(1, std::memory_order_release);
-    if (!w.threadStarted) {
+    if (!w.threadStarted && !w.threadless.load(std::memory_order_relaxed)) {
         // A small thread that takes no signals: it only sleeps in read().
         pthread_attr_t attributes;
         pthread_attr_init(&attributes);
@@ -256,6 +290,7 @@ void withConfig(Use use) {
     ConfigCache& c = configCache();
     uint64_t rootGeneration = hostroot::current().generation;
     uint64_t stamp = sharedStamp();
+    readReportsWithoutThread();
     uint64_t changes = watch().changes.load(std::memory_order_acquire);
     std::lock_guard<std::mutex> guard(c.mutex);
     if (c.valid && c.watched && c.rootGeneration == rootGeneration && c.stamp == stamp && c.changes == changes) {
