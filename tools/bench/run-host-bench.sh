@@ -13,7 +13,7 @@ out=$(mktemp -d)
 trap 'rm -rf "$out"' EXIT
 
 "$bench/bench_host" --benchmark_format=json --benchmark_out="$out/host.json" \
-  --benchmark_min_time=0.5 >/dev/null 2>"$out/host.err" || { cat "$out/host.err" >&2; exit 1; }
+  --benchmark_filter='-WedgeTypingLengths/1/' --benchmark_min_time=0.5 >/dev/null 2>"$out/host.err" || { cat "$out/host.err" >&2; exit 1; }
 "$bench/bench_output" --benchmark_format=json --benchmark_out="$out/output.json" \
   --benchmark_filter='DeliverMixedCase' --benchmark_min_time=0.5 >/dev/null 2>"$out/output.err" ||
   { cat "$out/output.err" >&2; exit 1; }
@@ -67,8 +67,10 @@ if idle is not None:
         flat = after - first <= 1 / 16
         table.append((f"Resident memory after {scans:,} scans", "wedge without shared records",
                       f"{after:.2f} MB{ratio}", "<= 4 MB, flat", "yes" if after <= 4 and flat else "NO"))
-v, ok = fmt(get("DeliverMixedCase", "overhead"), 1.02)
-table.append(("30-character delivery, InterCharacterDelay 1 (in-process)", "the fixed pauses", v, "<= 1.02x", ok))
+# In-process, against the nominal pauses: for comparison with the row below,
+# whose floor sleeps the same pauses bare; the goal is that row's.
+v, _ = fmt(get("DeliverMixedCase", "overhead"), 1.02)
+table.append(("30-character delivery, InterCharacterDelay 1 (in-process)", "the nominal pauses", v, "(for comparison)", "-"))
 floor = get("WedgeTyping", "delivery_floor_ms")
 v, ok = fmt(get("WedgeTyping", "ratio"), 1.02)
 nominal = get("WedgeTyping", "nominal_ratio")
@@ -85,17 +87,16 @@ table.append(("Scan-key press to first key", f"20 + 2 ms slept bare {floor:.2f} 
               v, "<= +0.5 ms", ok))
 # The cost of a character beyond its pauses (processor time of the typing
 # thread, which holds under load; the wall time above the bare pauses beside it).
-base = get("WedgeTypingLong/10", "cpu_us_per_char")
+base = get("WedgeTypingLengths/2/4000", "cpu_us_per_char_10")
 for chars in (100, 1000, 4000):
-    name = f"WedgeTypingLong/{chars}"
-    cpu = get(name, "cpu_us_per_char")
+    cpu = get("WedgeTypingLengths/2/4000", f"cpu_us_per_char_{chars}")
     if cpu is None or base is None:
         table.append((f"Cost per character at {chars} characters", "the same at 10", "n/a", "constant", "-"))
         continue
     ok = "yes" if abs(cpu - base) <= max(0.05 * base, 3.0) else "NO"
     table.append((f"Cost per character at {chars} characters",
-                  f"at 10: {base:.1f} us processor, {get('WedgeTypingLong/10', 'over_us_per_char'):.1f} us wall",
-                  f"{cpu:.1f} us processor, {get(name, 'over_us_per_char'):.1f} us wall",
+                  f"at 10: {base:.1f} us processor, {get('WedgeTypingLengths/2/4000', 'over_us_per_char_10'):.1f} us wall",
+                  f"{cpu:.1f} us processor, {get('WedgeTypingLengths/2/4000', f'over_us_per_char_{chars}'):.1f} us wall",
                   "within 5 % or 3 us", ok))
 
 widths = [max(len(str(r[i])) for r in table + [("What", "Floor", "Now", "Goal", "Met")]) for i in range(5)]
