@@ -45,6 +45,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -497,21 +498,22 @@ void WedgeTypingLengths(benchmark::State& state) {
     constexpr size_t kLengths[] = {10, 100, 1000, 4000};
     const int rounds = static_cast<int>(state.range(0));
     const size_t longest = static_cast<size_t>(state.range(1));
-    size_t kCount = 0;
-    while (kCount < sizeof kLengths / sizeof kLengths[0] && kLengths[kCount] <= longest) ++kCount;
+    constexpr size_t kMost = std::size(kLengths);
+    size_t count = 0;
+    while (count < kMost && kLengths[count] <= longest) ++count;
     const double perRound = static_cast<double>(longest);
-    std::vector<double> over[4];
-    double processor[4] = {}, characters[4] = {}, typed[4] = {};
+    std::vector<double> over[kMost];
+    double processor[kMost] = {}, characters[kMost] = {}, typed[kMost] = {};
     double wall = 0;
     bool failed = false;
     for (auto _ : state) {
         for (int round = 0; round < rounds && !failed; ++round) {
-            for (size_t i = 0; i < kCount; ++i) typed[i] = 0;
+            for (size_t i = 0; i < count; ++i) typed[i] = 0;
             for (;;) {
-                size_t next = kCount;
-                for (size_t i = 0; i < kCount; ++i)
-                    if (typed[i] < perRound && (next == kCount || typed[i] < typed[next])) next = i;
-                if (next == kCount) break;
+                size_t next = count;
+                for (size_t i = 0; i < count; ++i)
+                    if (typed[i] < perRound && (next == count || typed[i] < typed[next])) next = i;
+                if (next == count) break;
                 size_t length = kLengths[next];
                 ScanTimes t;
                 if (!timedScan(wedge, mixedCase(length), length, &t)) {
@@ -541,7 +543,7 @@ void WedgeTypingLengths(benchmark::State& state) {
         state.SetIterationTime(wall / 1000);
     }
     stop(wedge);
-    for (size_t i = 0; i < kCount; ++i) {
+    for (size_t i = 0; i < count; ++i) {
         std::string n = std::to_string(kLengths[i]);
         state.counters["over_us_per_char_" + n] = median(over[i]);
         // All the processor time over all the characters: work done once for
