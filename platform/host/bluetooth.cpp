@@ -40,6 +40,7 @@
 #include <vector>
 
 #include "platform/host/host_api.h"
+#include "platform/host/internal.h"
 #include "platform/host/objects.h"
 #include "platform/host/shared.h"
 #include "platform/host/terminal.h"
@@ -353,6 +354,7 @@ std::unique_ptr<Relay> startRelay(int index, uint32_t generation, uint64_t addre
 
 // ---------------------------------------------------------------- device manager
 HANDLE FindFirstDevice(DeviceSearchType searchType, LPCVOID searchParam, DEVMGR_DEVICE_INFORMATION* info) {
+    hostinternal::NewsOnReturn news;
     if (info == nullptr || info->dwSize < sizeof(DEVMGR_DEVICE_INFORMATION) || searchParam == nullptr) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return INVALID_HANDLE_VALUE;
@@ -420,6 +422,7 @@ BOOL DeactivateDevice(HANDLE device) {
 }
 
 HANDLE RegisterDevice(LPCWSTR type, DWORD index, LPCWSTR library, DWORD_PTR info) {
+    hostinternal::NewsOnReturn news;
     if (!equalsNoCase(type, "COM") || index >= static_cast<DWORD>(kComIndexes) || !equalsNoCase(library, "btd.dll") ||
         info == 0) {
         SetLastError(ERROR_INVALID_PARAMETER);

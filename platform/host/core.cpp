@@ -132,6 +132,7 @@ BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD toRead, LPDWORD read, LPOVERLAPP
     }
     DWORD got = 0;
     BOOL ok = object->read(buffer, toRead, &got);
+    hostinternal::heardFromOutside();
     if (read != nullptr) *read = got;
     return ok;
 }
@@ -177,7 +178,11 @@ DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
     if (milliseconds == 0) {
         for (const RecentLook& r : recentLooks)
             if (r.value == value && r.object && !r.object->removed.load(std::memory_order_acquire))
-                return r.object->wait(0);
+            {
+                DWORD result = r.object->wait(0);
+                hostinternal::heardFromOutside();
+                return result;
+            }
     }
     auto object = lookup(handle);
     if (!object) return WAIT_FAILED;
@@ -187,7 +192,9 @@ DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
         r.value = value;
         r.object = object;
     }
-    return object->wait(milliseconds);
+    DWORD result = object->wait(milliseconds);
+    hostinternal::heardFromOutside();
+    return result;
 }
 
 BOOL CloseHandle(HANDLE handle) {
@@ -208,6 +215,7 @@ BOOL WaitCommEvent(HANDLE file, LPDWORD eventMask, LPOVERLAPPED) {
     if (!object) return FALSE;
     DWORD mask = 0;
     BOOL ok = object->waitCommEvent(&mask);
+    hostinternal::heardFromOutside();
     if (eventMask != nullptr) *eventMask = mask;
     return ok;
 }
@@ -239,6 +247,7 @@ BOOL DeviceIoControl(HANDLE device, DWORD ioControlCode, LPVOID inBuf, DWORD inB
     if (!object) return FALSE;
     DWORD returned = 0;
     BOOL ok = object->ioControl(ioControlCode, inBuf, inBufSize, outBuf, outBufSize, &returned);
+    hostinternal::heardFromOutside();
     if (bytesReturned != nullptr) *bytesReturned = returned;
     return ok;
 }
@@ -368,7 +377,8 @@ int64_t realMilliseconds(DWORD terminalMilliseconds) {
 }
 }  // namespace hostfacility
 
-void Sleep(DWORD milliseconds) {
+namespace {
+void sleepFor(DWORD milliseconds) {
     if (milliseconds == 0) {
         sched_yield();
         return;
@@ -407,6 +417,13 @@ void Sleep(DWORD milliseconds) {
         left -= (hostinternal::monotonicNanos() - base) * speed;
         if (left <= 0) return;
     }
+}
+
+}  // namespace
+
+void Sleep(DWORD milliseconds) {
+    sleepFor(milliseconds);
+    hostinternal::heardFromOutside();  // the time passed is news, and what came with it
 }
 
 DWORD GetTickCount() {

@@ -128,6 +128,7 @@ HANDLE CreateFileW(LPCWSTR fileName, DWORD access, DWORD, LPSECURITY_ATTRIBUTES,
     }
     int port = portIndex(fileName);
     if (port >= 0) {
+        hostinternal::NewsOnReturn news;
         auto object = hostfacility::openPort(port, access);
         if (!object) return INVALID_HANDLE_VALUE;
         SetLastError(ERROR_SUCCESS);
@@ -177,6 +178,8 @@ HANDLE CreateFileW(LPCWSTR fileName, DWORD access, DWORD, LPSECURITY_ATTRIBUTES,
         SetLastError(ERROR_PATH_NOT_FOUND);
         return INVALID_HANDLE_VALUE;
     }
+    // From here the file system is asked: what it answers may be news.
+    hostinternal::NewsOnReturn news;
     if ((flags & O_TRUNC) != 0 && (flags & O_ACCMODE) == O_RDONLY) flags = (flags & ~O_ACCMODE) | O_RDWR;
     // What is created or written stays in the root: no symbolic link, of the
     // file or of a folder on its way, leads it elsewhere.
@@ -239,10 +242,14 @@ DWORD GetFileAttributesW(LPCWSTR fileName) {
     hostinternal::ResolvedPath& resolved = resolvedScratch();
     hostinternal::resolveDevicePath(fileName, resolved, false);
     const std::string& path = resolved.path;
+    if (resolved.missing == hostinternal::MissingFolder) {
+        SetLastError(ERROR_PATH_NOT_FOUND);
+        return INVALID_FILE_ATTRIBUTES;
+    }
+    hostinternal::NewsOnReturn news;
     struct stat st {};
-    if (resolved.missing == hostinternal::MissingFolder || stat(path.c_str(), &st) != 0) {
-        SetLastError(resolved.missing == hostinternal::MissingFolder ? ERROR_PATH_NOT_FOUND
-                                                                      : failureError(errno, resolved));
+    if (stat(path.c_str(), &st) != 0) {
+        SetLastError(failureError(errno, resolved));
         return INVALID_FILE_ATTRIBUTES;
     }
     DWORD attributes = S_ISDIR(st.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_NORMAL;
@@ -257,6 +264,7 @@ BOOL CreateDirectoryW(LPCWSTR pathName, LPSECURITY_ATTRIBUTES) {
     }
     hostinternal::ResolvedPath& resolved = resolvedScratch();
     hostinternal::resolveDevicePath(pathName, resolved);
+    hostinternal::NewsOnReturn news;
     if (!terminal::insideRoot(resolved.path)) {
         SetLastError(ERROR_ACCESS_DENIED);
         return FALSE;
@@ -275,6 +283,7 @@ BOOL DeleteFileW(LPCWSTR fileName) {
     }
     hostinternal::ResolvedPath& resolved = resolvedScratch();
     hostinternal::resolveDevicePath(fileName, resolved);
+    hostinternal::NewsOnReturn news;
     if (unlink(resolved.path.c_str()) != 0) {
         SetLastError(errno == EISDIR ? ERROR_ACCESS_DENIED : failureError(errno, resolved));
         return FALSE;

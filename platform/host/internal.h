@@ -1,6 +1,7 @@
 // Helpers shared by the host terminal's own facilities (not part of the API).
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -51,6 +52,24 @@ void appendLog(const std::string& fileName, const std::string& line);
 
 // Windows-like last error for the errno of a failed host call.
 DWORD errorFromErrno(int error);
+
+// Counts the moments this process may have learned of something done
+// outside it: a shared record read under its lock, a wait or a sleep ended,
+// a file, port, device, library, process or terminal.conf looked at. A
+// device path's resolution is answered from memory, without a look at the
+// folder watch, only while the count stands (paths.cpp): whatever changed in
+// a folder since the last look, this process cannot have learned of it yet.
+inline std::atomic<uint64_t> outsideNews{0};
+inline void heardFromOutside() {
+    outsideNews.fetch_add(1, std::memory_order_seq_cst);
+}
+// Counts one when the call that holds it returns, whichever way.
+struct NewsOnReturn {
+    NewsOnReturn() = default;
+    NewsOnReturn(const NewsOnReturn&) = delete;
+    NewsOnReturn& operator=(const NewsOnReturn&) = delete;
+    ~NewsOnReturn() { heardFromOutside(); }
+};
 
 // Real monotonic time in nanoseconds (shared by all processes of the machine).
 int64_t monotonicNanos();

@@ -618,6 +618,7 @@ HANDLE CreateThread(LPSECURITY_ATTRIBUTES, DWORD, LPTHREAD_START_ROUTINE start, 
 }
 
 BOOL GetExitCodeProcess(HANDLE process, LPDWORD exitCode) {
+    hostinternal::NewsOnReturn news;
     auto object = hostobjects::get(process);
     if (!object) {
         SetLastError(ERROR_INVALID_HANDLE);
@@ -651,6 +652,7 @@ void setFiveVolt(bool on) {
 }  // namespace hostfacility
 
 BOOL KernelIoControl(DWORD ioControlCode, LPVOID, DWORD, LPVOID outBuf, DWORD outBufSize, LPDWORD bytesReturned) {
+    hostinternal::NewsOnReturn news;
     if (bytesReturned != nullptr) *bytesReturned = 0;
     switch (ioControlCode) {
         case IOCTL_HAL_GET_DEVICE_MODEL: {

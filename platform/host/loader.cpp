@@ -85,6 +85,7 @@ std::string terminal::defaultDecoderLibrary() {
 }
 
 HMODULE LoadLibraryW(LPCWSTR fileName) {
+    hostinternal::NewsOnReturn news;
     if (fileName == nullptr || fileName[0] == 0) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return nullptr;

@@ -9,10 +9,14 @@
 // at the (non-blocking) watch descriptor when nothing changed, and never
 // touches a folder past the first missing component.
 //
-// The same path resolved again within a microsecond of a look is answered
-// without another: no change to a folder can be made and made known to the
-// caller in that time (creating or removing an entry takes several), and a
-// trace line appended while its folder is missing then costs no system call.
+// The same path resolved again is answered without another look while this
+// process has heard nothing from outside since the last one (no shared record
+// read, no wait or sleep ended, no file, port or process asked; see
+// heardFromOutside): a change made by another process since that look cannot
+// be known here yet, and one made by this process went through a resolution
+// of its own path. A trace line appended while its folder is missing then
+// costs no system call. Whatever was heard, the watch is looked at again at
+// least once a millisecond.
 #include <dirent.h>
 #include <fcntl.h>
 #include <pthread.h>
@@ -31,7 +35,7 @@ namespace hostinternal {
 namespace {
 
 constexpr size_t kMaxFolders = 256;  // listings kept before all are dropped
-constexpr int64_t kLookAgainNanos = 1000;  // the same path within this of a look: no look
+constexpr int64_t kLookAtLeastEvery = 1000000;  // nanoseconds
 constexpr uint32_t kChanges =
     IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_DELETE_SELF | IN_MOVE_SELF | IN_UNMOUNT;
 
@@ -51,7 +55,8 @@ struct Cache {
     bool lastValid = false;
     std::u16string lastDevice;
     uint64_t lastGeneration = 0;
-    int64_t lastLook = 0;  // when the watch was last looked at (monotonic nanoseconds)
+    int64_t lastLook = 0;      // when the watch was last looked at (monotonic nanoseconds)
+    uint64_t lastNews = 0;     // outsideNews when it was
     ResolvedPath last;
 };
 
@@ -158,9 +163,12 @@ void resolveDevicePath(const char16_t* devicePath, ResolvedPath& out, bool pathW
     std::lock_guard<std::mutex> guard(c.mutex);
     bool same = c.lastValid && c.lastGeneration == attachment.generation && c.lastDevice.compare(devicePath) == 0;
     int64_t now = monotonicNanos();
-    if (!same || now - c.lastLook >= kLookAgainNanos) {
+    uint64_t news = outsideNews.load(std::memory_order_seq_cst);
+    if (!same || news != c.lastNews || now - c.lastLook >= kLookAtLeastEvery) {
+        // Counted before the look: news heard from here on asks for the next.
+        c.lastNews = news;
+        c.lastLook = now;
         takeChanges(c);
-        c.lastLook = now;  // the look began then: what changed before it is seen
         same = same && c.lastValid;
     }
     if (same) {

@@ -124,6 +124,7 @@ void installProgram(const std::u16string& devicePath, const std::string& hostExe
 
 BOOL CreateProcessW(LPCWSTR applicationName, LPWSTR commandLine, LPSECURITY_ATTRIBUTES, LPSECURITY_ATTRIBUTES, BOOL,
                     DWORD, LPVOID, LPCWSTR, LPSTARTUPINFOW, LPPROCESS_INFORMATION processInformation) {
+    hostinternal::NewsOnReturn news;
     if (applicationName == nullptr || applicationName[0] == 0) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;

@@ -70,7 +70,9 @@ void lockMutex(pthread_mutex_t* mutex) {
     } else if (rc == ENOTRECOVERABLE) {
         initMutex(mutex);
         lockMutex(mutex);
+        return;
     }
+    hostinternal::heardFromOutside();  // what the record holds may be news
 }
 
 long futex(uint32_t* word, int operation, uint32_t value, const timespec* timeout) {

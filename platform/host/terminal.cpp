@@ -308,6 +308,7 @@ void withConfig(Use use) {
         return;
     }
     c.lines = exists ? parseConfig(path) : ConfigLines{};
+    hostinternal::heardFromOutside();  // read afresh: a hand edit may be news
     c.valid = true;
     c.watched = watched;
     c.rootGeneration = rootGeneration;

@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <fstream>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -147,6 +148,51 @@ TEST_F(FilesTest, ChangesOnTheHostAreSeenByTheNextCall) {
     EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
     EXPECT_FALSE(DeleteFileW(u"\\Other"));
     EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+}
+
+// An append whose folder is missing is answered from memory while this
+// process has heard nothing from outside. Another process makes the folder
+// (or moves it away) and then says so by an event: the append right after
+// the wait sees the change, every turn, however soon it comes.
+TEST_F(FilesTest, AFolderChangedElsewhereIsSeenByTheAppendAfterWordOfIt) {
+    constexpr int kTurns = 60;
+    HANDLE go = CreateEventW(nullptr, FALSE, FALSE, u"FilesTestGo");
+    HANDLE done = CreateEventW(nullptr, FALSE, FALSE, u"FilesTestDone");
+    ASSERT_NE(go, nullptr);
+    ASSERT_NE(done, nullptr);
+    const std::string folder = hostFile("DebugADV");
+    pid_t child = fork();
+    if (child == 0) {
+        for (int i = 0; i < kTurns; ++i) {
+            if (WaitForSingleObject(go, 10000) != WAIT_OBJECT_0) _exit(2);
+            int rc = i % 2 == 0 ? mkdir(folder.c_str(), 0755)
+                                : rename(folder.c_str(), (folder + ".old" + std::to_string(i)).c_str());
+            if (rc != 0) _exit(3);
+            SetEvent(done);
+        }
+        _exit(0);
+    }
+    int stale = 0;
+    for (int i = 0; i < kTurns; ++i) {
+        bool made = i % 2 == 0;  // what the child does this turn
+        // Twice before (with the folder missing, the second needs no look).
+        EXPECT_EQ(textFileAppend(u"\\DebugADV\\Keyvane.txt", "before\n", 7), !made) << "turn " << i;
+        EXPECT_EQ(textFileAppend(u"\\DebugADV\\Keyvane.txt", "before\n", 7), !made) << "turn " << i;
+        ASSERT_TRUE(SetEvent(go));
+        // Once more while the child works: the change then comes within
+        // microseconds of this append's look, or just before it.
+        textFileAppend(u"\\DebugADV\\Keyvane.txt", "during\n", 7);
+        ASSERT_EQ(WaitForSingleObject(done, 10000), static_cast<DWORD>(WAIT_OBJECT_0)) << "turn " << i;
+        stale += textFileAppend(u"\\DebugADV\\Keyvane.txt", "after\n", 6) != made;
+    }
+    EXPECT_EQ(stale, 0) << "appends after the word that missed the change, of " << kTurns;
+    int status = 0;
+    waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "child status " << status;
+    // Each folder moved away holds what was appended while it was there.
+    EXPECT_EQ(readHost("DebugADV.old1/Keyvane.txt").rfind("after\r\nbefore\r\nbefore\r\n", 0), 0u);
+    CloseHandle(go);
+    CloseHandle(done);
 }
 
 namespace {
