@@ -591,7 +591,7 @@ void WedgeTypingLengths(benchmark::State& state) {
     state.counters["inexact_scans"] = inexact;
     fs::remove_all(root);
 }
-BENCHMARK(WedgeTypingLengths)->Args({4, 4000})->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(WedgeTypingLengths)->Args({6, 4000})->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(WedgeTypingLengths)->Args({1, 100})->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
 
 }  // namespace

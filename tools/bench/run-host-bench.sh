@@ -82,7 +82,7 @@ table.append(("Scan-key press to first key", f"20 + 2 ms slept bare {floor:.2f} 
 # The cost of a character beyond its pauses (processor time of the typing
 # thread, which holds under load; the wall time above the bare pauses beside
 # it): the median over the rounds of each length against 10 in the same round.
-name = "WedgeTypingLengths/4/4000"
+name = "WedgeTypingLengths/6/4000"
 base = get(name, "cpu_us_per_char_10")
 for chars in (100, 1000, 4000):
     cpu, ratio = get(name, f"cpu_us_per_char_{chars}"), get(name, f"ratio_{chars}")
