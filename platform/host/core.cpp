@@ -177,8 +177,7 @@ DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
     uintptr_t value = reinterpret_cast<uintptr_t>(handle);
     if (milliseconds == 0) {
         for (const RecentLook& r : recentLooks)
-            if (r.value == value && r.object && !r.object->removed.load(std::memory_order_acquire))
-            {
+            if (r.value == value && r.object && !r.object->removed.load(std::memory_order_acquire)) {
                 DWORD result = r.object->wait(0);
                 hostinternal::heardFromOutside();
                 return result;
