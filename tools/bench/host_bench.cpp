@@ -27,13 +27,12 @@
 //                    (of each delivery's ratio to its floor).
 // WedgeTypingLengths 10, 100, 1,000 and 4,000 characters (no delay, no
 //                    suffix) typed by the started wedge, the lengths taking
-//                    turns in rounds: for
-//                    each, the processor time per character of the wedge's
-//                    typing thread, against 10 characters' in the same round
-//                    (the median of the rounds), and the time per character
-//                    above the same pauses slept by a bare thread.
+//                    turns in rounds: for each, the processor time per
+//                    character of the wedge's typing thread, against 10
+//                    characters' in the same round (the median of the
+//                    rounds), and the time per character above the same
+//                    pauses slept by a bare thread.
 #include <benchmark/benchmark.h>
-#include <fcntl.h>
 #include <sched.h>
 #include <signal.h>
 #include <stdlib.h>
@@ -505,10 +504,10 @@ void WedgeTypingLengths(benchmark::State& state) {
     if (terminal::eventState("KVN_Loaded") != 1) state.SkipWithError("the wedge did not start");
     settle(wedge);
     // The lengths take turns, each typing the same number of characters in
-    // a round. Each round gives every length's
-    // cost against the shortest's in that round, and the median of the
-    // rounds is reported: a busy neighbour on a shared host weighs on the
-    // lengths of a round alike, and on few rounds.
+    // a round. Each round gives every length's cost against the shortest's
+    // in that round, and the median of the rounds is reported: a busy
+    // neighbour on a shared host weighs on the lengths of a round alike, and
+    // on few rounds.
     // Arguments: the rounds, and the longest length (a round types that
     // many characters at each length up to it).
     constexpr size_t kLengths[] = {10, 100, 1000, 4000};
