@@ -145,12 +145,22 @@ bool isBluetoothAddress() {
     return true;
 }
 
+// The good-read light of a pairing step goes off as the step ends.
+void goodReadLightOff() {
+    if (settings.EnableLEDs) {
+        Sleep(10);
+        led(LedGoodRead, 0);
+    }
+}
+
 // The awaited Bluetooth address was read (or something else was).
 void pairWithScannedAddress() {
     if (!isBluetoothAddress()) {
         Sleep(300);
         playSoundResource(IDW_BAD_READ);
         awaitingAddress = 0;
+        // The run returns from here: its own light-off is not reached.
+        goodReadLightOff();
         return;
     }
     WCHAR address[kAddressChars + 1] = {};
@@ -165,10 +175,7 @@ void pairWithScannedAddress() {
     createBluetoothPort(address, settings.ComportNumber, 0, 0);
     settings.SendData.store(1);
     connectEngine(0);
-    if (settings.EnableLEDs) {
-        Sleep(10);
-        led(LedGoodRead, 0);
-    }
+    goodReadLightOff();
 }
 
 bool isPairingBarcode() {
@@ -387,10 +394,7 @@ DWORD WINAPI scanTriggerLoop(LPVOID unused) {
                 awaitingAddress = 1;
                 Sleep(300);
                 playSoundResource(IDW_GOOD_READ);
-                if (settings.EnableLEDs) {
-                    Sleep(10);
-                    led(LedGoodRead, 0);
-                }
+                goodReadLightOff();
                 return 0;
             }
             deliver();
