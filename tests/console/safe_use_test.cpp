@@ -185,7 +185,7 @@ TEST_F(SafeUse, AScanThatReadsNothingSaysWhatCameInsteadAndOneWhoseWedgeDiesFail
     Result nothing = run({"scan", "--timeout", "1000"});
     EXPECT_EQ(nothing.code, 1);
     EXPECT_TRUE(contains(nothing.err,
-                         "keyvane-terminal scan: 0 good read(s) of 1 within 1000 ms; seen instead: sounds resource:4"))
+                         "keyvane-terminal scan: 0 good read(s) of 1 within 1 s: nothing in view; sounds played: bad read"))
         << nothing.err;
     EXPECT_EQ(linesOf(nothing.err).size(), 1u) << nothing.err;
 
