@@ -137,7 +137,7 @@ TEST_F(Console, APipedRunShowsEachStepAsItHappens) {
     // the step before: held back output would leave the wait to time out.
     std::string path = writeScenario("piped.scenario",
                                      "echo first\n"
-                                     "timeout 60s\n"
+                                     "timeout 20000\n"
                                      "expect file /go.txt == yes\n"
                                      "echo last\n");
     int pipeEnds[2];
