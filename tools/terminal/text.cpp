@@ -325,16 +325,18 @@ std::string durationText(long long ms) {
 bool durationOption(const Args& args, size_t& i, const DurationRule& rule, long long& ms, std::ostream& err) {
     const std::string& option = args[i];
     std::string range = durationText(rule.least) + ".." + durationText(rule.most);
-    if (i + 1 >= args.size() || !parseDuration(args[i + 1], ms)) {
+    const std::string value = i + 1 < args.size() ? args[i + 1] : std::string();
+    bool bare = !value.empty() && value.find_first_not_of("0123456789.") == std::string::npos;
+    // Scripts written when this option took seconds (1.5 among them) keep their meaning.
+    bool oldSeconds = bare && rule.oldSecondsUpTo > 0 && parseDuration(value + "s", ms) &&
+                      ms <= rule.oldSecondsUpTo * 1000;
+    if (i + 1 >= args.size() || (!oldSeconds && !parseDuration(value, ms))) {
         usage(args[0], err,
               option + " needs a duration " + range + ": milliseconds, or a number with its unit (500ms, 5s, 2m)");
         return false;
     }
-    const std::string& value = args[++i];
-    bool bare = value.find_first_not_of("0123456789") == std::string::npos;
-    if (bare && rule.oldSecondsUpTo > 0 && ms <= rule.oldSecondsUpTo) {
-        // Scripts written when this option took seconds keep their meaning.
-        ms *= 1000;
+    ++i;
+    if (oldSeconds) {
         err << "keyvane-terminal " << args[0] << ": " << option << " " << value << " is read as " << value
             << " s, as before; write " << value << "s (a bare number above " << rule.oldSecondsUpTo
             << " is milliseconds)\n";
