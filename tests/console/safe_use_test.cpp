@@ -185,7 +185,7 @@ TEST_F(SafeUse, AScanThatReadsNothingSaysWhatCameInsteadAndOneWhoseWedgeDiesFail
     Result nothing = run({"scan", "--timeout", "1000"});
     EXPECT_EQ(nothing.code, 1);
     EXPECT_TRUE(contains(nothing.err,
-                         "keyvane-terminal scan: 0 good read(s) of 1 within 1000 ms; seen instead: sounds resource:4"))
+                         "keyvane-terminal scan: 0 good read(s) of 1 within 1 s: nothing in view; sounds played: bad read"))
         << nothing.err;
     EXPECT_EQ(linesOf(nothing.err).size(), 1u) << nothing.err;
 
@@ -313,7 +313,7 @@ TEST_F(SafeUse, LongWaitsSayWhatTheyWaitForOnATerminalAndWhatWasSeenInstead) {
     std::string wedge = dir_ + "/silent-wedge.sh";
     std::ofstream(wedge) << "#!/bin/sh\nsleep 30\n";
     fs::permissions(wedge, fs::perms::owner_all);
-    Result shown = runOnTerminal({"start", "--wedge", wedge, "--timeout", "1.5"});
+    Result shown = runOnTerminal({"start", "--wedge", wedge, "--timeout", "1.5s"});
     EXPECT_EQ(shown.code, 1);
     EXPECT_TRUE(contains(shown.err, "keyvane-terminal start: waiting for the wedge to signal KVN_Loaded ("))
         << shown.err;
@@ -321,7 +321,7 @@ TEST_F(SafeUse, LongWaitsSayWhatTheyWaitForOnATerminalAndWhatWasSeenInstead) {
     ASSERT_EQ(run({"kill"}).code, 0);
 
     // Not on a terminal: only the outcome.
-    Result quiet = run({"start", "--wedge", wedge, "--timeout", "1.5"});
+    Result quiet = run({"start", "--wedge", wedge, "--timeout", "1.5s"});
     EXPECT_EQ(quiet.code, 1);
     EXPECT_FALSE(contains(quiet.err, "waiting for")) << quiet.err;
     EXPECT_EQ(linesOf(quiet.err).size(), 1u) << quiet.err;

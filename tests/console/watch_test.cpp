@@ -102,7 +102,21 @@ TEST_F(Watch, ShowsTheDeviceWorkAndLeavesWithQ) {
     EXPECT_NE(std::string::npos, shown.find("| 4006381333931")) << shown;
     EXPECT_NE(std::string::npos, shown.find("COM3: 1 frame(s)")) << shown;
     EXPECT_NE(std::string::npos, shown.find("xr1 #1 crc=ok  4006381333931")) << shown;
-    EXPECT_NE(std::string::npos, shown.find("resource:")) << shown;
+    // Lights and sounds by the names the leds and sounds commands give them.
+    EXPECT_NE(std::string::npos, shown.find("good read")) << shown;
+    EXPECT_EQ(std::string::npos, shown.find("resource:")) << shown;
+    EXPECT_NE(std::string::npos, shown.find("scanning")) << shown;
+    EXPECT_NE(std::string::npos, shown.find("good-read")) << shown;
+    EXPECT_EQ(std::string::npos, shown.find("LED1")) << shown;
+
+    // Held over a barcode, the good-read light is lit green until the release.
+    ASSERT_EQ(0, run({"view", "LOT1"}).code);
+    ASSERT_EQ(0, run({"hold"}).code);
+    shown = waitScreen([](const std::string& s) { return s.find("32m\u25CF") != std::string::npos; }, true);
+    EXPECT_NE(std::string::npos, shown.find("32m\u25CF")) << shown;
+    EXPECT_EQ(std::string::npos, shown.find("33m\u25CF")) << shown;
+    ASSERT_EQ(0, run({"release"}).code);
+    ASSERT_EQ(0, run({"clear-view"}).code);
 
     // A smaller window: the view is drawn for it, every line cut to its
     // width (a line that wrapped would push the next ones down).

@@ -7,11 +7,13 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <ostream>
 #include <sstream>
 #include <thread>
 #include <tuple>
+#include <vector>
 
 #include "console.h"
 #include "platform/host/terminal.h"
@@ -60,11 +62,15 @@ int parseBarcode(const std::string& command, const Args& args, size_t first, ter
             if (!more || !parseNumber(args[i + 1], 0, 479, n)) return usage(command, err, "--row needs 0..479");
             barcode.row = static_cast<int>(n);
             ++i;
-        } else if (a == "--reads" || a == "--hold" || a == "--timeout") {
+        } else if (a == "--reads") {
             if (command != "scan") return usage(command, err, "unknown option " + a);
             if (!more || !parseNumber(args[i + 1], 0, 600000, n)) return usage(command, err, a + " needs a number");
             extra[a] = n;
             ++i;
+        } else if (a == "--hold" || a == "--timeout") {
+            if (command != "scan") return usage(command, err, "unknown option " + a);
+            if (!durationOption(args, i, {0, 600000}, n, err)) return kUsage;
+            extra[a] = n;
         } else if (a == "--keep") {
             if (command != "scan") return usage(command, err, "unknown option " + a);
             extra[a] = 1;
@@ -85,7 +91,7 @@ size_t countGoodReads(size_t from) {
     auto s = terminal::sounds();
     size_t n = 0;
     for (size_t i = from; i < s.size(); ++i)
-        if (s[i].sound == "resource:" + std::to_string(IDW_GOOD_READ)) ++n;
+        if (s[i].sound == soundRecord(IDW_GOOD_READ)) ++n;
     return n;
 }
 
@@ -147,17 +153,39 @@ void waitCardDelivered(const Options& options, const Snapshot& before, int wedge
     waitSettled(timeoutMs, wedge, waiting);
 }
 
+// Whether the engine reads a barcode in view as the stand-in engine decides
+// it: its symbology on and its length within the limits (any symbology reads
+// when none is named), its row inside the decode window while that is on.
+bool engineReads(const terminal::Barcode& b) {
+    std::vector<int32_t> window = terminal::decodeWindow();
+    if (window.size() == 5 && window[0] != 0 && (b.row < window[2] || b.row > window[4])) return false;
+    if (b.symbologyId == -1) return true;
+    terminal::SymbologyState sym = terminal::symbology(b.symbologyId);
+    return (sym.flags & 0x1) != 0 && b.data.size() >= sym.minLength && b.data.size() <= sym.maxLength;
+}
+
+// Why a scan of what is in view brought no good read, as the terminal shows
+// it: the wedge's scan key and engine, the view, the bad-read sound.
+std::string whyNoGoodRead(int wedge, const std::vector<terminal::Barcode>& view, bool image, bool badRead) {
+    if (wedge == 0) return "no wedge running";
+    bool scanKey = false;
+    for (const auto& h : terminal::hotKeys()) scanKey = scanKey || (h.virtualKey == kScanKey && h.pid == wedge);
+    if (!scanKey || !terminal::engineConnected()) return "the scanner is off";
+    if (view.empty() && !image) return "nothing in view";
+    if (!badRead) return "the wedge gave no answer";
+    // A barcode the engine reads that still ends as a bad read was taken for
+    // one read before (the history of ScanDelayMode 3 lasts one press only).
+    for (const auto& b : view)
+        if (engineReads(b)) return "a duplicate was skipped (ScanDelayMode 2)";
+    return image ? "bad read (no barcode the engine reads in the image)"
+                 : "bad read (the engine does not read what is in view: its symbology off, its length or row outside "
+                   "the limits)";
+}
+
 std::string handleText(uint32_t h) {
     char buffer[16];
     std::snprintf(buffer, sizeof buffer, "0x%X", h);
     return buffer;
-}
-
-// The vibrator is logical LED 2: platform LED 0 on the fallback device model
-// (which stands in when the terminal reports no model), else LED 2.
-int vibratorLed() {
-    int32_t model = terminal::model();
-    return model == 0 || model == kFallbackDeviceModel ? 0 : 2;
 }
 
 // The host path of a device file; either separator: "/CharInLog.txt" spares
@@ -178,23 +206,6 @@ int refuseWhileWedgeRuns(const Options& options, const char* command, bool force
                        "a wedge runs on this terminal (pid " + std::to_string(pid) +
                            "); stop it first (keyvane-terminal stop), or give --force to stop it");
     return stopWedgeFirst(options, command, err) ? kOk : kFailed;
-}
-
-// The light a platform LED is on this model: the scanning and good-read
-// lights and the vibrator, rotated on the fallback model as the wedge does.
-struct Light {
-    const char* name;
-    const char* colour;
-};
-
-Light lightOf(unsigned platformLed) {
-    static const Light logical[] = {{"scanning", "red"}, {"good-read", "green"}, {"vibrator", "none"}};
-    int32_t model = terminal::model();
-    bool rotated = model == 0 || model == kFallbackDeviceModel;
-    // Fallback model: logical 0, 1, 2 are platform LEDs 1, 2, 0.
-    unsigned index = rotated ? (platformLed + 2) % 3 : platformLed;
-    if (platformLed > 2) return {"unused", "none"};
-    return logical[index];
 }
 
 // A virtual key's name as a keyboard shows it.
@@ -297,10 +308,22 @@ int initCommand(const Options& options, const Args& args, std::ostream& out, std
     return kOk;
 }
 
+namespace {
+
+// The keys of terminal.conf besides the ports' (COMn, COMn.failopens).
+const char* const kConfigKeys[] = {"model", "screen", "clock", "decoder", "multidecode", "engine", "power"};
+
+}  // namespace
+
+std::vector<std::string> configKeys() {
+    std::vector<std::string> keys(std::begin(kConfigKeys), std::end(kConfigKeys));
+    for (int port = 1; port <= 9; ++port) keys.push_back("COM" + std::to_string(port));
+    return keys;
+}
+
 int configCommand(const Options& options, const Args& args, std::ostream& out, std::ostream& err) {
-    static const char* const known[] = {"model", "screen", "clock", "decoder", "multidecode", "engine", "power"};
     auto isKnown = [](const std::string& key) {
-        for (const char* k : known)
+        for (const char* k : kConfigKeys)
             if (key == k) return true;
         // COMn, and a port's own keys such as COM3.failopens.
         long long n = 0;
@@ -356,6 +379,20 @@ int configCommand(const Options& options, const Args& args, std::ostream& out, s
         terminal::setClockSpeed(static_cast<int>(n));
     } else if (key == "multidecode") {
         if (value != "0" && value != "1") return usage(args[0], err, "multidecode is 0 or 1");
+        terminal::setConfig(key, value);
+    } else if (key.find('.') == std::string::npos && key.compare(0, 3, "COM") == 0 && !value.empty() &&
+               value != "none") {
+        // A port is a terminal device (tty, pseudo-terminal) or a FIFO, as the
+        // wedge's open wants it: anything else is refused now, not at the open.
+        std::error_code ec;
+        fs::file_status st = fs::status(value, ec);
+        if (!fs::exists(st))
+            return usage(args[0], err, key + " needs a terminal device or FIFO; there is none at " + value);
+        if (!fs::is_character_file(st) && !fs::is_fifo(st))
+            return usage(args[0], err, key + " needs a terminal device or FIFO; " + value + " is " +
+                                           (fs::is_directory(st)      ? "a folder"
+                                            : fs::is_regular_file(st) ? "an ordinary file"
+                                                                      : "neither"));
         terminal::setConfig(key, value);
     } else {
         terminal::setConfig(key, value);
@@ -452,20 +489,26 @@ int scanCommand(const Options& options, const Args& given, std::ostream& out, st
     }
     // A wedge that died under the scan delivered nothing more, whatever was read.
     bool died = wedge > 0 && !processAlive(wedge);
+    std::vector<terminal::Barcode> view = terminal::inView();
+    bool imageShown = !terminal::imageInView().path.empty();
     if (haveData && extra.count("--keep") == 0) terminal::clearView();
     if (died)
         err << "scan: the wedge (pid " << wedge << ") ended during the scan\n";
     else if (!settled)
-        err << "scan: the wedge was still busy " << extra["--timeout"] << " ms after the key was released\n";
+        err << "scan: the wedge was still busy " << durationText(extra["--timeout"]) << " after the key was released\n";
     printRecord(options, {{"reads", reads}}, out);
     if (reads < wanted && !died) {
         // What the terminal did instead: the sounds of the pass (bad reads).
         std::string played;
+        bool badRead = false;
         auto sounds = terminal::sounds();
-        for (size_t i = before; i < sounds.size(); ++i) played += (played.empty() ? "" : ", ") + sounds[i].sound;
-        err << "scan: " << reads << " good read(s) of " << wanted << " within " << extra["--timeout"]
-            << " ms; seen instead: " << (played.empty() ? "no sound" : "sounds " + played)
-            << (wedge == 0 ? ", no wedge running" : "") << "\n";
+        for (size_t i = before; i < sounds.size(); ++i) {
+            played += (played.empty() ? "" : ", ") + soundName(sounds[i].sound);
+            badRead = badRead || sounds[i].sound == soundRecord(IDW_BAD_READ);
+        }
+        err << "scan: " << reads << " good read(s) of " << wanted << " within " << durationText(extra["--timeout"])
+            << ": " << whyNoGoodRead(wedge, view, imageShown, badRead) << "; "
+            << (played.empty() ? "no sound" : "sounds played: " + played) << "\n";
         return kFailed;
     }
     return settled && !died ? kOk : kFailed;
@@ -630,7 +673,7 @@ int ledsCommand(const Options& options, const Args& args, std::ostream& out, std
 
 int vibratorCommand(const Options& options, const Args&, std::ostream& out, std::ostream&) {
     std::vector<Record> records;
-    auto led = static_cast<unsigned>(vibratorLed());
+    unsigned led = vibratorLed();
     for (const auto& l : terminal::ledChanges())
         if (l.led == led) records.push_back({{"time", l.time}, {"vibrator", l.state ? "on" : "off"}});
     records.push_back({{"now", terminal::ledState(led) ? "on" : "off"}, {"led", led}});
@@ -640,7 +683,7 @@ int vibratorCommand(const Options& options, const Args&, std::ostream& out, std:
 
 int soundsCommand(const Options& options, const Args&, std::ostream& out, std::ostream&) {
     std::vector<Record> records;
-    for (const auto& s : terminal::sounds()) records.push_back({{"time", s.time}, {"sound", s.sound}});
+    for (const auto& s : terminal::sounds()) records.push_back({{"time", s.time}, {"name", soundName(s.sound)}, {"sound", s.sound}});
     printRecords(options, records, out);
     return kOk;
 }

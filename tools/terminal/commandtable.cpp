@@ -7,7 +7,10 @@
 #include <sstream>
 
 #include "console.h"
+#include "output/framing.h"
 #include "platform/host/terminal.h"
+#include "scan/symbologies.h"
+#include "settings/settingstable.h"
 
 namespace console {
 
@@ -40,15 +43,15 @@ const Command kCommands[] = {
     {"clock", "clock [FACTOR]",
      "Show or set the terminal clock speed (Sleep(n) takes n/FACTOR real ms).",
      {0, 1, "one value"}, true, 0, configShortcut},
-    {"start", "start [--wedge PATH] [--timeout SECONDS]",
-     "Start the wedge in the background on this terminal and wait until it signals KVN_Loaded.",
+    {"start", "start [--wedge PATH] [--timeout DURATION]",
+     "Start the wedge in the background on this terminal and wait until it signals KVN_Loaded (default 20 s).",
      {0, kAnyCount, nullptr}, true, kNoQuery, startWedge},
-    {"stop", "stop [--timeout SECONDS]",
-     "Stop the wedge: a second instance with the command word \"quit\"; waits until the wedge ended.",
+    {"stop", "stop [--timeout DURATION]",
+     "Stop the wedge: a second instance with the command word \"quit\"; waits until the wedge ended (default 20 s).",
      {0, kAnyCount, nullptr}, true, kNoQuery, stopWedge},
-    {"command", "command WORD|\"\" [--force] [--timeout SECONDS]",
+    {"command", "command WORD|\"\" [--force] [--timeout DURATION]",
      "Run a second instance with a command word (quit, connect, disconnect, enable, disable; \"\" gives it an "
-     "empty command line); prints and returns its exit code.",
+     "empty command line); prints and returns its exit code. Waits for it 10 s unless --timeout says otherwise.",
      {0, kAnyCount, nullptr}, true, kNoQuery, commandWord},
     {"status", "status",
      "Whether a wedge runs, and the states of its three named events; once a wedge started by the console "
@@ -76,9 +79,9 @@ const Command kCommands[] = {
     {"in-view", "in-view",
      "List the barcodes (and the image) in view.",
      {0, 0, nullptr}, true, kAnyCount, inViewCommand},
-    {"scan", "scan [DATA | --image FILE | --frames DIR] [view options] [--reads N] [--hold MS] [--timeout MS] [--keep]",
+    {"scan", "scan [DATA | --image FILE | --frames DIR] [view options] [--reads N] [--hold DURATION] [--timeout DURATION] [--keep]",
      "Put DATA (or an image, or frames) in view when given, press the scan key, wait for N good reads "
-     "(default 1), hold MS longer, release the key and take it out of view again (unless --keep).",
+     "(default 1, within 5 s), hold DURATION longer, release the key and take it out of view again (unless --keep).",
      {0, kAnyCount, nullptr}, true, kNoQuery, scanCommand},
     {"label", "label DATA --sym FORMAT --out FILE [--rotate D] [--blur R] [--noise N] [--scale F] [--module PX] "
      "[--height PX] [--canvas WxH | --onto FILE] [--at X,Y] [--seed S]",
@@ -154,7 +157,8 @@ const Command kCommands[] = {
      "The remote Bluetooth device sends DATA (escapes allowed) to the wedge's virtual COM port.",
      {2, 2, "a remote device's address and the data"}, true, kNoQuery, btSendCommand},
     {"decode", "decode HEX | --text DATA [--framing F] [--data]",
-     "Split given bytes into serial frames, as the peer command does.",
+     "Split given bytes into serial frames, as the peer command does. Text that begins no frame of the "
+     "framing given is data: it is shown framed as the wedge frames it first after the port opens.",
      {0, kAnyCount, nullptr}, false, kAnyCount, decodeFrames},
     {"leds", "leds [--now]",
      "The light changes (time, platform LED, state), or with --now each LED's state.",
@@ -189,11 +193,11 @@ const Command kCommands[] = {
      "The scan engine's state: connected, aimer, lights mode, global settings, decode window; or one "
      "symbology's flags and lengths (by the engine's id number, a letter or a name such as ean13).",
      {0, 1, "one symbology number at most"}, true, kAnyCount, engineCommand},
-    {"watch", "watch [--interval MS]",
+    {"watch", "watch [--interval DURATION]",
      "A live full-screen view of the handheld in this text terminal: screen, wedge and named events, the "
      "focused application's text, scanner, lights, vibrator, sounds, the last message box and tray menu, and "
      "the last frames at each serial peer and Bluetooth device; redrawn when something changes (looked at "
-     "every MS ms, default 200). q leaves.",
+     "every DURATION, default 200 ms). q leaves.",
      {0, 2, nullptr}, true, kNoQuery, watchCommand},
     {"check", "check [--strict] [FILE ...]",
      "Read Keyvane.ini and DecodeSettings.Vqf files (default: those the wedge would find on the terminal) with "
@@ -217,7 +221,76 @@ const Command kCommands[] = {
 };
 // clang-format on
 
-int helpCommand(const Options& options, const Args& args, std::ostream& out, std::ostream&) {
+// What the value after an option is, for help and completion.
+enum ValueKind { ValueDuration, ValueSymbology, ValueFraming, ValueFile, ValueFolder };
+
+struct OptionValue {
+    const char* option;
+    ValueKind kind;
+};
+
+const OptionValue kOptionValues[] = {
+    {"--timeout", ValueDuration}, {"--hold", ValueDuration},   {"--interval", ValueDuration},
+    {"--sym", ValueSymbology},    {"--symid", ValueSymbology}, {"--framing", ValueFraming},
+    {"--root", ValueFolder},      {"--from", ValueFolder},     {"--frames", ValueFolder},
+    {"--wedge", ValueFile},       {"--image", ValueFile},      {"--out", ValueFile},
+    {"--onto", ValueFile},        {"--sdp-file", ValueFile},
+};
+
+const OptionValue* optionValue(const std::string& option) {
+    for (const auto& o : kOptionValues)
+        if (option == o.option) return &o;
+    return nullptr;
+}
+
+// Whether a command's synopsis names an option whose value is a duration.
+bool takesDuration(const Command& c) {
+    std::string usage = c.usage;
+    for (const auto& o : kOptionValues)
+        if (o.kind == ValueDuration && usage.find(std::string(o.option) + " ") != std::string::npos) return true;
+    return false;
+}
+
+void symbologyWords(std::vector<std::string>& words) {
+    for (int i = 0; i < kSymbologyCount; ++i) words.push_back(kSymbologyTable[i].name);
+}
+
+// The words that may come after `previous` in `command`'s arguments, one per
+// line; "@file", "@folder" and "@duration" ask the shell for its own.
+void printCompletion(const std::string& command, const std::string& previous, std::ostream& out) {
+    std::vector<std::string> words;
+    if (const OptionValue* o = optionValue(previous)) {
+        switch (o->kind) {
+            case ValueDuration: words.push_back("@duration"); break;
+            case ValueSymbology: symbologyWords(words); break;
+            case ValueFraming:
+                words.push_back("auto");
+                for (const FramingInfo& f : kFramings) words.push_back(f.name);
+                break;
+            case ValueFile: words.push_back("@file"); break;
+            case ValueFolder: words.push_back("@folder"); break;
+        }
+    } else if (previous == command) {
+        // The first argument.
+        if (command == "config") words = configKeys();
+        if (command == "symbologies" || command == "engine") symbologyWords(words);
+        if (command == "settings")
+            for (int i = 0; i < kSettingsCount; ++i)
+                if (std::find(words.begin(), words.end(), kSettingsTable[i].name) == words.end())
+                    words.push_back(kSettingsTable[i].name);
+    } else if (command == "config" && previous.compare(0, 3, "COM") == 0 && previous.find('.') == std::string::npos) {
+        words = {"none", "@file"};
+    }
+    for (const auto& w : words) out << w << "\n";
+}
+
+int helpCommand(const Options& options, const Args& args, std::ostream& out, std::ostream& err) {
+    // The shell's completion asks what may follow a word (help --complete COMMAND PREVIOUS).
+    if (args.size() > 1 && args[1] == "--complete") {
+        if (args.size() != 4) return usage(args[0], err, "--complete needs a command and the word before the cursor");
+        printCompletion(args[2], args[3], out);
+        return kOk;
+    }
     bool unknown = args.size() > 1 && !knownCommand(args[1]);
     if (!options.json) {
         printHelp(args.size() > 1 ? args[1] : "", out);
@@ -325,9 +398,14 @@ std::string nearestCommand(const std::string& name) {
     return best;
 }
 
+const char* const kDurations =
+    "A DURATION is milliseconds, or a number with its unit: 500ms, 1.5s, 2m (start, stop and command read\n"
+    "a bare number up to 600 as seconds, as they did before).";
+
 void printHelp(const std::string& command, std::ostream& out) {
     if (const Command* c = findCommand(command)) {
         out << "usage: keyvane-terminal [--root DIR] [--json] " << c->usage << "\n\n" << c->summary << "\n";
+        if (takesDuration(*c)) out << "\n" << kDurations << "\n";
         return;
     }
     out << "usage: keyvane-terminal [--root DIR] [--json] COMMAND [ARGS]\n\n"
@@ -335,7 +413,8 @@ void printHelp(const std::string& command, std::ostream& out) {
            "and shows what it shows. DIR is the terminal root (default $KEYVANE_TERMINAL, else\n"
            "./terminal). Arguments take escapes for other bytes: \\r \\n \\t \\0 \\e \\\\ \\\" \\xHH \\uHHHH.\n"
            "Lists print one record per line as tab-separated key=value pairs (--json: a JSON array).\n"
-           "Exit codes: 0 done, 1 failed (what was waited for did not happen), 2 bad arguments.\n\n"
+           "Exit codes: 0 done, 1 failed (what was waited for did not happen), 2 bad arguments.\n"
+        << kDurations << "\n\n"
            "Commands:\n";
     for (const auto& c : kCommands) {
         std::string u = c.usage;

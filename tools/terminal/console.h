@@ -131,6 +131,21 @@ bool terminalRootExists(const std::string& root);
 // The number of single-letter edits that make `a` into `b`.
 size_t editDistance(const std::string& a, const std::string& b);
 bool parseNumber(const std::string& text, long long low, long long high, long long& value);
+// Durations, as every option and scenario step that takes one reads them:
+// milliseconds by default, or a number with its unit: "500ms", "1.5s", "2m".
+bool parseDuration(const std::string& text, long long& ms);
+// A duration as a person reads it ("20 s", "150 ms").
+std::string durationText(long long ms);
+// What an option's duration may be. Options that took seconds once read a
+// bare number up to `oldSecondsUpTo` as seconds still (saying so).
+struct DurationRule {
+    long long least;
+    long long most;
+    long long oldSecondsUpTo = 0;
+};
+// Reads the duration after the option args[i] (and steps over it); false
+// after saying what is wrong (a usage error).
+bool durationOption(const Args& args, size_t& i, const DurationRule& rule, long long& ms, std::ostream& err);
 // The bytes of a host file; false when it cannot be read.
 bool readHostFile(const std::string& path, std::string& bytes);
 
@@ -139,6 +154,8 @@ bool readHostFile(const std::string& path, std::string& bytes);
 int initCommand(const Options& options, const Args& args, std::ostream& out, std::ostream& err);
 int resetCommand(const Options& options, const Args& args, std::ostream& out, std::ostream& err);
 int configCommand(const Options& options, const Args& args, std::ostream& out, std::ostream& err);
+// The keys config takes, as completion offers them (COM1..COM9 for the ports).
+std::vector<std::string> configKeys();
 int configShortcut(const Options& options, const Args& args, std::ostream& out, std::ostream& err);
 int keyCommand(const Options& options, const Args& args, std::ostream& out, std::ostream& err);
 int viewCommand(const Options& options, const Args& args, std::ostream& out, std::ostream& err);
@@ -272,6 +289,21 @@ int symbologiesCommand(const Options& options, const Args& args, std::ostream& o
 // The letter of a symbology as a person names it: one character is the letter
 // itself, digits a BarcodeSym number, a word a name (code128). 0 for none.
 char symbologyLetterOf(const std::string& word);
+
+// ------------------------------------------------------------------ lights and sounds
+// A platform LED as the device uses it ("good-read", "green"), by the
+// terminal's model; LEDs past the third are "unused".
+struct Light {
+    const char* name;
+    const char* colour;  // red, green or none
+};
+Light lightOf(unsigned platformLed);
+// The platform LED that drives the vibrator.
+unsigned vibratorLed();
+// A sound resource as the terminal records it ("resource:129").
+std::string soundRecord(int resource);
+// A recorded sound as a person names it ("good read"); other sounds as recorded.
+std::string soundName(const std::string& sound);
 
 // ------------------------------------------------------------------ the live view
 int watchCommand(const Options& options, const Args& args, std::ostream& out, std::ostream& err);

@@ -11,6 +11,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
@@ -416,6 +417,25 @@ int decodeFrames(const Options& options, const Args& args, std::ostream& out, st
                 return usage(args[0], err, "not a hex byte: " + pair);
             }
             bytes += static_cast<char>(v);
+        }
+    }
+    if (first == 3) {
+        // Text that begins no frame of the framing named is the data a
+        // delivery hands over: shown framed as the wedge first frames it
+        // after the port opens.
+        std::string framing;
+        for (size_t i = first; i + 1 < args.size(); ++i)
+            if (args[i] == "--framing") framing = framingArgument(args[i + 1]);
+        SerialFraming named = FramingRaw;
+        if (framingNamed(framing, named) && named != FramingRaw) {
+            std::vector<Frame> frames = decodeStream(bytes, framing);
+            bool none = std::all_of(frames.begin(), frames.end(), [](const Frame& f) { return f.framing == "unknown"; });
+            if (none && !bytes.empty()) {
+                unsigned char frame[kFrameBytes];
+                restartFrameSequence();
+                size_t n = buildFrame(named, bytes.data(), static_cast<int>(bytes.size()), frame);
+                bytes.assign(reinterpret_cast<const char*>(frame), n);
+            }
         }
     }
     return printFrames(options, bytes, args, first, out, err);

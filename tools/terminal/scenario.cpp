@@ -7,8 +7,8 @@
 //   expect exit 0                  the exit code of the step before
 //   expect output contains exit=0  what the step before printed
 //   expect trace sequence "A\nB"   the lines A and B, in this order, among the others
-//   timeout 5000                   how long expectations wait (ms)
-//   sleep 100                      a pause (ms)
+//   timeout 5000                   how long expectations wait (ms, or 5s)
+//   sleep 100                      a pause (ms, or 0.1s)
 #include <stdlib.h>
 #include <unistd.h>
 
@@ -164,6 +164,8 @@ public:
         std::string lastOutput;
         bool stopped = false;
         for (size_t i = 0; i < steps_.size(); ++i) {
+            // What a step printed is seen as it happens, through a pipe too.
+            out_.flush();
             const Step& step = steps_[i];
             const std::string& head = step.words[0];
             if (stopped) {
@@ -181,13 +183,13 @@ public:
             }
             if (head == "timeout") {
                 long long ms = 0;
-                parseInt(step.words[1], ms);
+                parseDuration(step.words[1], ms);
                 timeoutMs_ = ms;
                 continue;
             }
             if (head == "sleep") {
                 long long ms = 0;
-                parseInt(step.words[1], ms);
+                parseDuration(step.words[1], ms);
                 std::this_thread::sleep_for(std::chrono::milliseconds(ms));
                 continue;
             }
@@ -243,8 +245,8 @@ private:
         long long n = 0;
         if (head == "echo") return true;
         if (head == "timeout" || head == "sleep") {
-            if (w.size() != 2 || !parseInt(w[1], n) || n < 0 || n > 600000) {
-                error = head + " needs milliseconds (0..600000)";
+            if (w.size() != 2 || !parseDuration(w[1], n) || n > 600000) {
+                error = head + " needs a duration 0 ms..10 min: milliseconds, or a number with its unit (500ms, 5s, 2m)";
                 return false;
             }
             return true;

@@ -3,10 +3,12 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <fstream>
 #include <ostream>
 #include <sstream>
+#include <string>
 #include <vector>
 
 #include "console.h"
@@ -288,6 +290,62 @@ size_t editDistance(const std::string& a, const std::string& b) {
 
 bool parseNumber(const std::string& text, long long low, long long high, long long& value) {
     return parseInt(text, value) && value >= low && value <= high;
+}
+
+bool parseDuration(const std::string& text, long long& ms) {
+    // Digits, an optional fraction, an optional unit.
+    size_t at = 0;
+    long long whole = 0;
+    while (at < text.size() && std::isdigit(static_cast<unsigned char>(text[at])) && at < 12)
+        whole = whole * 10 + (text[at++] - '0');
+    if (at == 0) return false;
+    long long fraction = 0, scale = 1;
+    if (at < text.size() && text[at] == '.') {
+        ++at;
+        size_t digits = at;
+        while (at < text.size() && std::isdigit(static_cast<unsigned char>(text[at])) && at - digits < 6) {
+            fraction = fraction * 10 + (text[at++] - '0');
+            scale *= 10;
+        }
+        if (at == digits) return false;
+    }
+    std::string unit = text.substr(at);
+    long long factor = unit == "" || unit == "ms" ? 1 : unit == "s" ? 1000 : unit == "m" ? 60000 : 0;
+    if (factor == 0 || (factor == 1 && scale != 1)) return false;
+    ms = whole * factor + fraction * factor / scale;
+    return true;
+}
+
+std::string durationText(long long ms) {
+    if (ms != 0 && ms % 60000 == 0) return std::to_string(ms / 60000) + " min";
+    if (ms != 0 && ms % 1000 == 0) return std::to_string(ms / 1000) + " s";
+    return std::to_string(ms) + " ms";
+}
+
+bool durationOption(const Args& args, size_t& i, const DurationRule& rule, long long& ms, std::ostream& err) {
+    const std::string& option = args[i];
+    std::string range = durationText(rule.least) + ".." + durationText(rule.most);
+    const std::string value = i + 1 < args.size() ? args[i + 1] : std::string();
+    bool bare = !value.empty() && value.find_first_not_of("0123456789.") == std::string::npos;
+    // Scripts written when this option took seconds (1.5 among them) keep their meaning.
+    bool oldSeconds = bare && rule.oldSecondsUpTo > 0 && parseDuration(value + "s", ms) &&
+                      ms <= rule.oldSecondsUpTo * 1000;
+    if (i + 1 >= args.size() || (!oldSeconds && !parseDuration(value, ms))) {
+        usage(args[0], err,
+              option + " needs a duration " + range + ": milliseconds, or a number with its unit (500ms, 5s, 2m)");
+        return false;
+    }
+    ++i;
+    if (oldSeconds) {
+        err << "keyvane-terminal " << args[0] << ": " << option << " " << value << " is read as " << value
+            << " s, as before; write " << value << "s (a bare number above " << rule.oldSecondsUpTo
+            << " is milliseconds)\n";
+    }
+    if (ms < rule.least || ms > rule.most) {
+        usage(args[0], err, option + " needs a duration " + range + " (" + value + " is " + durationText(ms) + ")");
+        return false;
+    }
+    return true;
 }
 
 int usage(const std::string& command, std::ostream& err, const std::string& problem) {

@@ -97,9 +97,10 @@ std::string dot(int state, const char* colour) {
     return std::string(colour) + "\u25CF" + kReset;
 }
 
-const char* ledColour(unsigned led) {
-    static const char* const colours[] = {"\x1b[32m", "\x1b[31m", "\x1b[33m", "\x1b[34m"};
-    return colours[led % 4];
+// The colour a light shows while on, as the leds command names it.
+const char* ledColour(const Light& light) {
+    std::string colour = light.colour;
+    return colour == "red" ? "\x1b[31m" : colour == "green" ? "\x1b[32m" : "\x1b[37m";
 }
 
 void peerLines(const std::string& name, const std::string& bytes, std::vector<std::string>& lines) {
@@ -161,19 +162,19 @@ std::vector<std::string> frameLines(const Options& options) {
     if (!image.path.empty()) scanner += " + " + fs::path(image.path).filename().string();
     lines.push_back(heading("Scanner") + "  " + scanner);
     std::string lights = "";
-    for (unsigned led = 0; led < 4; ++led) {
-        int state = terminal::ledState(led);
-        lights += dot(state, ledColour(led)) + " LED" + std::to_string(led) + "  ";
+    unsigned vibrator = vibratorLed();
+    for (unsigned led = 0; led < 3; ++led) {
+        if (led == vibrator) continue;
+        Light light = lightOf(led);
+        lights += dot(terminal::ledState(led), ledColour(light)) + " " + light.name + "  ";
     }
-    int32_t model = terminal::model();
-    unsigned vibrator = model == 0 || model == kFallbackDeviceModel ? 0 : 2;
     lines.push_back(heading("Lights") + "   " + lights);
     lines.push_back(heading("Vibrator") + " " + (terminal::ledState(vibrator) ? "\x1b[35mbuzzing\x1b[0m" : "still") +
                     " (LED" + std::to_string(vibrator) + ")");
     auto sounds = terminal::sounds();
     std::string played;
     for (size_t i = firstOfLast(sounds.size(), 4); i < sounds.size(); ++i)
-        played += (played.empty() ? "" : ", ") + escape(sounds[i].sound);
+        played += (played.empty() ? "" : ", ") + escape(soundName(sounds[i].sound));
     lines.push_back(heading("Sounds") + "   " + (played.empty() ? std::string("(none)") : played) + "   (" +
                     std::to_string(sounds.size()) + " played)");
     lines.push_back("");
@@ -241,9 +242,7 @@ int watchCommand(const Options& options, const Args& args, std::ostream&, std::o
     long long interval = 200;
     for (size_t i = 1; i < args.size(); ++i) {
         if (args[i] != "--interval") return usage(args[0], err, "unknown argument " + args[i]);
-        if (i + 1 >= args.size() || !parseNumber(args[i + 1], 20, 10000, interval))
-            return usage(args[0], err, "--interval needs 20..10000 ms");
-        ++i;
+        if (!durationOption(args, i, {20, 10000}, interval, err)) return kUsage;
     }
     // A view redrawn in place has no JSON form; the read-back commands have.
     if (options.json)

@@ -194,20 +194,10 @@ bool keptExitCode(const Options& options, int pid, int milliseconds, int& code) 
     }
 }
 
-bool parseSeconds(const Args& args, size_t& i, double& seconds, std::ostream& err) {
-    if (i + 1 >= args.size()) {
-        usage(args[0], err, args[i] + " needs a number of seconds");
-        return false;
-    }
-    char* end = nullptr;
-    seconds = std::strtod(args[i + 1].c_str(), &end);
-    if (end == args[i + 1].c_str() || *end != 0 || seconds <= 0) {
-        usage(args[0], err, "not a number of seconds: " + args[i + 1]);
-        return false;
-    }
-    ++i;
-    return true;
-}
+// start, stop and command took seconds once: a bare number up to 600 is
+// still seconds (no wedge starts or stops within 600 ms, and no script
+// waited ten minutes for it).
+const DurationRule kWedgeWait{1, 3600000, 600};
 
 void showMessageBoxes(std::ostream& err, size_t from) {
     auto boxes = terminal::messageBoxes();
@@ -289,12 +279,12 @@ int startWedge(const Options& options, const Args& args, std::ostream& out, std:
     // The device reads its files in silence; the console says first what it will ignore.
     if (std::string summary = checkSummary(options); !summary.empty()) err << summary << "\n";
     std::string wedge = wedgePath();
-    double seconds = 20;
+    long long timeoutMs = 20000;
     for (size_t i = 1; i < args.size(); ++i) {
         if (args[i] == "--wedge" && i + 1 < args.size()) {
             wedge = args[++i];
         } else if (args[i] == "--timeout") {
-            if (!parseSeconds(args, i, seconds, err)) return kUsage;
+            if (!durationOption(args, i, kWedgeWait, timeoutMs, err)) return kUsage;
         } else {
             return usage(args[0], err, "unknown argument " + args[i]);
         }
@@ -323,7 +313,7 @@ int startWedge(const Options& options, const Args& args, std::ostream& out, std:
         std::ofstream p(pidFile(options), std::ios::trunc);
         p << pid << "\n";
     }
-    auto deadline = Clock::now() + std::chrono::milliseconds(static_cast<long>(seconds * 1000));
+    auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     Waiting waiting(options, "start", "the wedge to signal KVN_Loaded");
     while (Clock::now() < deadline) {
         waiting.tick();
@@ -343,7 +333,7 @@ int startWedge(const Options& options, const Args& args, std::ostream& out, std:
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
-    err << "the wedge did not signal KVN_Loaded within " << seconds << " s (it keeps running, pid " << pid
+    err << "the wedge did not signal KVN_Loaded within " << durationText(timeoutMs) << " (it keeps running, pid " << pid
         << "); seen instead: "
         << (terminal::eventState("KVN_Loaded") < 0 ? std::string("no KVN_Loaded event")
                                                    : "KVN_Loaded=" + std::to_string(terminal::eventState("KVN_Loaded")))
@@ -361,7 +351,7 @@ namespace {
 // starts as a wedge itself: it is ended as soon as it shows a window, and
 // `targetEnded` tells.
 bool runSecondInstance(const Options& options, const std::string& command, const std::string& wedge,
-                       const std::string& word, double seconds, int& code, std::ostream& err, int target = 0,
+                       const std::string& word, long long timeoutMs, int& code, std::ostream& err, int target = 0,
                        bool* targetEnded = nullptr) {
     if (targetEnded != nullptr) *targetEnded = false;
     pid_t pid = spawn(options, wedge, word);
@@ -369,7 +359,7 @@ bool runSecondInstance(const Options& options, const std::string& command, const
         err << "cannot start " << wedge << ": " << std::strerror(errno) << "\n";
         return false;
     }
-    auto deadline = Clock::now() + std::chrono::milliseconds(static_cast<long>(seconds * 1000));
+    auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     bool known = false;
     Waiting waiting(options, command, "the instance with \"" + word + "\" to end");
     while (!ended(pid, code, known)) {
@@ -388,8 +378,8 @@ bool runSecondInstance(const Options& options, const std::string& command, const
             kill(pid, SIGKILL);
             int status = 0;
             waitpid(pid, &status, 0);
-            err << "the instance with \"" << word << "\" did not end within " << seconds
-                << " s; seen instead: " << (wedgeWindowExists() ? "the wedge's window, " : "no wedge window, ")
+            err << "the instance with \"" << word << "\" did not end within " << durationText(timeoutMs)
+                << "; seen instead: " << (wedgeWindowExists() ? "the wedge's window, " : "no wedge window, ")
                 << "KVN_Loaded=" << terminal::eventState("KVN_Loaded") << "\n";
             return false;
         }
@@ -402,7 +392,7 @@ bool runSecondInstance(const Options& options, const std::string& command, const
 
 int commandWord(const Options& options, const Args& args, std::ostream& out, std::ostream& err) {
     std::string wedge = wedgePath();
-    double seconds = 10;
+    long long timeoutMs = 10000;
     std::string word;
     bool haveWord = false;  // "" is a word too: an empty command line
     bool force = false;
@@ -410,7 +400,7 @@ int commandWord(const Options& options, const Args& args, std::ostream& out, std
         if (args[i] == "--wedge" && i + 1 < args.size()) {
             wedge = args[++i];
         } else if (args[i] == "--timeout") {
-            if (!parseSeconds(args, i, seconds, err)) return kUsage;
+            if (!durationOption(args, i, kWedgeWait, timeoutMs, err)) return kUsage;
         } else if (args[i] == "--force") {
             force = true;
         } else if (!haveWord) {
@@ -432,7 +422,7 @@ int commandWord(const Options& options, const Args& args, std::ostream& out, std
     }
     int code = 0;
     int target = wedgeRunning(options);
-    if (!runSecondInstance(options, "command", wedge, word, seconds, code, err)) return kFailed;
+    if (!runSecondInstance(options, "command", wedge, word, timeoutMs, code, err)) return kFailed;
     printRecord(options, {{"exit", code}}, out);
     // "quit" ends the wedge on purpose; any other word must leave it running.
     if (target > 0 && word != "quit" && !processAlive(target)) {
@@ -443,10 +433,10 @@ int commandWord(const Options& options, const Args& args, std::ostream& out, std
 }
 
 int stopWedge(const Options& options, const Args& args, std::ostream& out, std::ostream& err) {
-    double seconds = 20;
+    long long timeoutMs = 20000;
     for (size_t i = 1; i < args.size(); ++i) {
         if (args[i] == "--timeout") {
-            if (!parseSeconds(args, i, seconds, err)) return kUsage;
+            if (!durationOption(args, i, kWedgeWait, timeoutMs, err)) return kUsage;
         } else {
             return usage(args[0], err, "unknown argument " + args[i]);
         }
@@ -464,7 +454,7 @@ int stopWedge(const Options& options, const Args& args, std::ostream& out, std::
     int quitCode = 0;
     bool endedMeanwhile = false;
     int target = pid > 0 ? pid : wedgeWindowPid();
-    if (!runSecondInstance(options, "stop", wedgePath(), "quit", seconds, quitCode, err, target, &endedMeanwhile))
+    if (!runSecondInstance(options, "stop", wedgePath(), "quit", timeoutMs, quitCode, err, target, &endedMeanwhile))
         return kFailed;
     if (endedMeanwhile) {
         unlink(pidFile(options).c_str());
@@ -475,14 +465,14 @@ int stopWedge(const Options& options, const Args& args, std::ostream& out, std::
         err << "the instance with \"quit\" ended with exit code " << quitCode << "\n";
         return kFailed;
     }
-    auto deadline = Clock::now() + std::chrono::milliseconds(static_cast<long>(seconds * 1000));
+    auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     Waiting waiting(options, "stop", "the wedge to end");
     for (;;) {
         waiting.tick();
         // Ended, and its window gone from the terminal.
         if ((pid <= 0 || ended(pid, code, known)) && !wedgeWindowExists()) break;
         if (Clock::now() > deadline) {
-            err << "the wedge did not end within " << seconds << " s after \"quit\"; seen instead: "
+            err << "the wedge did not end within " << durationText(timeoutMs) << " after \"quit\"; seen instead: "
                 << (wedgeWindowExists() ? "its window still shown" : "its process still running") << "\n";
             return kFailed;
         }
