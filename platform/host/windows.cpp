@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -320,17 +321,24 @@ std::string narrowEscaped(const std::u16string& text) {
     return s;
 }
 
-std::u16string unescape(const std::string& text) {
+// The text that narrowEscaped wrote; false for any other ("\\" not followed
+// by "u" and four hexadecimal digits).
+bool unescape(const std::string& text, std::u16string& out) {
     std::u16string s;
     for (size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '\\' && i + 5 < text.size() + 0 && text[i + 1] == 'u') {
-            s += static_cast<char16_t>(std::stoul(text.substr(i + 2, 4), nullptr, 16));
-            i += 5;
-        } else {
+        if (text[i] != '\\') {
             s += static_cast<char16_t>(static_cast<unsigned char>(text[i]));
+            continue;
         }
+        uint64_t code = 0;
+        if (i + 5 >= text.size() || text[i + 1] != 'u' ||
+            !hostinternal::readUnsigned(text.substr(i + 2, 4), 16, 0xFFFF, code))
+            return false;
+        s += static_cast<char16_t>(code);
+        i += 5;
     }
-    return s;
+    out = s;
+    return true;
 }
 
 }  // namespace
@@ -927,13 +935,24 @@ std::vector<MenuPopup> menuPopups() {
         std::istringstream split(line);
         std::string field;
         while (std::getline(split, field, '\t')) fields.push_back(field);
+        // A line this terminal did not write is passed over.
         if (fields.size() < 5 || fields[0] != "popup") continue;
-        MenuPopup p{std::atoi(fields[1].c_str()),
-                    std::atoi(fields[2].c_str()),
-                    static_cast<unsigned>(std::strtoul(fields[3].c_str(), nullptr, 10)),
-                    static_cast<unsigned>(std::strtoul(fields[4].c_str(), nullptr, 10)),
-                    {}};
-        for (size_t i = 5; i < fields.size(); ++i) p.items.push_back(unescape(fields[i]));
+        int64_t x = 0, y = 0;
+        uint64_t flags = 0, choice = 0;
+        if (!hostinternal::readSigned(fields[1], INT32_MIN, INT32_MAX, x) ||
+            !hostinternal::readSigned(fields[2], INT32_MIN, INT32_MAX, y) ||
+            !hostinternal::readUnsigned(fields[3], 10, UINT32_MAX, flags) ||
+            !hostinternal::readUnsigned(fields[4], 10, UINT32_MAX, choice))
+            continue;
+        MenuPopup p{
+            static_cast<int>(x), static_cast<int>(y), static_cast<unsigned>(flags), static_cast<unsigned>(choice), {}};
+        bool readable = true;
+        for (size_t i = 5; i < fields.size() && readable; ++i) {
+            std::u16string item;
+            readable = unescape(fields[i], item);
+            p.items.push_back(item);
+        }
+        if (!readable) continue;
         result.push_back(p);
     }
     return result;
