@@ -11,6 +11,7 @@
 
 #include "platform/textfile.h"
 #include "platform_fixture.h"
+#include "tests/support/test_child.h"
 
 using FilesTest = PlatformTest;
 
@@ -161,7 +162,7 @@ TEST_F(FilesTest, AFolderChangedElsewhereIsSeenByTheAppendAfterWordOfIt) {
     ASSERT_NE(go, nullptr);
     ASSERT_NE(done, nullptr);
     const std::string folder = hostFile("DebugADV");
-    pid_t child = fork();
+    pid_t child = testchild::forkTestChild();
     if (child == 0) {
         for (int i = 0; i < kTurns; ++i) {
             if (WaitForSingleObject(go, 10000) != WAIT_OBJECT_0) _exit(2);
