@@ -92,7 +92,9 @@ struct ProcessIdentity {
 uint64_t processStartTime(int32_t pid);
 // This process (its start time read once per process, forks included).
 ProcessIdentity currentProcess();
-// Whether the process named by `id` still runs.
+// Whether the process named by `id` still runs: the same id and start time.
+// The one check of the host for every record that names a process (events,
+// mutexes, keys held down, windows, queues, hot keys, tray icons).
 bool processRuns(const ProcessIdentity& id);
 
 }  // namespace hostinternal

@@ -123,6 +123,10 @@ struct HotKey {
 std::vector<HotKey> hotKeys();
 // Tray icons currently shown (owner window, icon id).
 std::vector<std::pair<uint32_t, unsigned>> trayIcons();
+// Fault injection: the windows, message queues, hot keys and tray icons of
+// process `endedPid` name `reusingPid` from now on, keeping their start time,
+// as when the system gives the id of an ended process to a new one.
+void reuseProcessId(int endedPid, int reusingPid);
 // Taps the tray icon (posts the callback message with WM_LBUTTONUP).
 bool tapTray();
 // The next popup menu choices, used in order (0 = no choice).

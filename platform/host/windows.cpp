@@ -39,10 +39,14 @@ constexpr int kNameChars = 100;
 constexpr uint32_t kFirstHandle = 0x00A10000;
 constexpr int32_t kShellPid = 0;
 
+// Every slot names its process by id and start time (ProcessIdentity): an id
+// alone may be a later process's that reuses it.
 struct SharedWindow {
     uint32_t handle;  // 0 = free slot
     int32_t pid;
     uint32_t thread;
+    uint32_t reserved;
+    uint64_t started;
     char16_t title[kNameChars];
     char16_t windowClass[kNameChars];
 };
@@ -57,6 +61,7 @@ struct SharedMessage {
 struct SharedQueue {
     int32_t pid;  // 0 = free slot
     uint32_t thread;
+    uint64_t started;
     uint32_t head;
     uint32_t count;
     int32_t quit;
@@ -72,6 +77,7 @@ struct SharedHotKey {
     int32_t id;
     uint32_t modifiers;
     uint32_t virtualKey;
+    uint64_t started;
 };
 
 struct SharedTrayIcon {
@@ -79,6 +85,7 @@ struct SharedTrayIcon {
     uint32_t id;
     uint32_t callback;
     int32_t pid;
+    uint64_t started;
 };
 
 struct WindowsState {
@@ -133,13 +140,14 @@ void storeHotKey(SharedHotKey* slot, const SharedHotKey& key) {
     slot->id = key.id;
     slot->modifiers = key.modifiers;
     slot->virtualKey = key.virtualKey;
+    slot->started = key.started;
     hostshared::publish(&slot->used, key.used);
 }
 
 void seedShellKeys(WindowsState* s) {
     int slot = 0;
     for (const ShellKey& k : kShellKeys) {
-        storeHotKey(&s->hotKeys[slot++], SharedHotKey{1, 0, kShellPid, 0, 0, k.modifiers, k.virtualKey});
+        storeHotKey(&s->hotKeys[slot++], SharedHotKey{1, 0, kShellPid, 0, 0, k.modifiers, k.virtualKey, 0});
     }
     s->nextHandle = kFirstHandle;
     hostshared::publish(&s->seeded, 1);
@@ -154,10 +162,19 @@ WindowsState* state() {
     return s;
 }
 
-bool processAlive(int32_t pid) {
-    if (pid == kShellPid || pid == getpid()) return true;
-    // A process that ended but was not yet reaped by its parent owns nothing.
-    return hostinternal::processStartTime(pid) != 0;
+using hostinternal::ProcessIdentity;
+
+// Whether the process a slot names still runs (the shell's keys are no process's).
+bool ownerRuns(int32_t pid, uint64_t started) {
+    return pid == kShellPid || hostinternal::processRuns(ProcessIdentity{pid, started});
+}
+template <class Slot>
+bool ownerRuns(const Slot& slot) {
+    return ownerRuns(slot.pid, slot.started);
+}
+template <class Slot>
+bool ownedBy(const Slot& slot, const ProcessIdentity& process) {
+    return slot.pid == process.pid && slot.started == process.started;
 }
 
 // Frees slots, the field that marks them used first: a process that dies on
@@ -187,13 +204,13 @@ void clearQueue(SharedQueue* q) {
 // Drops what processes that ended left behind (lock held).
 void purgeEnded(WindowsState* s) {
     for (SharedWindow& w : s->windows)
-        if (w.handle && !processAlive(w.pid)) clearWindow(&w);
+        if (w.handle && !ownerRuns(w)) clearWindow(&w);
     for (SharedQueue& q : s->queues)
-        if (q.pid && !processAlive(q.pid)) clearQueue(&q);
+        if (q.pid && !ownerRuns(q)) clearQueue(&q);
     for (SharedHotKey& h : s->hotKeys)
-        if (h.used && !processAlive(h.pid)) clearHotKey(&h);
+        if (h.used && !ownerRuns(h)) clearHotKey(&h);
     for (SharedTrayIcon& t : s->tray)
-        if (t.window && !processAlive(t.pid)) clearTrayIcon(&t);
+        if (t.window && !ownerRuns(t)) clearTrayIcon(&t);
 }
 
 SharedWindow* findWindow(WindowsState* s, uint32_t handle) {
@@ -203,23 +220,24 @@ SharedWindow* findWindow(WindowsState* s, uint32_t handle) {
     return nullptr;
 }
 
-SharedQueue* findQueue(WindowsState* s, int32_t pid, uint32_t thread, bool create) {
+SharedQueue* findQueue(WindowsState* s, const ProcessIdentity& process, uint32_t thread, bool create) {
     for (SharedQueue& q : s->queues)
-        if (q.pid == pid && q.thread == thread) return &q;
+        if (ownedBy(q, process) && q.thread == thread) return &q;
     if (!create) return nullptr;
     for (SharedQueue& q : s->queues) {
-        if (q.pid == 0 || !processAlive(q.pid)) {
+        if (q.pid == 0 || !ownerRuns(q)) {
             clearQueue(&q);
             q.thread = thread;
-            hostshared::publish(&q.pid, pid);
+            q.started = process.started;
+            hostshared::publish(&q.pid, process.pid);
             return &q;
         }
     }
     return nullptr;
 }
 
-bool enqueue(WindowsState* s, int32_t pid, uint32_t thread, const SharedMessage& m) {
-    SharedQueue* q = findQueue(s, pid, thread, true);
+bool enqueue(WindowsState* s, const ProcessIdentity& process, uint32_t thread, const SharedMessage& m) {
+    SharedQueue* q = findQueue(s, process, thread, true);
     if (!q || q->count >= kQueueMessages) return false;
     ringOf(s, q)[(q->head + q->count) % kQueueMessages] = m;
     ++q->count;
@@ -456,10 +474,12 @@ HWND CreateWindowExW(DWORD exStyle, LPCWSTR className, LPCWSTR windowName, DWORD
     {
         hostshared::Lock lock(&s->header);
         purgeEnded(s);
+        ProcessIdentity self = hostinternal::currentProcess();
         for (SharedWindow& w : s->windows) {
             if (w.handle) continue;
             handle = s->nextHandle += 4;
-            w.pid = getpid();
+            w.pid = self.pid;
+            w.started = self.started;
             w.thread = currentThread();
             copyName(w.windowClass, className);
             copyName(w.title, windowName ? windowName : u"");
@@ -470,7 +490,7 @@ HWND CreateWindowExW(DWORD exStyle, LPCWSTR className, LPCWSTR windowName, DWORD
             SetLastError(ERROR_NOT_ENOUGH_MEMORY);
             return nullptr;
         }
-        findQueue(s, getpid(), currentThread(), true);
+        findQueue(s, self, currentThread(), true);
         hostshared::notifyAll(&s->header);
     }
     {
@@ -523,7 +543,7 @@ BOOL IsWindow(HWND window) {
     if (!s) return FALSE;
     hostshared::Lock lock(&s->header);
     const SharedWindow* w = findWindow(s, handleOf(window));
-    return w && processAlive(w->pid) ? TRUE : FALSE;
+    return w && ownerRuns(*w) ? TRUE : FALSE;
 }
 
 BOOL UpdateWindow(HWND window) {
@@ -569,11 +589,12 @@ BOOL PostMessageW(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (!s) return FALSE;
     hostshared::Lock lock(&s->header);
     const SharedWindow* w = findWindow(s, handleOf(window));
-    if (!w || !processAlive(w->pid)) {
+    if (!w || !ownerRuns(*w)) {
         SetLastError(ERROR_INVALID_WINDOW_HANDLE);
         return FALSE;
     }
-    if (!enqueue(s, w->pid, w->thread, SharedMessage{w->handle, message, wParam, lParam})) {
+    if (!enqueue(s, ProcessIdentity{w->pid, w->started}, w->thread,
+                 SharedMessage{w->handle, message, wParam, lParam})) {
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return FALSE;
     }
@@ -584,7 +605,7 @@ void PostQuitMessage(int exitCode) {
     WindowsState* s = state();
     if (!s) return;
     hostshared::Lock lock(&s->header);
-    SharedQueue* q = findQueue(s, getpid(), currentThread(), true);
+    SharedQueue* q = findQueue(s, hostinternal::currentProcess(), currentThread(), true);
     if (!q) return;
     q->quit = 1;
     q->quitCode = exitCode;
@@ -595,8 +616,9 @@ BOOL GetMessageW(LPMSG msg, HWND, UINT, UINT) {
     WindowsState* s = state();
     if (!s || !msg) return FALSE;
     hostshared::Lock lock(&s->header);
+    ProcessIdentity self = hostinternal::currentProcess();
     for (;;) {
-        SharedQueue* q = findQueue(s, getpid(), currentThread(), true);
+        SharedQueue* q = findQueue(s, self, currentThread(), true);
         if (!q) {
             SetLastError(ERROR_NOT_ENOUGH_MEMORY);
             return -1;
@@ -620,7 +642,7 @@ BOOL GetMessageW(LPMSG msg, HWND, UINT, UINT) {
         ++q->waiting;
         hostshared::wait(lock, -1);
         // The slot may have been purged and reused meanwhile; find it again.
-        if (SharedQueue* again = findQueue(s, getpid(), currentThread(), false))
+        if (SharedQueue* again = findQueue(s, self, currentThread(), false))
             if (again->waiting > 0) --again->waiting;
     }
 }
@@ -713,7 +735,7 @@ BOOL RegisterHotKey(HWND window, int id, UINT modifiers, UINT virtualKey) {
     if (!s) return FALSE;
     uint32_t owner = handleOf(window);
     hostshared::Lock lock(&s->header);
-    int32_t pid = getpid();
+    ProcessIdentity process = hostinternal::currentProcess();
     uint32_t thread = currentThread();
     if (owner) {
         const SharedWindow* w = findWindow(s, owner);
@@ -721,11 +743,11 @@ BOOL RegisterHotKey(HWND window, int id, UINT modifiers, UINT virtualKey) {
             SetLastError(ERROR_INVALID_WINDOW_HANDLE);
             return FALSE;
         }
-        pid = w->pid;
+        process = ProcessIdentity{w->pid, w->started};
         thread = w->thread;
     }
     auto sameOwner = [&](const SharedHotKey& h) {
-        return h.pid != kShellPid && h.window == owner && (owner || (h.pid == pid && h.thread == thread));
+        return h.pid != kShellPid && h.window == owner && (owner || (ownedBy(h, process) && h.thread == thread));
     };
     SharedHotKey* replace = nullptr;
     SharedHotKey* freeSlot = nullptr;
@@ -739,7 +761,7 @@ BOOL RegisterHotKey(HWND window, int id, UINT modifiers, UINT virtualKey) {
             continue;
         }
         if (h.modifiers == modifiers && h.virtualKey == virtualKey && !sameOwner(h)) {
-            if (processAlive(h.pid)) {
+            if (ownerRuns(h)) {
                 SetLastError(ERROR_HOTKEY_ALREADY_REGISTERED);
                 return FALSE;
             }
@@ -753,7 +775,7 @@ BOOL RegisterHotKey(HWND window, int id, UINT modifiers, UINT virtualKey) {
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return FALSE;
     }
-    storeHotKey(slot, SharedHotKey{1, owner, pid, thread, id, modifiers, virtualKey});
+    storeHotKey(slot, SharedHotKey{1, owner, process.pid, thread, id, modifiers, virtualKey, process.started});
     hostshared::notifyAll(&s->header);
     return TRUE;
 }
@@ -762,12 +784,12 @@ BOOL UnregisterHotKey(HWND window, int id) {
     WindowsState* s = state();
     if (!s) return FALSE;
     uint32_t owner = handleOf(window);
-    int32_t pid = getpid();
+    ProcessIdentity self = hostinternal::currentProcess();
     uint32_t thread = currentThread();
     hostshared::Lock lock(&s->header);
     for (SharedHotKey& h : s->hotKeys) {
         if (!h.used || h.pid == kShellPid || h.window != owner || h.id != id) continue;
-        if (!owner && (h.pid != pid || h.thread != thread)) continue;
+        if (!owner && (!ownedBy(h, self) || h.thread != thread)) continue;
         clearHotKey(&h);
         hostshared::notifyAll(&s->header);
         return TRUE;
@@ -800,13 +822,13 @@ bool dispatchHotKey(unsigned virtualKey, unsigned modifiers) {
     for (SharedHotKey& h : s->hotKeys) {
         if (!h.used || h.modifiers != modifiers || h.virtualKey != virtualKey) continue;
         if (h.pid == kShellPid) return true;  // the shell takes its own keys
-        if (!processAlive(h.pid)) {
+        if (!ownerRuns(h)) {
             clearHotKey(&h);
             continue;
         }
         SharedMessage m{h.window, WM_HOTKEY, static_cast<uint64_t>(h.id),
                         static_cast<int64_t>(MAKELPARAM(modifiers, virtualKey))};
-        enqueue(s, h.pid, h.thread, m);
+        enqueue(s, ProcessIdentity{h.pid, h.started}, h.thread, m);
         return true;
     }
     return false;
@@ -846,6 +868,7 @@ BOOL Shell_NotifyIconW(DWORD message, NOTIFYICONDATAW* data) {
             freeSlot->id = data->uID;
             freeSlot->callback = (data->uFlags & NIF_MESSAGE) ? data->uCallbackMessage : 0;
             freeSlot->pid = w->pid;
+            freeSlot->started = w->started;
             hostshared::publish(&freeSlot->window, window);
             break;
         }
@@ -903,6 +926,20 @@ std::vector<std::pair<uint32_t, unsigned>> trayIcons() {
     return result;
 }
 
+void reuseProcessId(int endedPid, int reusingPid) {
+    WindowsState* s = state();
+    if (!s || endedPid == kShellPid || reusingPid == kShellPid) return;
+    hostshared::Lock lock(&s->header);
+    for (SharedWindow& w : s->windows)
+        if (w.handle && w.pid == endedPid) w.pid = reusingPid;
+    for (SharedQueue& q : s->queues)
+        if (q.pid == endedPid) q.pid = reusingPid;
+    for (SharedHotKey& h : s->hotKeys)
+        if (h.used && h.pid == endedPid) h.pid = reusingPid;
+    for (SharedTrayIcon& t : s->tray)
+        if (t.window && t.pid == endedPid) t.pid = reusingPid;
+}
+
 bool tapTray() {
     WindowsState* s = state();
     if (!s) return false;
@@ -912,7 +949,8 @@ bool tapTray() {
         if (!t.window || !t.callback) continue;
         const SharedWindow* w = findWindow(s, t.window);
         if (!w) continue;
-        return enqueue(s, w->pid, w->thread, SharedMessage{t.window, t.callback, t.id, WM_LBUTTONUP});
+        return enqueue(s, ProcessIdentity{w->pid, w->started}, w->thread,
+                       SharedMessage{t.window, t.callback, t.id, WM_LBUTTONUP});
     }
     return false;
 }
@@ -963,7 +1001,7 @@ bool messageLoopIdle(int pid) {
     if (!s) return false;
     hostshared::Lock lock(&s->header);
     for (const SharedQueue& q : s->queues)
-        if (q.pid == pid && q.waiting > 0 && q.count == 0) return true;
+        if (q.pid == pid && q.waiting > 0 && q.count == 0 && ownerRuns(q)) return true;
     return false;
 }
 
@@ -973,7 +1011,7 @@ int queuedMessages(int pid) {
     hostshared::Lock lock(&s->header);
     int n = 0;
     for (const SharedQueue& q : s->queues)
-        if (q.pid == pid) n += static_cast<int>(q.count);
+        if (q.pid == pid && ownerRuns(q)) n += static_cast<int>(q.count);
     return n;
 }
 

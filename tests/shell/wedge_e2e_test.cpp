@@ -1,7 +1,10 @@
 // The resident wedge end to end: real keyvane processes on a fresh terminal
 // root, steered by second instances, named events, tray taps and menu choices.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -13,6 +16,7 @@
 #include "platform/platform.h"
 #include "resources/resource.h"
 #include "shell/constants.h"
+#include "tests/support/test_child.h"
 #include "tests/support/wedge_process.h"
 
 namespace {
@@ -558,5 +562,38 @@ TEST(WedgeStartup, AComPortThatIsAnOrdinaryFileIsNotOpened) {
     std::stringstream kept;
     kept << in.rdbuf();
     EXPECT_EQ(kept.str(), "before");
+    wedge::removeTerminalRoot(root);
+}
+
+// The system gave the id of a killed wedge to another process: its window
+// record, which still names that id, belongs to no running process, so the
+// next wedge comes up as the first instance.
+TEST(WedgeStartup, AWindowWhoseProcessIdWasReusedIsNotTakenForARunningWedge) {
+    std::string root = wedge::makeTerminalRoot();
+    wedge::WedgeProcess killed;
+    ASSERT_TRUE(killed.start(root));
+    ASSERT_TRUE(killed.waitLoaded());
+    pid_t ended = killed.pid();
+    killed.kill();
+    pid_t reusing = testchild::forkTestChild();
+    ASSERT_GE(reusing, 0);
+    if (reusing == 0)
+        for (;;) pause();
+    terminal::reuseProcessId(ended, reusing);
+
+    wedge::WedgeProcess next;
+    ASSERT_TRUE(next.start(root));
+    EXPECT_TRUE(next.waitLoaded()) << "the new wedge took the ended one's window for a running instance";
+    EXPECT_EQ(countBoxes(u"Keyvane is already running", u"Warning"), 0u);
+    std::vector<terminal::WindowInfo> windows = terminal::windows();
+    ASSERT_EQ(windows.size(), 1u);
+    EXPECT_EQ(windows[0].pid, next.pid());
+    EXPECT_TRUE(holdsScanKey(next.window()));
+    EXPECT_TRUE(scanTypesOk3(next));
+    int code = -99;
+    EXPECT_TRUE(next.quit(&code));
+    EXPECT_EQ(code, 0);
+    kill(reusing, SIGKILL);
+    waitpid(reusing, nullptr, 0);
     wedge::removeTerminalRoot(root);
 }
