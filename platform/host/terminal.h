@@ -24,6 +24,9 @@ namespace terminal {
 // first use when nothing was attached explicitly.
 bool attach(const std::string& root);
 const std::string& root();
+// Whether `path` is a terminal root (a folder with its .terminal folder, as
+// init makes it). Looks only: attaches nothing and makes nothing.
+bool isRoot(const std::string& path);
 // Clears the terminal's shared state and logs (not the device files): events,
 // windows, hot keys, keyboard, focused application, lights, sounds, message
 // boxes, tray, scripts, barcodes in view, 5-volt state, devices.
