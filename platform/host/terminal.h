@@ -79,6 +79,9 @@ int eventState(const std::string& name);
 // Sets or resets the event as a program does that opens it, sets it and
 // closes its handle again: an event that does not exist stays so.
 void setEventState(const std::string& name, bool signalled);
+// The running processes that hold a handle to the named mutex (none when no
+// such mutex exists).
+std::vector<int> mutexHolders(const std::string& name);
 
 // ------------------------------------------------------------------ keyboard
 void pressKey(int virtualKey);

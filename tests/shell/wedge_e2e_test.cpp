@@ -8,9 +8,11 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 #include "platform/host/terminal.h"
 #include "platform/host/windows.h"
@@ -692,5 +694,46 @@ TEST(WedgeStartup, AWindowWhoseProcessIdWasReusedIsNotTakenForARunningWedge) {
     EXPECT_EQ(code, 0);
     kill(reusing, SIGKILL);
     waitpid(reusing, nullptr, 0);
+    wedge::removeTerminalRoot(root);
+}
+
+// Another process holds "KVN_Instance" and never makes a window: the wedge
+// started beside it waits, and when the holder lets go it takes the mutex and
+// comes up as the first instance.
+TEST(WedgeStartup, AWaitingWedgeTakesOverWhenTheInstanceMutexIsLetGoWithoutAWindow) {
+    // At clock speed 1 the wedge waits a real minute: time enough to see it
+    // looking, however loaded the machine.
+    wedge::RootOptions options;
+    options.clockSpeed = 1;
+    std::string root = wedge::makeTerminalRoot(options);
+    HANDLE holder = CreateMutexW(nullptr, TRUE, u"KVN_Instance");
+    ASSERT_NE(holder, nullptr);
+    wedge::WedgeProcess waiting;
+    ASSERT_TRUE(waiting.start(root));
+    // Seen looking at the mutex, which it holds only while it looks.
+    auto looks = [&] {
+        for (int pid : terminal::mutexHolders("KVN_Instance"))
+            if (pid == waiting.pid()) return true;
+        return !waiting.running();
+    };
+    // Looked for without a pause: the wedge holds it a moment in each pass.
+    auto end = std::chrono::steady_clock::now() + std::chrono::seconds(50);
+    while (!looks() && std::chrono::steady_clock::now() < end) std::this_thread::yield();
+    ASSERT_TRUE(looks() && waiting.running()) << "the wedge did not wait for the holder";
+    EXPECT_TRUE(terminal::windows().empty());
+    EXPECT_EQ(terminal::eventState("KVN_Loaded"), -1) << "a waiting wedge makes no events";
+
+    ASSERT_TRUE(ReleaseMutex(holder));
+    ASSERT_TRUE(CloseHandle(holder));
+    ASSERT_TRUE(waiting.waitLoaded(20000)) << "the waiting wedge did not come up";
+    EXPECT_EQ(terminal::eventState("KVN_Loaded"), 1);
+    std::vector<terminal::WindowInfo> windows = terminal::windows();
+    ASSERT_EQ(windows.size(), 1u);
+    EXPECT_EQ(windows[0].pid, waiting.pid());
+    EXPECT_EQ(countBoxes(u"Keyvane is already running", u"Warning"), 0u);
+    EXPECT_TRUE(scanTypesOk3(waiting));
+    int code = -99;
+    EXPECT_TRUE(waiting.quit(&code));
+    EXPECT_EQ(code, 0);
     wedge::removeTerminalRoot(root);
 }
