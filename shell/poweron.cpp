@@ -2,6 +2,7 @@
 #include "output/delivery.h"
 #include "output/framing.h"
 #include "scan/decoder.h"
+#include "scan/decodesettings.h"
 #include "scan/engine.h"
 #include "scan/feedback.h"
 #include "scan/scanloop.h"
@@ -31,6 +32,8 @@ void resetProcessState() {
     setDeliveryIdentifiers(0, 0, 0);
     resetScanLoopState();
     resetLedCache();
+    // The decode-settings file found by the last settings load.
+    decodeSettingsPath[0] = 0;
     // The shell's switches.
     deviceModel.store(0);
     allKeysCaptured.store(0);

@@ -7,6 +7,7 @@
 // that grow, kept in the terminal's log folder ("leds.log": "<time> <led>
 // <state>", "sounds.log": "<time> <sound>"), appended under the record's lock
 // so that their order is the order of the calls.
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -82,8 +83,7 @@ BOOL NLedSetDevice(UINT infoId, void* info) {
     }
     s->ledStates[settings->LedNum] = settings->OffOnBlink;
     hostinternal::appendLog(kLedLog, std::to_string(hostfacility::terminalNow()) + " " +
-                                         std::to_string(settings->LedNum) + " " +
-                                         std::to_string(settings->OffOnBlink));
+                                         std::to_string(settings->LedNum) + " " + std::to_string(settings->OffOnBlink));
     hostshared::notifyAll(&s->header);
     return TRUE;
 }
@@ -121,10 +121,19 @@ std::vector<LedRecord> ledChanges() {
     if (!s) return out;
     hostshared::Lock lock(&s->header);
     std::ifstream in(hostinternal::logDir() + "/" + kLedLog);
-    unsigned long long time = 0;
-    unsigned led = 0;
-    int value = 0;
-    while (in >> time >> led >> value) out.push_back(LedRecord{time, led, value});
+    std::string line;
+    while (std::getline(in, line)) {
+        // "time led state"; a line this terminal did not write is passed over.
+        size_t first = line.find(' ');
+        size_t second = first == std::string::npos ? first : line.find(' ', first + 1);
+        uint64_t time = 0, led = 0;
+        int64_t value = 0;
+        if (second == std::string::npos || !hostinternal::readUnsigned(line.substr(0, first), 10, UINT64_MAX, time) ||
+            !hostinternal::readUnsigned(line.substr(first + 1, second - first - 1), 10, UINT32_MAX, led) ||
+            !hostinternal::readSigned(line.substr(second + 1), INT32_MIN, INT32_MAX, value))
+            continue;
+        out.push_back(LedRecord{time, static_cast<unsigned>(led), static_cast<int>(value)});
+    }
     return out;
 }
 
@@ -157,9 +166,12 @@ std::vector<SoundRecord> sounds() {
     std::ifstream in(hostinternal::logDir() + "/" + kSoundLog);
     std::string line;
     while (std::getline(in, line)) {
+        // "time sound"; a line this terminal did not write is passed over.
         size_t space = line.find(' ');
-        if (space == std::string::npos) continue;
-        out.push_back(SoundRecord{std::strtoull(line.c_str(), nullptr, 10), line.substr(space + 1)});
+        uint64_t time = 0;
+        if (space == std::string::npos || !hostinternal::readUnsigned(line.substr(0, space), 10, UINT64_MAX, time))
+            continue;
+        out.push_back(SoundRecord{time, line.substr(space + 1)});
     }
     return out;
 }

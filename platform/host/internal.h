@@ -29,6 +29,13 @@ std::vector<std::pair<std::string, std::string>> parseConfigLines(std::istream& 
 // Folds ASCII letters to lower case.
 std::string lowerAscii(std::string text);
 
+// A number as the terminal's own files write it: `text` is digits of `base`
+// alone (after one '-' for readSigned), within [least, most]. Anything else
+// (empty, blanks, other characters, out of range) is refused with false and
+// `value` untouched, so that a reader skips the line and goes on.
+bool readUnsigned(const std::string& text, int base, uint64_t most, uint64_t& value);
+bool readSigned(const std::string& text, int64_t least, int64_t most, int64_t& value);
+
 // A device path resolved to a host path in the terminal root (paths.cpp):
 // each component matched without regard to letter case against what exists;
 // from the first missing one on, the components are kept as given.
@@ -85,7 +92,9 @@ struct ProcessIdentity {
 uint64_t processStartTime(int32_t pid);
 // This process (its start time read once per process, forks included).
 ProcessIdentity currentProcess();
-// Whether the process named by `id` still runs.
+// Whether the process named by `id` still runs: the same id and start time.
+// The one check of the host for every record that names a process (events,
+// mutexes, keys held down, windows, queues, hot keys, tray icons).
 bool processRuns(const ProcessIdentity& id);
 
 }  // namespace hostinternal

@@ -189,7 +189,8 @@ public:
                 return WAIT_FAILED;
             }
             if (s->state != 0) {
-                if (s->manual == 0) __atomic_store_n(&s->state, 0u, __ATOMIC_RELEASE);  // an auto-reset event releases one waiter
+                if (s->manual == 0)
+                    __atomic_store_n(&s->state, 0u, __ATOMIC_RELEASE);  // an auto-reset event releases one waiter
                 return WAIT_OBJECT_0;
             }
             if (milliseconds == 0) return WAIT_TIMEOUT;
@@ -233,8 +234,7 @@ private:
         int hint = hint_.load(std::memory_order_relaxed);
         if (hint >= 0) {
             EventSlot& h = r->slots[hint];
-            if (h.used != 0 && h.nameLength == name_.size() &&
-                std::memcmp(h.name, name_.data(), name_.size() * 2) == 0)
+            if (h.used != 0 && h.nameLength == name_.size() && std::memcmp(h.name, name_.data(), name_.size() * 2) == 0)
                 return &h;
         }
         EventSlot* s = findSlot(r, name_);
@@ -691,6 +691,18 @@ int eventState(const std::string& name) {
     hostshared::Lock lock(&r->header);
     EventSlot* s = liveSlot(r, hostinternal::fromUtf8(name));
     return s == nullptr ? -1 : static_cast<int>(s->state);
+}
+
+std::vector<int> mutexHolders(const std::string& name) {
+    std::vector<int> pids;
+    MutexRecord* r = mutexes();
+    if (r == nullptr) return pids;
+    hostshared::Lock lock(&r->header);
+    MutexSlot* s = findSlot(r, hostinternal::fromUtf8(name));
+    if (s == nullptr) return pids;
+    for (const EventHolder& h : s->holders)
+        if (h.pid != 0 && hostinternal::processRuns({h.pid, h.started})) pids.push_back(h.pid);
+    return pids;
 }
 
 void setEventState(const std::string& name, bool signalled) {

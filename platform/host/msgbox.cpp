@@ -6,6 +6,7 @@
 //   <type>\t<owner>\t<answer>\t<caption>\t<text>
 // with "\\", "\t", "\n" and "\r" in the texts escaped by a backslash.
 #include <atomic>
+#include <cstdint>
 #include <cstdio>
 #include <fstream>
 #include <string>
@@ -116,11 +117,17 @@ std::vector<MessageBoxRecord> messageBoxes() {
     std::string line;
     while (std::getline(in, line)) {
         std::vector<std::string> f = splitTabs(line);
-        if (f.size() != 5) continue;
+        // A line this terminal did not write is passed over.
+        uint64_t type = 0, owner = 0;
+        int64_t answer = 0;
+        if (f.size() != 5 || !hostinternal::readUnsigned(f[0], 10, UINT32_MAX, type) ||
+            !hostinternal::readUnsigned(f[1], 10, UINT32_MAX, owner) ||
+            !hostinternal::readSigned(f[2], INT32_MIN, INT32_MAX, answer))
+            continue;
         MessageBoxRecord r;
-        r.type = static_cast<unsigned>(strtoul(f[0].c_str(), nullptr, 10));
-        r.owner = static_cast<uint32_t>(strtoul(f[1].c_str(), nullptr, 10));
-        r.answer = atoi(f[2].c_str());
+        r.type = static_cast<unsigned>(type);
+        r.owner = static_cast<uint32_t>(owner);
+        r.answer = static_cast<int>(answer);
         r.caption = hostinternal::fromUtf8(unescape(f[3]));
         r.text = hostinternal::fromUtf8(unescape(f[4]));
         out.push_back(r);

@@ -111,6 +111,8 @@ ProcessIdentity currentProcess() {
 
 bool processRuns(const ProcessIdentity& id) {
     if (id.pid <= 0 || id.started == 0) return false;
+    ProcessIdentity self = currentProcess();
+    if (id.pid == self.pid) return id.started == self.started;
     return processStartTime(id.pid) == id.started;
 }
 

@@ -1,8 +1,37 @@
-// The host terminal's text conversions: UTF-16 and UTF-8 both ways, and
-// ASCII letters folded to lower case.
+// The host terminal's text conversions: UTF-16 and UTF-8 both ways, ASCII
+// letters folded to lower case, and the numbers of its own files read.
 #include "platform/host/internal.h"
 
 namespace hostinternal {
+
+bool readUnsigned(const std::string& text, int base, uint64_t most, uint64_t& value) {
+    if (text.empty() || base < 2 || base > 16) return false;
+    uint64_t number = 0;
+    for (char c : text) {
+        int digit = c >= '0' && c <= '9'   ? c - '0'
+                    : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                    : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                           : base;
+        if (digit >= base) return false;
+        if (number > (most - static_cast<uint64_t>(digit)) / static_cast<uint64_t>(base)) return false;
+        number = number * static_cast<uint64_t>(base) + static_cast<uint64_t>(digit);
+    }
+    value = number;
+    return true;
+}
+
+bool readSigned(const std::string& text, int64_t least, int64_t most, int64_t& value) {
+    bool negative = !text.empty() && text[0] == '-';
+    uint64_t magnitude = 0;
+    uint64_t limit = negative ? static_cast<uint64_t>(-(least + 1)) + 1 : most < 0 ? 0 : static_cast<uint64_t>(most);
+    if (negative && least >= 0) return false;
+    if (!readUnsigned(negative ? text.substr(1) : text, 10, limit, magnitude)) return false;
+    int64_t number =
+        negative ? (magnitude == 0 ? 0 : -static_cast<int64_t>(magnitude - 1) - 1) : static_cast<int64_t>(magnitude);
+    if (number < least || number > most) return false;
+    value = number;
+    return true;
+}
 
 std::string lowerAscii(std::string text) {
     for (char& c : text)

@@ -239,7 +239,8 @@ bool ensureWatch(const std::string& folder) {
         sigfillset(&all);
         pthread_sigmask(SIG_SETMASK, &all, &previous);
         pthread_t thread;
-        int started = pthread_create(&thread, &attributes, watchConfig, reinterpret_cast<void*>(static_cast<intptr_t>(w.fd)));
+        int started =
+            pthread_create(&thread, &attributes, watchConfig, reinterpret_cast<void*>(static_cast<intptr_t>(w.fd)));
         pthread_sigmask(SIG_SETMASK, &previous, nullptr);
         pthread_attr_destroy(&attributes);
         if (started != 0) {
@@ -403,6 +404,12 @@ bool attach(const std::string& rootPath) {
 
 const std::string& root() {
     return hostroot::current().path;
+}
+
+bool isRoot(const std::string& path) {
+    struct stat st {};
+    return !path.empty() && stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode) &&
+           stat((path + "/.terminal").c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
 void reset() {

@@ -24,6 +24,9 @@ namespace terminal {
 // first use when nothing was attached explicitly.
 bool attach(const std::string& root);
 const std::string& root();
+// Whether `path` is a terminal root (a folder with its .terminal folder, as
+// init makes it). Looks only: attaches nothing and makes nothing.
+bool isRoot(const std::string& path);
 // Clears the terminal's shared state and logs (not the device files): events,
 // windows, hot keys, keyboard, focused application, lights, sounds, message
 // boxes, tray, scripts, barcodes in view, 5-volt state, devices.
@@ -76,6 +79,9 @@ int eventState(const std::string& name);
 // Sets or resets the event as a program does that opens it, sets it and
 // closes its handle again: an event that does not exist stays so.
 void setEventState(const std::string& name, bool signalled);
+// The running processes that hold a handle to the named mutex (none when no
+// such mutex exists).
+std::vector<int> mutexHolders(const std::string& name);
 
 // ------------------------------------------------------------------ keyboard
 void pressKey(int virtualKey);
@@ -123,6 +129,10 @@ struct HotKey {
 std::vector<HotKey> hotKeys();
 // Tray icons currently shown (owner window, icon id).
 std::vector<std::pair<uint32_t, unsigned>> trayIcons();
+// Fault injection: the windows, message queues, hot keys and tray icons of
+// process `endedPid` name `reusingPid` from now on, keeping their start time,
+// as when the system gives the id of an ended process to a new one.
+void reuseProcessId(int endedPid, int reusingPid);
 // Taps the tray icon (posts the callback message with WM_LBUTTONUP).
 bool tapTray();
 // The next popup menu choices, used in order (0 = no choice).

@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -38,10 +39,14 @@ constexpr int kNameChars = 100;
 constexpr uint32_t kFirstHandle = 0x00A10000;
 constexpr int32_t kShellPid = 0;
 
+// Every slot names its process by id and start time (ProcessIdentity): an id
+// alone may be a later process's that reuses it.
 struct SharedWindow {
     uint32_t handle;  // 0 = free slot
     int32_t pid;
     uint32_t thread;
+    uint32_t reserved;
+    uint64_t started;
     char16_t title[kNameChars];
     char16_t windowClass[kNameChars];
 };
@@ -56,6 +61,7 @@ struct SharedMessage {
 struct SharedQueue {
     int32_t pid;  // 0 = free slot
     uint32_t thread;
+    uint64_t started;
     uint32_t head;
     uint32_t count;
     int32_t quit;
@@ -71,6 +77,7 @@ struct SharedHotKey {
     int32_t id;
     uint32_t modifiers;
     uint32_t virtualKey;
+    uint64_t started;
 };
 
 struct SharedTrayIcon {
@@ -78,6 +85,7 @@ struct SharedTrayIcon {
     uint32_t id;
     uint32_t callback;
     int32_t pid;
+    uint64_t started;
 };
 
 struct WindowsState {
@@ -132,13 +140,14 @@ void storeHotKey(SharedHotKey* slot, const SharedHotKey& key) {
     slot->id = key.id;
     slot->modifiers = key.modifiers;
     slot->virtualKey = key.virtualKey;
+    slot->started = key.started;
     hostshared::publish(&slot->used, key.used);
 }
 
 void seedShellKeys(WindowsState* s) {
     int slot = 0;
     for (const ShellKey& k : kShellKeys) {
-        storeHotKey(&s->hotKeys[slot++], SharedHotKey{1, 0, kShellPid, 0, 0, k.modifiers, k.virtualKey});
+        storeHotKey(&s->hotKeys[slot++], SharedHotKey{1, 0, kShellPid, 0, 0, k.modifiers, k.virtualKey, 0});
     }
     s->nextHandle = kFirstHandle;
     hostshared::publish(&s->seeded, 1);
@@ -153,10 +162,19 @@ WindowsState* state() {
     return s;
 }
 
-bool processAlive(int32_t pid) {
-    if (pid == kShellPid || pid == getpid()) return true;
-    // A process that ended but was not yet reaped by its parent owns nothing.
-    return hostinternal::processStartTime(pid) != 0;
+using hostinternal::ProcessIdentity;
+
+// Whether the process a slot names still runs (the shell's keys are no process's).
+bool ownerRuns(int32_t pid, uint64_t started) {
+    return pid == kShellPid || hostinternal::processRuns(ProcessIdentity{pid, started});
+}
+template <class Slot>
+bool ownerRuns(const Slot& slot) {
+    return ownerRuns(slot.pid, slot.started);
+}
+template <class Slot>
+bool ownedBy(const Slot& slot, const ProcessIdentity& process) {
+    return slot.pid == process.pid && slot.started == process.started;
 }
 
 // Frees slots, the field that marks them used first: a process that dies on
@@ -186,13 +204,13 @@ void clearQueue(SharedQueue* q) {
 // Drops what processes that ended left behind (lock held).
 void purgeEnded(WindowsState* s) {
     for (SharedWindow& w : s->windows)
-        if (w.handle && !processAlive(w.pid)) clearWindow(&w);
+        if (w.handle && !ownerRuns(w)) clearWindow(&w);
     for (SharedQueue& q : s->queues)
-        if (q.pid && !processAlive(q.pid)) clearQueue(&q);
+        if (q.pid && !ownerRuns(q)) clearQueue(&q);
     for (SharedHotKey& h : s->hotKeys)
-        if (h.used && !processAlive(h.pid)) clearHotKey(&h);
+        if (h.used && !ownerRuns(h)) clearHotKey(&h);
     for (SharedTrayIcon& t : s->tray)
-        if (t.window && !processAlive(t.pid)) clearTrayIcon(&t);
+        if (t.window && !ownerRuns(t)) clearTrayIcon(&t);
 }
 
 SharedWindow* findWindow(WindowsState* s, uint32_t handle) {
@@ -202,23 +220,24 @@ SharedWindow* findWindow(WindowsState* s, uint32_t handle) {
     return nullptr;
 }
 
-SharedQueue* findQueue(WindowsState* s, int32_t pid, uint32_t thread, bool create) {
+SharedQueue* findQueue(WindowsState* s, const ProcessIdentity& process, uint32_t thread, bool create) {
     for (SharedQueue& q : s->queues)
-        if (q.pid == pid && q.thread == thread) return &q;
+        if (ownedBy(q, process) && q.thread == thread) return &q;
     if (!create) return nullptr;
     for (SharedQueue& q : s->queues) {
-        if (q.pid == 0 || !processAlive(q.pid)) {
+        if (q.pid == 0 || !ownerRuns(q)) {
             clearQueue(&q);
             q.thread = thread;
-            hostshared::publish(&q.pid, pid);
+            q.started = process.started;
+            hostshared::publish(&q.pid, process.pid);
             return &q;
         }
     }
     return nullptr;
 }
 
-bool enqueue(WindowsState* s, int32_t pid, uint32_t thread, const SharedMessage& m) {
-    SharedQueue* q = findQueue(s, pid, thread, true);
+bool enqueue(WindowsState* s, const ProcessIdentity& process, uint32_t thread, const SharedMessage& m) {
+    SharedQueue* q = findQueue(s, process, thread, true);
     if (!q || q->count >= kQueueMessages) return false;
     ringOf(s, q)[(q->head + q->count) % kQueueMessages] = m;
     ++q->count;
@@ -320,17 +339,24 @@ std::string narrowEscaped(const std::u16string& text) {
     return s;
 }
 
-std::u16string unescape(const std::string& text) {
+// The text that narrowEscaped wrote; false for any other ("\\" not followed
+// by "u" and four hexadecimal digits).
+bool unescape(const std::string& text, std::u16string& out) {
     std::u16string s;
     for (size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '\\' && i + 5 < text.size() + 0 && text[i + 1] == 'u') {
-            s += static_cast<char16_t>(std::stoul(text.substr(i + 2, 4), nullptr, 16));
-            i += 5;
-        } else {
+        if (text[i] != '\\') {
             s += static_cast<char16_t>(static_cast<unsigned char>(text[i]));
+            continue;
         }
+        uint64_t code = 0;
+        if (i + 5 >= text.size() || text[i + 1] != 'u' ||
+            !hostinternal::readUnsigned(text.substr(i + 2, 4), 16, 0xFFFF, code))
+            return false;
+        s += static_cast<char16_t>(code);
+        i += 5;
     }
-    return s;
+    out = s;
+    return true;
 }
 
 }  // namespace
@@ -448,10 +474,12 @@ HWND CreateWindowExW(DWORD exStyle, LPCWSTR className, LPCWSTR windowName, DWORD
     {
         hostshared::Lock lock(&s->header);
         purgeEnded(s);
+        ProcessIdentity self = hostinternal::currentProcess();
         for (SharedWindow& w : s->windows) {
             if (w.handle) continue;
             handle = s->nextHandle += 4;
-            w.pid = getpid();
+            w.pid = self.pid;
+            w.started = self.started;
             w.thread = currentThread();
             copyName(w.windowClass, className);
             copyName(w.title, windowName ? windowName : u"");
@@ -462,7 +490,7 @@ HWND CreateWindowExW(DWORD exStyle, LPCWSTR className, LPCWSTR windowName, DWORD
             SetLastError(ERROR_NOT_ENOUGH_MEMORY);
             return nullptr;
         }
-        findQueue(s, getpid(), currentThread(), true);
+        findQueue(s, self, currentThread(), true);
         hostshared::notifyAll(&s->header);
     }
     {
@@ -515,7 +543,7 @@ BOOL IsWindow(HWND window) {
     if (!s) return FALSE;
     hostshared::Lock lock(&s->header);
     const SharedWindow* w = findWindow(s, handleOf(window));
-    return w && processAlive(w->pid) ? TRUE : FALSE;
+    return w && ownerRuns(*w) ? TRUE : FALSE;
 }
 
 BOOL UpdateWindow(HWND window) {
@@ -561,11 +589,12 @@ BOOL PostMessageW(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (!s) return FALSE;
     hostshared::Lock lock(&s->header);
     const SharedWindow* w = findWindow(s, handleOf(window));
-    if (!w || !processAlive(w->pid)) {
+    if (!w || !ownerRuns(*w)) {
         SetLastError(ERROR_INVALID_WINDOW_HANDLE);
         return FALSE;
     }
-    if (!enqueue(s, w->pid, w->thread, SharedMessage{w->handle, message, wParam, lParam})) {
+    if (!enqueue(s, ProcessIdentity{w->pid, w->started}, w->thread,
+                 SharedMessage{w->handle, message, wParam, lParam})) {
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return FALSE;
     }
@@ -576,7 +605,7 @@ void PostQuitMessage(int exitCode) {
     WindowsState* s = state();
     if (!s) return;
     hostshared::Lock lock(&s->header);
-    SharedQueue* q = findQueue(s, getpid(), currentThread(), true);
+    SharedQueue* q = findQueue(s, hostinternal::currentProcess(), currentThread(), true);
     if (!q) return;
     q->quit = 1;
     q->quitCode = exitCode;
@@ -587,8 +616,9 @@ BOOL GetMessageW(LPMSG msg, HWND, UINT, UINT) {
     WindowsState* s = state();
     if (!s || !msg) return FALSE;
     hostshared::Lock lock(&s->header);
+    ProcessIdentity self = hostinternal::currentProcess();
     for (;;) {
-        SharedQueue* q = findQueue(s, getpid(), currentThread(), true);
+        SharedQueue* q = findQueue(s, self, currentThread(), true);
         if (!q) {
             SetLastError(ERROR_NOT_ENOUGH_MEMORY);
             return -1;
@@ -612,7 +642,7 @@ BOOL GetMessageW(LPMSG msg, HWND, UINT, UINT) {
         ++q->waiting;
         hostshared::wait(lock, -1);
         // The slot may have been purged and reused meanwhile; find it again.
-        if (SharedQueue* again = findQueue(s, getpid(), currentThread(), false))
+        if (SharedQueue* again = findQueue(s, self, currentThread(), false))
             if (again->waiting > 0) --again->waiting;
     }
 }
@@ -705,7 +735,7 @@ BOOL RegisterHotKey(HWND window, int id, UINT modifiers, UINT virtualKey) {
     if (!s) return FALSE;
     uint32_t owner = handleOf(window);
     hostshared::Lock lock(&s->header);
-    int32_t pid = getpid();
+    ProcessIdentity process = hostinternal::currentProcess();
     uint32_t thread = currentThread();
     if (owner) {
         const SharedWindow* w = findWindow(s, owner);
@@ -713,11 +743,11 @@ BOOL RegisterHotKey(HWND window, int id, UINT modifiers, UINT virtualKey) {
             SetLastError(ERROR_INVALID_WINDOW_HANDLE);
             return FALSE;
         }
-        pid = w->pid;
+        process = ProcessIdentity{w->pid, w->started};
         thread = w->thread;
     }
     auto sameOwner = [&](const SharedHotKey& h) {
-        return h.pid != kShellPid && h.window == owner && (owner || (h.pid == pid && h.thread == thread));
+        return h.pid != kShellPid && h.window == owner && (owner || (ownedBy(h, process) && h.thread == thread));
     };
     SharedHotKey* replace = nullptr;
     SharedHotKey* freeSlot = nullptr;
@@ -731,7 +761,7 @@ BOOL RegisterHotKey(HWND window, int id, UINT modifiers, UINT virtualKey) {
             continue;
         }
         if (h.modifiers == modifiers && h.virtualKey == virtualKey && !sameOwner(h)) {
-            if (processAlive(h.pid)) {
+            if (ownerRuns(h)) {
                 SetLastError(ERROR_HOTKEY_ALREADY_REGISTERED);
                 return FALSE;
             }
@@ -745,7 +775,7 @@ BOOL RegisterHotKey(HWND window, int id, UINT modifiers, UINT virtualKey) {
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return FALSE;
     }
-    storeHotKey(slot, SharedHotKey{1, owner, pid, thread, id, modifiers, virtualKey});
+    storeHotKey(slot, SharedHotKey{1, owner, process.pid, thread, id, modifiers, virtualKey, process.started});
     hostshared::notifyAll(&s->header);
     return TRUE;
 }
@@ -754,12 +784,12 @@ BOOL UnregisterHotKey(HWND window, int id) {
     WindowsState* s = state();
     if (!s) return FALSE;
     uint32_t owner = handleOf(window);
-    int32_t pid = getpid();
+    ProcessIdentity self = hostinternal::currentProcess();
     uint32_t thread = currentThread();
     hostshared::Lock lock(&s->header);
     for (SharedHotKey& h : s->hotKeys) {
         if (!h.used || h.pid == kShellPid || h.window != owner || h.id != id) continue;
-        if (!owner && (h.pid != pid || h.thread != thread)) continue;
+        if (!owner && (!ownedBy(h, self) || h.thread != thread)) continue;
         clearHotKey(&h);
         hostshared::notifyAll(&s->header);
         return TRUE;
@@ -792,13 +822,13 @@ bool dispatchHotKey(unsigned virtualKey, unsigned modifiers) {
     for (SharedHotKey& h : s->hotKeys) {
         if (!h.used || h.modifiers != modifiers || h.virtualKey != virtualKey) continue;
         if (h.pid == kShellPid) return true;  // the shell takes its own keys
-        if (!processAlive(h.pid)) {
+        if (!ownerRuns(h)) {
             clearHotKey(&h);
             continue;
         }
         SharedMessage m{h.window, WM_HOTKEY, static_cast<uint64_t>(h.id),
                         static_cast<int64_t>(MAKELPARAM(modifiers, virtualKey))};
-        enqueue(s, h.pid, h.thread, m);
+        enqueue(s, ProcessIdentity{h.pid, h.started}, h.thread, m);
         return true;
     }
     return false;
@@ -838,6 +868,7 @@ BOOL Shell_NotifyIconW(DWORD message, NOTIFYICONDATAW* data) {
             freeSlot->id = data->uID;
             freeSlot->callback = (data->uFlags & NIF_MESSAGE) ? data->uCallbackMessage : 0;
             freeSlot->pid = w->pid;
+            freeSlot->started = w->started;
             hostshared::publish(&freeSlot->window, window);
             break;
         }
@@ -895,6 +926,20 @@ std::vector<std::pair<uint32_t, unsigned>> trayIcons() {
     return result;
 }
 
+void reuseProcessId(int endedPid, int reusingPid) {
+    WindowsState* s = state();
+    if (!s || endedPid == kShellPid || reusingPid == kShellPid) return;
+    hostshared::Lock lock(&s->header);
+    for (SharedWindow& w : s->windows)
+        if (w.handle && w.pid == endedPid) w.pid = reusingPid;
+    for (SharedQueue& q : s->queues)
+        if (q.pid == endedPid) q.pid = reusingPid;
+    for (SharedHotKey& h : s->hotKeys)
+        if (h.used && h.pid == endedPid) h.pid = reusingPid;
+    for (SharedTrayIcon& t : s->tray)
+        if (t.window && t.pid == endedPid) t.pid = reusingPid;
+}
+
 bool tapTray() {
     WindowsState* s = state();
     if (!s) return false;
@@ -904,7 +949,8 @@ bool tapTray() {
         if (!t.window || !t.callback) continue;
         const SharedWindow* w = findWindow(s, t.window);
         if (!w) continue;
-        return enqueue(s, w->pid, w->thread, SharedMessage{t.window, t.callback, t.id, WM_LBUTTONUP});
+        return enqueue(s, ProcessIdentity{w->pid, w->started}, w->thread,
+                       SharedMessage{t.window, t.callback, t.id, WM_LBUTTONUP});
     }
     return false;
 }
@@ -927,13 +973,24 @@ std::vector<MenuPopup> menuPopups() {
         std::istringstream split(line);
         std::string field;
         while (std::getline(split, field, '\t')) fields.push_back(field);
+        // A line this terminal did not write is passed over.
         if (fields.size() < 5 || fields[0] != "popup") continue;
-        MenuPopup p{std::atoi(fields[1].c_str()),
-                    std::atoi(fields[2].c_str()),
-                    static_cast<unsigned>(std::strtoul(fields[3].c_str(), nullptr, 10)),
-                    static_cast<unsigned>(std::strtoul(fields[4].c_str(), nullptr, 10)),
-                    {}};
-        for (size_t i = 5; i < fields.size(); ++i) p.items.push_back(unescape(fields[i]));
+        int64_t x = 0, y = 0;
+        uint64_t flags = 0, choice = 0;
+        if (!hostinternal::readSigned(fields[1], INT32_MIN, INT32_MAX, x) ||
+            !hostinternal::readSigned(fields[2], INT32_MIN, INT32_MAX, y) ||
+            !hostinternal::readUnsigned(fields[3], 10, UINT32_MAX, flags) ||
+            !hostinternal::readUnsigned(fields[4], 10, UINT32_MAX, choice))
+            continue;
+        MenuPopup p{
+            static_cast<int>(x), static_cast<int>(y), static_cast<unsigned>(flags), static_cast<unsigned>(choice), {}};
+        bool readable = true;
+        for (size_t i = 5; i < fields.size() && readable; ++i) {
+            std::u16string item;
+            readable = unescape(fields[i], item);
+            p.items.push_back(item);
+        }
+        if (!readable) continue;
         result.push_back(p);
     }
     return result;
@@ -944,7 +1001,7 @@ bool messageLoopIdle(int pid) {
     if (!s) return false;
     hostshared::Lock lock(&s->header);
     for (const SharedQueue& q : s->queues)
-        if (q.pid == pid && q.waiting > 0 && q.count == 0) return true;
+        if (q.pid == pid && q.waiting > 0 && q.count == 0 && ownerRuns(q)) return true;
     return false;
 }
 
@@ -954,7 +1011,7 @@ int queuedMessages(int pid) {
     hostshared::Lock lock(&s->header);
     int n = 0;
     for (const SharedQueue& q : s->queues)
-        if (q.pid == pid) n += static_cast<int>(q.count);
+        if (q.pid == pid && ownerRuns(q)) n += static_cast<int>(q.count);
     return n;
 }
 

@@ -18,6 +18,8 @@
 #include <utility>
 #include <vector>
 
+#include "tests/support/test_child.h"
+
 namespace consoletest {
 
 namespace fs = std::filesystem;
@@ -49,7 +51,7 @@ inline std::string slurp(const std::string& path) {
 // Starts the program args[0] with its standard output and error going to
 // the two files, outside any terminal the environment names.
 inline pid_t startProgram(std::vector<std::string> args, const std::string& outPath, const std::string& errPath) {
-    pid_t pid = fork();
+    pid_t pid = testchild::forkTestChild();
     if (pid == 0) {
         int o = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         int e = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);

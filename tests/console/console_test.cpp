@@ -552,3 +552,46 @@ TEST_F(Console, TheLastWedgesExitCodeOutlivesTheConsoleThatStartedIt) {
     EXPECT_EQ(json.compare(0, 18, "{\"running\": false,"), 0) << json;
     EXPECT_NE(json.find(", \"last_exit\": 0}"), std::string::npos) << json;
 }
+
+// The terminal's logs are read line by line: a line it did not write (a
+// damaged file, a hand edit) is passed over and the rest is still shown.
+TEST_F(Console, ALogLineTheTerminalDidNotWriteIsPassedOver) {
+    ASSERT_EQ(run({"init"}).code, 0);
+    std::string log = root_ + "/.terminal/log/";
+    std::ofstream(log + "menu.log") << "popup\t1\t2\t0\t0\tBad\\uzz\n"
+                                    << "popup\tleft\t2\t0\t0\tExit\n"
+                                    << "popup\t10\t20\t0\t32773\tSymbology Settings\tExit\n"
+                                    << "popup\t3\t4\t0\t0\tEnds\\u00\n";
+    std::ofstream(log + "msgbox.log") << "MB_OK\t0\t1\tKeyvane\tBad\n"
+                                      << "0\t0\t1\tWarning\tKeyvane is already running\n";
+    std::ofstream(log + "sounds.log") << "soon resource:1\n"
+                                      << "5 resource:129\n";
+    std::ofstream(log + "leds.log") << "1 2\n"
+                                    << "x 1 1\n"
+                                    << "7 1 1\n";
+
+    Result tray = run({"tray", "--json"});
+    ASSERT_EQ(tray.code, 0) << tray.err;
+    EXPECT_NE(tray.out.find(
+                  "{\"popup\": 1, \"x\": 10, \"y\": 20, \"items\": \"Symbology Settings|Exit\", \"choice\": 32773}"),
+              std::string::npos)
+        << tray.out;
+
+    auto count = [](const std::string& text, const std::string& what) {
+        size_t n = 0;
+        for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+        return n;
+    };
+    Result boxes = run({"msgbox", "--json"});
+    ASSERT_EQ(boxes.code, 0) << boxes.err;
+    EXPECT_EQ(count(boxes.out, "\"caption\""), 1u) << boxes.out;
+    EXPECT_NE(boxes.out.find("\"text\": \"Keyvane is already running\""), std::string::npos) << boxes.out;
+    Result sounds = run({"sounds", "--json"});
+    ASSERT_EQ(sounds.code, 0) << sounds.err;
+    EXPECT_EQ(count(sounds.out, "\"sound\""), 1u) << sounds.out;
+    EXPECT_NE(sounds.out.find("\"time\": 5, \"sound\": \"resource:129\""), std::string::npos) << sounds.out;
+    Result leds = run({"leds", "--json"});
+    ASSERT_EQ(leds.code, 0) << leds.err;
+    EXPECT_EQ(count(leds.out, "\"led\""), 1u) << leds.out;
+    EXPECT_NE(leds.out.find("\"time\": 7,"), std::string::npos) << leds.out;
+}

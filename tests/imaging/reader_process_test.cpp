@@ -21,6 +21,7 @@
 
 #include "platform/decoder/imaging/label.h"
 #include "platform/decoder/imaging/reader_process.h"
+#include "tests/support/test_child.h"
 
 namespace scanimage {
 namespace {
@@ -56,8 +57,7 @@ bool childOfThisProcess(pid_t pid) {
     if (close == std::string::npos) return false;
     char state = 0;
     int parent = 0;
-    return std::sscanf(line.c_str() + close + 1, " %c %d", &state, &parent) == 2 && parent == getpid() &&
-           state != 'Z';
+    return std::sscanf(line.c_str() + close + 1, " %c %d", &state, &parent) == 2 && parent == getpid() && state != 'Z';
 }
 
 class ReaderProcess : public ::testing::Test {
@@ -169,13 +169,15 @@ TEST_F(ReaderProcess, PictureThatAbortsTheReaderLibraryGivesNoRead) {
 
 TEST_F(ReaderProcess, ReaderThatDiesOrAnswersNonsenseGivesNoRead) {
     // Echoes the request's sequence number, so that only the rest is wrong.
-    const std::string answer = R"(s=$(dd bs=8 count=1 <&3 2>/dev/null | od -An -to1 -j4 | tr -d '\n' | sed 's/ /\\/g'); printf "ARVK${s})";
+    const std::string answer =
+        R"(s=$(dd bs=8 count=1 <&3 2>/dev/null | od -An -to1 -j4 | tr -d '\n' | sed 's/ /\\/g'); printf "ARVK${s})";
     const std::vector<std::string> readers = {
         script("crash", "dd bs=8 count=1 <&3 >/dev/null 2>&1; kill -SEGV $$"),
         script("quit", "exit 3"),
         script("wrong-sequence", R"(printf 'ARVK\001\002\003\004\000\000\000\000' >&3; exec sleep 20)"),
         script("too-many", answer + R"(\377\377\000\000" >&3; exec sleep 20)"),
-        script("unknown-symbology", answer + R"(\001\000\000\000Q\000\000\000" >&3; head -c 40 /dev/zero >&3; exec sleep 20)"),
+        script("unknown-symbology",
+               answer + R"(\001\000\000\000Q\000\000\000" >&3; head -c 40 /dev/zero >&3; exec sleep 20)"),
         script("half-answer", answer + R"(\001\000\000\000j" >&3; exit 0)"),
     };
     for (const std::string& r : readers) {
@@ -236,7 +238,7 @@ TEST_F(ReaderProcess, ReaderEndsWithTheProcessThatStartedIt) {
     int report[2];
     ASSERT_EQ(0, pipe(report));
     GrayImage p = picture("Code128", "IN-CHILD");
-    pid_t child = fork();
+    pid_t child = testchild::forkTestChild();
     ASSERT_GE(child, 0);
     if (child == 0) {
         Symbol s[1];

@@ -12,6 +12,7 @@
 
 #include "platform/host/terminal.h"
 #include "platform_fixture.h"
+#include "tests/support/test_child.h"
 
 namespace {
 
@@ -45,7 +46,7 @@ protected:
     // Runs `body` in a forked child; its exit code.
     template <class Body>
     static int inChild(Body body) {
-        pid_t child = fork();
+        pid_t child = testchild::forkTestChild();
         if (child == 0) _exit(body());
         int status = 0;
         waitpid(child, &status, 0);

@@ -1,6 +1,6 @@
 // Device paths in the terminal root, open failures, and appends that lose no line.
-#include <sys/wait.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -11,6 +11,7 @@
 
 #include "platform/textfile.h"
 #include "platform_fixture.h"
+#include "tests/support/test_child.h"
 
 using FilesTest = PlatformTest;
 
@@ -95,16 +96,20 @@ TEST_F(FilesTest, AppendingFromTwoThreadsLosesNoLine) {
 
 // Folders and files made, renamed or removed behind the platform's back (by
 // the host, another process) are seen by the very next call, in this process
-// and in a child forked before the change.
+// and in a child forked before the change. What another process did is
+// known here once a platform call brought word of it (here the child's event,
+// waited for); a raw wait for the child would tell the platform nothing.
 TEST_F(FilesTest, ChangesOnTheHostAreSeenByTheNextCall) {
     EXPECT_FALSE(textFileAppend(u"\\DebugADV\\Keyvane.txt", "a\n", 2));
     EXPECT_EQ(GetFileAttributesW(u"\\DebugADV\\Keyvane.txt"), INVALID_FILE_ATTRIBUTES);
     EXPECT_EQ(GetLastError(), ERROR_PATH_NOT_FOUND);
 
+    HANDLE appended = CreateEventW(nullptr, TRUE, FALSE, u"FilesTestAppended");
+    ASSERT_NE(appended, nullptr);
     int toChild[2], toParent[2];
     ASSERT_EQ(pipe(toChild), 0);
     ASSERT_EQ(pipe(toParent), 0);
-    pid_t child = fork();
+    pid_t child = testchild::forkTestChild();
     if (child == 0) {
         // Resolves once before the parent's change, then waits for it.
         bool before = GetFileAttributesW(u"\\DEBUGADV") == INVALID_FILE_ATTRIBUTES;
@@ -112,16 +117,19 @@ TEST_F(FilesTest, ChangesOnTheHostAreSeenByTheNextCall) {
         char go = 0;
         bool woke = read(toChild[0], &go, 1) == 1;
         bool after = textFileAppend(u"\\DEBUGADV\\Keyvane.txt", "child\n", 6);
-        _exit((before ? 0 : 1) | (woke ? 0 : 2) | (after ? 0 : 4));
+        bool said = SetEvent(appended) != 0;
+        _exit((before ? 0 : 1) | (woke ? 0 : 2) | (after ? 0 : 4) | (said ? 0 : 8));
     }
     char ready = 0;
     ASSERT_EQ(read(toParent[0], &ready, 1), 1);
     makeDir("debugAdv");
     ASSERT_EQ(write(toChild[1], "g", 1), 1);
+    EXPECT_EQ(WaitForSingleObject(appended, 10000), WAIT_OBJECT_0);
+    CloseHandle(appended);
     int status = 0;
     waitpid(child, &status, 0);
     EXPECT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0) << "1: found before, 2: not woken, 4: not appended";
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "1: found before, 2: not woken, 4: not appended, 8: not said";
     for (int fd : {toChild[0], toChild[1], toParent[0], toParent[1]}) close(fd);
 
     EXPECT_TRUE(textFileAppend(u"\\DebugADV\\Keyvane.txt", "b\n", 2));
@@ -161,7 +169,7 @@ TEST_F(FilesTest, AFolderChangedElsewhereIsSeenByTheAppendAfterWordOfIt) {
     ASSERT_NE(go, nullptr);
     ASSERT_NE(done, nullptr);
     const std::string folder = hostFile("DebugADV");
-    pid_t child = fork();
+    pid_t child = testchild::forkTestChild();
     if (child == 0) {
         for (int i = 0; i < kTurns; ++i) {
             if (WaitForSingleObject(go, 10000) != WAIT_OBJECT_0) _exit(2);

@@ -10,6 +10,7 @@
 
 #include "platform/host/objects.h"
 #include "platform_fixture.h"
+#include "tests/support/test_child.h"
 
 using KernelTest = PlatformTest;
 
@@ -63,7 +64,7 @@ TEST_F(KernelTest, AnEventHeldOnlyByProcessesThatEndedIsGone) {
         SCOPED_TRACE(killed ? "killed" : "exited");
         int ready[2];
         ASSERT_EQ(pipe(ready), 0);
-        pid_t child = fork();
+        pid_t child = testchild::forkTestChild();
         if (child == 0) {
             HANDLE h = CreateEventW(nullptr, TRUE, FALSE, u"KVN_Loaded");
             bool made = h != nullptr && GetLastError() == ERROR_SUCCESS && SetEvent(h);
@@ -91,7 +92,7 @@ TEST_F(KernelTest, AnEventHeldOnlyByProcessesThatEndedIsGone) {
     }
     // An event another process still holds lives on with its state.
     HANDLE mine = CreateEventW(nullptr, TRUE, TRUE, u"KVN_Enable");
-    pid_t child = fork();
+    pid_t child = testchild::forkTestChild();
     if (child == 0) {
         HANDLE h = CreateEventW(nullptr, TRUE, FALSE, u"KVN_Enable");
         bool existed = GetLastError() == ERROR_ALREADY_EXISTS && WaitForSingleObject(h, 0) == WAIT_OBJECT_0;
@@ -106,7 +107,7 @@ TEST_F(KernelTest, AnEventHeldOnlyByProcessesThatEndedIsGone) {
 TEST_F(KernelTest, AnotherProcessSettingANamedEventWakesTheWaiter) {
     HANDLE event = CreateEventW(nullptr, FALSE, FALSE, u"KVN_Enable");
     ASSERT_NE(event, nullptr);
-    pid_t child = fork();
+    pid_t child = testchild::forkTestChild();
     if (child == 0) {
         Sleep(100);
         HANDLE h = CreateEventW(nullptr, FALSE, FALSE, u"KVN_Enable");
@@ -121,7 +122,7 @@ TEST_F(KernelTest, AnotherProcessSettingANamedEventWakesTheWaiter) {
     EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_TIMEOUT);
 
     // And the other way round: the terminal sets it, a child process waits.
-    child = fork();
+    child = testchild::forkTestChild();
     if (child == 0) {
         HANDLE h = OpenEventW(EVENT_ALL_ACCESS, FALSE, u"KVN_Enable");
         _exit(h != nullptr && WaitForSingleObject(h, 20000) == WAIT_OBJECT_0 ? 0 : 1);
@@ -142,7 +143,7 @@ TEST_F(KernelTest, AZeroWaitSeesEachChangeOfAnotherProcessAndOnlyItsOwnEvent) {
     ASSERT_EQ(pipe(toChild), 0);
     ASSERT_EQ(pipe(toParent), 0);
     constexpr int kChanges = 200;
-    pid_t child = fork();
+    pid_t child = testchild::forkTestChild();
     if (child == 0) {
         HANDLE h = OpenEventW(EVENT_ALL_ACCESS, FALSE, u"KVN_Enable");
         char c = 0;
@@ -217,7 +218,7 @@ TEST_F(KernelTest, TheClockSpeedScalesSleepsAndTicksForEveryProcess) {
 
     // Another process agrees on the terminal time and the speed.
     DWORD parentNow = GetTickCount();
-    pid_t child = fork();
+    pid_t child = testchild::forkTestChild();
     if (child == 0) {
         DWORD now = GetTickCount();
         _exit(terminal::clockSpeed() == 100 && now >= parentNow && now - parentNow < 60000 ? 0 : 1);
@@ -280,7 +281,7 @@ TEST_F(KernelTest, ANamedMutexTellsTheSecondCreatorAndDiesWithItsLastHolder) {
     // Owned by this thread from the first creation: waits nest.
     EXPECT_EQ(WaitForSingleObject(second, 0), WAIT_OBJECT_0);
     EXPECT_TRUE(ReleaseMutex(second));
-    pid_t child = fork();
+    pid_t child = testchild::forkTestChild();
     if (child == 0) {
         HANDLE h = CreateMutexW(nullptr, FALSE, u"KVN_Instance");
         bool existed = h != nullptr && GetLastError() == ERROR_ALREADY_EXISTS;
@@ -304,7 +305,7 @@ TEST_F(KernelTest, ANamedMutexTellsTheSecondCreatorAndDiesWithItsLastHolder) {
         int go[2];
         ASSERT_EQ(pipe(ready), 0);
         ASSERT_EQ(pipe(go), 0);
-        child = fork();
+        child = testchild::forkTestChild();
         if (child == 0) {
             HANDLE h = CreateMutexW(nullptr, TRUE, u"KVN_Instance");
             char byte = h != nullptr && GetLastError() == ERROR_SUCCESS ? 1 : 0;
@@ -342,7 +343,7 @@ TEST_F(KernelTest, ANamedMutexTellsTheSecondCreatorAndDiesWithItsLastHolder) {
 TEST_F(KernelTest, KeysHeldByAProcessThatWasKilledAreReleased) {
     int ready[2];
     ASSERT_EQ(pipe(ready), 0);
-    pid_t child = fork();
+    pid_t child = testchild::forkTestChild();
     if (child == 0) {
         keybd_event(VK_SHIFT, 0, 0, 0);
         char byte = 1;
@@ -392,7 +393,7 @@ TEST_F(KernelTest, TheKeyLogKeepsEveryEventOnceInOrderWhenItsWriterIsKilledAnywh
         made->store(0);
         int ready[2];
         ASSERT_EQ(pipe(ready), 0);
-        pid_t child = fork();
+        pid_t child = testchild::forkTestChild();
         if (child == 0) {
             char byte = 1;
             if (write(ready[1], &byte, 1) != 1) _exit(2);

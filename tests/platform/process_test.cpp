@@ -1,5 +1,6 @@
 // Programs started and waited for, and message boxes answered from a script.
 #include <limits.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -9,7 +10,10 @@
 #include <string>
 #include <vector>
 
+#include "platform/host/internal.h"
 #include "platform_fixture.h"
+#include "tests/support/test_child.h"
+#include "tests/support/wedge_process.h"
 
 namespace {
 
@@ -119,7 +123,7 @@ TEST_F(ProcessTest, MessageBoxesAreRecordedAndAnsweredFromTheScript) {
     HWND owner = reinterpret_cast<HWND>(uintptr_t{0x1234});
     EXPECT_EQ(MessageBoxW(owner, u"Line one\nLine\ttwo \\ three", u"Keyvane : Warning", MB_YESNO), IDYES);
     // The script is shared by every process of the terminal.
-    pid_t child = fork();
+    pid_t child = testchild::forkTestChild();
     if (child == 0) _exit(MessageBoxW(nullptr, u"from child", u"Warning", MB_OK));
     int status = 0;
     waitpid(child, &status, 0);
@@ -135,4 +139,34 @@ TEST_F(ProcessTest, MessageBoxesAreRecordedAndAnsweredFromTheScript) {
     EXPECT_EQ(boxes[2].owner, 0x1234u);
     EXPECT_EQ(boxes[2].answer, IDYES);
     EXPECT_EQ(boxes[3].text, u"from child");
+}
+
+// A child of a test ends with the test, however the test ends: here a copy of
+// the test program forks a child the way every test does and is then killed
+// as ctest kills a test at its time-out.
+TEST(TestChildren, AChildEndsWhenItsTestIsKilled) {
+    int report[2];
+    ASSERT_EQ(pipe(report), 0);
+    pid_t test = testchild::forkTestChild();
+    ASSERT_GE(test, 0);
+    if (test == 0) {
+        close(report[0]);
+        pid_t child = testchild::forkTestChild();
+        if (child == 0)
+            for (;;) pause();
+        if (write(report[1], &child, sizeof child) != static_cast<ssize_t>(sizeof child)) _exit(1);
+        for (;;) pause();
+    }
+    close(report[1]);
+    pid_t child = 0;
+    ASSERT_EQ(read(report[0], &child, sizeof child), static_cast<ssize_t>(sizeof child));
+    close(report[0]);
+    ASSERT_NE(hostinternal::processStartTime(child), 0u) << "the child runs while its test does";
+
+    kill(test, SIGKILL);
+    int status = 0;
+    ASSERT_EQ(waitpid(test, &status, 0), test);
+    bool ended = wedge::waitFor([child] { return hostinternal::processStartTime(child) == 0; }, 10000);
+    if (!ended) kill(child, SIGKILL);
+    EXPECT_TRUE(ended) << "pid " << child << " outlived its killed test";
 }

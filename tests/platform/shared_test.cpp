@@ -20,6 +20,7 @@
 #include "platform/host/windows.h"
 #include "platform/textfile.h"
 #include "platform_fixture.h"
+#include "tests/support/test_child.h"
 
 namespace {
 
@@ -28,7 +29,7 @@ using Clock = std::chrono::steady_clock;
 // Runs `work` in a child process; true when it ended with 0 within the time.
 // A hang shows as false instead of blocking the test program.
 bool completesWithin(const std::function<bool()>& work, int realMilliseconds = 3000) {
-    pid_t child = fork();
+    pid_t child = testchild::forkTestChild();
     if (child == 0) _exit(work() ? 0 : 1);
     auto deadline = Clock::now() + std::chrono::milliseconds(realMilliseconds);
     int status = 0;
@@ -63,7 +64,7 @@ bool registerClass(const char16_t* name) {
 // A child with a window titled `title` whose message loop waits; returns
 // once the loop waits.
 pid_t childWaitingForMessages(const char16_t* title) {
-    pid_t child = fork();
+    pid_t child = testchild::forkTestChild();
     if (child == 0) {
         registerClass(u"WaitingLoop");
         CreateWindowExW(0, u"WaitingLoop", title, 0, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
@@ -120,7 +121,7 @@ TEST_F(SharedTest, AProcessKilledHoldingALockOrWaitingOnAnEventBlocksNoOne) {
     ASSERT_NE(event, nullptr);
     int ready[2];
     ASSERT_EQ(pipe(ready), 0);
-    pid_t holder = fork();
+    pid_t holder = testchild::forkTestChild();
     if (holder == 0) {
         terminal::windows();  // creates the record
         struct stat st {};
@@ -131,7 +132,7 @@ TEST_F(SharedTest, AProcessKilledHoldingALockOrWaitingOnAnEventBlocksNoOne) {
         pause();
         _exit(0);
     }
-    pid_t waiter = fork();
+    pid_t waiter = testchild::forkTestChild();
     if (waiter == 0) {
         HANDLE h = OpenEventW(EVENT_ALL_ACCESS, FALSE, u"KVN_Enable");
         char byte = 2;
@@ -172,7 +173,7 @@ TEST_F(SharedTest, AProcessKilledAtRandomMomentsLeavesNothingHeld) {
     for (int round = 0; round < 40; ++round) {
         int ready[2];
         ASSERT_EQ(pipe(ready), 0);
-        pid_t child = fork();
+        pid_t child = testchild::forkTestChild();
         if (child == 0) {
             registerClass(u"Churn");
             char byte = 1;
@@ -204,7 +205,8 @@ TEST_F(SharedTest, AProcessKilledAtRandomMomentsLeavesNothingHeld) {
                    terminal::trayIcons().empty() && terminal::eventState("KVN_Loaded") == -1 &&
                    FindWindowW(nullptr, u"Keyvane") == nullptr && RegisterHotKey(nullptr, 42, 0, 42) &&
                    UnregisterHotKey(nullptr, 42);
-        })) << "round " << round;
+        })) << "round "
+            << round;
     }
 }
 
@@ -215,7 +217,7 @@ namespace {
 // needed). The child ends with what `work` answers, 3 when the namespace
 // cannot be had; a signal that kills it shows in the status.
 int onSmallDisk(const std::string& mountPoint, int kilobytes, const std::function<int()>& work) {
-    pid_t child = fork();
+    pid_t child = testchild::forkTestChild();
     if (child == 0) {
         uid_t uid = getuid();
         gid_t gid = getgid();
@@ -301,7 +303,7 @@ TEST_F(SharedTest, EventsSetInQuickTurnsAcrossProcessesWakeEveryWaiter) {
     HANDLE pong = CreateEventW(nullptr, FALSE, FALSE, u"Pong");
     ASSERT_NE(ping, nullptr);
     ASSERT_NE(pong, nullptr);
-    pid_t ponger = fork();
+    pid_t ponger = testchild::forkTestChild();
     if (ponger == 0) {
         // Two threads take the turns between them, so waiters come and go.
         auto answer = [] {

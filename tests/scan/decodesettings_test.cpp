@@ -6,6 +6,8 @@
 #include "platform/host/terminal.h"
 #include "scan/decoder.h"
 #include "scan/decodesettings.h"
+#include "shell/editor.h"
+#include "tests/support/wedge_process.h"
 #include "tests/support/scanengine_support.h"
 
 namespace scanengine {
@@ -131,6 +133,24 @@ TEST_F(DecodeSettingsTest, FilesOfAnyContentAreReadToTheirEnd) {
     // The engine still answers sensibly.
     terminal::SymbologyState s = terminal::symbology(kCode128);
     EXPECT_LE(s.minLength, s.maxLength);
+}
+
+// The file found on one terminal is not taken for found on the next: with
+// none there, the editor launch says so instead of opening the old path.
+TEST_F(DecodeSettingsTest, APowerOnForgetsTheFileFoundBefore) {
+    writeDeviceFile("Zentrova/DecodeSettings.Vqf", fixture("full.Vqf"));
+    ASSERT_EQ(1, locateDecodeSettings(decodeSettingsPath));
+
+    std::string previous = root;
+    root = wedge::freshTerminal(20);
+    wedge::removeTerminalRoot(previous);
+    ASSERT_FALSE(root.empty());
+    writeDeviceFile("Program Files/Fieldkit/Setwright Editor PPC.exe", "");
+    settingsEditorLaunch();
+
+    std::vector<terminal::MessageBoxRecord> boxes = terminal::messageBoxes();
+    ASSERT_EQ(1u, boxes.size());
+    EXPECT_EQ(u"Error: The DecodeSetting.vqf file can not be found.", boxes[0].text);
 }
 
 }  // namespace

@@ -1,18 +1,25 @@
 // The resident wedge end to end: real keyvane processes on a fresh terminal
 // root, steered by second instances, named events, tray taps and menu choices.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 #include "platform/host/terminal.h"
 #include "platform/host/windows.h"
 #include "platform/platform.h"
 #include "resources/resource.h"
 #include "shell/constants.h"
+#include "tests/support/test_child.h"
 #include "tests/support/wedge_process.h"
 
 namespace {
@@ -558,5 +565,175 @@ TEST(WedgeStartup, AComPortThatIsAnOrdinaryFileIsNotOpened) {
     std::stringstream kept;
     kept << in.rdbuf();
     EXPECT_EQ(kept.str(), "before");
+    wedge::removeTerminalRoot(root);
+}
+
+namespace {
+
+struct Outcome {
+    int code = -1;
+    std::string out;
+    std::string err;
+};
+
+std::string slurp(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+// Runs keyvane in the folder `where` with KEYVANE_TERMINAL set to `terminalRoot`
+// (unset when null), its output kept apart from `where`.
+Outcome runIn(const std::string& where, const char* terminalRoot, const std::vector<std::string>& arguments) {
+    std::string outPath = where + ".out", errPath = where + ".err";
+    std::string program = KEYVANE_BINARY_DIR "/keyvane";
+    std::vector<std::string> args{program};
+    args.insert(args.end(), arguments.begin(), arguments.end());
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    pid_t pid = testchild::forkTestChild();
+    if (pid == 0) {
+        if (chdir(where.c_str()) != 0) _exit(126);
+        if (terminalRoot)
+            setenv("KEYVANE_TERMINAL", terminalRoot, 1);
+        else
+            unsetenv("KEYVANE_TERMINAL");
+        int o = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        int e = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        if (o < 0 || e < 0 || dup2(o, 1) < 0 || dup2(e, 2) < 0) _exit(126);
+        execv(program.c_str(), argv.data());
+        _exit(127);
+    }
+    Outcome r;
+    int status = 0;
+    if (pid > 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status)) r.code = WEXITSTATUS(status);
+    r.out = slurp(outPath);
+    r.err = slurp(errPath);
+    fs::remove(outPath);
+    fs::remove(errPath);
+    return r;
+}
+
+bool emptyFolder(const std::string& path) {
+    std::error_code ec;
+    return fs::is_directory(path, ec) && fs::is_empty(path, ec);
+}
+
+}  // namespace
+
+// Without a terminal root the wedge makes none, neither where it was started
+// nor where KEYVANE_TERMINAL points; it says in one line how to make one. Its
+// options are answered without a terminal.
+TEST(WedgeEntry, WithoutATerminalRootNothingIsMadeAndTheWayToMakeOneIsSaid) {
+    char pattern[] = "/tmp/keyvane-entry-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    std::string where = pattern;
+
+    Outcome version = runIn(where, nullptr, {"--version"});
+    EXPECT_EQ(version.code, 0) << version.err;
+    EXPECT_EQ(version.out.rfind("keyvane ", 0), 0u) << version.out;
+    EXPECT_EQ(std::count(version.out.begin(), version.out.end(), '\n'), 1) << version.out;
+    Outcome help = runIn(where, nullptr, {"--help"});
+    EXPECT_EQ(help.code, 0) << help.err;
+    EXPECT_EQ(help.out.rfind("usage: keyvane [quit | connect | disconnect | enable | disable]\n", 0), 0u) << help.out;
+    EXPECT_TRUE(emptyFolder(where)) << "an option made something in " << where;
+
+    std::string missing = where + "/missing";
+    for (const std::vector<std::string>& words : {std::vector<std::string>{}, {"quit"}, {"--version", "x"}}) {
+        std::string line = words.empty() ? "(none)" : words[0];
+        SCOPED_TRACE(line);
+        Outcome bare = runIn(where, nullptr, words);
+        EXPECT_EQ(bare.code, 255);
+        EXPECT_EQ(bare.out, "");
+        EXPECT_EQ(std::count(bare.err.begin(), bare.err.end(), '\n'), 1) << bare.err;
+        EXPECT_NE(bare.err.find("KEYVANE_TERMINAL"), std::string::npos) << bare.err;
+        EXPECT_NE(bare.err.find("keyvane-terminal --root DIR init"), std::string::npos) << bare.err;
+        EXPECT_TRUE(emptyFolder(where)) << "a root was made in " << where;
+
+        Outcome astray = runIn(where, missing.c_str(), words);
+        EXPECT_EQ(astray.code, 255);
+        EXPECT_EQ(std::count(astray.err.begin(), astray.err.end(), '\n'), 1) << astray.err;
+        EXPECT_NE(astray.err.find("keyvane-terminal --root " + missing + " init"), std::string::npos) << astray.err;
+        // A folder that is no terminal root is not made one.
+        Outcome plain = runIn(where, where.c_str(), words);
+        EXPECT_EQ(plain.code, 255);
+        EXPECT_TRUE(emptyFolder(where)) << "a root was made in " << where;
+    }
+    fs::remove_all(where);
+}
+
+// The system gave the id of a killed wedge to another process: its window
+// record, which still names that id, belongs to no running process, so the
+// next wedge comes up as the first instance.
+TEST(WedgeStartup, AWindowWhoseProcessIdWasReusedIsNotTakenForARunningWedge) {
+    std::string root = wedge::makeTerminalRoot();
+    wedge::WedgeProcess killed;
+    ASSERT_TRUE(killed.start(root));
+    ASSERT_TRUE(killed.waitLoaded());
+    pid_t ended = killed.pid();
+    killed.kill();
+    pid_t reusing = testchild::forkTestChild();
+    ASSERT_GE(reusing, 0);
+    if (reusing == 0)
+        for (;;) pause();
+    terminal::reuseProcessId(ended, reusing);
+
+    wedge::WedgeProcess next;
+    ASSERT_TRUE(next.start(root));
+    EXPECT_TRUE(next.waitLoaded()) << "the new wedge took the ended one's window for a running instance";
+    EXPECT_EQ(countBoxes(u"Keyvane is already running", u"Warning"), 0u);
+    std::vector<terminal::WindowInfo> windows = terminal::windows();
+    ASSERT_EQ(windows.size(), 1u);
+    EXPECT_EQ(windows[0].pid, next.pid());
+    EXPECT_TRUE(holdsScanKey(next.window()));
+    EXPECT_TRUE(scanTypesOk3(next));
+    int code = -99;
+    EXPECT_TRUE(next.quit(&code));
+    EXPECT_EQ(code, 0);
+    kill(reusing, SIGKILL);
+    waitpid(reusing, nullptr, 0);
+    wedge::removeTerminalRoot(root);
+}
+
+// Another process holds "KVN_Instance" and never makes a window: the wedge
+// started beside it waits, and when the holder lets go it takes the mutex and
+// comes up as the first instance.
+TEST(WedgeStartup, AWaitingWedgeTakesOverWhenTheInstanceMutexIsLetGoWithoutAWindow) {
+    // At clock speed 1 the wedge waits a real minute: time enough to see it
+    // looking, however loaded the machine.
+    wedge::RootOptions options;
+    options.clockSpeed = 1;
+    std::string root = wedge::makeTerminalRoot(options);
+    HANDLE holder = CreateMutexW(nullptr, TRUE, u"KVN_Instance");
+    ASSERT_NE(holder, nullptr);
+    wedge::WedgeProcess waiting;
+    ASSERT_TRUE(waiting.start(root));
+    // Seen looking at the mutex, which it holds only while it looks.
+    auto looks = [&] {
+        for (int pid : terminal::mutexHolders("KVN_Instance"))
+            if (pid == waiting.pid()) return true;
+        return !waiting.running();
+    };
+    // Looked for without a pause: the wedge holds it a moment in each pass.
+    auto end = std::chrono::steady_clock::now() + std::chrono::seconds(50);
+    while (!looks() && std::chrono::steady_clock::now() < end) std::this_thread::yield();
+    ASSERT_TRUE(looks() && waiting.running()) << "the wedge did not wait for the holder";
+    EXPECT_TRUE(terminal::windows().empty());
+    EXPECT_EQ(terminal::eventState("KVN_Loaded"), -1) << "a waiting wedge makes no events";
+
+    ASSERT_TRUE(ReleaseMutex(holder));
+    ASSERT_TRUE(CloseHandle(holder));
+    ASSERT_TRUE(waiting.waitLoaded(20000)) << "the waiting wedge did not come up";
+    EXPECT_EQ(terminal::eventState("KVN_Loaded"), 1);
+    std::vector<terminal::WindowInfo> windows = terminal::windows();
+    ASSERT_EQ(windows.size(), 1u);
+    EXPECT_EQ(windows[0].pid, waiting.pid());
+    EXPECT_EQ(countBoxes(u"Keyvane is already running", u"Warning"), 0u);
+    EXPECT_TRUE(scanTypesOk3(waiting));
+    int code = -99;
+    EXPECT_TRUE(waiting.quit(&code));
+    EXPECT_EQ(code, 0);
     wedge::removeTerminalRoot(root);
 }

@@ -20,6 +20,7 @@
 #include "platform/host/windows.h"
 #include "settings/settings.h"
 #include "shell/app.h"
+#include "tests/support/test_child.h"
 
 namespace wedge {
 
@@ -143,7 +144,7 @@ pid_t spawn(const std::string& root, const std::vector<std::string>& arguments) 
     std::vector<char*> argv;
     for (std::string& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
-    pid_t pid = fork();
+    pid_t pid = testchild::forkTestChild();
     if (pid == 0) {
         setenv("KEYVANE_TERMINAL", root.c_str(), 1);
         execv(program.c_str(), argv.data());

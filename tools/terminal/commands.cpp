@@ -255,7 +255,7 @@ int initCommand(const Options& options, const Args& args, std::ostream& out, std
     std::error_code ec;
     if (!from.empty() && !fs::is_directory(from, ec)) return usage("init", err, "no folder " + from);
     // A wedge running on the terminal would lose its state under it.
-    if (terminalRootExists(options.root)) {
+    if (terminal::isRoot(options.root)) {
         if (!terminal::attach(options.root))
             return failure("init", err, "cannot attach to the terminal at " + options.root);
         if (int rc = refuseWhileWedgeRuns(options, "init", force, err); rc != kOk) return rc;

@@ -461,7 +461,7 @@ int runCommand(const Options& given, const Args& args, std::ostream& out, std::o
     bool needsRoot = command->attaches;
     if (count < rule.least || count > rule.most) {
         rc = usage(name, problems, rule.problem != nullptr ? rule.problem : "unknown argument " + words[1]);
-    } else if (needsRoot && !terminalRootExists(options.root)) {
+    } else if (needsRoot && !terminal::isRoot(options.root)) {
         problems << "no terminal at " << options.root << " (make one with: keyvane-terminal --root " << options.root
                  << " init)\n";
         rc = kUsage;

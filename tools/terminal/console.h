@@ -126,8 +126,6 @@ int usage(const std::string& command, std::ostream& err, const std::string& prob
 int failure(const std::string& command, std::ostream& err, const std::string& problem);
 // The known command nearest to a misspelt one (empty: none near enough).
 std::string nearestCommand(const std::string& name);
-// Whether a terminal root exists at the path.
-bool terminalRootExists(const std::string& root);
 // The number of single-letter edits that make `a` into `b`.
 size_t editDistance(const std::string& a, const std::string& b);
 bool parseNumber(const std::string& text, long long low, long long high, long long& value);

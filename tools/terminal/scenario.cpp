@@ -478,7 +478,7 @@ int runScenario(const Dispatcher& commands, const Options& options, const Args& 
         if (temporary) fs::remove_all(scenarioOptions.root, ec);
         return kUsage;
     }
-    if (!temporary && !terminalRootExists(scenarioOptions.root)) {
+    if (!temporary && !terminal::isRoot(scenarioOptions.root)) {
         err << "no terminal at " << scenarioOptions.root << " (make one with: keyvane-terminal --root "
             << scenarioOptions.root << " init, or leave out --root for a temporary one)\n";
         return kUsage;

@@ -1,6 +1,5 @@
 // Escapes, word splitting, numbers, argument problems, host files and record
 // printing of the console.
-#include <sys/stat.h>
 
 #include <algorithm>
 #include <cctype>
@@ -359,11 +358,6 @@ int usage(const std::string& command, std::ostream& err, const std::string& prob
 int failure(const std::string& command, std::ostream& err, const std::string& problem) {
     err << "keyvane-terminal " << command << ": " << problem << "\n";
     return kFailed;
-}
-
-bool terminalRootExists(const std::string& root) {
-    struct stat st {};
-    return stat(root.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && stat((root + "/.terminal").c_str(), &st) == 0;
 }
 
 bool readHostFile(const std::string& path, std::string& bytes) {
