@@ -278,7 +278,7 @@ TEST_F(Console, CheckReportsEveryMistakeOfABrokenSettingsFileOnItsLine) {
 
     Result json = run({"--json", "check", file});
     EXPECT_EQ(json.code, 1);
-    EXPECT_NE(json.out.find("{\"file\": \"" + file + "\", \"line\": \"2\", \"severity\": \"error\""), std::string::npos)
+    EXPECT_NE(json.out.find("{\"file\": \"" + file + "\", \"line\": 2, \"severity\": \"error\""), std::string::npos)
         << json.out;
 }
 
@@ -430,6 +430,10 @@ TEST_F(Console, ReferenceListsEveryKeyTheReaderKnows) {
     EXPECT_EQ(one.code, 0);
     EXPECT_NE(one.out.find("OutPutMode  [general] choice"), std::string::npos) << one.out;
     EXPECT_NE(one.out.find("    7: keystrokes into an edit control, all keys captured, and serial"), std::string::npos);
+    // Numbers are numbers in the records; a default that is no number stays text.
+    EXPECT_NE(run({"--json", "settings", "AimerTimeOut"}, false).out.find("\"default\": 20,"), std::string::npos);
+    EXPECT_NE(run({"--json", "settings", "ComportNumber"}, false).out.find("\"default\": \"none\","),
+              std::string::npos);
     EXPECT_EQ(run({"settings", "NoSuchKey"}, false).code, 1);
     Result roff = run({"settings", "--roff"}, false);
     EXPECT_EQ(roff.out.compare(0, 19, ".TH KEYVANE.INI 5 \""), 0) << roff.out.substr(0, 80);

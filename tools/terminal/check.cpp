@@ -633,7 +633,7 @@ int checkCommand(const Options& options, const Args& args, std::ostream& out, st
         warnings += f.severity == "warning";
         if (options.json) {
             records.push_back(
-                {{"file", f.file}, {"line", std::to_string(f.line)}, {"severity", f.severity}, {"message", f.message}});
+                {{"file", f.file}, {"line", f.line}, {"severity", f.severity}, {"message", f.message}});
         } else {
             out << f.file << ":";
             if (f.line > 0) out << f.line << ":";

@@ -142,8 +142,12 @@ int settingsReference(const Options& options, const Args& args, std::ostream& ou
         if (!key.empty() && !textEqualsNoCaseAW(reinterpret_cast<const WCHAR*>(wideKey.c_str()), s.name)) continue;
         ++matched;
         if (options.json) {
-            Record r{{"key", s.name},         {"section", sectionOf(s.section)}, {"kind", kindName(s.kind)},
-                     {"default", s.defaultText}, {"range", range(s)},           {"description", s.description}};
+            // A default that is a number is given as one ("none", "any": as text).
+            long long number = 0;
+            Field defaultField = parseInt(s.defaultText, number) ? Field("default", number)
+                                                                 : Field("default", s.defaultText);
+            Record r{{"key", s.name},     {"section", sectionOf(s.section)}, {"kind", kindName(s.kind)},
+                     defaultField,        {"range", range(s)},               {"description", s.description}};
             if (s.choiceCount) r.emplace_back("choices", choicesText(s));
             records.push_back(r);
             continue;
