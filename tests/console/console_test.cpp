@@ -435,6 +435,10 @@ TEST_F(Console, ReferenceListsEveryKeyTheReaderKnows) {
     EXPECT_NE(run({"--json", "settings", "ComportNumber"}, false).out.find("\"default\": \"none\","),
               std::string::npos);
     EXPECT_EQ(run({"settings", "NoSuchKey"}, false).code, 1);
+    // A misspelt key is answered with the nearest one, as check answers it.
+    Result typo = run({"settings", "Sufix"}, false);
+    EXPECT_EQ(typo.code, 1);
+    EXPECT_EQ(typo.err, "keyvane-terminal settings: no key Sufix (did you mean `Suffix`?)\n");
     Result roff = run({"settings", "--roff"}, false);
     EXPECT_EQ(roff.out.compare(0, 19, ".TH KEYVANE.INI 5 \""), 0) << roff.out.substr(0, 80);
     EXPECT_NE(roff.out.find(".B VirbrateOnSuccessfulScanTime\n"), std::string::npos);

@@ -49,32 +49,6 @@ std::string lower(std::string s) {
     return s;
 }
 
-// The nearest of `names` to `word` ignoring letter case, when it is near enough.
-std::string nearest(const std::string& word, const std::vector<std::string>& names) {
-    std::string best;
-    size_t bestDistance = SIZE_MAX;
-    for (const std::string& name : names) {
-        size_t d = editDistance(lower(word), lower(name));
-        if (d < bestDistance) {
-            bestDistance = d;
-            best = name;
-        }
-    }
-    size_t allowed = std::max<size_t>(2, word.size() / 3);
-    return bestDistance <= allowed ? best : std::string();
-}
-
-std::string didYouMean(const std::string& word, const std::vector<std::string>& names) {
-    std::string near = nearest(word, names);
-    return near.empty() ? std::string() : " (did you mean `" + near + "`?)";
-}
-
-std::vector<std::string> settingNames() {
-    std::vector<std::string> names;
-    for (int i = 0; i < kSettingsCount; ++i) names.push_back(kSettingsTable[i].name);
-    return names;
-}
-
 std::string sectionName(int section) {
     switch (section) {
         case SectionBarcode:

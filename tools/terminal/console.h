@@ -269,6 +269,11 @@ std::string checkSummary(const Options& options);
 // The settings reference and the symbology table.
 int settingsReference(const Options& options, const Args& args, std::ostream& out, std::ostream& err);
 int symbologiesCommand(const Options& options, const Args& args, std::ostream& out, std::ostream& err);
+// " (did you mean `NAME`?)" for the one of `names` nearest to a misspelt
+// `word`, ignoring letter case; empty when none is near enough.
+std::string didYouMean(const std::string& word, const std::vector<std::string>& names);
+// The keys of Keyvane.ini as the settings list names them.
+std::vector<std::string> settingNames();
 // The letter of a symbology as a person names it: one character is the letter
 // itself, digits a BarcodeSym number, a word a name (code128). 0 for none.
 char symbologyLetterOf(const std::string& word);
