@@ -197,7 +197,8 @@ Light lightOf(unsigned platformLed) {
     return logical[index];
 }
 
-// A virtual key's name as a keyboard shows it.
+}  // namespace
+
 std::string keyName(unsigned vk) {
     static const std::pair<unsigned, const char*> named[] = {
         {0x08, "Backspace"}, {0x09, "Tab"},   {0x0D, "Enter"},  {0x10, "Shift"},    {0x11, "Ctrl"},   {0x12, "Alt"},
@@ -213,6 +214,8 @@ std::string keyName(unsigned vk) {
     if (vk >= 0x70 && vk <= 0x87) return "F" + std::to_string(vk - 0x6F);
     return handleText(vk);
 }
+
+namespace {
 
 // Hot-key modifiers as words: "Alt+Ctrl+Shift+Win", "KeyUp" for a release.
 std::string modifierNames(unsigned modifiers) {

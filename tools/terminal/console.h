@@ -126,6 +126,8 @@ int usage(const std::string& command, std::ostream& err, const std::string& prob
 int failure(const std::string& command, std::ostream& err, const std::string& problem);
 // The known command nearest to a misspelt one (empty: none near enough).
 std::string nearestCommand(const std::string& name);
+// A virtual key's name as a keyboard shows it ("Shift", "Tab", "Enter", "A").
+std::string keyName(unsigned vk);
 // Whether a terminal root exists at the path.
 bool terminalRootExists(const std::string& root);
 // The number of single-letter edits that make `a` into `b`.
@@ -282,6 +284,11 @@ char symbologyLetterOf(const std::string& word);
 int watchCommand(const Options& options, const Args& args, std::ostream& out, std::ostream& err);
 
 // ------------------------------------------------------------------ scenarios
+// Reads barcodes, pictures and cards with the real wedge on a temporary
+// terminal under a settings file and tells what each becomes; the console's
+// commands by `commands`.
+int explainBarcodes(const Dispatcher& commands, const Options& options, const Args& args, std::ostream& out,
+                    std::ostream& err);
 // Runs a scenario file, its steps by `commands`.
 int runScenario(const Dispatcher& commands, const Options& options, const Args& args, std::ostream& out,
                 std::ostream& err);
