@@ -68,6 +68,13 @@ check_prefix() {
   installed keyvane-terminal run "$prefix/share/doc/keyvane/samples/scenarios/images.scenario" --quiet \
     || fail "the installed images scenario"
 
+  echo "-- explain from the installed files: the sample terminal's settings, on a terminal of its own"
+  installed keyvane-terminal explain --settings "$prefix/share/doc/keyvane/samples/terminal/Zentrova/Keyvane.ini" \
+    12345 --sym code128 >"$work/explain" || fail "the installed explain"
+  grep -qF '   typed:    "C128 12345 END\n"' "$work/explain" || fail "explain typed: $(cat "$work/explain")"
+  grep -qF '   serial:   COM3 xr1, sequence 1, length 5, CRC ok: "12345"' "$work/explain" \
+    || fail "explain serial: $(cat "$work/explain")"
+
   echo "-- KEYVANE_DECODER chooses the decoder library"
   cp "$library" "$work/home/libDecoder.so"
   installed env KEYVANE_DECODER="$work/home" keyvane-terminal --version | grep -qx "decoder $version $work/home/libDecoder.so" \

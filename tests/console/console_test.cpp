@@ -278,8 +278,123 @@ TEST_F(Console, CheckReportsEveryMistakeOfABrokenSettingsFileOnItsLine) {
 
     Result json = run({"--json", "check", file});
     EXPECT_EQ(json.code, 1);
-    EXPECT_NE(json.out.find("{\"file\": \"" + file + "\", \"line\": \"2\", \"severity\": \"error\""), std::string::npos)
+    EXPECT_NE(json.out.find("{\"file\": \"" + file + "\", \"line\": 2, \"severity\": \"error\""), std::string::npos)
         << json.out;
+}
+
+// Each kind of mistake that changes what the wedge does, in a file of its own.
+TEST_F(Console, CheckSaysWhichOfAKeyGivenTwiceWins) {
+    std::string file = kFixtures + "/repeated.ini";
+    Result r = run({"check", file});
+    EXPECT_TRUE(hasFinding(r.out, file, 5, "warning", "`Suffix` is given again (line 2: \"13\"): this line's \"13,10\" wins"))
+        << r.out;
+    EXPECT_TRUE(hasFinding(r.out, file, 6, "warning", "`AimerMode` is given again (line 4 as `AmierMode`: \"1\")"))
+        << r.out;
+    EXPECT_TRUE(hasFinding(r.out, file, 11, "warning", "`suffix` is given again (line 10: \"9\")")) << r.out;
+    // "Beep = 2" leaves the field as it was: it wins nothing.
+    EXPECT_EQ(r.out.find(file + ":13:"), std::string::npos) << r.out;
+}
+
+TEST_F(Console, CheckReportsLinesWithoutAnEqualsSign) {
+    std::string file = kFixtures + "/no-equals.ini";
+    Result r = run({"check", file});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_TRUE(hasFinding(r.out, file, 2, "error",
+                           "no \"=\" in \"EnableScanner0\": the line is ignored (write `EnableScanner = 0`)"))
+        << r.out;
+    EXPECT_TRUE(hasFinding(r.out, file, 4, "error", "no \"=\" in \"Suffix13\": the line is ignored")) << r.out;
+    EXPECT_EQ(r.out.find(file + ":5: error: no"), std::string::npos) << "a header has no \"=\"\n" << r.out;
+}
+
+TEST_F(Console, CheckReportsValuesThatReadAsSomethingElse) {
+    std::string file = kFixtures + "/values.ini";
+    Result r = run({"check", file});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_TRUE(hasFinding(r.out, file, 2, "error",
+                           "`prefix` \"76 58\": blanks are removed, so codes without commas run together into "
+                           "\"7658\"; separate the codes with commas: 76,58"))
+        << r.out;
+    EXPECT_EQ(r.out.find(file + ":3:"), std::string::npos) << "blanks after a comma change nothing\n" << r.out;
+    EXPECT_TRUE(hasFinding(r.out, file, 4, "warning", "`OutputFormat` \"MF2\": the quotes are part of the value"))
+        << r.out;
+    EXPECT_TRUE(hasFinding(r.out, file, 5, "warning",
+                           "`RemapToTab` \"09\" begins with 0: the field is left unchanged, no character is typed as Tab"))
+        << r.out;
+    EXPECT_TRUE(hasFinding(r.out, file, 6, "warning",
+                           "`EnableScanner`: \"; off for now\" after the value is read as part of it (the value is "
+                           "\"0;offfornow\"); comments begin with \"'\""))
+        << r.out;
+    EXPECT_TRUE(hasFinding(r.out, file, 7, "warning", "`ComportNumber`: \"# the printer\" after the value")) << r.out;
+}
+
+TEST_F(Console, CheckSaysTheCommentMarkOfTheFile) {
+    std::string file = kFixtures + "/comments.ini";
+    Result r = run({"check", file});
+    EXPECT_TRUE(hasFinding(r.out, file, 2, "warning",
+                           "a line beginning with \";\" is no comment: the file's comment mark is \"'\"; the line is "
+                           "read as the unknown key `;OutPutMode` and ignored"))
+        << r.out;
+    EXPECT_TRUE(hasFinding(r.out, file, 3, "warning", "beginning with \"#\" is no comment")) << r.out;
+    EXPECT_TRUE(hasFinding(r.out, file, 4, "warning", "having no \"=\", the line is ignored")) << r.out;
+    EXPECT_EQ(r.out.find("unknown key"), r.out.find("unknown key `;OutPutMode` and ignored")) << r.out;
+}
+
+TEST_F(Console, CheckNamesSectionsTheFileDoesNotHave) {
+    std::string file = kFixtures + "/sections.ini";
+    Result r = run({"check", file});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_TRUE(hasFinding(r.out, file, 2, "warning",
+                           "unknown section [Scanner]: the file has no such section; the keys under it are read as "
+                           "general keys"))
+        << r.out;
+    EXPECT_TRUE(hasFinding(r.out, file, 4, "error", "unknown section [Barcod2] (did you mean `[Barcode2]`?)")) << r.out;
+    EXPECT_TRUE(hasFinding(r.out, file, 8, "error", "[Barcode7] is beyond [Barcode6]")) << r.out;
+    EXPECT_TRUE(hasFinding(r.out, file, 10, "error",
+                           "unknown section [Barcod2] (did you mean `[Barcode2]`?): it selects nothing; the keys "
+                           "under it go to [Barcode1] before it"))
+        << r.out;
+}
+
+TEST_F(Console, CheckTellsKeysThatActOnlyTogether) {
+    std::string file = kFixtures + "/together.ini";
+    Result r = run({"check", file});
+    EXPECT_TRUE(hasFinding(r.out, file, 5, "note",
+                           "[Barcode1]: barcodes of symbology j get this rule's prefix (65) and suffix (none) in place "
+                           "of the global `prefix` (none) and `Suffix` (13): they end with no suffix at all"))
+        << r.out;
+    EXPECT_TRUE(hasFinding(r.out, file, 7, "warning",
+                           "`StartWith` is ignored: without scan sync (`EnableSequenceEditor` 1 or 2) the rules match "
+                           "by symbology (`BarcodeSym`) alone"))
+        << r.out;
+    EXPECT_TRUE(hasFinding(r.out, file, 8, "warning", "`Length` is ignored: without scan sync")) << r.out;
+    EXPECT_TRUE(hasFinding(r.out, file, 10, "error",
+                           "`ComportNumber` means nothing in a barcode section: not read (it is a general key: it "
+                           "belongs before [Barcode1] and [Sync1])"))
+        << r.out;
+    EXPECT_EQ(r.out.find(file + ":11: note"), std::string::npos) << "[Barcode2] keeps the global suffix\n" << r.out;
+}
+
+TEST_F(Console, CheckSaysWhereTheEncodingMatters) {
+    std::string bom = dir_ + "/bom.ini";
+    std::ofstream(bom, std::ios::binary) << "\xEF\xBB\xBFOutPutMode = 1\r\n";
+    Result r = run({"check", bom});
+    EXPECT_EQ(r.out, bom + ": note: encoding: UTF-8 with a byte-order mark; the mark is skipped and changes nothing\n");
+    std::string ansi = dir_ + "/ansi.ini";
+    std::ofstream(ansi, std::ios::binary) << "' caf\xE9\r\nOutPutMode = 1\r\n[Barcode1]\r\nStartWith = \xE9t\xE9\r\n";
+    r = run({"check", ansi});
+    EXPECT_TRUE(hasFinding(r.out, ansi, 4, "note", "the characters beyond ASCII on this line are read as Windows-1252"))
+        << r.out;
+    EXPECT_EQ(r.out.find(ansi + ":1:"), std::string::npos) << r.out;
+}
+
+TEST_F(Console, CheckSaysACleanFileIsCleanAndSumsUpSeveralFiles) {
+    std::string clean = kFixtures + "/clean.ini", values = kFixtures + "/values.ini";
+    Result r = run({"check", clean});
+    EXPECT_EQ(r.code, 0);
+    EXPECT_EQ(r.out, clean + ": no findings\n");
+    r = run({"check", clean, values});
+    EXPECT_EQ(r.out.compare(0, clean.size() + 14, clean + ": no findings\n"), 0) << r.out;
+    EXPECT_NE(r.out.find("\n2 files: 2 error(s), 5 warning(s)\n"), std::string::npos) << r.out;
 }
 
 TEST_F(Console, CheckFindsNothingOnTheSamples) {
@@ -287,13 +402,15 @@ TEST_F(Console, CheckFindsNothingOnTheSamples) {
         std::string dir = samples() + "/" + sample + "/Zentrova/";
         Result r = run({"check", "--strict", dir + "Keyvane.ini", dir + "DecodeSettings.Vqf"});
         EXPECT_EQ(r.code, 0) << sample << "\n" << r.out << r.err;
-        EXPECT_EQ(r.out, "") << sample;
+        EXPECT_EQ(r.out.find(": error: "), std::string::npos) << sample << "\n" << r.out;
+        EXPECT_EQ(r.out.find(": warning: "), std::string::npos) << sample << "\n" << r.out;
+        EXPECT_NE(r.out.find("\n2 files: 0 error(s), 0 warning(s)\n"), std::string::npos) << r.out;
     }
     // Without files: those the wedge finds on the terminal.
     ASSERT_EQ(run({"init", "--from", samples() + "/terminal"}).code, 0);
     Result r = run({"check", "--strict"});
     EXPECT_EQ(r.code, 0) << r.out << r.err;
-    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.out.find(": warning: "), std::string::npos) << r.out;
 }
 
 TEST_F(Console, CheckSuggestsTheNearestKeyForCommonTypos) {
@@ -326,7 +443,8 @@ TEST_F(Console, CheckReadsUtf16AndWindows1252FilesAndSaysSo) {
     std::ofstream(ansi, std::ios::binary) << "' caf\xE9\r\nSuffix = 13\r\n";
     r = run({"check", ansi});
     EXPECT_EQ(r.code, 0) << r.out;  // a note is no mistake
-    EXPECT_EQ(r.out, ansi + ": note: not valid UTF-8: read as Windows-1252\n");
+    EXPECT_EQ(r.out, ansi + ": note: not valid UTF-8: read as Windows-1252; only comments hold other characters, so "
+                            "it changes nothing\n");
 }
 
 TEST_F(Console, CheckReportsTheMistakesOfADecodeSettingsFile) {
@@ -430,7 +548,15 @@ TEST_F(Console, ReferenceListsEveryKeyTheReaderKnows) {
     EXPECT_EQ(one.code, 0);
     EXPECT_NE(one.out.find("OutPutMode  [general] choice"), std::string::npos) << one.out;
     EXPECT_NE(one.out.find("    7: keystrokes into an edit control, all keys captured, and serial"), std::string::npos);
+    // Numbers are numbers in the records; a default that is no number stays text.
+    EXPECT_NE(run({"--json", "settings", "AimerTimeOut"}, false).out.find("\"default\": 20,"), std::string::npos);
+    EXPECT_NE(run({"--json", "settings", "ComportNumber"}, false).out.find("\"default\": \"none\","),
+              std::string::npos);
     EXPECT_EQ(run({"settings", "NoSuchKey"}, false).code, 1);
+    // A misspelt key is answered with the nearest one, as check answers it.
+    Result typo = run({"settings", "Sufix"}, false);
+    EXPECT_EQ(typo.code, 1);
+    EXPECT_EQ(typo.err, "keyvane-terminal settings: no key Sufix (did you mean `Suffix`?)\n");
     Result roff = run({"settings", "--roff"}, false);
     EXPECT_EQ(roff.out.compare(0, 19, ".TH KEYVANE.INI 5 \""), 0) << roff.out.substr(0, 80);
     EXPECT_NE(roff.out.find(".B VirbrateOnSuccessfulScanTime\n"), std::string::npos);

@@ -105,7 +105,7 @@ TEST_F(ConsoleGolden, HelpOfTheConsoleAndOfEveryCommand) {
     EXPECT_EQ(viaHelp.out, top.out) << "help and --help print the same";
 
     std::vector<std::string> names = listedCommands(top.out);
-    EXPECT_EQ(names.size(), 55u);
+    EXPECT_EQ(names.size(), 56u);
     std::string each;
     for (const std::string& name : names) {
         each += transcript({name, "--help"});
@@ -281,6 +281,12 @@ TEST_F(ConsoleGolden, AnswersToArgumentsRightAndWrong) {
         {"settings", "Nosuch"},
         {"symbologies", "j"},
         {"symbologies", "nosuch"},
+        {"settings", "Sufix"},
+        {"explain"},
+        {"explain", "ABC", "--sym", "nosuch"},
+        {"explain", "--sym", "j"},
+        {"explain", "--models", "some", "ABC"},
+        {"explain", "--settings", "/nonexistent.ini", "ABC"},
         {"run"},
         {"run", "a", "b"},
         {"run", "/nonexistent.scenario"},

@@ -49,32 +49,6 @@ std::string lower(std::string s) {
     return s;
 }
 
-// The nearest of `names` to `word` ignoring letter case, when it is near enough.
-std::string nearest(const std::string& word, const std::vector<std::string>& names) {
-    std::string best;
-    size_t bestDistance = SIZE_MAX;
-    for (const std::string& name : names) {
-        size_t d = editDistance(lower(word), lower(name));
-        if (d < bestDistance) {
-            bestDistance = d;
-            best = name;
-        }
-    }
-    size_t allowed = std::max<size_t>(2, word.size() / 3);
-    return bestDistance <= allowed ? best : std::string();
-}
-
-std::string didYouMean(const std::string& word, const std::vector<std::string>& names) {
-    std::string near = nearest(word, names);
-    return near.empty() ? std::string() : " (did you mean `" + near + "`?)";
-}
-
-std::vector<std::string> settingNames() {
-    std::vector<std::string> names;
-    for (int i = 0; i < kSettingsCount; ++i) names.push_back(kSettingsTable[i].name);
-    return names;
-}
-
 std::string sectionName(int section) {
     switch (section) {
         case SectionBarcode:
@@ -100,6 +74,15 @@ bool headerIs(const std::string& header, const char* name) {
     return true;
 }
 
+// Where a key that means nothing where it stands belongs.
+std::string belongs(const std::string& key) {
+    if (findSettingA(SectionGeneral, key.c_str()))
+        return " (it is a general key: it belongs before [Barcode1] and [Sync1])";
+    if (findSettingA(SectionBarcode, key.c_str())) return " (it belongs in a [Barcode] section)";
+    if (findSettingA(SectionCardReader, key.c_str())) return " (it belongs in [MCRSettings])";
+    return "";
+}
+
 std::string codesText(const WORD* list) {
     std::string s;
     for (int i = 0; list[i] != 0; ++i) s += (i ? "," : "") + std::to_string(list[i]);
@@ -123,11 +106,14 @@ public:
         findings_.push_back({file_, line, severity, message});
     }
 
-    void settingsFile(const std::vector<Note>& notes);
+    void settingsFile(const std::vector<Note>& notes, const std::vector<std::string>& lines);
     void decodeFile(const std::vector<Note>& notes);
 
 private:
-    void encoding(int used);
+    void encoding(int used, const std::vector<std::string>& lines);
+    void lineForms(const std::vector<std::string>& lines);
+    void repeatedKeys(const std::vector<Note>& notes);
+    void ruleCombinations(const std::vector<Note>& notes, const std::map<int, int>& ruleLines);
     void generalValue(const Note& n, const SettingInfo& setting, bool ignored);
     void ruleValue(const Note& n);
     void codeListLoss(const Note& n);
@@ -138,7 +124,18 @@ private:
     std::map<std::string, int> lastLine_;  // general key (lower case) -> line of its last line
 };
 
-void Checker::encoding(int used) {
+// The text of a line before its comment, and whether it holds characters beyond ASCII.
+std::string beforeComment(const std::string& line) {
+    return line.substr(0, line.find('\''));
+}
+
+bool beyondAscii(const std::string& text) {
+    for (char c : text)
+        if (static_cast<unsigned char>(c) >= 0x80) return true;
+    return false;
+}
+
+void Checker::encoding(int used, const std::vector<std::string>& lines) {
     switch (used) {
         case TextEncodingUtf16Le:
             add(0, "note", "encoding: UTF-16LE");
@@ -147,13 +144,119 @@ void Checker::encoding(int used) {
             add(0, "note", "encoding: UTF-16BE");
             break;
         case TextEncodingUtf8Bom:
-            add(0, "note", "encoding: UTF-8 with a byte-order mark");
+            add(0, "note", "encoding: UTF-8 with a byte-order mark; the mark is skipped and changes nothing");
             break;
-        case TextEncodingAnsi:
-            add(0, "note", "not valid UTF-8: read as Windows-1252");
+        case TextEncodingAnsi: {
+            // The code page matters only where such a character is read: in a key or a value.
+            int where = 0;
+            for (size_t i = 1; i < lines.size(); ++i)
+                if (beyondAscii(beforeComment(lines[i]))) {
+                    add(static_cast<int>(i), "note",
+                        "not valid UTF-8: the characters beyond ASCII on this line are read as Windows-1252");
+                    if (!where) where = static_cast<int>(i);
+                }
+            if (!where)
+                add(0, "note", "not valid UTF-8: read as Windows-1252; only comments hold other characters, so it "
+                               "changes nothing");
             break;
+        }
         default:
             break;
+    }
+}
+
+// What a line's form hides: no "=", comments the file does not know, blanks
+// in a code list, quotes and leading zeros that the value keeps.
+void Checker::lineForms(const std::vector<std::string>& lines) {
+    for (size_t i = 1; i < lines.size(); ++i) {
+        int line = static_cast<int>(i);
+        std::string code = beforeComment(lines[i]);
+        while (!code.empty() && (code.back() == '\n' || code.back() == '\r')) code.pop_back();
+        std::string bare;
+        for (char c : code)
+            if (c != ' ') bare += c;
+        if (bare.empty() || bare[0] == '[') continue;
+        size_t eq = code.find('=');
+        if (bare[0] == ';' || bare[0] == '#') {
+            add(line, "warning",
+                std::string("a line beginning with \"") + bare[0] +
+                    "\" is no comment: the file's comment mark is \"'\"; " +
+                    (eq == std::string::npos ? "having no \"=\", the line is ignored"
+                                             : "the line is read as the unknown key `" + bare.substr(0, bare.find('=')) +
+                                                   "` and ignored"));
+            continue;
+        }
+        if (eq == std::string::npos) {
+            // "EnableScanner 1": the first word may be a key.
+            std::string first = code.substr(code.find_first_not_of(' '));
+            first = first.substr(0, first.find(' '));
+            std::string rest = code.substr(code.find(first) + first.size());
+            size_t r = rest.find_first_not_of(' ');
+            rest = r == std::string::npos ? "" : rest.substr(r);
+            const SettingInfo* known = findSettingA(SectionGeneral, first.c_str());
+            if (!known) known = findSettingA(SectionBarcode, first.c_str());
+            if (!known) known = findSettingA(SectionCardReader, first.c_str());
+            add(line, "error",
+                "no \"=\" in \"" + shown(bare) + "\": the line is ignored" +
+                    (known ? " (write `" + std::string(known->name) + " = " + rest + "`)" : ""));
+            continue;
+        }
+        std::string key = bare.substr(0, bare.find('='));
+        std::string rawValue = code.substr(eq + 1);
+        std::string value = bare.substr(bare.find('=') + 1);
+        const SettingInfo* setting = findSettingA(SectionGeneral, key.c_str());
+        if (!setting) setting = findSettingA(SectionBarcode, key.c_str());
+        if (!setting) setting = findSettingA(SectionCardReader, key.c_str());
+        if (!setting) continue;
+        std::string name = setting->name;
+        // A comment after the value, in a mark the file does not know.
+        size_t mark = std::string::npos;
+        for (size_t k = 1; k < rawValue.size(); ++k)
+            if ((rawValue[k] == ';' || rawValue[k] == '#' || rawValue.compare(k, 2, "//") == 0) &&
+                (rawValue[k - 1] == ' ' || rawValue[k - 1] == '\t')) {
+                mark = k;
+                break;
+            }
+        if (mark != std::string::npos) {
+            std::string comment = rawValue.substr(mark);
+            while (!comment.empty() && comment.back() == ' ') comment.pop_back();
+            add(line, "warning",
+                "`" + name + "`: \"" + shown(comment) + "\" after the value is read as part of it (the value is \"" +
+                    shown(value) + "\"); comments begin with \"'\"");
+            continue;
+        }
+        if (setting->kind == KindCodeList) {
+            // Blanks go before the value is read: "76 58" is the one code 7658.
+            size_t from = rawValue.find_first_not_of(' '), to = rawValue.find_last_not_of(' ');
+            std::string written = from == std::string::npos ? "" : rawValue.substr(from, to - from + 1);
+            std::string fixed;
+            bool joined = false;
+            for (size_t c = 0; c < written.size(); ++c) {
+                if (written[c] != ' ') {
+                    fixed += written[c];
+                    continue;
+                }
+                size_t after = written.find_first_not_of(' ', c);
+                if (!fixed.empty() && std::isdigit(static_cast<unsigned char>(fixed.back())) &&
+                    std::isdigit(static_cast<unsigned char>(written[after]))) {
+                    fixed += ',';
+                    joined = true;
+                }
+                c = after - 1;
+            }
+            if (joined)
+                add(line, "error",
+                    "`" + name + "` \"" + shown(written) + "\": blanks are removed, so codes without commas run "
+                    "together into \"" + shown(value) + "\"; separate the codes with commas: " + shown(fixed));
+        }
+        if (value.size() >= 2 && (value[0] == '"' || value[0] == '\'') && value.back() == value[0])
+            add(line, "warning",
+                "`" + name + "` " + shown(value) + ": the quotes are part of the value; write it without them");
+        if (name == "RemapToTab" && value.size() > 1 && value[0] == '0')
+            add(line, "warning",
+                "`RemapToTab` \"" + shown(value) +
+                    "\" begins with 0: the field is left unchanged, no character is typed as Tab (two or more "
+                    "digits give their code only without a leading 0; one digit is its own character, \"9\" is 57)");
     }
 }
 
@@ -320,7 +423,72 @@ void Checker::combinations(const std::vector<Note>& notes) {
                        : "card reader settings with the reader off (no `EnableCardReader` 1)");
 }
 
-void Checker::settingsFile(const std::vector<Note>& notes) {
+// A key given again where the earlier line set the same field: the later line wins.
+void Checker::repeatedKeys(const std::vector<Note>& notes) {
+    struct Earlier {
+        int line;
+        std::string key, value;
+    };
+    std::map<std::pair<int, size_t>, Earlier> seen;  // (record, field) or the entry itself -> its last line
+    for (const Note& n : notes) {
+        const SettingsNote& s = n.note;
+        if (s.what == NoteHeader && s.pass == 2) seen.clear();  // a rule section of its own
+        if (s.what != NoteValue) continue;
+        SettingSection section = s.pass == 2 ? SectionBarcode : static_cast<SettingSection>(s.detail);
+        const SettingInfo* setting = findSettingA(section, n.key.c_str());
+        if (setting == nullptr) continue;
+        if (setting->handler == ruleBeep && !n.value.empty() && n.value[0] == '2') continue;  // leaves the field
+        std::pair<int, size_t> what = setting->field.record == RecordNone
+                                          ? std::make_pair(-1, static_cast<size_t>(setting - kSettingsTable))
+                                          : std::make_pair(static_cast<int>(setting->field.record) * 10 + s.pass,
+                                                           setting->field.offset);
+        auto it = seen.find(what);
+        if (it != seen.end()) {
+            const Earlier& e = it->second;
+            std::string as = lower(e.key) == lower(n.key) ? "" : " as `" + e.key + "`";
+            add(s.line, "warning",
+                "`" + std::string(setting->name) + "` is given again (" + "line " + std::to_string(e.line) + as +
+                    ": \"" + shown(e.value) + "\"): this line's \"" + shown(n.value) +
+                    "\" wins and the earlier one changes nothing");
+        }
+        seen[what] = {s.line, n.key, n.value};
+    }
+}
+
+// What the rules change in what is typed, once the whole file is read.
+void Checker::ruleCombinations(const std::vector<Note>& notes, const std::map<int, int>& ruleLines) {
+    bool advanced = settings.EnableSequenceEditor == 0 && settings.EnableADVSuffixPrefix != 0;
+    if (advanced) {
+        for (const Note& n : notes) {
+            const SettingsNote& s = n.note;
+            if (s.what != NoteValue || s.pass != 2) continue;
+            const SettingInfo* setting = findSettingA(SectionBarcode, n.key.c_str());
+            if (setting == nullptr || (setting->handler != ruleStartWith && std::string(setting->name) != "Length"))
+                continue;
+            if (n.value.empty() || n.value == "0") continue;
+            add(s.line, "warning",
+                "`" + std::string(setting->name) +
+                    "` is ignored: without scan sync (`EnableSequenceEditor` 1 or 2) the rules match by symbology "
+                    "(`BarcodeSym`) alone");
+        }
+        for (const auto& [slot, line] : ruleLines) {
+            const BarcodeRule& rule = ruleTable[0][slot - 1];
+            if (rule.symbologyLetter == 0) continue;
+            bool samePrefix = codesText(rule.prefix) == codesText(settings.prefix);
+            bool sameSuffix = codesText(rule.suffix) == codesText(settings.Suffix);
+            if (samePrefix && sameSuffix) continue;
+            std::string letter(1, static_cast<char>(rule.symbologyLetter));
+            add(line, "note",
+                "[Barcode" + std::to_string(slot) + "]: barcodes of symbology " + letter +
+                    " get this rule's prefix (" + codesText(rule.prefix) + ") and suffix (" + codesText(rule.suffix) +
+                    ") in place of the global `prefix` (" + codesText(settings.prefix) + ") and `Suffix` (" +
+                    codesText(settings.Suffix) + ")" +
+                    (rule.suffix[0] == 0 && settings.Suffix[0] != 0 ? ": they end with no suffix at all" : ""));
+        }
+    }
+}
+
+void Checker::settingsFile(const std::vector<Note>& notes, const std::vector<std::string>& lines) {
     // Line of the last line of each general key, for the combinations.
     for (const Note& n : notes)
         if ((n.note.what == NoteValue || n.note.what == NoteValueIgnored) && n.note.pass == 1 &&
@@ -330,13 +498,20 @@ void Checker::settingsFile(const std::vector<Note>& notes) {
     int firstPassEnd = 0, group = 0, slot = 0, lastSync = 0, firstBarcode = 0;
     bool sinceSync = false;
     std::map<std::pair<int, int>, int> slotsSeen;
+    std::map<int, int> ruleLines;  // slot (from 1) of the first group -> line of its header
     bool rulesUnread = false;
+    std::vector<std::string> headers = {"[MCRSettings]"};
+    for (int i = 1; i <= 6; ++i) headers.push_back("[Barcode" + std::to_string(i) + "]");
+    for (int i = 1; i <= kSyncGroups; ++i) headers.push_back("[Sync" + std::to_string(i) + "]");
+    auto known = [&](const std::string& header) {
+        return lower(header) == "[mcrsettings]" || headerIs(header, "Barcode") || headerIs(header, "Sync");
+    };
     for (const Note& n : notes) {
         const SettingsNote& s = n.note;
         int line = s.line;
         switch (s.what) {
             case NoteEncoding:
-                encoding(s.used);
+                encoding(s.used, lines);
                 break;
             case NoteLineCut:
                 add(line, "error", "line longer than 399 characters: the rest is read as a line of its own");
@@ -347,10 +522,23 @@ void Checker::settingsFile(const std::vector<Note>& notes) {
                     if (s.used == HeaderOther && (headerIs(n.key, "Barcode") || headerIs(n.key, "Sync")))
                         add(line, "warning",
                             n.key + " before [Barcode1] or [Sync1]: its keys are read as general keys");
+                    else if (s.used == HeaderOther && !known(n.key)) {
+                        std::string near = didYouMean(n.key, headers);
+                        add(line, near.empty() ? "warning" : "error",
+                            "unknown section " + n.key + near +
+                                ": the file has no such section; the keys under it are read as general keys");
+                    }
                 } else if (s.pass == 2) {
+                    if (s.used != HeaderBarcode && s.used != HeaderSync && !known(n.key) && firstPassEnd &&
+                        line > firstPassEnd)
+                        add(line, "error",
+                            "unknown section " + n.key + didYouMean(n.key, headers) + ": it selects nothing; " +
+                                (slot ? "the keys under it go to [Barcode" + std::to_string(slot) + "] before it"
+                                      : "the keys under it are not read"));
                     if (s.used == HeaderBarcode) {
                         slot = s.detail;
                         sinceSync = false;
+                        if (group == 0) ruleLines[slot] = line;
                         if (!firstBarcode) firstBarcode = line;
                         auto [it, fresh] = slotsSeen.emplace(std::make_pair(group, slot), line);
                         if (!fresh)
@@ -380,15 +568,17 @@ void Checker::settingsFile(const std::vector<Note>& notes) {
                 break;
             case NoteKeyUnknown:
                 if (s.pass == 2 && (firstPassEnd == 0 || line < firstPassEnd)) break;  // the first pass told
+                if (n.key[0] == ';' || n.key[0] == '#') break;  // a comment of another file's kind: told with the line
                 add(line, "error", "unknown key `" + n.key + "`" + didYouMean(n.key, settingNames()) + "; ignored");
                 break;
             case NoteKeyMisplaced:
                 if (s.pass == 2 && (firstPassEnd == 0 || line < firstPassEnd)) break;  // the first pass told
                 if (s.detail == 0)
                     add(line, "error",
-                        "`" + n.key + "` stands after [Sync] or [Barcode1] but outside a barcode section: not read");
+                        "`" + n.key + "` stands after [Sync] or [Barcode1] but outside a barcode section: not read" +
+                            belongs(n.key));
                 else if (s.detail == SectionBarcode)
-                    add(line, "error", "`" + n.key + "` means nothing in a barcode section: not read");
+                    add(line, "error", "`" + n.key + "` means nothing in a barcode section: not read" + belongs(n.key));
                 else
                     add(line, "error",
                         "`" + n.key + "` means nothing among " + sectionName(s.detail) +
@@ -453,6 +643,9 @@ void Checker::settingsFile(const std::vector<Note>& notes) {
         add(firstBarcode, "warning",
             "the barcode sections are not read: neither `EnableADVSuffixPrefix` 1 nor `EnableSequenceEditor` 1 or 2");
     combinations(notes);
+    lineForms(lines);
+    repeatedKeys(notes);
+    if (!rulesUnread) ruleCombinations(notes, ruleLines);
 }
 
 void Checker::decodeFile(const std::vector<Note>& notes) {
@@ -564,8 +757,18 @@ bool checkFile(const std::string& path, const std::string& shownName, std::vecto
         inspectDecodeSettings(file, diagnostics);
         checker.decodeFile(notes);
     } else {
+        // The lines as written, blanks and comments kept, numbered as the reader numbers them.
+        std::vector<std::string> lines(1);
+        if (TextFile* again = textFileOpenBytes(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size())) {
+            WCHAR piece[kSettingsLineChars];
+            SettingsLineCount count;
+            bool cut = false;
+            while (readSettingsPiece(again, piece, count, cut))
+                if (static_cast<int>(lines.size()) == count.line) lines.push_back(utf8(std::u16string(piece)));
+            textFileClose(again);
+        }
         inspectSettingsFile(file, diagnostics);
-        checker.settingsFile(notes);
+        checker.settingsFile(notes, lines);
         // The console is no wedge: its record goes back to the defaults.
         resetSettings();
         clearRuleTable();
@@ -620,27 +823,34 @@ int checkCommand(const Options& options, const Args& args, std::ostream& out, st
         }
     }
     std::vector<Finding> findings;
+    std::vector<size_t> ends;  // where each file's findings end
     for (const std::string& file : files) {
         if (!checkFile(file, file, findings)) {
             err << "keyvane-terminal check: cannot read " << file << "\n";
             return kUsage;
         }
+        ends.push_back(findings.size());
     }
     int errors = 0, warnings = 0;
     std::vector<Record> records;
-    for (const Finding& f : findings) {
-        errors += f.severity == "error";
-        warnings += f.severity == "warning";
-        if (options.json) {
-            records.push_back(
-                {{"file", f.file}, {"line", std::to_string(f.line)}, {"severity", f.severity}, {"message", f.message}});
-        } else {
-            out << f.file << ":";
-            if (f.line > 0) out << f.line << ":";
-            out << " " << f.severity << ": " << f.message << "\n";
+    for (size_t i = 0, begin = 0; i < files.size(); begin = ends[i++]) {
+        if (ends[i] == begin && !options.json) out << files[i] << ": no findings\n";
+        for (size_t k = begin; k < ends[i]; ++k) {
+            const Finding& f = findings[k];
+            errors += f.severity == "error";
+            warnings += f.severity == "warning";
+            if (options.json) {
+                records.push_back({{"file", f.file}, {"line", f.line}, {"severity", f.severity}, {"message", f.message}});
+            } else {
+                out << f.file << ":";
+                if (f.line > 0) out << f.line << ":";
+                out << " " << f.severity << ": " << f.message << "\n";
+            }
         }
     }
     if (options.json) printRecords(options, records, out);
+    if (files.size() > 1 && !options.json)
+        out << files.size() << " files: " << errors << " error(s), " << warnings << " warning(s)\n";
     return errors > 0 || (strict && warnings > 0) ? kFailed : kOk;
 }
 

@@ -208,6 +208,8 @@ int refuseWhileWedgeRuns(const Options& options, const char* command, bool force
     return stopWedgeFirst(options, command, err) ? kOk : kFailed;
 }
 
+}  // namespace
+
 // A virtual key's name as a keyboard shows it.
 std::string keyName(unsigned vk) {
     static const std::pair<unsigned, const char*> named[] = {
@@ -224,6 +226,8 @@ std::string keyName(unsigned vk) {
     if (vk >= 0x70 && vk <= 0x87) return "F" + std::to_string(vk - 0x6F);
     return handleText(vk);
 }
+
+namespace {
 
 // Hot-key modifiers as words: "Alt+Ctrl+Shift+Win", "KeyUp" for a release.
 std::string modifierNames(unsigned modifiers) {

@@ -18,6 +18,7 @@ namespace {
 
 int helpCommand(const Options& options, const Args& args, std::ostream& out, std::ostream& err);
 int runCommandScenario(const Options& options, const Args& args, std::ostream& out, std::ostream& err);
+int explainCommand(const Options& options, const Args& args, std::ostream& out, std::ostream& err);
 
 // clang-format off
 const Command kCommands[] = {
@@ -211,6 +212,14 @@ const Command kCommands[] = {
     {"symbologies", "symbologies [SYMBOLOGY]",
      "The symbologies: BarcodeSym number, symbology letter, name, engine id and DecodeSettings.Vqf section.",
      {0, kAnyCount, nullptr}, false, kNoQuery, symbologiesCommand},
+    {"explain", "explain [--settings FILE] [--decode-settings FILE] [--model N | --models all] "
+                "DATA [--sym SYMBOLOGY] | --image FILE | --swipe DATA ...",
+     "What barcodes become under a settings file: the real wedge reads them in the order given on a temporary "
+     "terminal of its own, and for each the rule that matched and why, the findings of check that bear on it, "
+     "the text and keys typed, the serial frames, the sounds and lights, and what was not delivered and why. "
+     "--models all: what each keypad family types, where they differ.",
+     {1, kAnyCount, "which barcodes? (DATA --sym SYMBOLOGY, --image FILE or --swipe DATA)"}, false, kNoQuery,
+     explainCommand},
     {"run", "run FILE.scenario [--keep] [--quiet]",
      "Run a scenario file; on a fresh temporary terminal unless --root is given. Exits non-zero when a "
      "step failed. --keep keeps the temporary terminal.",
@@ -313,6 +322,10 @@ const Dispatcher kDispatcher{findCommand, runCommand, queryNames};
 
 int runCommandScenario(const Options& options, const Args& args, std::ostream& out, std::ostream& err) {
     return runScenario(kDispatcher, options, args, out, err);
+}
+
+int explainCommand(const Options& options, const Args& args, std::ostream& out, std::ostream& err) {
+    return explainBarcodes(kDispatcher, options, args, out, err);
 }
 
 }  // namespace

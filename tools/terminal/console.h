@@ -126,6 +126,8 @@ int usage(const std::string& command, std::ostream& err, const std::string& prob
 int failure(const std::string& command, std::ostream& err, const std::string& problem);
 // The known command nearest to a misspelt one (empty: none near enough).
 std::string nearestCommand(const std::string& name);
+// A virtual key's name as a keyboard shows it ("Shift", "Tab", "Enter", "A").
+std::string keyName(unsigned vk);
 // The number of single-letter edits that make `a` into `b`.
 size_t editDistance(const std::string& a, const std::string& b);
 bool parseNumber(const std::string& text, long long low, long long high, long long& value);
@@ -284,6 +286,11 @@ std::string checkSummary(const Options& options);
 // The settings reference and the symbology table.
 int settingsReference(const Options& options, const Args& args, std::ostream& out, std::ostream& err);
 int symbologiesCommand(const Options& options, const Args& args, std::ostream& out, std::ostream& err);
+// " (did you mean `NAME`?)" for the one of `names` nearest to a misspelt
+// `word`, ignoring letter case; empty when none is near enough.
+std::string didYouMean(const std::string& word, const std::vector<std::string>& names);
+// The keys of Keyvane.ini as the settings list names them.
+std::vector<std::string> settingNames();
 // The letter of a symbology as a person names it: one character is the letter
 // itself, digits a BarcodeSym number, a word a name (code128). 0 for none.
 char symbologyLetterOf(const std::string& word);
@@ -307,6 +314,11 @@ std::string soundName(const std::string& sound);
 int watchCommand(const Options& options, const Args& args, std::ostream& out, std::ostream& err);
 
 // ------------------------------------------------------------------ scenarios
+// Reads barcodes, pictures and cards with the real wedge on a temporary
+// terminal under a settings file and tells what each becomes; the console's
+// commands by `commands`.
+int explainBarcodes(const Dispatcher& commands, const Options& options, const Args& args, std::ostream& out,
+                    std::ostream& err);
 // Runs a scenario file, its steps by `commands`.
 int runScenario(const Dispatcher& commands, const Options& options, const Args& args, std::ostream& out,
                 std::ostream& err);

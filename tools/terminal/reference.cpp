@@ -1,8 +1,12 @@
 // keyvane-terminal settings / symbologies: the settings reference and the
 // symbology table, printed from the tables the wedge itself reads with, as
 // plain text, records or a keyvane.ini(5) manual page.
+#include <algorithm>
+#include <cctype>
+#include <cstdint>
 #include <ostream>
 #include <string>
+#include <vector>
 
 #include "console.h"
 #include "scan/symbologies.h"
@@ -112,6 +116,30 @@ void printRoff(std::ostream& out) {
 
 }  // namespace
 
+std::string didYouMean(const std::string& word, const std::vector<std::string>& names) {
+    auto lower = [](std::string s) {
+        for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        return s;
+    };
+    std::string best;
+    size_t bestDistance = SIZE_MAX;
+    for (const std::string& name : names) {
+        size_t d = editDistance(lower(word), lower(name));
+        if (d < bestDistance) {
+            bestDistance = d;
+            best = name;
+        }
+    }
+    size_t allowed = std::max<size_t>(2, word.size() / 3);
+    return bestDistance <= allowed ? " (did you mean `" + best + "`?)" : std::string();
+}
+
+std::vector<std::string> settingNames() {
+    std::vector<std::string> names;
+    for (int i = 0; i < kSettingsCount; ++i) names.push_back(kSettingsTable[i].name);
+    return names;
+}
+
 char symbologyLetterOf(const std::string& word) {
     if (word.size() == 1 && !(word[0] >= '0' && word[0] <= '9')) return word[0];
     const Symbology* s = symbologyByWord(word.c_str());
@@ -142,8 +170,12 @@ int settingsReference(const Options& options, const Args& args, std::ostream& ou
         if (!key.empty() && !textEqualsNoCaseAW(reinterpret_cast<const WCHAR*>(wideKey.c_str()), s.name)) continue;
         ++matched;
         if (options.json) {
-            Record r{{"key", s.name},         {"section", sectionOf(s.section)}, {"kind", kindName(s.kind)},
-                     {"default", s.defaultText}, {"range", range(s)},           {"description", s.description}};
+            // A default that is a number is given as one ("none", "any": as text).
+            long long number = 0;
+            Field defaultField = parseInt(s.defaultText, number) ? Field("default", number)
+                                                                 : Field("default", s.defaultText);
+            Record r{{"key", s.name},     {"section", sectionOf(s.section)}, {"kind", kindName(s.kind)},
+                     defaultField,        {"range", range(s)},               {"description", s.description}};
             if (s.choiceCount) r.emplace_back("choices", choicesText(s));
             records.push_back(r);
             continue;
@@ -156,7 +188,9 @@ int settingsReference(const Options& options, const Args& args, std::ostream& ou
     }
     if (options.json) printRecords(options, records, out);
     if (matched == 0) {
-        err << "keyvane-terminal settings: no key " << key << " (keyvane-terminal settings lists them)\n";
+        std::string near = didYouMean(key, settingNames());
+        err << "keyvane-terminal settings: no key " << key
+            << (near.empty() ? " (keyvane-terminal settings lists them)" : near) << "\n";
         return kFailed;
     }
     return kOk;
