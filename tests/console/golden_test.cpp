@@ -275,6 +275,7 @@ TEST_F(ConsoleGolden, AnswersToArgumentsRightAndWrong) {
         {"engine", "nosuchname"},
         {"engine", "3"},
         {"engine", "j"},
+        {"engine", "D"},
         {"engine", "ean13"},
         {"check", "/nonexistent.ini"},
         {"settings", "OutPutMode"},
@@ -290,7 +291,7 @@ TEST_F(ConsoleGolden, AnswersToArgumentsRightAndWrong) {
     std::string all;
     for (const Words& words : cases) all += transcript(words);
     compareGolden("answers.golden", all);
-    Result json = run({"--json", "engine", "j"});
+    Result json = run({"--json", "engine", "D"});
     compareGolden("answers-json.golden", json.out);
 }
 

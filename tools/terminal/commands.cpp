@@ -733,8 +733,17 @@ int engineCommand(const Options& options, const Args& args, std::ostream& out, s
     if (args.size() == 2) {
         long long id = 0;
         const Symbology* named = symbologyByWord(args[1].c_str());
-        if (args[1].size() == 1 && !std::isdigit(static_cast<unsigned char>(args[1][0])))
-            named = symbologyByLetter(args[1][0]);
+        if (args[1].size() == 1 && !std::isdigit(static_cast<unsigned char>(args[1][0]))) {
+            // A letter several symbologies carry names none of them alone.
+            const Symbology* sharing[kSymbologyEntries];
+            int count = symbologiesByLetter(args[1][0], sharing, kSymbologyEntries);
+            named = count == 1 ? sharing[0] : nullptr;
+            if (count > 1) {
+                std::string names;
+                for (int i = 0; i < count; ++i) names += std::string(i ? ", " : "") + sharing[i]->name;
+                return usage("engine", err, "letter " + args[1] + " is " + names + ": name one");
+            }
+        }
         if (parseNumber(args[1], 0, 255, id)) {
             named = nullptr;
         } else if (named != nullptr) {
