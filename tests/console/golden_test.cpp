@@ -134,6 +134,8 @@ TEST_F(ConsoleGolden, AnswersToArgumentsRightAndWrong) {
         {"config", "model", "abc"},
         {"config", "clock", "0"},
         {"config", "multidecode", "2"},
+        {"config", "frame", "fast"},
+        {"config", "frame", "20ms"},
         {"config", "COM3."},
         {"config", "COM3.failopens", "2"},
         {"config", "COM100", "x"},

@@ -14,6 +14,7 @@
 #include <tuple>
 
 #include "console.h"
+#include "platform/decoder/frame.h"
 #include "platform/host/terminal.h"
 #include "platform/host/windows.h"
 #include "resources/resource.h"
@@ -298,7 +299,8 @@ int initCommand(const Options& options, const Args& args, std::ostream& out, std
 }
 
 int configCommand(const Options& options, const Args& args, std::ostream& out, std::ostream& err) {
-    static const char* const known[] = {"model", "screen", "clock", "decoder", "multidecode", "engine", "power"};
+    static const char* const known[] = {"model",  "screen", "clock", "decoder",
+                                        "multidecode", "engine", "power", "frame"};
     auto isKnown = [](const std::string& key) {
         for (const char* k : known)
             if (key == k) return true;
@@ -356,6 +358,11 @@ int configCommand(const Options& options, const Args& args, std::ostream& out, s
         terminal::setClockSpeed(static_cast<int>(n));
     } else if (key == "multidecode") {
         if (value != "0" && value != "1") return usage(args[0], err, "multidecode is 0 or 1");
+        terminal::setConfig(key, value);
+    } else if (key == "frame") {
+        uint32_t frame = 0;
+        if (!decoderframe::parseFrameSetting(value.c_str(), frame))
+            return usage(args[0], err, "frame needs terminal milliseconds 0..10000, e.g. 33ms (0: no frame)");
         terminal::setConfig(key, value);
     } else {
         terminal::setConfig(key, value);
