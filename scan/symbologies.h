@@ -1,9 +1,9 @@
 // The one naming of barcode symbologies: the BarcodeSym number of
 // Keyvane.ini, the symbology letter the engine reports with each barcode, the
-// engine's symbology id and the section name of DecodeSettings.Vqf.
+// engine's symbology id and the section name of DecodeSettings.Vqf. Plain
+// data without a platform header: the host terminal's picture engine reads
+// it too.
 #pragma once
-
-#include "platform/platform.h"
 
 enum SymbologyForm {
     SymbologyNoSection = 0,  // no DecodeSettings.Vqf section configures it
@@ -24,7 +24,8 @@ struct Symbology {
 
 // BarcodeSym 1..46 in order, then the decode-settings sections that no
 // BarcodeSym number names.
-extern const Symbology kSymbologyTable[];
+constexpr int kSymbologyEntries = 48;
+extern const Symbology kSymbologyTable[kSymbologyEntries];
 extern const int kSymbologyCount;
 
 // The entry of BarcodeSym `number`; null outside 1..46.
@@ -35,5 +36,7 @@ const Symbology* symbologyBySection(const char* section);
 // ("code128", any letter case, blanks and "-" ignored) or a section name
 // ("Code 39"). Null when the text names none.
 const Symbology* symbologyByWord(const char* word);
-// The first entry that carries `letter` (several share letters); null when none.
-const Symbology* symbologyByLetter(char letter);
+// The entries that carry `letter` (y, j, c, f, I and E are shared), in table
+// order: stores up to `capacity` of them in `found` and returns how many
+// there are.
+int symbologiesByLetter(char letter, const Symbology** found, int capacity);

@@ -11,6 +11,11 @@
 // 640 x 480 coordinates of the engine's sensor, onto which every image is
 // fitted; a barcode outside it is not read.
 //
+// The engine keeps a frame time (terminal configuration "frame", 33 ms by
+// default; frame.h): a decode looks for barcodes once a frame has passed
+// since the previous decode returned, so that a barcode held in view is
+// decoded at most once a frame. The time-out counts from that look.
+//
 // Results: 0 = success; 1 = no read (time-out or keep-going ended); 2 = a bad
 // argument or record; 10 = multi decode not supported (terminal
 // configuration "multidecode = 0"). "engine = fail" makes the connect fail.
@@ -25,6 +30,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/decoder/frame.h"
 #include "platform/decoder/imaging/symbols.h"
 #include "platform/decoder/pictures.h"
 #include "platform/host/engine_state.h"
@@ -78,6 +84,34 @@ int32_t clampTo(int32_t value, int32_t size) {
 bool elapsed(DWORD start, DWORD timeout) {
     return GetTickCount() - start >= timeout;
 }
+
+// Waits, when the previous decode returned less than a frame ago, until a
+// frame has passed (decoderframe), polling keep-going. False when keep-going
+// answered 0 meanwhile.
+bool awaitFrame(EngineState* s, KeepGoing keepGoing) {
+    decoderframe::LastDecode last{};
+    {
+        hostshared::Lock lock(&s->header);
+        last = {s->decodeReturned, s->decodeReturnTick};
+    }
+    uint32_t frame = terminal::frameMilliseconds();
+    for (;;) {
+        uint32_t wait = decoderframe::waitBeforeLook(last, GetTickCount(), frame);
+        if (wait == 0) return true;
+        if (keepGoing != nullptr && keepGoing() == 0) return false;
+        Sleep(wait < kPollMilliseconds ? wait : kPollMilliseconds);
+    }
+}
+
+// Notes the return of a decode call, whichever way it returns.
+struct DecodeReturn {
+    EngineState* s;
+    ~DecodeReturn() {
+        hostshared::Lock lock(&s->header);
+        s->decodeReturned = 1;
+        s->decodeReturnTick = GetTickCount();
+    }
+};
 
 // The picture reading module, loaded from beside this library when a
 // picture first comes into view (null when it cannot be had, said once).
@@ -228,6 +262,8 @@ __attribute__((visibility("default"))) int ordinal_13(DWORD timeout, char* buffe
     if (buffer == nullptr) return kBadArgument;
     EngineState* s = hostengine::engineState();
     if (s == nullptr) return kBadArgument;
+    DecodeReturn returned{s};
+    if (!awaitFrame(s, keepGoing)) return kNoRead;
     DWORD start = GetTickCount();
     // The buffer holds 4096 bytes with the terminating zero.
     auto deliver = [&](const uint8_t* data, size_t size, char l, char s2, char s3) {
@@ -272,6 +308,8 @@ __attribute__((visibility("default"))) int ordinal_14(DWORD timeout, OnResult on
     if (terminal::config("multidecode") == "0") return kUnsupported;
     EngineState* s = hostengine::engineState();
     if (s == nullptr || onResult == nullptr) return kBadArgument;
+    DecodeReturn returned{s};
+    if (!awaitFrame(s, keepGoing)) return kNoRead;
     std::vector<uint32_t> delivered;
     std::vector<std::string> deliveredImage;  // letter and bytes of what the image gave
     Seen seen;

@@ -52,6 +52,8 @@ void resetEngine(EngineState* s) {
     s->image.kind = 0;
     s->image.path[0] = 0;
     ++s->image.serial;
+    s->decodeReturned = 0;
+    s->decodeReturnTick = 0;
     s->initialised = 1;
 }
 

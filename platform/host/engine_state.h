@@ -60,6 +60,10 @@ struct EngineState {
     SymbologySlot symbologies[kSymbologies];
     ViewSlot view[kViewSlots];
     ImageView image;
+    // The last decode's return (decoderframe::LastDecode): non-zero once one
+    // returned, and its terminal tick.
+    uint32_t decodeReturned;
+    uint32_t decodeReturnTick;
 };
 
 // The engine record of the attached terminal (defaults filled on first use);

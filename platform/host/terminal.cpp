@@ -21,6 +21,7 @@
 #include <sstream>
 #include <vector>
 
+#include "platform/decoder/frame.h"
 #include "platform/host/internal.h"
 #include "platform/host/root.h"
 #include "platform/host/shared.h"
@@ -483,6 +484,14 @@ std::string config(const std::string& key) {
             if (equalsNoCase(k, key)) value = v;
     });
     return value;
+}
+
+uint32_t frameMilliseconds() {
+    uint32_t frame = decoderframe::kDefaultFrameMilliseconds;
+    std::string value = config("frame");
+    if (!value.empty() && !decoderframe::parseFrameSetting(value.c_str(), frame))
+        frame = decoderframe::kDefaultFrameMilliseconds;
+    return frame;
 }
 
 void setModel(int32_t modelNumber) {

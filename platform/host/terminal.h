@@ -62,6 +62,9 @@ bool insideRoot(const std::string& path);
 //   power = port          the 5-volt output is switched by codes 17/18 on COM4
 //   decoder = <path>      the stand-in decoder library that "Decoder.dll" loads
 //   multidecode = 1       the engine supports native multi decode (0: answers 10)
+//   frame = 33ms          the engine's frame time in terminal milliseconds: a
+//                         decode looks no sooner than one frame after the
+//                         previous decode returned (0: at once)
 void setModel(int32_t model);
 int32_t model();
 void setScreen(int width, int height);
@@ -71,6 +74,8 @@ void setPortPath(int comIndex, const std::string& hostPath);
 std::string portPath(int comIndex);
 void setConfig(const std::string& key, const std::string& value);
 std::string config(const std::string& key);
+// The engine's frame time (`frame`): 33 ms when unset or unreadable.
+uint32_t frameMilliseconds();
 
 // ------------------------------------------------------------------ named events
 // -1 when no event of that name exists, else 0 or 1. An event exists while

@@ -18,6 +18,8 @@
 #include <thread>
 #include <vector>
 
+#include "platform/decoder/imaging/image.h"
+#include "platform/decoder/imaging/symbols.h"
 #include "tests/console/console_fixture.h"
 
 using consoletest::Console;
@@ -566,7 +568,7 @@ TEST_F(Console, OneNamingOfSymbologies) {
     Result r = run({"symbologies", "code128"}, false);
     EXPECT_EQ(r.out, "number=4\tletter=j\tname=code128\tengine=3\tsection=Code128\n");
     EXPECT_EQ(run({"symbologies", "11"}, false).out, "number=11\tletter=d\tname=ean13\tengine=10\tsection=EAN13\n");
-    EXPECT_EQ(run({"symbologies"}, false).out.find("number=46\tletter=I\tname=idtag"),
+    EXPECT_EQ(run({"symbologies"}, false).out.find("number=46\tletter=I\tname=gs1_128"),
               run({"symbologies"}, false).out.find("number=46"));
     EXPECT_EQ(run({"symbologies", "nosuch"}, false).code, 1);
     ASSERT_EQ(run({"init"}).code, 0);
@@ -582,6 +584,49 @@ TEST_F(Console, OneNamingOfSymbologies) {
     EXPECT_EQ(engine.code, 0);
     EXPECT_NE(engine.out.find("symbology=10\t"), std::string::npos) << engine.out;
     EXPECT_NE(engine.out.find("name=ean13"), std::string::npos) << engine.out;
+}
+
+// A label the console renders and the picture engine reads carries the
+// letter that `--sym` gives the symbology by its name and by its BarcodeSym
+// number: a rule written with either matches the picture.
+TEST_F(Console, APictureCarriesTheLetterTheConsoleNamesItsSymbologyWith) {
+    struct Case {
+        const char* format;
+        const char* name;
+        const char* data;
+    };
+    const Case cases[] = {
+        {"QRCode", "qr", "LOT-77"},
+        {"UPC-A", "upca", "012345678905"},
+        {"UPC-E", "upce0", "01234565"},
+        {"ITF", "int25", "12345678"},
+    };
+    ASSERT_EQ(run({"init"}).code, 0);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.format);
+        std::string file = dir_ + "/" + c.name + ".png";
+        ASSERT_EQ(run({"label", c.data, "--sym", c.format, "--out", file}).code, 0);
+        scanimage::GrayImage image;
+        ASSERT_EQ(scanimage::LoadStatus::Ok, scanimage::loadImage(file, image));
+        scanimage::Symbol read[2];
+        ASSERT_EQ(1, scanimage::readSymbols(image, scanimage::openRequest(), read, 2));
+        EXPECT_EQ(c.data, read[0].bytes);
+
+        Result named = run({"symbologies", c.name}, false);
+        ASSERT_EQ(named.code, 0) << named.err;
+        std::string number = named.out.substr(named.out.find("number=") + 7);
+        number = number.substr(0, number.find('\t'));
+        EXPECT_NE(named.out.find("letter=" + std::string(1, read[0].letter) + "\t"), std::string::npos)
+            << named.out;
+        ASSERT_EQ(run({"clear-view"}).code, 0);
+        ASSERT_EQ(run({"view", "BY-NAME", "--sym", c.name}).code, 0);
+        ASSERT_EQ(run({"view", "BY-NUMBER", "--sym", number}).code, 0);
+        Result view = run({"in-view"});
+        EXPECT_NE(view.out.find("data=BY-NAME\tsym=" + std::string(1, read[0].letter) + "\t"), std::string::npos)
+            << view.out;
+        EXPECT_NE(view.out.find("data=BY-NUMBER\tsym=" + std::string(1, read[0].letter) + "\t"), std::string::npos)
+            << view.out;
+    }
 }
 
 TEST_F(Console, StartSaysWhatTheCheckFoundAndStartsAnyway) {

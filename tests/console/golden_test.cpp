@@ -134,6 +134,8 @@ TEST_F(ConsoleGolden, AnswersToArgumentsRightAndWrong) {
         {"config", "model", "abc"},
         {"config", "clock", "0"},
         {"config", "multidecode", "2"},
+        {"config", "frame", "fast"},
+        {"config", "frame", "20ms"},
         {"config", "COM3."},
         {"config", "COM3.failopens", "2"},
         {"config", "COM100", "x"},
@@ -275,6 +277,7 @@ TEST_F(ConsoleGolden, AnswersToArgumentsRightAndWrong) {
         {"engine", "nosuchname"},
         {"engine", "3"},
         {"engine", "j"},
+        {"engine", "D"},
         {"engine", "ean13"},
         {"check", "/nonexistent.ini"},
         {"settings", "OutPutMode"},
@@ -296,7 +299,7 @@ TEST_F(ConsoleGolden, AnswersToArgumentsRightAndWrong) {
     std::string all;
     for (const Words& words : cases) all += transcript(words);
     compareGolden("answers.golden", all);
-    Result json = run({"--json", "engine", "j"});
+    Result json = run({"--json", "engine", "D"});
     compareGolden("answers-json.golden", json.out);
 }
 

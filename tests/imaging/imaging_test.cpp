@@ -108,6 +108,21 @@ TEST_F(LabelsTest, EveryWritableFormatReadsBackExactlyCleanAndLikeAPhoto) {
     }
 }
 
+// Letter and id of every format are those of its symbology in the table.
+TEST(Formats, EveryFormatIsASymbologyOfTheTable) {
+    int count = 0;
+    const FormatInfo* all = formats(count);
+    ASSERT_GT(count, 0);
+    for (int i = 0; i < count; ++i) {
+        ASSERT_NE(nullptr, all[i].symbology) << all[i].name;
+        EXPECT_EQ(all[i].symbology->letter, all[i].letter) << all[i].name;
+        EXPECT_EQ(all[i].symbology->engineId, all[i].symbologyId) << all[i].name;
+    }
+    EXPECT_STREQ("qr", formatByName("QRCode")->symbology->name);
+    EXPECT_STREQ("int25", formatByName("ITF")->symbology->name);
+    EXPECT_STREQ("upca", formatByName("UPC-A")->symbology->name);
+}
+
 TEST(Labels, BinaryQrCodeKeepsEveryByte) {
     std::string bytes;
     for (int i = 0; i < 256; ++i) bytes += static_cast<char>(i);

@@ -115,6 +115,40 @@ TEST_F(DecoderTest, MultiDecodeHandsEachBarcodeOnceUntilTheHandlerIsDone) {
     EXPECT_EQ((std::vector<std::string>{"one", "two", "three"}), received);
 }
 
+// The engine decodes at most once a frame: a decode within a frame of the
+// previous one's return looks only once the frame has passed (here: never
+// before the trigger is released), while the first decode looks at once.
+TEST_F(DecoderTest, ADecodeLooksOnlyOnceAFrameHasPassedSinceThePreviousReturned) {
+    terminal::setClockSpeed(1);
+    terminal::setConfig("frame", "10000ms");
+    ASSERT_EQ(10000u, terminal::frameMilliseconds());
+    terminal::putInView(code("held"));
+    ASSERT_EQ(0, single(0));
+    EXPECT_STREQ("held", decodeBuffer);
+
+    keepGoingLimit = 3;
+    keepGoingCalls = 0;
+    EXPECT_NE(0, single(0, countedKeepGoing));
+    EXPECT_EQ(3, keepGoingCalls.load());
+    uint8_t collected = 0;
+    wantMore = 1;
+    keepGoingCalls = 0;
+    EXPECT_NE(0, decoderMultiDecode(0, collect, countedKeepGoing, &collected));
+    EXPECT_TRUE(received.empty());
+
+    // Frame 0: every decode answers at once, as soon as it is called.
+    terminal::setConfig("frame", "0");
+    EXPECT_EQ(0, single(0));
+    EXPECT_EQ(0, single(0));
+    EXPECT_EQ(0, decoderMultiDecode(0, collect, alwaysKeepGoing, &collected));
+    EXPECT_EQ(std::vector<std::string>{"held"}, received);
+
+    terminal::setConfig("frame", "fast");  // unreadable: the default
+    EXPECT_EQ(33u, terminal::frameMilliseconds());
+    terminal::setConfig("frame", "20");
+    EXPECT_EQ(20u, terminal::frameMilliseconds());
+}
+
 TEST_F(DecoderTest, RecordsOfTheWrongFormAndIdsOutOfRangeAreRefused) {
     SymbologyConfig mixed{12, 7, 0, 0, 0};
     EXPECT_NE(0, decoderReadSymbology(kCode128, &mixed));

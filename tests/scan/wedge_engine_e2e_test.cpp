@@ -10,6 +10,7 @@
 #include <chrono>
 #include <string>
 
+#include "platform/host/host_api.h"
 #include "platform/host/terminal.h"
 #include "tests/support/scanengine_support.h"
 #include "tests/support/wedge_process.h"
@@ -143,6 +144,48 @@ TEST_F(WedgeEngineTest, SwitchingTheScannerOnAppliesTheDecodeSettingsFileAgain) 
     EXPECT_EQ(0x0u, terminal::symbology(kCode128).flags & 0x1u);
     EXPECT_EQ("", scanAndRead("C128-2", kCode128));
     EXPECT_EQ("UPC-3", scanAndRead("UPC-3", kUpcA));
+}
+
+// With duplicate suppression a key held over a barcode already read keeps
+// the scan loop decoding; the engine answers once a frame, so each frame
+// costs one decode and one trace line, and the barcode is typed once.
+TEST_F(WedgeEngineTest, KeyHeldOverABarcodeAlreadyReadDecodesItOnceAFrame) {
+    wedge::RootOptions options;
+    options.settingsIni =
+        "[Settings]\r\nEnableScanner=1\r\nOutPutMode=1\r\nSuffix=13\r\nScanDelayMode=2\r\nScanDelaySetting=3\r\n";
+    root_ = wedge::makeTerminalRoot(options);
+    ASSERT_FALSE(root_.empty());
+    terminal::setFocusClass(u"Edit");
+    ASSERT_TRUE(wedge_.start(root_));
+    ASSERT_TRUE(wedge_.waitLoaded()) << "the wedge did not come up";
+    const DWORD frame = terminal::frameMilliseconds();
+    ASSERT_EQ(33u, frame);
+
+    terminal::Barcode barcode;
+    barcode.data = "HELD-1";
+    terminal::putInView(barcode);
+    terminal::pressKey(42);
+    ASSERT_TRUE(wedge::waitFor([] { return wedge::typed() == "HELD-1\n"; }, 5000)) << wedge::typed();
+    terminal::releaseKey(42);
+    ASSERT_TRUE(wedge_.idle());
+
+    auto scanned = [&] { return traceStartingWith(root_, "Barcode Scanned").size(); };
+    size_t before = scanned();
+    DWORD start = GetTickCount();
+    terminal::pressKey(42);
+    // The loop goes round on the duplicate ...
+    ASSERT_TRUE(wedge::waitFor([&] { return scanned() >= before + 3; }, 5000));
+    // ... for two seconds of terminal time.
+    ASSERT_TRUE(wedge::waitFor([&] { return GetTickCount() - start >= 2000; }, 5000));
+    terminal::releaseKey(42);
+    ASSERT_TRUE(wedge_.idle());
+    DWORD held = GetTickCount() - start;
+
+    // Decodes come a frame apart: the first at once, every later one a frame
+    // after the one before returned; one "Barcode Scanned" before each.
+    size_t lines = scanned() - before;
+    EXPECT_LE(lines, held / frame + 2) << "over " << held << " ms";
+    EXPECT_EQ("HELD-1\n", wedge::typed());
 }
 
 }  // namespace

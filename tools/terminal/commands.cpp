@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "console.h"
+#include "platform/decoder/frame.h"
 #include "platform/host/terminal.h"
 #include "platform/host/windows.h"
 #include "resources/resource.h"
@@ -315,7 +316,7 @@ int initCommand(const Options& options, const Args& args, std::ostream& out, std
 namespace {
 
 // The keys of terminal.conf besides the ports' (COMn, COMn.failopens).
-const char* const kConfigKeys[] = {"model", "screen", "clock", "decoder", "multidecode", "engine", "power"};
+const char* const kConfigKeys[] = {"model", "screen", "clock", "decoder", "multidecode", "engine", "power", "frame"};
 
 }  // namespace
 
@@ -383,6 +384,11 @@ int configCommand(const Options& options, const Args& args, std::ostream& out, s
         terminal::setClockSpeed(static_cast<int>(n));
     } else if (key == "multidecode") {
         if (value != "0" && value != "1") return usage(args[0], err, "multidecode is 0 or 1");
+        terminal::setConfig(key, value);
+    } else if (key == "frame") {
+        uint32_t frame = 0;
+        if (!decoderframe::parseFrameSetting(value.c_str(), frame))
+            return usage(args[0], err, "frame needs terminal milliseconds 0..10000, e.g. 33ms (0: no frame)");
         terminal::setConfig(key, value);
     } else if (key.find('.') == std::string::npos && key.compare(0, 3, "COM") == 0 && !value.empty() &&
                value != "none") {
@@ -780,8 +786,17 @@ int engineCommand(const Options& options, const Args& args, std::ostream& out, s
     if (args.size() == 2) {
         long long id = 0;
         const Symbology* named = symbologyByWord(args[1].c_str());
-        if (args[1].size() == 1 && !std::isdigit(static_cast<unsigned char>(args[1][0])))
-            named = symbologyByLetter(args[1][0]);
+        if (args[1].size() == 1 && !std::isdigit(static_cast<unsigned char>(args[1][0]))) {
+            // A letter several symbologies carry names none of them alone.
+            const Symbology* sharing[kSymbologyEntries];
+            int count = symbologiesByLetter(args[1][0], sharing, kSymbologyEntries);
+            named = count == 1 ? sharing[0] : nullptr;
+            if (count > 1) {
+                std::string names;
+                for (int i = 0; i < count; ++i) names += std::string(i ? ", " : "") + sharing[i]->name;
+                return usage("engine", err, "letter " + args[1] + " is " + names + ": name one");
+            }
+        }
         if (parseNumber(args[1], 0, 255, id)) {
             named = nullptr;
         } else if (named != nullptr) {

@@ -33,7 +33,9 @@ const Command kCommands[] = {
      {0, 1, "only --force"}, true, kNoQuery, resetCommand},
     {"config", "config [KEY [VALUE]]",
      "Show or set the terminal configuration: model, screen, clock, COM1..COM99 (and COMn.failopens), "
-     "decoder, multidecode, engine, power.",
+     "decoder, multidecode, engine, power, frame (the scan engine's frame time in terminal milliseconds, "
+     "default 33ms: a decode looks no sooner than a frame after the previous one returned; 0 answers at "
+     "once).",
      {0, kAnyCount, nullptr}, true, 1, configCommand},
     {"model", "model [NUMBER]",
      "Show or set the device model number answered to the wedge (0 = none).",

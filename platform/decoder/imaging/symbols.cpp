@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/decoder/imaging/label.h"
+#include "scan/symbologies.h"
 
 namespace scanimage {
 
@@ -15,29 +16,59 @@ namespace {
 
 using ZXing::BarcodeFormat;
 
-const FormatInfo kFormats[] = {
-    {"Aztec", static_cast<int>(BarcodeFormat::Aztec), 'z', 0, true},
-    {"Codabar", static_cast<int>(BarcodeFormat::Codabar), 'a', 1, true},
-    {"Code128", static_cast<int>(BarcodeFormat::Code128), 'j', 3, true},
-    {"Code39", static_cast<int>(BarcodeFormat::Code39), 'b', 4, true},
-    {"Code93", static_cast<int>(BarcodeFormat::Code93), 'i', 6, true},
-    {"DataMatrix", static_cast<int>(BarcodeFormat::DataMatrix), 'w', 8, true},
-    {"EAN-8", static_cast<int>(BarcodeFormat::EAN8), 'D', 9, true},
-    {"EAN-13", static_cast<int>(BarcodeFormat::EAN13), 'd', 10, true},
-    {"MaxiCode", static_cast<int>(BarcodeFormat::MaxiCode), 'x', 12, false},
-    {"PDF417", static_cast<int>(BarcodeFormat::PDF417), 'r', 15, true},
-    {"QRCode", static_cast<int>(BarcodeFormat::QRCode), 's', 17, true},
-    {"MicroQRCode", static_cast<int>(BarcodeFormat::MicroQRCode), 's', 17, false},
-    {"DataBar", static_cast<int>(BarcodeFormat::DataBar), 'y', 18, false},
-    {"DataBarExpanded", static_cast<int>(BarcodeFormat::DataBarExpanded), 'y', 18, false},
-    {"UPC-A", static_cast<int>(BarcodeFormat::UPCA), 'c', 19, true},
-    {"UPC-E", static_cast<int>(BarcodeFormat::UPCE), 'E', 20, true},
-    {"ITF", static_cast<int>(BarcodeFormat::ITF), 'e', 26, true},
+// The reader's formats and the decode-settings section of the symbology
+// each is; letter and id come from the symbology table.
+struct FormatSource {
+    const char* name;
+    BarcodeFormat format;
+    const char* section;
+    bool writable;
 };
-constexpr int kFormatCount = sizeof kFormats / sizeof kFormats[0];
+
+const FormatSource kFormatSources[] = {
+    {"Aztec", BarcodeFormat::Aztec, "Aztec", true},
+    {"Codabar", BarcodeFormat::Codabar, "Codabar", true},
+    {"Code128", BarcodeFormat::Code128, "Code128", true},
+    {"Code39", BarcodeFormat::Code39, "Code 39", true},
+    {"Code93", BarcodeFormat::Code93, "Code93", true},
+    {"DataMatrix", BarcodeFormat::DataMatrix, "DataMatrix", true},
+    {"EAN-8", BarcodeFormat::EAN8, "EAN8", true},
+    {"EAN-13", BarcodeFormat::EAN13, "EAN13", true},
+    {"MaxiCode", BarcodeFormat::MaxiCode, "MaxiCode", false},
+    {"PDF417", BarcodeFormat::PDF417, "PDF417", true},
+    {"QRCode", BarcodeFormat::QRCode, "QR", true},
+    {"MicroQRCode", BarcodeFormat::MicroQRCode, "QR", false},
+    {"DataBar", BarcodeFormat::DataBar, "RSS", false},
+    {"DataBarExpanded", BarcodeFormat::DataBarExpanded, "RSS", false},
+    {"UPC-A", BarcodeFormat::UPCA, "UPCA", true},
+    {"UPC-E", BarcodeFormat::UPCE, "UPCE0", true},
+    {"ITF", BarcodeFormat::ITF, "Int25", true},
+};
+constexpr int kFormatCount = sizeof kFormatSources / sizeof kFormatSources[0];
+
+struct FormatTable {
+    FormatInfo entries[kFormatCount];
+};
+
+FormatTable makeFormats() {
+    FormatTable t{};
+    for (int i = 0; i < kFormatCount; ++i) {
+        const FormatSource& f = kFormatSources[i];
+        const Symbology* s = symbologyBySection(f.section);
+        // Every section named above is one of the table's (tested).
+        t.entries[i] = {f.name, static_cast<int>(f.format), s != nullptr ? s->letter : '\0',
+                        s != nullptr ? s->engineId : -1, s, f.writable};
+    }
+    return t;
+}
+
+const FormatTable& formatTable() {
+    static const FormatTable table = makeFormats();
+    return table;
+}
 
 const FormatInfo* byFormat(BarcodeFormat format) {
-    for (const auto& f : kFormats)
+    for (const auto& f : formatTable().entries)
         if (f.format == static_cast<int>(format)) return &f;
     return nullptr;
 }
@@ -195,12 +226,12 @@ void secondLook(const uint8_t* pixels, int width, int left, int top, int right, 
 
 const FormatInfo* formats(int& count) {
     count = kFormatCount;
-    return kFormats;
+    return formatTable().entries;
 }
 
 const FormatInfo* formatByName(const std::string& name) {
     std::string wanted = folded(name);
-    for (const auto& f : kFormats)
+    for (const auto& f : formatTable().entries)
         if (folded(f.name) == wanted) return &f;
     return nullptr;
 }
@@ -229,7 +260,7 @@ int readSymbols(const GrayImage& image, const ReadRequest& request, Symbol* out,
 int readSymbols(const uint8_t* pixels, int width, int height, const ReadRequest& request, Symbol* out, int capacity) {
     if (out == nullptr || capacity <= 0 || pixels == nullptr || width <= 0 || height <= 0) return 0;
     int formatBits = 0;
-    for (const auto& f : kFormats)
+    for (const auto& f : formatTable().entries)
         if (f.symbologyId >= 0 && f.symbologyId < kSymbologyIds && request.enabled[f.symbologyId])
             formatBits |= f.format;
     if (formatBits == 0) return 0;

@@ -2,27 +2,29 @@
 // does: the formats the engine's symbology configuration enables, the
 // lengths it allows, inside its decode window, in reading order.
 //
-// Format table (symbology letter as barcode rules name it, decode-settings
-// symbology id and section):
+// Each format the reader knows is one symbology of the symbology table
+// (scan/symbologies.h), found by its decode-settings section: its letter and
+// id are the table's, so that a barcode read from a picture carries the
+// letter that barcode rules and the console give that symbology.
 //
-//   format            letter  id  section       written by `label`
-//   Aztec             z        0  Aztec         yes
-//   Codabar           a        1  Codabar       yes
-//   Code128           j        3  Code128       yes
-//   Code39            b        4  Code 39       yes
-//   Code93            i        6  Code93        yes
-//   DataMatrix        w        8  DataMatrix    yes
-//   EAN-8             D        9  EAN8          yes
-//   EAN-13            d       10  EAN13         yes
-//   MaxiCode          x       12  MaxiCode      no
-//   PDF417            r       15  PDF417        yes
-//   QRCode            s       17  QR            yes
-//   MicroQRCode       s       17  QR            no
-//   DataBar           y       18  RSS           no
-//   DataBarExpanded   y       18  RSS           no
-//   UPC-A             c       19  UPCA          yes
-//   UPC-E             E       20  UPCE0         yes
-//   ITF               e       26  Int25         yes
+//   format            section       written by `label`
+//   Aztec             Aztec         yes
+//   Codabar           Codabar       yes
+//   Code128           Code128       yes
+//   Code39            Code 39       yes
+//   Code93            Code93        yes
+//   DataMatrix        DataMatrix    yes
+//   EAN-8             EAN8          yes
+//   EAN-13            EAN13         yes
+//   MaxiCode          MaxiCode      no
+//   PDF417            PDF417        yes
+//   QRCode            QR            yes
+//   MicroQRCode       QR            no
+//   DataBar           RSS           no
+//   DataBarExpanded   RSS           no
+//   UPC-A             UPCA          yes
+//   UPC-E             UPCE0         yes
+//   ITF               Int25         yes
 //
 // The second and third identifier bytes are the code character and the
 // modifier of the symbology identifier the reader reports ("]Q1": 'Q', '1').
@@ -34,6 +36,7 @@
 #include <string>
 
 #include "platform/decoder/imaging/image.h"
+#include "scan/symbologies.h"
 
 namespace scanimage {
 
@@ -43,8 +46,9 @@ constexpr int kMaxSymbols = 32;  // barcodes read from one frame at most
 struct FormatInfo {
     const char* name;  // the reader's own name of the format
     int format;        // the reader's format bit
-    char letter;
+    char letter;       // the symbology table's letter and id of it
     int symbologyId;
+    const Symbology* symbology;
     bool writable;
 };
 

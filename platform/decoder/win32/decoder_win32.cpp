@@ -7,6 +7,9 @@
 // reads the first line and takes that barcode away (the line is removed), as
 // a person takes a label away after it was read.
 //
+// Like the host's engine it keeps a frame of 33 ms (frame.h): a decode looks
+// no sooner than a frame after the previous decode returned.
+//
 // Results: 0 success, 1 no read (time-out or keep-going ended), 2 bad record.
 #include <windows.h>
 
@@ -14,6 +17,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/decoder/frame.h"
 #include "platform/decoder/win32/viewline.h"
 
 namespace {
@@ -47,6 +51,32 @@ int32_t windowEnable = 0;
 WindowRect window = {0, 0, 639, 479};
 SymbologyRecord symbologies[kSymbologies];
 char multiBuffer[kBarcodeBytes + 1];
+decoderframe::LastDecode lastDecode = {0, 0};  // guarded by lock
+
+// Waits until a frame has passed since the previous decode returned; false
+// when keep-going answered 0 meanwhile.
+bool awaitFrame(KeepGoing keepGoing) {
+    EnterCriticalSection(&lock);
+    decoderframe::LastDecode last = lastDecode;
+    LeaveCriticalSection(&lock);
+    for (;;) {
+        uint32_t wait =
+            decoderframe::waitBeforeLook(last, GetTickCount(), decoderframe::kDefaultFrameMilliseconds);
+        if (wait == 0) return true;
+        if (keepGoing != nullptr && keepGoing() == 0) return false;
+        Sleep(wait < 5 ? wait : 5);
+    }
+}
+
+// Notes the return of a decode call, whichever way it returns.
+struct DecodeReturn {
+    ~DecodeReturn() {
+        EnterCriticalSection(&lock);
+        lastDecode.returned = 1;
+        lastDecode.tick = GetTickCount();
+        LeaveCriticalSection(&lock);
+    }
+};
 
 void viewPath(char* path, size_t capacity) {
     DWORD n = GetModuleFileNameA(nullptr, path, static_cast<DWORD>(capacity));
@@ -160,6 +190,8 @@ int ordinal_11(int on) {
 int ordinal_13(DWORD timeout, char* buffer, uint8_t* letter, uint8_t* second, uint8_t* third, uint16_t* length,
                KeepGoing keepGoing) {
     if (buffer == nullptr) return 2;
+    DecodeReturn returned;
+    if (!awaitFrame(keepGoing)) return 1;
     DWORD start = GetTickCount();
     for (;;) {
         uint8_t l = 'a';
@@ -178,6 +210,8 @@ int ordinal_13(DWORD timeout, char* buffer, uint8_t* letter, uint8_t* second, ui
 
 int ordinal_14(DWORD timeout, OnResult onResult, KeepGoing keepGoing, uint8_t*) {
     if (onResult == nullptr) return 2;
+    DecodeReturn returned;
+    if (!awaitFrame(keepGoing)) return 1;
     DWORD start = GetTickCount();
     for (;;) {
         uint8_t l = 'a';
