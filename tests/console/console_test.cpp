@@ -760,7 +760,7 @@ TEST_F(Console, ALogLineTheTerminalDidNotWriteIsPassedOver) {
     Result sounds = run({"sounds", "--json"});
     ASSERT_EQ(sounds.code, 0) << sounds.err;
     EXPECT_EQ(count(sounds.out, "\"sound\""), 1u) << sounds.out;
-    EXPECT_NE(sounds.out.find("\"time\": 5, \"sound\": \"resource:129\""), std::string::npos) << sounds.out;
+    EXPECT_NE(sounds.out.find("\"time\": 5, \"name\": \"good read\", \"sound\": \"resource:129\""), std::string::npos) << sounds.out;
     Result leds = run({"leds", "--json"});
     ASSERT_EQ(leds.code, 0) << leds.err;
     EXPECT_EQ(count(leds.out, "\"led\""), 1u) << leds.out;

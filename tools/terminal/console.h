@@ -148,6 +148,9 @@ struct DurationRule {
 bool durationOption(const Args& args, size_t& i, const DurationRule& rule, long long& ms, std::ostream& err);
 // The bytes of a host file; false when it cannot be read.
 bool readHostFile(const std::string& path, std::string& bytes);
+// Makes a fresh owner-only folder "keyvane-KIND-XXXXXX" in $TMPDIR (an
+// absolute path), else in /tmp; false when none can be made.
+bool makeTemporaryFolder(const char* kind, std::string& path);
 
 // The handlers of the commands of the terminal itself, of what a person does
 // and of what the terminal shows (commands.cpp).

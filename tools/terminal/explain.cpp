@@ -171,12 +171,10 @@ public:
     Run& operator=(const Run&) = delete;
 
     bool make(std::ostream& err) {
-        char pattern[] = "/tmp/keyvane-explain-XXXXXX";
-        if (mkdtemp(pattern) == nullptr) {
+        if (!makeTemporaryFolder("explain", options_.root)) {
             err << "keyvane-terminal explain: cannot make a temporary terminal root\n";
             return false;
         }
-        options_.root = pattern;
         return true;
     }
     // Runs a command; its output in `out`, its complaint kept.

@@ -466,12 +466,10 @@ int runScenario(const Dispatcher& commands, const Options& options, const Args& 
     Options scenarioOptions = options;
     bool temporary = !options.rootGiven;
     if (temporary) {
-        char pattern[] = "/tmp/keyvane-scenario-XXXXXX";
-        if (mkdtemp(pattern) == nullptr) {
+        if (!makeTemporaryFolder("scenario", scenarioOptions.root)) {
             err << "run: cannot make a temporary terminal root\n";
             return kFailed;
         }
-        scenarioOptions.root = pattern;
     }
     Runner runner(commands, scenarioOptions, out, quiet, options.json);
     if (!runner.load(path.string(), err)) {

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <ostream>
 #include <sstream>
@@ -358,6 +359,17 @@ int usage(const std::string& command, std::ostream& err, const std::string& prob
 int failure(const std::string& command, std::ostream& err, const std::string& problem) {
     err << "keyvane-terminal " << command << ": " << problem << "\n";
     return kFailed;
+}
+
+bool makeTemporaryFolder(const char* kind, std::string& path) {
+    const char* tmp = std::getenv("TMPDIR");
+    std::string pattern = (tmp != nullptr && tmp[0] == '/' ? std::string(tmp) : std::string("/tmp")) + "/keyvane-" +
+                          kind + "-XXXXXX";
+    std::vector<char> name(pattern.begin(), pattern.end());
+    name.push_back(0);
+    if (mkdtemp(name.data()) == nullptr) return false;
+    path = name.data();
+    return true;
 }
 
 bool readHostFile(const std::string& path, std::string& bytes) {
