@@ -40,13 +40,6 @@ std::string peerFile(const Options& options, int port, const char* suffix) {
     return peersDir(options) + "/COM" + std::to_string(port) + suffix;
 }
 
-std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
 // "COM3", "COM3:", "3" -> 3.
 bool parsePort(const std::string& text, int& port) {
     std::string t = text;
@@ -357,7 +350,9 @@ int peerShow(const Options& options, const Args& args, std::ostream& out, std::o
         err << "COM" << port << " has no peer (open one with peer-open COM" << port << ")\n";
         return kFailed;
     }
-    return printFrames(options, readFile(record), args, 2, out, err);
+    std::string bytes;
+    readHostFile(record, bytes);  // no record yet: nothing arrived
+    return printFrames(options, bytes, args, 2, out, err);
 }
 
 int peerClear(const Options& options, const Args& args, std::ostream& out, std::ostream& err) {
