@@ -116,40 +116,32 @@ Snapshot snapshot() {
 // its lights are off and nothing more is typed, played, lit or traced for a
 // moment. Returns false on time-out.
 bool waitSettled(long long timeoutMs, int wedge, Waiting& waiting) {
-    using Clock = std::chrono::steady_clock;
-    auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    auto deadline = deadlineIn(timeoutMs);
     if (int pid = runningWedgePid(); pid > 0)
-        while (!terminal::messageLoopIdle(pid) && Clock::now() < deadline && processAlive(pid)) {
-            waiting.tick();
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        }
+        waitUntil(deadline, 2, &waiting, [pid] { return terminal::messageLoopIdle(pid) || !processAlive(pid); });
     Snapshot last = snapshot();
-    auto since = Clock::now();
-    while (Clock::now() < deadline) {
-        waiting.tick();
-        if (wedge > 0 && !processAlive(wedge)) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    auto since = WaitClock::now();
+    bool settled = false;
+    waitUntil(deadline, 10, &waiting, [&] {
+        if (wedge > 0 && !processAlive(wedge)) return true;
         Snapshot now = snapshot();
         if (now != last) {
             last = now;
-            since = Clock::now();
-        } else if (!std::get<5>(now) && Clock::now() - since >= std::chrono::milliseconds(150)) {
-            return true;
+            since = WaitClock::now();
+        } else if (!std::get<5>(now) && WaitClock::now() - since >= std::chrono::milliseconds(150)) {
+            settled = true;
         }
-    }
-    return false;
+        return settled;
+    });
+    return settled;
 }
 
 // A card's data goes its own way (the card reader's thread): waits until the
 // terminal shows something of it, then until it is quiet again.
 void waitCardDelivered(const Options& options, const Snapshot& before, int wedge, long long timeoutMs) {
-    using Clock = std::chrono::steady_clock;
-    auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     Waiting waiting(options, "swipe", "the card's data to be delivered");
-    while (snapshot() == before && Clock::now() < deadline && (wedge == 0 || processAlive(wedge))) {
-        waiting.tick();
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
+    waitUntil(deadlineIn(timeoutMs), 5, &waiting,
+              [&] { return snapshot() != before || (wedge != 0 && !processAlive(wedge)); });
     waitSettled(timeoutMs, wedge, waiting);
 }
 
@@ -470,14 +462,10 @@ int scanCommand(const Options& options, const Args& given, std::ostream& out, st
     size_t wanted = static_cast<size_t>(extra["--reads"]);
     int wedge = runningWedgePid();
     terminal::pressKey(kScanKey);
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(extra["--timeout"]);
     {
         Waiting waiting(options, "scan", std::to_string(wanted) + " good read(s)");
-        while (countGoodReads(before) < wanted && std::chrono::steady_clock::now() < deadline &&
-               (wedge == 0 || processAlive(wedge))) {
-            waiting.tick();
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        }
+        waitUntil(deadlineIn(extra["--timeout"]), 2, &waiting,
+                  [&] { return countGoodReads(before) >= wanted || (wedge != 0 && !processAlive(wedge)); });
     }
     size_t reads = countGoodReads(before);
     if (extra["--hold"] > 0) std::this_thread::sleep_for(std::chrono::milliseconds(extra["--hold"]));

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <iosfwd>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -222,6 +223,27 @@ private:
     std::chrono::steady_clock::time_point since_, last_{};
     bool shown_ = false;
 };
+
+using WaitClock = std::chrono::steady_clock;
+
+// The moment `ms` milliseconds from now.
+inline WaitClock::time_point deadlineIn(long long ms) {
+    return WaitClock::now() + std::chrono::milliseconds(ms);
+}
+
+// Asks `done` every `pollMs` milliseconds until it says yes or the deadline
+// has passed, ticking `waiting` (null: none) before each look. True when
+// `done` said yes; `done` decides what ends the wait (what was waited for, a
+// wedge that ended), the caller what to make of it.
+template <typename Done>
+bool waitUntil(WaitClock::time_point deadline, long long pollMs, Waiting* waiting, Done done) {
+    for (;;) {
+        if (waiting != nullptr) waiting->tick();
+        if (done()) return true;
+        if (WaitClock::now() >= deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(pollMs));
+    }
+}
 
 // ------------------------------------------------------------------ serial peers
 int peerOpen(const Options& options, const Args& args, std::ostream& out, std::ostream& err);

@@ -341,9 +341,8 @@ private:
         const std::string& wanted = value;
         bool previous = query[0] == "output";
         bool once = how == "!=" || how == "lacks" || previous;
-        auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs_);
         std::string got, problem;
-        for (;;) {
+        bool matched = waitUntil(deadlineIn(once ? 0 : timeoutMs_), 20, nullptr, [&] {
             std::ostringstream out, err;
             int rc = previous ? kOk : commands_.run(options_, query, out, err);
             if (previous) out << lastOutput;
@@ -361,12 +360,11 @@ private:
                 if (how == "sequence") ok = pickLines(got, wanted) == wanted;
                 if (how == "count") ok = std::to_string(countMatching(got, std::regex(wanted))) == w[op + 2];
             }
-            if (ok) {
-                pass(step);
-                return;
-            }
-            if (once || std::chrono::steady_clock::now() >= deadline) break;
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            return ok;
+        });
+        if (matched) {
+            pass(step);
+            return;
         }
         fail(step, problem.empty() ? got : problem);
         if (!problem.empty()) {
