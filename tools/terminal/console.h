@@ -149,15 +149,22 @@ struct DurationRule {
 bool durationOption(const Args& args, size_t& i, const DurationRule& rule, long long& ms, std::ostream& err);
 // The bytes of a host file; false when it cannot be read.
 bool readHostFile(const std::string& path, std::string& bytes);
+// A window handle, key code or other number as the terminal's lists show it ("0x1A").
+std::string handleText(uint32_t h);
 
-// The handlers of the commands of the terminal itself, of what a person does
-// and of what the terminal shows (commands.cpp).
+// ------------------------------------------------------------------ setting the terminal up (setup.cpp)
+// The host path of a device file; either separator: "/CharInLog.txt" spares
+// the escaping of "\\".
+std::string deviceFile(std::string path);
 int initCommand(const Options& options, const Args& args, std::ostream& out, std::ostream& err);
 int resetCommand(const Options& options, const Args& args, std::ostream& out, std::ostream& err);
 int configCommand(const Options& options, const Args& args, std::ostream& out, std::ostream& err);
 // The keys config takes, as completion offers them (COM1..COM9 for the ports).
 std::vector<std::string> configKeys();
 int configShortcut(const Options& options, const Args& args, std::ostream& out, std::ostream& err);
+int writeCommand(const Options& options, const Args& args, std::ostream& out, std::ostream& err);
+
+// ------------------------------------------------------------------ what a person does (person.cpp)
 int keyCommand(const Options& options, const Args& args, std::ostream& out, std::ostream& err);
 int viewCommand(const Options& options, const Args& args, std::ostream& out, std::ostream& err);
 int clearViewCommand(const Options& options, const Args& args, std::ostream& out, std::ostream& err);
@@ -168,9 +175,11 @@ int menuCommand(const Options& options, const Args& args, std::ostream& out, std
 int answerCommand(const Options& options, const Args& args, std::ostream& out, std::ostream& err);
 int focusCommand(const Options& options, const Args& args, std::ostream& out, std::ostream& err);
 int eventCommand(const Options& options, const Args& args, std::ostream& out, std::ostream& err);
-int textCommand(const Options& options, const Args& args, std::ostream& out, std::ostream& err);
 int clearTextCommand(const Options& options, const Args& args, std::ostream& out, std::ostream& err);
 int clearKeysCommand(const Options& options, const Args& args, std::ostream& out, std::ostream& err);
+
+// ------------------------------------------------------------------ what the terminal shows (readback.cpp)
+int textCommand(const Options& options, const Args& args, std::ostream& out, std::ostream& err);
 int keysCommand(const Options& options, const Args& args, std::ostream& out, std::ostream& err);
 int ledsCommand(const Options& options, const Args& args, std::ostream& out, std::ostream& err);
 int vibratorCommand(const Options& options, const Args& args, std::ostream& out, std::ostream& err);
@@ -181,7 +190,6 @@ int hotkeysCommand(const Options& options, const Args& args, std::ostream& out, 
 int inViewCommand(const Options& options, const Args& args, std::ostream& out, std::ostream& err);
 int traceCommand(const Options& options, const Args& args, std::ostream& out, std::ostream& err);
 int fileCommand(const Options& options, const Args& args, std::ostream& out, std::ostream& err);
-int writeCommand(const Options& options, const Args& args, std::ostream& out, std::ostream& err);
 int engineCommand(const Options& options, const Args& args, std::ostream& out, std::ostream& err);
 
 // ------------------------------------------------------------------ the wedge

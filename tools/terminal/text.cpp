@@ -366,6 +366,12 @@ bool terminalRootExists(const std::string& root) {
     return stat(root.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && stat((root + "/.terminal").c_str(), &st) == 0;
 }
 
+std::string handleText(uint32_t h) {
+    char buffer[16];
+    std::snprintf(buffer, sizeof buffer, "0x%X", h);
+    return buffer;
+}
+
 bool readHostFile(const std::string& path, std::string& bytes) {
     std::ifstream in(path, std::ios::binary);
     if (!in) return false;
