@@ -147,6 +147,57 @@ struct DurationRule {
 // Reads the duration after the option args[i] (and steps over it); false
 // after saying what is wrong (a usage error).
 bool durationOption(const Args& args, size_t& i, const DurationRule& rule, long long& ms, std::ostream& err);
+
+// ------------------------------------------------------------------ options (options.cpp)
+// What follows an option.
+enum class ValueKind { Flag, Duration, Count, File, Folder, Symbology, Framing, Text };
+
+// One option of a command: its name, the kind of its value, the range of a
+// count or duration (and the bare numbers a duration still reads as seconds),
+// and what is said when its value is missing or wrong (null: an option
+// without its value is a word like any other).
+struct OptionRule {
+    const char* name;
+    ValueKind kind;
+    long long least;
+    long long most;
+    long long oldSecondsUpTo;
+    const char* problem;
+};
+
+// An option as the words gave it: its value's word and, for a count or a
+// duration (in milliseconds), its number; a flag has number 1.
+struct OptionGiven {
+    const OptionRule* rule;
+    std::string text;
+    long long number;
+
+    bool is(const char* name) const { return std::string(name) == rule->name; }
+};
+
+// How many words of its own a command takes besides its options, and what
+// is said of one too many: `problem`, or `unknown` followed by the word.
+// With `unknownOption`, a word that begins with "--" and is no option of the
+// command is said as that, followed by the word.
+struct WordRule {
+    size_t most;
+    const char* problem;
+    const char* unknown;
+    const char* unknownOption;
+};
+constexpr WordRule kNoWords{0, nullptr, "unknown argument ", nullptr};
+
+// Whether one of a command's options takes a duration.
+bool takesDuration(const std::string& command);
+// The option of that name a command takes, the console's own (--root)
+// included; null when it takes none of that name.
+const OptionRule* findOption(const std::string& command, const std::string& name);
+// Reads args[first..] against the command's options, in their order, into
+// `given`; the other words go to `rest`. Returns kUsage after saying what
+// is wrong.
+int readOptions(const std::string& command, const Args& args, size_t first, const WordRule& words,
+                std::vector<OptionGiven>& given, Args& rest, std::ostream& err);
+
 // The bytes of a host file; false when it cannot be read.
 bool readHostFile(const std::string& path, std::string& bytes);
 // A window handle, key code or other number as the terminal's lists show it ("0x1A").

@@ -202,16 +202,14 @@ int printFrames(const Options& options, const std::string& bytes, const Args& ar
                 std::ostream& err) {
     std::string framing = "auto";
     bool dataOnly = false, hexOnly = false;
-    for (size_t i = first; i < args.size(); ++i) {
-        if (args[i] == "--framing" && i + 1 < args.size()) {
-            framing = framingArgument(args[++i]);
-        } else if (args[i] == "--data") {
-            dataOnly = true;
-        } else if (args[i] == "--hex") {
-            hexOnly = true;
-        } else {
-            return usage(args[0], err, "unknown option " + args[i]);
-        }
+    std::vector<OptionGiven> given;
+    Args rest;
+    if (int rc = readOptions(args[0], args, first, {0, nullptr, "unknown option ", nullptr}, given, rest, err); rc != kOk)
+        return rc;
+    for (const OptionGiven& o : given) {
+        if (o.is("--framing")) framing = framingArgument(o.text);
+        dataOnly = dataOnly || o.is("--data");
+        hexOnly = hexOnly || o.is("--hex");
     }
     if (!knownFraming(framing)) {
         return usage(args[0], err, "unknown framing " + framing + " (auto, raw, header, tagged, xr1)");

@@ -25,59 +25,41 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Options shared by view and scan; returns the index of a word it does not know.
+// Options shared by view and scan (scan's own go to `extra`, a flag as 1).
 int parseBarcode(const std::string& command, const Args& args, size_t first, terminal::Barcode& barcode, bool& haveData,
                  std::map<std::string, long long>& extra, std::ostream& err) {
-    for (size_t i = first; i < args.size(); ++i) {
-        const std::string& a = args[i];
-        bool more = i + 1 < args.size();
+    std::vector<OptionGiven> given;
+    Args rest;
+    const WordRule data{1, "one barcode at a time (quote data with blanks)", nullptr, "unknown option "};
+    if (int rc = readOptions(command, args, first, data, given, rest, err); rc != kOk) return rc;
+    for (const OptionGiven& o : given) {
+        const std::string& v = o.text;
         long long n = 0;
-        if (a == "--sym") {
+        if (o.is("--sym")) {
             // One character is the letter itself (escapes allowed, e.g. \x00).
-            bool single = more && args[i + 1].size() == 1 && !std::isdigit(static_cast<unsigned char>(args[i + 1][0]));
-            char letter = single ? args[i + 1][0] : more ? symbologyLetterOf(args[i + 1]) : 0;
-            if (!single && letter == 0)
-                return usage(command, err,
-                             "--sym needs a letter, a BarcodeSym number or a name (symbologies lists them)");
+            bool single = v.size() == 1 && !std::isdigit(static_cast<unsigned char>(v[0]));
+            char letter = single ? v[0] : symbologyLetterOf(v);
+            if (!single && letter == 0) return usage(command, err, o.rule->problem);
             barcode.symbologyLetter = letter;
-            ++i;
-        } else if (a == "--id2" || a == "--id3") {
-            if (!more || args[i + 1].size() != 1)
-                return usage(command, err, a + " needs one character (escapes allowed, e.g. \\x00)");
-            char c = args[++i][0];
-            (a == "--sym" ? barcode.symbologyLetter : a == "--id2" ? barcode.second : barcode.third) = c;
-        } else if (a == "--symid") {
-            const Symbology* named = more ? symbologyByWord(args[i + 1].c_str()) : nullptr;
-            if (named != nullptr && !parseInt(args[i + 1], n))
+        } else if (o.is("--id2") || o.is("--id3")) {
+            if (v.size() != 1) return usage(command, err, o.rule->problem);
+            (o.is("--id2") ? barcode.second : barcode.third) = v[0];
+        } else if (o.is("--symid")) {
+            const Symbology* named = symbologyByWord(v.c_str());
+            if (named != nullptr && !parseInt(v, n))
                 n = named->engineId;
-            else if (!more || !parseNumber(args[i + 1], -1, 255, n))
-                return usage(command, err, "--symid needs 0..255 or a symbology name");
+            else if (!parseNumber(v, -1, 255, n))
+                return usage(command, err, o.rule->problem);
             barcode.symbologyId = static_cast<int>(n);
-            ++i;
-        } else if (a == "--row") {
-            if (!more || !parseNumber(args[i + 1], 0, 479, n)) return usage(command, err, "--row needs 0..479");
-            barcode.row = static_cast<int>(n);
-            ++i;
-        } else if (a == "--reads") {
-            if (command != "scan") return usage(command, err, "unknown option " + a);
-            if (!more || !parseNumber(args[i + 1], 0, 600000, n)) return usage(command, err, a + " needs a number");
-            extra[a] = n;
-            ++i;
-        } else if (a == "--hold" || a == "--timeout") {
-            if (command != "scan") return usage(command, err, "unknown option " + a);
-            if (!durationOption(args, i, {0, 600000}, n, err)) return kUsage;
-            extra[a] = n;
-        } else if (a == "--keep") {
-            if (command != "scan") return usage(command, err, "unknown option " + a);
-            extra[a] = 1;
-        } else if (a.size() > 2 && a.compare(0, 2, "--") == 0) {
-            return usage(command, err, "unknown option " + a);
-        } else if (!haveData) {
-            barcode.data = a;
-            haveData = true;
+        } else if (o.is("--row")) {
+            barcode.row = static_cast<int>(o.number);
         } else {
-            return usage(command, err, "one barcode at a time (quote data with blanks)");
+            extra[o.rule->name] = o.number;  // --reads, --hold, --timeout, --keep
         }
+    }
+    if (!rest.empty()) {
+        barcode.data = rest[0];
+        haveData = true;
     }
     if (haveData && barcode.data.empty()) return usage(command, err, "the barcode's data is empty");
     return kOk;

@@ -445,17 +445,16 @@ int runScenario(const Dispatcher& commands, const Options& options, const Args& 
                 std::ostream& err) {
     std::string file;
     bool keep = false, quiet = false;
-    for (size_t i = 1; i < args.size(); ++i) {
-        if (args[i] == "--keep")
-            keep = true;
-        else if (args[i] == "--quiet")
-            quiet = true;
-        else if (file.empty())
-            file = args[i];
-        else {
-            return usage(args[0], err, "one scenario file at a time");
-        }
+    std::vector<OptionGiven> given;
+    Args rest;
+    if (int rc = readOptions(args[0], args, 1, {1, "one scenario file at a time", nullptr, nullptr}, given, rest, err);
+        rc != kOk)
+        return rc;
+    for (const OptionGiven& o : given) {
+        keep = keep || o.is("--keep");
+        quiet = quiet || o.is("--quiet");
     }
+    if (!rest.empty()) file = rest[0];
     if (file.empty()) {
         return usage(args[0], err, "which scenario file?");
     }

@@ -44,15 +44,13 @@ std::string deviceFile(std::string path) {
 int initCommand(const Options& options, const Args& args, std::ostream& out, std::ostream& err) {
     std::string from;
     bool clean = false, force = false;
-    for (size_t i = 1; i < args.size(); ++i) {
-        if (args[i] == "--from" && i + 1 < args.size())
-            from = args[++i];
-        else if (args[i] == "--clean")
-            clean = true;
-        else if (args[i] == "--force")
-            force = true;
-        else
-            return usage("init", err, "unknown argument " + args[i]);
+    std::vector<OptionGiven> given;
+    Args rest;
+    if (int rc = readOptions("init", args, 1, kNoWords, given, rest, err); rc != kOk) return rc;
+    for (const OptionGiven& o : given) {
+        if (o.is("--from")) from = o.text;
+        clean = clean || o.is("--clean");
+        force = force || o.is("--force");
     }
     std::error_code ec;
     if (!from.empty() && !fs::is_directory(from, ec)) return usage("init", err, "no folder " + from);
@@ -219,12 +217,10 @@ int configShortcut(const Options& options, const Args& args, std::ostream& out, 
 }
 
 int resetCommand(const Options& options, const Args& args, std::ostream&, std::ostream& err) {
-    bool force = false;
-    for (size_t i = 1; i < args.size(); ++i) {
-        if (args[i] != "--force") return usage("reset", err, "unknown argument " + args[i]);
-        force = true;
-    }
-    if (int rc = refuseWhileWedgeRuns(options, "reset", force, err); rc != kOk) return rc;
+    std::vector<OptionGiven> force;
+    Args rest;
+    if (int rc = readOptions("reset", args, 1, kNoWords, force, rest, err); rc != kOk) return rc;
+    if (int rc = refuseWhileWedgeRuns(options, "reset", !force.empty(), err); rc != kOk) return rc;
     terminal::reset();
     return kOk;
 }

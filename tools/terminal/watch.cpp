@@ -235,10 +235,10 @@ void put(const std::string& s) {
 
 int watchCommand(const Options& options, const Args& args, std::ostream&, std::ostream& err) {
     long long interval = 200;
-    for (size_t i = 1; i < args.size(); ++i) {
-        if (args[i] != "--interval") return usage(args[0], err, "unknown argument " + args[i]);
-        if (!durationOption(args, i, {20, 10000}, interval, err)) return kUsage;
-    }
+    std::vector<OptionGiven> given;
+    Args rest;
+    if (int rc = readOptions(args[0], args, 1, kNoWords, given, rest, err); rc != kOk) return rc;
+    for (const OptionGiven& o : given) interval = o.number;
     // A view redrawn in place has no JSON form; the read-back commands have.
     if (options.json)
         return usage(args[0], err, "a live view has no JSON form (read status, leds or text with --json instead)");

@@ -191,10 +191,6 @@ bool keptExitCode(const Options& options, int pid, int milliseconds, int& code) 
     });
 }
 
-// start, stop and command took seconds once: a bare number up to 600 is
-// still seconds (no wedge starts or stops within 600 ms, and no script
-// waited ten minutes for it).
-const DurationRule kWedgeWait{1, 3600000, 600};
 
 void showMessageBoxes(std::ostream& err, size_t from) {
     auto boxes = terminal::messageBoxes();
@@ -277,14 +273,12 @@ int startWedge(const Options& options, const Args& args, std::ostream& out, std:
     if (std::string summary = checkSummary(options); !summary.empty()) err << summary << "\n";
     std::string wedge = wedgePath();
     long long timeoutMs = 20000;
-    for (size_t i = 1; i < args.size(); ++i) {
-        if (args[i] == "--wedge" && i + 1 < args.size()) {
-            wedge = args[++i];
-        } else if (args[i] == "--timeout") {
-            if (!durationOption(args, i, kWedgeWait, timeoutMs, err)) return kUsage;
-        } else {
-            return usage(args[0], err, "unknown argument " + args[i]);
-        }
+    std::vector<OptionGiven> given;
+    Args rest;
+    if (int rc = readOptions(args[0], args, 1, kNoWords, given, rest, err); rc != kOk) return rc;
+    for (const OptionGiven& o : given) {
+        if (o.rule->kind == ValueKind::File) wedge = o.text;
+        if (o.rule->kind == ValueKind::Duration) timeoutMs = o.number;
     }
     if (access(wedge.c_str(), X_OK) != 0) {
         err << "no wedge program at " << wedge << " (build it, or give --wedge PATH)\n";
@@ -392,19 +386,18 @@ int commandWord(const Options& options, const Args& args, std::ostream& out, std
     std::string word;
     bool haveWord = false;  // "" is a word too: an empty command line
     bool force = false;
-    for (size_t i = 1; i < args.size(); ++i) {
-        if (args[i] == "--wedge" && i + 1 < args.size()) {
-            wedge = args[++i];
-        } else if (args[i] == "--timeout") {
-            if (!durationOption(args, i, kWedgeWait, timeoutMs, err)) return kUsage;
-        } else if (args[i] == "--force") {
-            force = true;
-        } else if (!haveWord) {
-            word = args[i];
-            haveWord = true;
-        } else {
-            return usage(args[0], err, "one command word only");
-        }
+    std::vector<OptionGiven> given;
+    Args rest;
+    const WordRule oneWord{1, "one command word only", nullptr, nullptr};
+    if (int rc = readOptions(args[0], args, 1, oneWord, given, rest, err); rc != kOk) return rc;
+    for (const OptionGiven& o : given) {
+        if (o.rule->kind == ValueKind::File) wedge = o.text;
+        if (o.rule->kind == ValueKind::Duration) timeoutMs = o.number;
+        if (o.rule->kind == ValueKind::Flag) force = true;
+    }
+    if (!rest.empty()) {
+        word = rest[0];
+        haveWord = true;
     }
     if (!haveWord) {
         return usage(
@@ -430,13 +423,10 @@ int commandWord(const Options& options, const Args& args, std::ostream& out, std
 
 int stopWedge(const Options& options, const Args& args, std::ostream& out, std::ostream& err) {
     long long timeoutMs = 20000;
-    for (size_t i = 1; i < args.size(); ++i) {
-        if (args[i] == "--timeout") {
-            if (!durationOption(args, i, kWedgeWait, timeoutMs, err)) return kUsage;
-        } else {
-            return usage(args[0], err, "unknown argument " + args[i]);
-        }
-    }
+    std::vector<OptionGiven> given;
+    Args rest;
+    if (int rc = readOptions(args[0], args, 1, kNoWords, given, rest, err); rc != kOk) return rc;
+    for (const OptionGiven& o : given) timeoutMs = o.number;
     int pid = readPid(pidFile(options));
     int code = 0;
     bool known = false;
