@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -180,8 +181,12 @@ protected:
         for (const auto& w : typed) words += " '" + w + "'";
         std::string script = "source '" + std::string(KEYVANE_SOURCE_DIR) +
                              "/dist/bash-completion/keyvane-terminal'\n"
-                             "COMP_WORDS=(" + words + ")\n"
-                             "COMP_CWORD=" + std::to_string(typed.size()) + "\n"
+                             "COMP_WORDS=(" +
+                             words +
+                             ")\n"
+                             "COMP_CWORD=" +
+                             std::to_string(typed.size()) +
+                             "\n"
                              "_keyvane_terminal\n"
                              "printf '%s\\n' \"${COMPREPLY[@]}\"\n";
         std::ofstream(dir_ + "/complete.sh") << script;
@@ -218,6 +223,26 @@ TEST_F(Completion, ValuesComeFromTheConsolesTables) {
     // Commands and options still complete as before.
     EXPECT_TRUE(has(complete({"pee"}), "peer-open"));
     EXPECT_TRUE(has(complete({"scan", "--ti"}), "--timeout"));
+}
+
+// Each option whose synopsis names a duration, a file, a folder, a framing or
+// a symbology is in the command's option list, which completion reads.
+TEST_F(Completion, EveryOptionValueASynopsisNamesIsOffered) {
+    Result help = run({"--help"}, false);
+    ASSERT_EQ(help.code, 0) << help.err;
+    const std::regex option(R"((--[a-z][a-z-]*) (DURATION|FILE|DIR|PATH|SYMBOLOGY|N\|SYMBOLOGY|auto\|))");
+    std::istringstream lines(help.out.substr(help.out.find("Commands:")));
+    int checked = 0;
+    for (std::string line; std::getline(lines, line);) {
+        if (line.compare(0, 2, "  ") != 0) continue;
+        std::string command = line.substr(2, line.find(' ', 2) - 2);
+        for (std::sregex_iterator m(line.begin(), line.end(), option), end; m != end; ++m) {
+            Result offered = run({"help", "--complete", command, (*m)[1]}, false);
+            EXPECT_NE(offered.out, "") << command << " " << (*m)[1] << ": nothing offered";
+            ++checked;
+        }
+    }
+    EXPECT_GE(checked, 15);
 }
 
 }  // namespace

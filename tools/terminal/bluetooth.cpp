@@ -106,36 +106,30 @@ int btDeviceCommand(const Options& options, const Args& args, std::ostream& out,
     std::string name, response = serialPortResponse(1);
     bool answers = true;
     int answerOptions = 0;
-    for (size_t i = 2; i < args.size(); ++i) {
-        const std::string& a = args[i];
-        bool more = i + 1 < args.size();
-        long long n = 0;
+    std::vector<OptionGiven> given;
+    Args rest;
+    if (rc = readOptions(args[0], args, 2, kNoWords, given, rest, err); rc != kOk) return rc;
+    for (const OptionGiven& o : given) {
         std::string problem;
-        if (a == "--name" && more) {
-            name = args[++i];
+        if (o.is("--name")) {
+            name = o.text;
             if (name.size() > 63) return usage(args[0], err, "the name has more than 63 bytes");
-        } else if (a == "--channel") {
-            if (!more || !parseNumber(args[i + 1], 1, 30, n)) return usage(args[0], err, "--channel needs 1..30");
-            response = serialPortResponse(static_cast<unsigned>(n));
-            ++answerOptions;
-            ++i;
-        } else if (a == "--sdp" && more) {
-            if (!hexBytes(args[++i], response, problem)) return usage(args[0], err, "--sdp: " + problem);
-            ++answerOptions;
-        } else if (a == "--sdp-file" && more) {
+            continue;
+        }
+        ++answerOptions;
+        if (o.is("--channel")) {
+            response = serialPortResponse(static_cast<unsigned>(o.number));
+        } else if (o.is("--sdp")) {
+            if (!hexBytes(o.text, response, problem)) return usage(args[0], err, "--sdp: " + problem);
+        } else if (o.is("--sdp-file")) {
             std::string text;
-            if (!readHostFile(args[++i], text)) return usage(args[0], err, "cannot read " + args[i]);
+            if (!readHostFile(o.text, text)) return usage(args[0], err, "cannot read " + o.text);
             // A file of hex digits, or the response's own bytes.
             if (!hexBytes(text, response, problem)) response = text;
-            ++answerOptions;
-        } else if (a == "--no-service") {
+        } else if (o.is("--no-service")) {
             response = std::string("\x35\x00", 2);
-            ++answerOptions;
-        } else if (a == "--silent") {
-            answers = false;
-            ++answerOptions;
         } else {
-            return usage(args[0], err, "unknown argument " + a);
+            answers = false;  // --silent
         }
     }
     if (answerOptions > 1) return usage(args[0], err, "one of --channel, --sdp, --sdp-file, --no-service and --silent");

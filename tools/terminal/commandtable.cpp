@@ -232,36 +232,6 @@ const Command kCommands[] = {
 };
 // clang-format on
 
-// What the value after an option is, for help and completion.
-enum ValueKind { ValueDuration, ValueSymbology, ValueFraming, ValueFile, ValueFolder };
-
-struct OptionValue {
-    const char* option;
-    ValueKind kind;
-};
-
-const OptionValue kOptionValues[] = {
-    {"--timeout", ValueDuration}, {"--hold", ValueDuration},   {"--interval", ValueDuration},
-    {"--sym", ValueSymbology},    {"--symid", ValueSymbology}, {"--framing", ValueFraming},
-    {"--root", ValueFolder},      {"--from", ValueFolder},     {"--frames", ValueFolder},
-    {"--wedge", ValueFile},       {"--image", ValueFile},      {"--out", ValueFile},
-    {"--onto", ValueFile},        {"--sdp-file", ValueFile},
-};
-
-const OptionValue* optionValue(const std::string& option) {
-    for (const auto& o : kOptionValues)
-        if (option == o.option) return &o;
-    return nullptr;
-}
-
-// Whether a command's synopsis names an option whose value is a duration.
-bool takesDuration(const Command& c) {
-    std::string usage = c.usage;
-    for (const auto& o : kOptionValues)
-        if (o.kind == ValueDuration && usage.find(std::string(o.option) + " ") != std::string::npos) return true;
-    return false;
-}
-
 void symbologyWords(std::vector<std::string>& words) {
     for (int i = 0; i < kSymbologyCount; ++i) words.push_back(kSymbologyTable[i].name);
 }
@@ -270,16 +240,19 @@ void symbologyWords(std::vector<std::string>& words) {
 // line; "@file", "@folder" and "@duration" ask the shell for its own.
 void printCompletion(const std::string& command, const std::string& previous, std::ostream& out) {
     std::vector<std::string> words;
-    if (const OptionValue* o = optionValue(previous)) {
+    if (const OptionRule* o = findOption(command, previous)) {
         switch (o->kind) {
-            case ValueDuration: words.push_back("@duration"); break;
-            case ValueSymbology: symbologyWords(words); break;
-            case ValueFraming:
+            case ValueKind::Duration: words.push_back("@duration"); break;
+            case ValueKind::Symbology: symbologyWords(words); break;
+            case ValueKind::Framing:
                 words.push_back("auto");
                 for (const FramingInfo& f : kFramings) words.push_back(f.name);
                 break;
-            case ValueFile: words.push_back("@file"); break;
-            case ValueFolder: words.push_back("@folder"); break;
+            case ValueKind::File: words.push_back("@file"); break;
+            case ValueKind::Folder: words.push_back("@folder"); break;
+            case ValueKind::Flag:
+            case ValueKind::Count:
+            case ValueKind::Text: break;  // nothing to offer
         }
     } else if (previous == command) {
         // The first argument.
@@ -420,7 +393,7 @@ const char* const kDurations =
 void printHelp(const std::string& command, std::ostream& out) {
     if (const Command* c = findCommand(command)) {
         out << "usage: keyvane-terminal [--root DIR] [--json] " << c->usage << "\n\n" << c->summary << "\n";
-        if (takesDuration(*c)) out << "\n" << kDurations << "\n";
+        if (takesDuration(c->name)) out << "\n" << kDurations << "\n";
         return;
     }
     out << "usage: keyvane-terminal [--root DIR] [--json] COMMAND [ARGS]\n\n"

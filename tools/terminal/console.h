@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <iosfwd>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -146,20 +147,78 @@ struct DurationRule {
 // Reads the duration after the option args[i] (and steps over it); false
 // after saying what is wrong (a usage error).
 bool durationOption(const Args& args, size_t& i, const DurationRule& rule, long long& ms, std::ostream& err);
+
+// ------------------------------------------------------------------ options (options.cpp)
+// What follows an option.
+enum class ValueKind { Flag, Duration, Count, File, Folder, Symbology, Framing, Text };
+
+// One option of a command: its name, the kind of its value, the range of a
+// count or duration (and the bare numbers a duration still reads as seconds),
+// and what is said when its value is missing or wrong (null: an option
+// without its value is a word like any other).
+struct OptionRule {
+    const char* name;
+    ValueKind kind;
+    long long least;
+    long long most;
+    long long oldSecondsUpTo;
+    const char* problem;
+};
+
+// An option as the words gave it: its value's word and, for a count or a
+// duration (in milliseconds), its number; a flag has number 1.
+struct OptionGiven {
+    const OptionRule* rule;
+    std::string text;
+    long long number;
+
+    bool is(const char* name) const { return std::string(name) == rule->name; }
+};
+
+// How many words of its own a command takes besides its options, and what
+// is said of one too many: `problem`, or `unknown` followed by the word.
+// With `unknownOption`, a word that begins with "--" and is no option of the
+// command is said as that, followed by the word.
+struct WordRule {
+    size_t most;
+    const char* problem;
+    const char* unknown;
+    const char* unknownOption;
+};
+constexpr WordRule kNoWords{0, nullptr, "unknown argument ", nullptr};
+
+// Whether one of a command's options takes a duration.
+bool takesDuration(const std::string& command);
+// The option of that name a command takes, the console's own (--root)
+// included; null when it takes none of that name.
+const OptionRule* findOption(const std::string& command, const std::string& name);
+// Reads args[first..] against the command's options, in their order, into
+// `given`; the other words go to `rest`. Returns kUsage after saying what
+// is wrong.
+int readOptions(const std::string& command, const Args& args, size_t first, const WordRule& words,
+                std::vector<OptionGiven>& given, Args& rest, std::ostream& err);
+
 // The bytes of a host file; false when it cannot be read.
 bool readHostFile(const std::string& path, std::string& bytes);
 // Makes a fresh owner-only folder "keyvane-KIND-XXXXXX" in $TMPDIR (an
 // absolute path), else in /tmp; false when none can be made.
 bool makeTemporaryFolder(const char* kind, std::string& path);
+// A window handle, key code or other number as the terminal's lists show it ("0x1A").
+std::string handleText(uint32_t h);
 
-// The handlers of the commands of the terminal itself, of what a person does
-// and of what the terminal shows (commands.cpp).
+// ------------------------------------------------------------------ setting the terminal up (setup.cpp)
+// The host path of a device file; either separator: "/CharInLog.txt" spares
+// the escaping of "\\".
+std::string deviceFile(std::string path);
 int initCommand(const Options& options, const Args& args, std::ostream& out, std::ostream& err);
 int resetCommand(const Options& options, const Args& args, std::ostream& out, std::ostream& err);
 int configCommand(const Options& options, const Args& args, std::ostream& out, std::ostream& err);
 // The keys config takes, as completion offers them (COM1..COM9 for the ports).
 std::vector<std::string> configKeys();
 int configShortcut(const Options& options, const Args& args, std::ostream& out, std::ostream& err);
+int writeCommand(const Options& options, const Args& args, std::ostream& out, std::ostream& err);
+
+// ------------------------------------------------------------------ what a person does (person.cpp)
 int keyCommand(const Options& options, const Args& args, std::ostream& out, std::ostream& err);
 int viewCommand(const Options& options, const Args& args, std::ostream& out, std::ostream& err);
 int clearViewCommand(const Options& options, const Args& args, std::ostream& out, std::ostream& err);
@@ -170,9 +229,11 @@ int menuCommand(const Options& options, const Args& args, std::ostream& out, std
 int answerCommand(const Options& options, const Args& args, std::ostream& out, std::ostream& err);
 int focusCommand(const Options& options, const Args& args, std::ostream& out, std::ostream& err);
 int eventCommand(const Options& options, const Args& args, std::ostream& out, std::ostream& err);
-int textCommand(const Options& options, const Args& args, std::ostream& out, std::ostream& err);
 int clearTextCommand(const Options& options, const Args& args, std::ostream& out, std::ostream& err);
 int clearKeysCommand(const Options& options, const Args& args, std::ostream& out, std::ostream& err);
+
+// ------------------------------------------------------------------ what the terminal shows (readback.cpp)
+int textCommand(const Options& options, const Args& args, std::ostream& out, std::ostream& err);
 int keysCommand(const Options& options, const Args& args, std::ostream& out, std::ostream& err);
 int ledsCommand(const Options& options, const Args& args, std::ostream& out, std::ostream& err);
 int vibratorCommand(const Options& options, const Args& args, std::ostream& out, std::ostream& err);
@@ -183,7 +244,6 @@ int hotkeysCommand(const Options& options, const Args& args, std::ostream& out, 
 int inViewCommand(const Options& options, const Args& args, std::ostream& out, std::ostream& err);
 int traceCommand(const Options& options, const Args& args, std::ostream& out, std::ostream& err);
 int fileCommand(const Options& options, const Args& args, std::ostream& out, std::ostream& err);
-int writeCommand(const Options& options, const Args& args, std::ostream& out, std::ostream& err);
 int engineCommand(const Options& options, const Args& args, std::ostream& out, std::ostream& err);
 
 // ------------------------------------------------------------------ the wedge
@@ -225,6 +285,27 @@ private:
     std::chrono::steady_clock::time_point since_, last_{};
     bool shown_ = false;
 };
+
+using WaitClock = std::chrono::steady_clock;
+
+// The moment `ms` milliseconds from now.
+inline WaitClock::time_point deadlineIn(long long ms) {
+    return WaitClock::now() + std::chrono::milliseconds(ms);
+}
+
+// Asks `done` every `pollMs` milliseconds until it says yes or the deadline
+// has passed, ticking `waiting` (null: none) before each look. True when
+// `done` said yes; `done` decides what ends the wait (what was waited for, a
+// wedge that ended), the caller what to make of it.
+template <typename Done>
+bool waitUntil(WaitClock::time_point deadline, long long pollMs, Waiting* waiting, Done done) {
+    for (;;) {
+        if (waiting != nullptr) waiting->tick();
+        if (done()) return true;
+        if (WaitClock::now() >= deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(pollMs));
+    }
+}
 
 // ------------------------------------------------------------------ serial peers
 int peerOpen(const Options& options, const Args& args, std::ostream& out, std::ostream& err);

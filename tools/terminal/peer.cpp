@@ -40,13 +40,6 @@ std::string peerFile(const Options& options, int port, const char* suffix) {
     return peersDir(options) + "/COM" + std::to_string(port) + suffix;
 }
 
-std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
 // "COM3", "COM3:", "3" -> 3.
 bool parsePort(const std::string& text, int& port) {
     std::string t = text;
@@ -209,16 +202,14 @@ int printFrames(const Options& options, const std::string& bytes, const Args& ar
                 std::ostream& err) {
     std::string framing = "auto";
     bool dataOnly = false, hexOnly = false;
-    for (size_t i = first; i < args.size(); ++i) {
-        if (args[i] == "--framing" && i + 1 < args.size()) {
-            framing = framingArgument(args[++i]);
-        } else if (args[i] == "--data") {
-            dataOnly = true;
-        } else if (args[i] == "--hex") {
-            hexOnly = true;
-        } else {
-            return usage(args[0], err, "unknown option " + args[i]);
-        }
+    std::vector<OptionGiven> given;
+    Args rest;
+    if (int rc = readOptions(args[0], args, first, {0, nullptr, "unknown option ", nullptr}, given, rest, err); rc != kOk)
+        return rc;
+    for (const OptionGiven& o : given) {
+        if (o.is("--framing")) framing = framingArgument(o.text);
+        dataOnly = dataOnly || o.is("--data");
+        hexOnly = hexOnly || o.is("--hex");
     }
     if (!knownFraming(framing)) {
         return usage(args[0], err, "unknown framing " + framing + " (auto, raw, header, tagged, xr1)");
@@ -357,7 +348,9 @@ int peerShow(const Options& options, const Args& args, std::ostream& out, std::o
         err << "COM" << port << " has no peer (open one with peer-open COM" << port << ")\n";
         return kFailed;
     }
-    return printFrames(options, readFile(record), args, 2, out, err);
+    std::string bytes;
+    readHostFile(record, bytes);  // no record yet: nothing arrived
+    return printFrames(options, bytes, args, 2, out, err);
 }
 
 int peerClear(const Options& options, const Args& args, std::ostream& out, std::ostream& err) {

@@ -341,9 +341,8 @@ private:
         const std::string& wanted = value;
         bool previous = query[0] == "output";
         bool once = how == "!=" || how == "lacks" || previous;
-        auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs_);
         std::string got, problem;
-        for (;;) {
+        bool matched = waitUntil(deadlineIn(once ? 0 : timeoutMs_), 20, nullptr, [&] {
             std::ostringstream out, err;
             int rc = previous ? kOk : commands_.run(options_, query, out, err);
             if (previous) out << lastOutput;
@@ -361,12 +360,11 @@ private:
                 if (how == "sequence") ok = pickLines(got, wanted) == wanted;
                 if (how == "count") ok = std::to_string(countMatching(got, std::regex(wanted))) == w[op + 2];
             }
-            if (ok) {
-                pass(step);
-                return;
-            }
-            if (once || std::chrono::steady_clock::now() >= deadline) break;
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            return ok;
+        });
+        if (matched) {
+            pass(step);
+            return;
         }
         fail(step, problem.empty() ? got : problem);
         if (!problem.empty()) {
@@ -447,17 +445,16 @@ int runScenario(const Dispatcher& commands, const Options& options, const Args& 
                 std::ostream& err) {
     std::string file;
     bool keep = false, quiet = false;
-    for (size_t i = 1; i < args.size(); ++i) {
-        if (args[i] == "--keep")
-            keep = true;
-        else if (args[i] == "--quiet")
-            quiet = true;
-        else if (file.empty())
-            file = args[i];
-        else {
-            return usage(args[0], err, "one scenario file at a time");
-        }
+    std::vector<OptionGiven> given;
+    Args rest;
+    if (int rc = readOptions(args[0], args, 1, {1, "one scenario file at a time", nullptr, nullptr}, given, rest, err);
+        rc != kOk)
+        return rc;
+    for (const OptionGiven& o : given) {
+        keep = keep || o.is("--keep");
+        quiet = quiet || o.is("--quiet");
     }
+    if (!rest.empty()) file = rest[0];
     if (file.empty()) {
         return usage(args[0], err, "which scenario file?");
     }

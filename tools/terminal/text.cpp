@@ -372,6 +372,12 @@ bool makeTemporaryFolder(const char* kind, std::string& path) {
     return true;
 }
 
+std::string handleText(uint32_t h) {
+    char buffer[16];
+    std::snprintf(buffer, sizeof buffer, "0x%X", h);
+    return buffer;
+}
+
 bool readHostFile(const std::string& path, std::string& bytes) {
     std::ifstream in(path, std::ios::binary);
     if (!in) return false;

@@ -13,9 +13,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <ostream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -45,13 +43,6 @@ void onResize(int) {
 const char* const kReset = "\x1b[0m";
 const char* const kBold = "\x1b[1m";
 const char* const kDim = "\x1b[2m";
-
-std::string readAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
 
 // The last `count` items of a list, as indexes.
 size_t firstOfLast(size_t size, size_t count) {
@@ -205,7 +196,11 @@ std::vector<std::string> frameLines(const Options& options) {
     for (const auto& e : fs::directory_iterator(options.root + "/.terminal/peers", ec))
         if (e.path().extension() == ".bytes") records.push_back(e.path());
     std::sort(records.begin(), records.end());
-    for (const auto& p : records) peerLines(p.stem().string(), readAll(p.string()), lines);
+    for (const auto& p : records) {
+        std::string bytes;
+        readHostFile(p.string(), bytes);
+        peerLines(p.stem().string(), bytes, lines);
+    }
     for (const auto& d : terminal::remoteDevices()) {
         char address[32];
         std::snprintf(address, sizeof address, "%012llX", static_cast<unsigned long long>(d.address));
@@ -240,10 +235,10 @@ void put(const std::string& s) {
 
 int watchCommand(const Options& options, const Args& args, std::ostream&, std::ostream& err) {
     long long interval = 200;
-    for (size_t i = 1; i < args.size(); ++i) {
-        if (args[i] != "--interval") return usage(args[0], err, "unknown argument " + args[i]);
-        if (!durationOption(args, i, {20, 10000}, interval, err)) return kUsage;
-    }
+    std::vector<OptionGiven> given;
+    Args rest;
+    if (int rc = readOptions(args[0], args, 1, kNoWords, given, rest, err); rc != kOk) return rc;
+    for (const OptionGiven& o : given) interval = o.number;
     // A view redrawn in place has no JSON form; the read-back commands have.
     if (options.json)
         return usage(args[0], err, "a live view has no JSON form (read status, leds or text with --json instead)");

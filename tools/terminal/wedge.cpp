@@ -184,20 +184,13 @@ pid_t spawnKept(const Options& options, const std::string& wedge) {
 // The exit code of the kept wedge `pid` (0: of the last one), waiting up
 // to `milliseconds` for its keeper to write it; false when there is none.
 bool keptExitCode(const Options& options, int pid, int milliseconds, int& code) {
-    auto deadline = Clock::now() + std::chrono::milliseconds(milliseconds);
-    for (;;) {
+    return waitUntil(deadlineIn(milliseconds), 5, nullptr, [&] {
         std::ifstream in(exitFile(options));
         int ended = 0;
-        if (in >> ended >> code && (pid == 0 || ended == pid)) return true;
-        if (Clock::now() >= deadline) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
+        return in >> ended >> code && (pid == 0 || ended == pid);
+    });
 }
 
-// start, stop and command took seconds once: a bare number up to 600 is
-// still seconds (no wedge starts or stops within 600 ms, and no script
-// waited ten minutes for it).
-const DurationRule kWedgeWait{1, 3600000, 600};
 
 void showMessageBoxes(std::ostream& err, size_t from) {
     auto boxes = terminal::messageBoxes();
@@ -280,14 +273,12 @@ int startWedge(const Options& options, const Args& args, std::ostream& out, std:
     if (std::string summary = checkSummary(options); !summary.empty()) err << summary << "\n";
     std::string wedge = wedgePath();
     long long timeoutMs = 20000;
-    for (size_t i = 1; i < args.size(); ++i) {
-        if (args[i] == "--wedge" && i + 1 < args.size()) {
-            wedge = args[++i];
-        } else if (args[i] == "--timeout") {
-            if (!durationOption(args, i, kWedgeWait, timeoutMs, err)) return kUsage;
-        } else {
-            return usage(args[0], err, "unknown argument " + args[i]);
-        }
+    std::vector<OptionGiven> given;
+    Args rest;
+    if (int rc = readOptions(args[0], args, 1, kNoWords, given, rest, err); rc != kOk) return rc;
+    for (const OptionGiven& o : given) {
+        if (o.rule->kind == ValueKind::File) wedge = o.text;
+        if (o.rule->kind == ValueKind::Duration) timeoutMs = o.number;
     }
     if (access(wedge.c_str(), X_OK) != 0) {
         err << "no wedge program at " << wedge << " (build it, or give --wedge PATH)\n";
@@ -313,25 +304,27 @@ int startWedge(const Options& options, const Args& args, std::ostream& out, std:
         std::ofstream p(pidFile(options), std::ios::trunc);
         p << pid << "\n";
     }
-    auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-    Waiting waiting(options, "start", "the wedge to signal KVN_Loaded");
-    while (Clock::now() < deadline) {
-        waiting.tick();
-        if (terminal::eventState("KVN_Loaded") == 1 && wedgeWindowExists() && terminal::messageLoopIdle(pid)) {
-            printRecord(options, {Field::word("state", "started"), {"pid", pid}}, out);
-            return kOk;
-        }
-        int code = 0;
-        bool known = false;
-        if (ended(pid, code, known)) {
-            err << "the wedge ended before it was loaded";
-            if (known || keptExitCode(options, pid, 2000, code)) err << " (exit code " << code << ")";
-            err << "; its output is in " << logFile(options) << "\n";
-            showMessageBoxes(err, boxesBefore);
-            unlink(pidFile(options).c_str());
-            return kFailed;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    bool loaded = false, gone = false, known = false;
+    int code = 0;
+    {
+        Waiting waiting(options, "start", "the wedge to signal KVN_Loaded");
+        waitUntil(deadlineIn(timeoutMs), 10, &waiting, [&] {
+            loaded = terminal::eventState("KVN_Loaded") == 1 && wedgeWindowExists() && terminal::messageLoopIdle(pid);
+            gone = !loaded && ended(pid, code, known);
+            return loaded || gone;
+        });
+    }
+    if (loaded) {
+        printRecord(options, {Field::word("state", "started"), {"pid", pid}}, out);
+        return kOk;
+    }
+    if (gone) {
+        err << "the wedge ended before it was loaded";
+        if (known || keptExitCode(options, pid, 2000, code)) err << " (exit code " << code << ")";
+        err << "; its output is in " << logFile(options) << "\n";
+        showMessageBoxes(err, boxesBefore);
+        unlink(pidFile(options).c_str());
+        return kFailed;
     }
     err << "the wedge did not signal KVN_Loaded within " << durationText(timeoutMs) << " (it keeps running, pid " << pid
         << "); seen instead: "
@@ -359,33 +352,30 @@ bool runSecondInstance(const Options& options, const std::string& command, const
         err << "cannot start " << wedge << ": " << std::strerror(errno) << "\n";
         return false;
     }
-    auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-    bool known = false;
-    Waiting waiting(options, command, "the instance with \"" + word + "\" to end");
-    while (!ended(pid, code, known)) {
-        waiting.tick();
-        int targetCode = 0;
-        bool targetKnown = false;
-        if (target > 0 && ended(target, targetCode, targetKnown) && wedgeWindowPid() == pid) {
-            kill(pid, SIGKILL);
-            int status = 0;
-            waitpid(pid, &status, 0);
-            if (targetEnded != nullptr) *targetEnded = true;
-            code = 0;
-            return true;
-        }
-        if (Clock::now() > deadline) {
-            kill(pid, SIGKILL);
-            int status = 0;
-            waitpid(pid, &status, 0);
-            err << "the instance with \"" << word << "\" did not end within " << durationText(timeoutMs)
-                << "; seen instead: " << (wedgeWindowExists() ? "the wedge's window, " : "no wedge window, ")
-                << "KVN_Loaded=" << terminal::eventState("KVN_Loaded") << "\n";
-            return false;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    bool known = false, finished = false, tookOver = false;
+    {
+        Waiting waiting(options, command, "the instance with \"" + word + "\" to end");
+        waitUntil(deadlineIn(timeoutMs), 5, &waiting, [&] {
+            finished = ended(pid, code, known);
+            int targetCode = 0;
+            bool targetKnown = false;
+            tookOver = !finished && target > 0 && ended(target, targetCode, targetKnown) && wedgeWindowPid() == pid;
+            return finished || tookOver;
+        });
     }
-    return true;
+    if (finished) return true;
+    kill(pid, SIGKILL);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    if (tookOver) {
+        if (targetEnded != nullptr) *targetEnded = true;
+        code = 0;
+        return true;
+    }
+    err << "the instance with \"" << word << "\" did not end within " << durationText(timeoutMs)
+        << "; seen instead: " << (wedgeWindowExists() ? "the wedge's window, " : "no wedge window, ")
+        << "KVN_Loaded=" << terminal::eventState("KVN_Loaded") << "\n";
+    return false;
 }
 
 }  // namespace
@@ -396,19 +386,18 @@ int commandWord(const Options& options, const Args& args, std::ostream& out, std
     std::string word;
     bool haveWord = false;  // "" is a word too: an empty command line
     bool force = false;
-    for (size_t i = 1; i < args.size(); ++i) {
-        if (args[i] == "--wedge" && i + 1 < args.size()) {
-            wedge = args[++i];
-        } else if (args[i] == "--timeout") {
-            if (!durationOption(args, i, kWedgeWait, timeoutMs, err)) return kUsage;
-        } else if (args[i] == "--force") {
-            force = true;
-        } else if (!haveWord) {
-            word = args[i];
-            haveWord = true;
-        } else {
-            return usage(args[0], err, "one command word only");
-        }
+    std::vector<OptionGiven> given;
+    Args rest;
+    const WordRule oneWord{1, "one command word only", nullptr, nullptr};
+    if (int rc = readOptions(args[0], args, 1, oneWord, given, rest, err); rc != kOk) return rc;
+    for (const OptionGiven& o : given) {
+        if (o.rule->kind == ValueKind::File) wedge = o.text;
+        if (o.rule->kind == ValueKind::Duration) timeoutMs = o.number;
+        if (o.rule->kind == ValueKind::Flag) force = true;
+    }
+    if (!rest.empty()) {
+        word = rest[0];
+        haveWord = true;
     }
     if (!haveWord) {
         return usage(
@@ -434,13 +423,10 @@ int commandWord(const Options& options, const Args& args, std::ostream& out, std
 
 int stopWedge(const Options& options, const Args& args, std::ostream& out, std::ostream& err) {
     long long timeoutMs = 20000;
-    for (size_t i = 1; i < args.size(); ++i) {
-        if (args[i] == "--timeout") {
-            if (!durationOption(args, i, kWedgeWait, timeoutMs, err)) return kUsage;
-        } else {
-            return usage(args[0], err, "unknown argument " + args[i]);
-        }
-    }
+    std::vector<OptionGiven> given;
+    Args rest;
+    if (int rc = readOptions(args[0], args, 1, kNoWords, given, rest, err); rc != kOk) return rc;
+    for (const OptionGiven& o : given) timeoutMs = o.number;
     int pid = readPid(pidFile(options));
     int code = 0;
     bool known = false;
@@ -465,18 +451,17 @@ int stopWedge(const Options& options, const Args& args, std::ostream& out, std::
         err << "the instance with \"quit\" ended with exit code " << quitCode << "\n";
         return kFailed;
     }
-    auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-    Waiting waiting(options, "stop", "the wedge to end");
-    for (;;) {
-        waiting.tick();
+    bool gone = false;
+    {
+        Waiting waiting(options, "stop", "the wedge to end");
         // Ended, and its window gone from the terminal.
-        if ((pid <= 0 || ended(pid, code, known)) && !wedgeWindowExists()) break;
-        if (Clock::now() > deadline) {
-            err << "the wedge did not end within " << durationText(timeoutMs) << " after \"quit\"; seen instead: "
-                << (wedgeWindowExists() ? "its window still shown" : "its process still running") << "\n";
-            return kFailed;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        gone = waitUntil(deadlineIn(timeoutMs), 5, &waiting,
+                         [&] { return (pid <= 0 || ended(pid, code, known)) && !wedgeWindowExists(); });
+    }
+    if (!gone) {
+        err << "the wedge did not end within " << durationText(timeoutMs) << " after \"quit\"; seen instead: "
+            << (wedgeWindowExists() ? "its window still shown" : "its process still running") << "\n";
+        return kFailed;
     }
     unlink(pidFile(options).c_str());
     if (!known && pid > 0) known = keptExitCode(options, pid, 2000, code);
@@ -509,13 +494,11 @@ bool killWedge(const Options& options) {
     int code = 0;
     bool known = false;
     if (pid <= 0 || ended(pid, code, known)) return false;
+    auto gone = [&] { return ended(pid, code, known); };
     kill(pid, SIGTERM);
-    for (int i = 0; i < 200 && !ended(pid, code, known); ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    if (!ended(pid, code, known)) {
+    if (!waitUntil(deadlineIn(2000), 10, nullptr, gone)) {
         kill(pid, SIGKILL);
-        for (int i = 0; i < 200 && !ended(pid, code, known); ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        waitUntil(deadlineIn(2000), 10, nullptr, gone);
     }
     unlink(pidFile(options).c_str());
     // Its keeper writes down the signal that ended it.
