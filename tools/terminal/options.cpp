@@ -79,6 +79,13 @@ constexpr OptionRule kLeds[] = {flag("--now")};
 constexpr OptionRule kTrace[] = {flag("--clear"), flag("--tidy")};
 constexpr OptionRule kWatch[] = {duration("--interval", 20, 10000)};
 constexpr OptionRule kRun[] = {flag("--keep"), flag("--quiet")};
+// explain reads its own (explain.cpp): listed here for help and completion.
+constexpr OptionRule kExplain[] = {
+    word("--settings", ValueKind::File), word("--decode-settings", ValueKind::File),
+    count("--model", 0, 99999, "--model needs a device model number"), word("--models", ValueKind::Text),
+    word("--sym", ValueKind::Symbology), word("--image", ValueKind::File),
+    word("--swipe", ValueKind::Text),
+};
 // The console's own, before the command's name.
 constexpr OptionRule kGlobal[] = {word("--root", ValueKind::Folder), flag("--json")};
 
@@ -96,6 +103,7 @@ constexpr CommandOptions kCommandOptions[] = {
     {"text", kText, {}},       {"peer", {}, kFrames},         {"bt-peer", {}, kFrames},
     {"decode", {}, kFrames},   {"bt-device", kBtDevice, {}},  {"leds", kLeds, {}},
     {"trace", kTrace, {}},     {"watch", kWatch, {}},         {"run", kRun, {}},
+    {"explain", kExplain, {}},
 };
 
 const OptionRule* findIn(std::span<const OptionRule> rules, const std::string& name) {
