@@ -165,19 +165,6 @@ TEST_F(WedgeTest, SecondInstanceCommandWordsSteerTheRunningWedge) {
     EXPECT_EQ(terminal::eventState("KVN_Loaded"), -1);
 }
 
-TEST_F(WedgeTest, AnotherProgramSwitchesTheScannerThroughKvnEnable) {
-    startWedge();
-    terminal::setEventState("KVN_Enable", false);
-    ASSERT_TRUE(scannerState(0));
-    EXPECT_FALSE(terminal::engineConnected());
-    EXPECT_TRUE(wedge::waitFor([this] { return !anyScanKeyRegistration(window_); }));
-
-    terminal::setEventState("KVN_Enable", true);
-    ASSERT_TRUE(scannerState(1));
-    EXPECT_TRUE(terminal::engineConnected());
-    EXPECT_TRUE(wedge::waitFor([this] { return holdsScanKey(window_); }));
-}
-
 // A request posted while the window is busy scanning waits as one message
 // instead of being posted again and again.
 TEST_F(WedgeTest, RequestsDoNotFloodTheQueueWhileTheWindowIsBusy) {
@@ -296,28 +283,6 @@ TEST_F(WedgeTest, ThePpcEditorIsPreferredAndAMissingDecodeFileStopsTheLaunch) {
     ASSERT_TRUE(wedge::waitFor([&] { return fs::exists(marker); }));
     EXPECT_EQ(testfiles::fileText(marker), "/f \\IPSM\\DecodeSettings.Vqf\n");
     EXPECT_EQ(terminal::eventState("KVN_Enable_State"), 1);
-}
-
-TEST_F(WedgeTest, ScannerOffInTheSettingsConnectsTheEngineButLeavesTheScanKey) {
-    wedge::RootOptions options;
-    options.settingsIni = "[Settings]\r\nEnableScanner=0\r\n";
-    startWedge(options);
-    EXPECT_TRUE(terminal::engineConnected());
-    EXPECT_EQ(terminal::eventState("KVN_Enable_State"), 1);
-    EXPECT_FALSE(anyScanKeyRegistration(window_));
-    terminal::pressKey(kScanKey);
-    terminal::releaseKey(kScanKey);
-    ASSERT_TRUE(wedge_.idle());
-    EXPECT_EQ(traceCount(root_, "Start Scan"), 0u);
-    // "disconnect" has nothing to switch off; "connect" switches the scanner on.
-    EXPECT_EQ(wedge::runKeyvane(root_, {"disconnect"}), 0);
-    ASSERT_TRUE(wedge_.idle());
-    EXPECT_EQ(terminal::eventState("KVN_Enable_State"), 1);
-    EXPECT_EQ(wedge::runKeyvane(root_, {"connect"}), 0);
-    ASSERT_TRUE(wedge::waitFor([this] { return holdsScanKey(window_); }));
-    terminal::pressKey(kScanKey);
-    EXPECT_TRUE(wedge::waitFor([&] { return traceCount(root_, "Start Scan") > 0; }));
-    terminal::releaseKey(kScanKey);
 }
 
 TEST_F(WedgeTest, AllKeysCaptureKeepsKeysFromTheFocusedApplication) {
