@@ -5,9 +5,7 @@
 #include "settings/cardreader.h"
 #include "settings/settings.h"
 #include "settings/settingsline.h"
-#include "shell/state.h"
 #include "shell/tracelog.h"
-#include "shell/window.h"
 
 namespace {
 

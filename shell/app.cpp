@@ -10,7 +10,6 @@
 #include "settings/settingsfile.h"
 #include "shell/constants.h"
 #include "shell/state.h"
-#include "shell/tracelog.h"
 #include "shell/window.h"
 
 // Pacing of the event-watch thread's requests: a request stays outstanding

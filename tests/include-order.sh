@@ -94,4 +94,54 @@ for folder in "$@"; do
   fi
   unset needs
 done
+# The folder-to-folder map: every include of a mapped folder's source files
+# (resolved beside the file, else from the source root) lies in the file's
+# own folder or in one its line allows.
+map=$(dirname "${BASH_SOURCE[0]}")/include-map.txt
+declare -A allowed=()
+while IFS= read -r line; do
+  line=${line%%#*}
+  [[ $line == *:* ]] || continue
+  key=${line%%:*}
+  key=${key//[[:space:]]/}
+  allowed[$key]=" $key ${line#*:} "
+done <"$map"
+
+# The longest folder of the map that holds `path`.
+map_folder() {
+  local path=$1 best="" key
+  for key in "${!allowed[@]}"; do
+    [[ $path == "$key"/* && ${#key} -gt ${#best} ]] && best=$key
+  done
+  echo "$best"
+}
+
+tops=()
+for key in "${!allowed[@]}"; do
+  [[ $key == */* ]] || tops+=("$key")
+done
+while IFS= read -r file; do
+  rel=${file#"$root"/}
+  folder=$(map_folder "$rel")
+  [[ -n $folder ]] || continue
+  while IFS= read -r inc; do
+    if [[ -f $(dirname "$file")/$inc ]]; then
+      target=$(realpath -m --relative-to="$root" "$(dirname "$file")/$inc")
+    elif [[ -f $root/$inc ]]; then
+      target=$inc
+    else
+      continue
+    fi
+    ok=0
+    for f in ${allowed[$folder]}; do
+      [[ $target == "$f"/* ]] && ok=1 && break
+    done
+    if ((!ok)); then
+      echo "$rel: includes \"$inc\", which tests/include-map.txt does not allow in $folder/"
+      status=1
+    fi
+  done < <(sed -n 's/^[[:space:]]*#[[:space:]]*include[[:space:]]*"\([^"]*\)".*/\1/p' "$file")
+done < <(cd "$root" && find "${tops[@]}" -type f \( -name '*.cpp' -o -name '*.h' -o -name '*.c' -o -name '*.rc' \) \
+           -not -path '*/corpus/*' | sort | sed "s|^|$root/|")
+
 exit $status

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "tests/support/bluetooth_support.h"
+#include "tests/support/files.h"
 #include "tools/fuzz-sdp/sdp_fuzz_check.h"
 
 using namespace bttest;
@@ -30,16 +31,14 @@ TEST(SdpCorpus, StoredInputsKeepTheInvariants) {
     while (dirent* e = readdir(d)) {
         std::string name = e->d_name;
         if (name == "." || name == "..") continue;
-        std::ifstream in(dir + "/" + name, std::ios::binary);
-        std::stringstream s;
-        s << in.rdbuf();
+        std::string bytes = testfiles::fileText(dir + "/" + name);
         ++files;
-        EXPECT_EQ(0, checkBytes(s.str())) << name;
+        EXPECT_EQ(0, checkBytes(bytes)) << name;
         // The inputs named by hand are broken responses unless named good-;
         // those the fuzzer found (named by their SHA-1) may be either.
         bool foundByFuzzer = name.size() == 40 && name.find_first_not_of("0123456789abcdef") == std::string::npos;
         if (name.rfind("good-", 0) != 0 && !foundByFuzzer) {
-            EXPECT_EQ(-1, channelOf(s.str())) << name;
+            EXPECT_EQ(-1, channelOf(bytes)) << name;
         }
     }
     closedir(d);

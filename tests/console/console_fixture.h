@@ -18,6 +18,8 @@
 #include <utility>
 #include <vector>
 
+#include "tests/support/files.h"
+#include "tests/support/temp_root.h"
 #include "tests/support/test_child.h"
 
 namespace consoletest {
@@ -29,13 +31,6 @@ struct Result {
     std::string out;
     std::string err;
 };
-
-inline std::string slurp(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
 
 // In a forked child: becomes the program args[0], outside any terminal the
 // environment names.
@@ -69,17 +64,16 @@ inline Result runProgram(std::vector<std::string> args, const std::string& outPa
     waitpid(pid, &status, 0);
     Result r;
     r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    r.out = slurp(outPath);
-    r.err = slurp(errPath);
+    r.out = testfiles::fileText(outPath);
+    r.err = testfiles::fileText(errPath);
     return r;
 }
 
 class Console : public ::testing::Test {
 protected:
     void SetUp() override {
-        char pattern[] = "/tmp/keyvane-console-test-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir_ = pattern;
+        dir_ = testfiles::makeTempFolder("keyvane-console-test");
+        ASSERT_FALSE(dir_.empty());
         root_ = dir_ + "/terminal";
     }
 
@@ -88,7 +82,7 @@ protected:
         std::error_code ec;
         for (const auto& e : fs::directory_iterator(root_ + "/.terminal/peers", ec))
             if (e.path().extension() == ".pid") {
-                int pid = std::atoi(slurp(e.path()).c_str());
+                int pid = std::atoi(testfiles::fileText(e.path()).c_str());
                 fs::remove(e.path(), ec);
                 if (pid > 0) kill(pid, SIGTERM);
             }

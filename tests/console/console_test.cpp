@@ -24,7 +24,6 @@
 
 using consoletest::Console;
 using consoletest::Result;
-using consoletest::slurp;
 namespace fs = std::filesystem;
 
 namespace {

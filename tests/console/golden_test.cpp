@@ -14,12 +14,12 @@
 #include <vector>
 
 #include "tests/console/console_fixture.h"
+#include "tests/support/golden.h"
 
 namespace {
 
 using consoletest::Console;
 using consoletest::Result;
-using consoletest::slurp;
 
 const std::string kGoldenDir = std::string(KEYVANE_SOURCE_DIR) + "/tests/fixtures/console";
 
@@ -48,17 +48,8 @@ std::string shownWords(const Words& words) {
     return line + "\n";
 }
 
-// The golden file's text, or, with KEYVANE_UPDATE_GOLDEN=1, the new text
-// written in its place.
 void compareGolden(const std::string& name, const std::string& actual) {
-    std::string path = kGoldenDir + "/" + name;
-    const char* update = std::getenv("KEYVANE_UPDATE_GOLDEN");
-    if (update != nullptr && std::string(update) == "1") {
-        std::filesystem::create_directories(kGoldenDir);
-        std::ofstream(path, std::ios::binary) << actual;
-        return;
-    }
-    EXPECT_EQ(slurp(path), actual) << "golden file " << path;
+    golden::expectFile(kGoldenDir + "/" + name, actual);
 }
 
 class ConsoleGolden : public Console {

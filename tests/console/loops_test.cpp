@@ -27,6 +27,7 @@
 #include "platform/platform.h"
 #include "shell/constants.h"
 #include "tests/console/console_fixture.h"
+#include "tests/support/temp_root.h"
 
 namespace fs = std::filesystem;
 
@@ -64,14 +65,12 @@ bool waitFor(const std::function<bool()>& predicate, int realMilliseconds) {
     }
 }
 
-using consoletest::slurp;
 
 class Loops : public ::testing::Test {
 protected:
     void SetUp() override {
-        char pattern[] = "/tmp/keyvane-loops-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir_ = pattern;
+        dir_ = testfiles::makeTempFolder("keyvane-loops");
+        ASSERT_FALSE(dir_.empty());
         root_ = dir_ + "/terminal";
         ASSERT_EQ(run({"init", "--from", std::string(KEYVANE_SOURCE_DIR) + "/samples/terminal"}).code, 0);
         ASSERT_EQ(run({"config", "clock", "10"}).code, 0);
@@ -113,15 +112,15 @@ protected:
                 kill(pid, SIGKILL);
                 waitpid(pid, &status, 0);
                 r.milliseconds = millisSince(started);
-                r.err = slurp(dir_ + "/" + tag + ".err");
+                r.err = testfiles::fileText(dir_ + "/" + tag + ".err");
                 return r;
             }
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
         r.milliseconds = millisSince(started);
         r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        r.out = slurp(dir_ + "/" + tag + ".out");
-        r.err = slurp(dir_ + "/" + tag + ".err");
+        r.out = testfiles::fileText(dir_ + "/" + tag + ".out");
+        r.err = testfiles::fileText(dir_ + "/" + tag + ".err");
         return r;
     }
 
@@ -152,7 +151,7 @@ protected:
                                                << kStepMilliseconds << " ms";
     }
 
-    int wedgePid() { return std::atoi(slurp(root_ + "/.terminal/wedge.pid").c_str()); }
+    int wedgePid() { return std::atoi(testfiles::fileText(root_ + "/.terminal/wedge.pid").c_str()); }
 
     // A scan as a person does it: the barcode in view, the scan key held
     // until the good read is typed, then let go; the wedge is idle again.

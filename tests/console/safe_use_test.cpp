@@ -24,7 +24,6 @@
 
 using consoletest::Console;
 using consoletest::Result;
-using consoletest::slurp;
 namespace fs = std::filesystem;
 
 namespace {
@@ -43,7 +42,7 @@ std::vector<std::string> linesOf(const std::string& text) {
 // Whether a process has ended (a zombie no one reaps counts as ended).
 bool ended(int pid) {
     if (kill(pid, 0) != 0) return true;
-    std::string stat = slurp("/proc/" + std::to_string(pid) + "/stat");
+    std::string stat = testfiles::fileText("/proc/" + std::to_string(pid) + "/stat");
     size_t close = stat.rfind(')');
     return close == std::string::npos || (close + 2 < stat.size() && stat[close + 2] == 'Z');
 }
@@ -68,7 +67,7 @@ protected:
     bool wedgeRuns() { return contains(run({"status"}).out, "running=1"); }
 
     int recorderPid(const std::string& port) {
-        return std::atoi(slurp(root_ + "/.terminal/peers/" + port + ".pid").c_str());
+        return std::atoi(testfiles::fileText(root_ + "/.terminal/peers/" + port + ".pid").c_str());
     }
 
     // Runs the console with its standard error on a pseudo-terminal, as a
@@ -94,7 +93,7 @@ protected:
         int status = 0;
         waitpid(pid, &status, 0);
         r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        r.out = slurp(dir_ + "/pty-out");
+        r.out = testfiles::fileText(dir_ + "/pty-out");
         return r;
     }
 };
@@ -189,7 +188,7 @@ TEST_F(SafeUse, AScanThatReadsNothingSaysWhatCameInsteadAndOneWhoseWedgeDiesFail
         << nothing.err;
     EXPECT_EQ(linesOf(nothing.err).size(), 1u) << nothing.err;
 
-    int pid = std::atoi(slurp(root_ + "/.terminal/wedge.pid").c_str());
+    int pid = std::atoi(testfiles::fileText(root_ + "/.terminal/wedge.pid").c_str());
     ASSERT_GT(pid, 0);
     // Nothing in view: the scan waits for a good read that never comes, and
     // the wedge is killed while it waits (once the scan key is down).

@@ -11,6 +11,7 @@
 
 #include "keyvane_version.h"
 #include "tests/console/console_fixture.h"
+#include "tests/support/files.h"
 
 namespace fs = std::filesystem;
 
@@ -24,10 +25,7 @@ protected:
         std::string command = "env -u KEYVANE_WEDGE -u KEYVANE_DECODER " + environment + " " +
                               std::string(KEYVANE_BINARY_DIR) + "/keyvane-terminal --version > " + out;
         EXPECT_EQ(std::system(command.c_str()), 0) << command;
-        std::ifstream in(out);
-        std::ostringstream s;
-        s << in.rdbuf();
-        return s.str();
+        return testfiles::fileText(out);
     }
 
     // A file of `size` bytes of filler with `text` written at `offset`.

@@ -141,7 +141,7 @@ TEST_F(Watch, ShowsTheDeviceWorkAndLeavesWithQ) {
     ASSERT_EQ(0, tmux({"send-keys", "-t", "view", "q"}).code);
     std::string exited;
     for (int i = 0; i < 200 && exited.empty(); ++i) {
-        exited = slurp(dir_ + "/watch.exit");
+        exited = testfiles::fileText(dir_ + "/watch.exit");
         if (exited.empty()) std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
     EXPECT_EQ("watch-exit=0\n", exited);

@@ -12,6 +12,8 @@
 
 #include "platform/host/terminal.h"
 #include "scan/decoder.h"
+#include "tests/support/files.h"
+#include "tests/support/temp_root.h"
 #include "tools/fuzz-btaddr/btaddr_fuzz_check.h"
 #include "tools/fuzz-console/console_fuzz_check.h"
 #include "tools/fuzz-decode/decode_fuzz_check.h"
@@ -32,10 +34,7 @@ std::vector<std::pair<std::string, std::string>> corpus(const std::string& targe
     while (dirent* e = readdir(d)) {
         std::string name = e->d_name;
         if (name == "." || name == "..") continue;
-        std::ifstream in(dir + "/" + name, std::ios::binary);
-        std::stringstream s;
-        s << in.rdbuf();
-        inputs.emplace_back(name, s.str());
+        inputs.emplace_back(name, testfiles::fileText(dir + "/" + name));
     }
     closedir(d);
     return inputs;
@@ -56,9 +55,8 @@ void replay(const std::string& target, size_t atLeast, Check check) {
 class TerminalCorpus : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
-        char pattern[] = "/tmp/keyvane-corpus-replay-XXXXXX";
-        ASSERT_NE(nullptr, mkdtemp(pattern));
-        std::string root = pattern;
+        std::string root = testfiles::makeTempFolder("keyvane-corpus-replay");
+        ASSERT_FALSE(root.empty());
         mkdir((root + "/Zentrova").c_str(), 0755);
         ASSERT_TRUE(terminal::attach(root));
         terminal::setConfig("decoder", KEYVANE_BINARY_DIR "/platform/decoder/libDecoder.so");

@@ -10,18 +10,13 @@
 #include <vector>
 
 #include "platform/decoder/imaging/label.h"
+#include "tests/support/files.h"
+#include "tests/support/temp_root.h"
 #include "tools/fuzz-image/image_fuzz_check.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string bytesOf(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
 
 int check(const std::string& bytes, scanimage::ReaderOutcome* outcome = nullptr) {
     return imagefuzz::check(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), outcome);
@@ -37,7 +32,7 @@ TEST_F(ImageCorpus, StoredInputsKeepTheInvariants) {
     int files = 0, died = 0;
     for (const auto& entry : fs::directory_iterator(KEYVANE_SOURCE_DIR "/tools/fuzz-image/corpus")) {
         scanimage::ReaderOutcome outcome = scanimage::ReaderOutcome::Read;
-        EXPECT_EQ(0, check(bytesOf(entry.path()), &outcome)) << entry.path();
+        EXPECT_EQ(0, check(testfiles::fileText(entry.path().string()), &outcome)) << entry.path();
         died += outcome == scanimage::ReaderOutcome::Died;
         ++files;
     }
@@ -47,9 +42,8 @@ TEST_F(ImageCorpus, StoredInputsKeepTheInvariants) {
 }
 
 TEST_F(ImageCorpus, TruncationsAndByteChangesOfRealFilesKeepTheInvariants) {
-    char pattern[] = "/tmp/keyvane-corpus-XXXXXX";
-    ASSERT_NE(nullptr, mkdtemp(pattern));
-    std::string dir = pattern;
+    std::string dir = testfiles::makeTempFolder("keyvane-corpus");
+    ASSERT_FALSE(dir.empty());
     scanimage::GrayImage label;
     std::string error;
     scanimage::LabelStyle style;
@@ -58,9 +52,9 @@ TEST_F(ImageCorpus, TruncationsAndByteChangesOfRealFilesKeepTheInvariants) {
     std::vector<std::string> seeds;
     for (const char* name : {"/q.png", "/q.jpg"}) {
         ASSERT_TRUE(scanimage::saveImage(dir + name, label));
-        seeds.push_back(bytesOf(dir + name));
+        seeds.push_back(testfiles::fileText(dir + name));
     }
-    fs::remove_all(dir);
+    testfiles::removeFolder(dir);
     const unsigned char values[] = {0x00, 0x01, 0x7F, 0x80, 0xFF};
     for (const std::string& seed : seeds) {
         ASSERT_EQ(0, check(seed));

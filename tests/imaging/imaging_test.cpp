@@ -14,6 +14,8 @@
 #include "platform/decoder/imaging/image.h"
 #include "platform/decoder/imaging/label.h"
 #include "platform/decoder/imaging/symbols.h"
+#include "tests/support/files.h"
+#include "tests/support/temp_root.h"
 
 namespace scanimage {
 namespace {
@@ -54,19 +56,14 @@ std::vector<Symbol> read(const GrayImage& image, const ReadRequest& request = op
 class TempDir : public ::testing::Test {
 protected:
     void SetUp() override {
-        char pattern[] = "/tmp/keyvane-imaging-XXXXXX";
-        ASSERT_NE(nullptr, mkdtemp(pattern));
-        dir = pattern;
+        dir = testfiles::makeTempFolder("keyvane-imaging");
+        ASSERT_FALSE(dir.empty());
     }
-    void TearDown() override { fs::remove_all(dir); }
+    void TearDown() override { testfiles::removeFolder(dir); }
     std::string file(const std::string& name, const std::string& bytes) {
         std::string path = dir + "/" + name;
         std::ofstream(path, std::ios::binary) << bytes;
         return path;
-    }
-    std::string slurp(const std::string& path) {
-        std::ifstream in(path, std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(in), {});
     }
     std::string dir;
 };
@@ -262,7 +259,7 @@ TEST_F(BadFiles, AreRefusedWithTheirReason) {
     GrayImage good = label("QRCode", "TRUNCATED");
     ASSERT_TRUE(saveImage(dir + "/good.png", good));
     ASSERT_TRUE(saveImage(dir + "/good.jpg", good));
-    std::string png = slurp(dir + "/good.png"), jpeg = slurp(dir + "/good.jpg");
+    std::string png = testfiles::fileText(dir + "/good.png"), jpeg = testfiles::fileText(dir + "/good.jpg");
     // Cut inside the pixel data.
     for (size_t cut : {size_t{8}, size_t{30}, png.size() / 2, png.size() * 3 / 4})
         EXPECT_EQ(LoadStatus::Corrupt, loadImage(file("cut.png", png.substr(0, cut)), image)) << cut;
@@ -280,7 +277,7 @@ TEST_F(BadFiles, HugeImagesAreRefusedBeforeTheirPixelsAreTaken) {
     GrayImage small = canvas(4, 4);
     ASSERT_TRUE(saveImage(dir + "/small.png", small));
     ASSERT_TRUE(saveImage(dir + "/small.jpg", small));
-    std::string png = slurp(dir + "/small.png");
+    std::string png = testfiles::fileText(dir + "/small.png");
     // IHDR data at offset 16, its CRC at 29.
     auto put32 = [](std::string& s, size_t at, uint32_t v) {
         for (int i = 0; i < 4; ++i) s[at + i] = static_cast<char>(v >> (24 - 8 * i));
@@ -294,7 +291,7 @@ TEST_F(BadFiles, HugeImagesAreRefusedBeforeTheirPixelsAreTaken) {
     }
     put32(png, 29, ~crc);
     EXPECT_EQ(LoadStatus::TooLarge, loadImage(file("huge.png", png), image));
-    std::string jpeg = slurp(dir + "/small.jpg");
+    std::string jpeg = testfiles::fileText(dir + "/small.jpg");
     size_t sof = jpeg.find("\xFF\xC0");
     ASSERT_NE(std::string::npos, sof);
     jpeg[sof + 5] = jpeg[sof + 7] = static_cast<char>(0xFD);

@@ -21,6 +21,7 @@
 
 #include "platform/decoder/imaging/label.h"
 #include "platform/decoder/imaging/reader_process.h"
+#include "tests/support/temp_root.h"
 #include "tests/support/test_child.h"
 
 namespace scanimage {
@@ -63,15 +64,14 @@ bool childOfThisProcess(pid_t pid) {
 class ReaderProcess : public ::testing::Test {
 protected:
     void SetUp() override {
-        char pattern[] = "/tmp/keyvane-reader-XXXXXX";
-        ASSERT_NE(nullptr, mkdtemp(pattern));
-        dir = pattern;
+        dir = testfiles::makeTempFolder("keyvane-reader");
+        ASSERT_FALSE(dir.empty());
         use(kReader);
     }
     void TearDown() override {
         stopReader();
         use(kReader);
-        fs::remove_all(dir);
+        testfiles::removeFolder(dir);
     }
     static void use(const std::string& program) { setenv("KEYVANE_READER", program.c_str(), 1); }
     // A stand-in reader: a shell script.

@@ -12,6 +12,7 @@
 
 #include "platform/host/terminal.h"
 #include "platform_fixture.h"
+#include "tests/support/temp_root.h"
 #include "tests/support/test_child.h"
 
 namespace {
@@ -137,16 +138,15 @@ TEST_F(ConfigTest, AForkedChildSeesChangesOnItsOwn) {
 TEST_F(ConfigTest, AnotherRootHasItsOwnConfiguration) {
     terminal::setConfig("model", "0x00000001");
     ASSERT_EQ(terminal::model(), 1);
-    char pattern[] = "/tmp/keyvane-platform-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    std::string other = pattern;
+    std::string other = testfiles::makeTempFolder("keyvane-platform");
+    ASSERT_FALSE(other.empty());
     ASSERT_TRUE(terminal::attach(other));
     EXPECT_EQ(terminal::model(), 0);
     terminal::setConfig("model", "0x00000002");
     EXPECT_EQ(terminal::model(), 2);
     ASSERT_TRUE(terminal::attach(root));
     EXPECT_EQ(terminal::model(), 1);
-    std::filesystem::remove_all(other);
+    testfiles::removeFolder(other);
 }
 
 }  // namespace

@@ -11,13 +11,14 @@
 
 #include "platform/host/terminal.h"
 #include "platform/platform.h"
+#include "tests/support/files.h"
+#include "tests/support/temp_root.h"
 
 class PlatformTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        char pattern[] = "/tmp/keyvane-platform-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        root = pattern;
+        root = testfiles::makeTempFolder("keyvane-platform");
+        ASSERT_FALSE(root.empty());
         ASSERT_TRUE(terminal::attach(root));
         terminal::reset();
     }
@@ -31,12 +32,7 @@ protected:
         std::ofstream out(hostFile(relative), std::ios::binary);
         out << bytes;
     }
-    std::string readHost(const std::string& relative) const {
-        std::ifstream in(hostFile(relative), std::ios::binary);
-        std::stringstream s;
-        s << in.rdbuf();
-        return s.str();
-    }
+    std::string readHost(const std::string& relative) const { return testfiles::fileText(hostFile(relative)); }
     void makeDir(const std::string& relative) const { mkdir(hostFile(relative).c_str(), 0755); }
 
     std::string root;

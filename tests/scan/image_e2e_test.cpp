@@ -25,7 +25,9 @@
 #include "platform/decoder/imaging/label.h"
 #include "platform/host/terminal.h"
 #include "settings/keytable.h"
+#include "tests/support/files.h"
 #include "tests/support/scanloop_support.h"
+#include "tests/support/temp_root.h"
 #include "tests/support/wedge_process.h"
 
 namespace {
@@ -287,9 +289,8 @@ TEST_F(ImageScanTest, PictureThatAbortsTheReaderCostsOneReadNotTheWedge) {
 
 TEST_F(ImageScanTest, HungReaderIsStoppedWhenTheTriggerIsReleasedAndAKilledWedgeTakesItsReader) {
     // A reader that hangs the first time it is started; then the real one.
-    char pattern[] = "/tmp/keyvane-hang-XXXXXX";
-    ASSERT_NE(nullptr, mkdtemp(pattern));
-    std::string dir = pattern;
+    std::string dir = testfiles::makeTempFolder("keyvane-hang");
+    ASSERT_FALSE(dir.empty());
     std::string script = dir + "/reader";
     std::ofstream(script) << "#!/bin/sh\nif [ -e " << dir << "/once ]; then exec " << KEYVANE_BINARY_DIR
                           << "/platform/decoder/keyvane-reader; fi\ntouch " << dir << "/once\nexec sleep 60\n";
@@ -326,7 +327,7 @@ TEST_F(ImageScanTest, HungReaderIsStoppedWhenTheTriggerIsReleasedAndAKilledWedge
     prctl(PR_SET_CHILD_SUBREAPER, 0);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
     if (!gone(readers[0].pid)) kill(readers[0].pid, SIGKILL);
-    std::filesystem::remove_all(dir);
+    testfiles::removeFolder(dir);
 }
 
 }  // namespace
@@ -373,10 +374,6 @@ private:
     int saved_;
 };
 
-std::string fileText(const std::string& path) {
-    std::ifstream in(path);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 void showText(const std::string& data) {
     terminal::clearView();
@@ -437,7 +434,7 @@ TEST_F(ImageScanTest, MissingOrUnsafePictureModuleCostsThePicturesOnly) {
                                          "); pictures are not read"
                                    : "the picture reader module " + module + " is missing; pictures are not read";
         show(photo("Code128", "UNREAD"));
-        EXPECT_TRUE(press([&] { return fileText(log).find(said) != std::string::npos; })) << said;
+        EXPECT_TRUE(press([&] { return testfiles::fileText(log).find(said) != std::string::npos; })) << said;
         settle();
         ASSERT_TRUE(program.running());
         EXPECT_EQ("", typed());
@@ -451,7 +448,7 @@ TEST_F(ImageScanTest, MissingOrUnsafePictureModuleCostsThePicturesOnly) {
         show(photo("Code128", "UNREAD"));
         EXPECT_FALSE(press([] { return !typed().empty(); }, 1500)) << typed();
         settle();
-        std::string text = fileText(log);
+        std::string text = testfiles::fileText(log);
         size_t first = text.find(said);
         EXPECT_EQ(text.find(said, first + 1), std::string::npos) << "said more than once:\n" << text;
 

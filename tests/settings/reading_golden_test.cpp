@@ -14,6 +14,8 @@
 
 #include "platform/textfile.h"
 #include "settings_fixture.h"
+#include "tests/support/files.h"
+#include "tests/support/golden.h"
 
 namespace {
 
@@ -81,13 +83,6 @@ void dumpRecords(std::ostream& out) {
         << " customSound=\"" << narrow(c.customSound) << "\" beep=" << int(c.beep) << " field=" << c.field << "\n";
 }
 
-std::string slurp(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
 class SettingsReadingGolden : public SettingsTest {
 protected:
     std::string inspected(const std::string& bytes) {
@@ -127,21 +122,15 @@ TEST_F(SettingsReadingGolden, WholeFilesReadAsBefore) {
             files.push_back((entry.path() / "Zentrova/Keyvane.ini").string());
     ASSERT_GE(files.size(), 6u);
     std::sort(files.begin(), files.end());
-    const char* update = std::getenv("KEYVANE_UPDATE_GOLDEN");
     for (const std::string& path : files) {
-        std::string bytes = slurp(path);
+        std::string bytes = testfiles::fileText(path);
         ASSERT_FALSE(bytes.empty()) << path;
         std::string actual = "--- check\n" + inspected(bytes) + "--- load\n" + loaded(bytes);
         std::filesystem::path source(path);
         // A sample's file is named after its sample folder.
         std::string name = source.stem() == "Keyvane" ? "sample-" + source.parent_path().parent_path().filename().string()
                                                       : source.stem().string();
-        std::string golden = kFixtures + "settingsread/" + name + ".reading";
-        if (update != nullptr && std::string(update) == "1") {
-            std::ofstream(golden, std::ios::binary) << actual;
-            continue;
-        }
-        EXPECT_EQ(slurp(golden), actual) << "golden file " << golden;
+        golden::expectFile(kFixtures + "settingsread/" + name + ".reading", actual);
     }
 }
 

@@ -14,17 +14,12 @@
 #include "platform/textfile.h"
 #include "settings/settings.h"
 #include "settings/settingsline.h"
+#include "tests/support/files.h"
+#include "tests/support/golden.h"
 
 namespace {
 
 const std::string kGoldenDir = std::string(KEYVANE_SOURCE_DIR) + "/tests/fixtures/settingsline";
-
-std::string readBytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
 
 std::string shown(const WCHAR* text) {
     std::string out;
@@ -71,13 +66,7 @@ class SettingsLineGolden : public ::testing::TestWithParam<std::string> {};
 
 TEST_P(SettingsLineGolden, PiecesKeysAndValuesAsRecorded) {
     std::string base = kGoldenDir + "/" + GetParam();
-    std::string got = tokens(readBytes(base + ".ini"));
-    if (const char* update = std::getenv("KEYVANE_UPDATE_GOLDEN"); update && *update == '1') {
-        std::ofstream(base + ".tokens", std::ios::binary) << got;
-        GTEST_SKIP() << "rewrote " << base << ".tokens";
-    }
-    ASSERT_TRUE(std::filesystem::exists(base + ".tokens")) << base;
-    EXPECT_EQ(got, readBytes(base + ".tokens"));
+    golden::expectFile(base + ".tokens", tokens(testfiles::fileText(base + ".ini")));
 }
 
 INSTANTIATE_TEST_SUITE_P(Files, SettingsLineGolden, ::testing::Values("lines", "values", "long"));

@@ -19,6 +19,8 @@
 #include "platform/platform.h"
 #include "resources/resource.h"
 #include "shell/constants.h"
+#include "tests/support/files.h"
+#include "tests/support/temp_root.h"
 #include "tests/support/test_child.h"
 #include "tests/support/wedge_process.h"
 
@@ -163,19 +165,6 @@ TEST_F(WedgeTest, SecondInstanceCommandWordsSteerTheRunningWedge) {
     EXPECT_EQ(terminal::eventState("KVN_Loaded"), -1);
 }
 
-TEST_F(WedgeTest, AnotherProgramSwitchesTheScannerThroughKvnEnable) {
-    startWedge();
-    terminal::setEventState("KVN_Enable", false);
-    ASSERT_TRUE(scannerState(0));
-    EXPECT_FALSE(terminal::engineConnected());
-    EXPECT_TRUE(wedge::waitFor([this] { return !anyScanKeyRegistration(window_); }));
-
-    terminal::setEventState("KVN_Enable", true);
-    ASSERT_TRUE(scannerState(1));
-    EXPECT_TRUE(terminal::engineConnected());
-    EXPECT_TRUE(wedge::waitFor([this] { return holdsScanKey(window_); }));
-}
-
 // A request posted while the window is busy scanning waits as one message
 // instead of being posted again and again.
 TEST_F(WedgeTest, RequestsDoNotFloodTheQueueWhileTheWindowIsBusy) {
@@ -253,12 +242,6 @@ std::string installEditor(const std::string& root, const std::string& exe) {
     return marker;
 }
 
-std::string fileText(const std::string& path) {
-    std::ostringstream s;
-    s << std::ifstream(path).rdbuf();
-    return s.str();
-}
-
 TEST_F(WedgeTest, SymbologySettingsWithTheScannerOffRunsTheEditorAndLeavesItOff) {
     startWedge();
     std::ofstream(root_ + "/Zentrova/DecodeSettings.Vqf") << "<S name=\"Decode\">\n<K id=\"PrintWeight\">4</K>\n</S>\n";
@@ -271,7 +254,7 @@ TEST_F(WedgeTest, SymbologySettingsWithTheScannerOffRunsTheEditorAndLeavesItOff)
     ASSERT_TRUE(wedge::waitFor([&] { return fs::exists(marker); }));
     ASSERT_TRUE(wedge::waitFor([&] { return traceCount(root_, "App Exit cancel") > 0; }));
     ASSERT_TRUE(wedge_.idle());
-    EXPECT_EQ(fileText(marker), "/f \\Zentrova\\DecodeSettings.Vqf\n");
+    EXPECT_EQ(testfiles::fileText(marker), "/f \\Zentrova\\DecodeSettings.Vqf\n");
     // The edited file was applied while the engine was connected for the editor.
     std::vector<int32_t> globals = terminal::globalSettings();
     ASSERT_FALSE(globals.empty());
@@ -298,30 +281,8 @@ TEST_F(WedgeTest, ThePpcEditorIsPreferredAndAMissingDecodeFileStopsTheLaunch) {
     terminal::scriptMenuChoice(IDM_SYMBOLOGY_SETTINGS);
     ASSERT_TRUE(terminal::tapTray());
     ASSERT_TRUE(wedge::waitFor([&] { return fs::exists(marker); }));
-    EXPECT_EQ(fileText(marker), "/f \\IPSM\\DecodeSettings.Vqf\n");
+    EXPECT_EQ(testfiles::fileText(marker), "/f \\IPSM\\DecodeSettings.Vqf\n");
     EXPECT_EQ(terminal::eventState("KVN_Enable_State"), 1);
-}
-
-TEST_F(WedgeTest, ScannerOffInTheSettingsConnectsTheEngineButLeavesTheScanKey) {
-    wedge::RootOptions options;
-    options.settingsIni = "[Settings]\r\nEnableScanner=0\r\n";
-    startWedge(options);
-    EXPECT_TRUE(terminal::engineConnected());
-    EXPECT_EQ(terminal::eventState("KVN_Enable_State"), 1);
-    EXPECT_FALSE(anyScanKeyRegistration(window_));
-    terminal::pressKey(kScanKey);
-    terminal::releaseKey(kScanKey);
-    ASSERT_TRUE(wedge_.idle());
-    EXPECT_EQ(traceCount(root_, "Start Scan"), 0u);
-    // "disconnect" has nothing to switch off; "connect" switches the scanner on.
-    EXPECT_EQ(wedge::runKeyvane(root_, {"disconnect"}), 0);
-    ASSERT_TRUE(wedge_.idle());
-    EXPECT_EQ(terminal::eventState("KVN_Enable_State"), 1);
-    EXPECT_EQ(wedge::runKeyvane(root_, {"connect"}), 0);
-    ASSERT_TRUE(wedge::waitFor([this] { return holdsScanKey(window_); }));
-    terminal::pressKey(kScanKey);
-    EXPECT_TRUE(wedge::waitFor([&] { return traceCount(root_, "Start Scan") > 0; }));
-    terminal::releaseKey(kScanKey);
 }
 
 TEST_F(WedgeTest, AllKeysCaptureKeepsKeysFromTheFocusedApplication) {
@@ -561,10 +522,7 @@ TEST(WedgeStartup, AComPortThatIsAnOrdinaryFileIsNotOpened) {
     EXPECT_EQ(wedge::runKeyvane(root, {}), -2);
     EXPECT_EQ(countBoxes(u"Failed to open COM Port.", u"Keyvane"), 1u);
     EXPECT_NE(wedge::traceText(root).find("Open Failed : 5\r"), std::string::npos) << wedge::traceText(root);
-    std::ifstream in(file, std::ios::binary);
-    std::stringstream kept;
-    kept << in.rdbuf();
-    EXPECT_EQ(kept.str(), "before");
+    EXPECT_EQ(testfiles::fileText(file), "before");
     wedge::removeTerminalRoot(root);
 }
 
@@ -575,13 +533,6 @@ struct Outcome {
     std::string out;
     std::string err;
 };
-
-std::string slurp(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
 
 // Runs keyvane in the folder `where` with KEYVANE_TERMINAL set to `terminalRoot`
 // (unset when null), its output kept apart from `where`.
@@ -609,8 +560,8 @@ Outcome runIn(const std::string& where, const char* terminalRoot, const std::vec
     Outcome r;
     int status = 0;
     if (pid > 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status)) r.code = WEXITSTATUS(status);
-    r.out = slurp(outPath);
-    r.err = slurp(errPath);
+    r.out = testfiles::fileText(outPath);
+    r.err = testfiles::fileText(errPath);
     fs::remove(outPath);
     fs::remove(errPath);
     return r;
@@ -627,9 +578,8 @@ bool emptyFolder(const std::string& path) {
 // nor where KEYVANE_TERMINAL points; it says in one line how to make one. Its
 // options are answered without a terminal.
 TEST(WedgeEntry, WithoutATerminalRootNothingIsMadeAndTheWayToMakeOneIsSaid) {
-    char pattern[] = "/tmp/keyvane-entry-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    std::string where = pattern;
+    std::string where = testfiles::makeTempFolder("keyvane-entry");
+    ASSERT_FALSE(where.empty());
 
     Outcome version = runIn(where, nullptr, {"--version"});
     EXPECT_EQ(version.code, 0) << version.err;
@@ -661,7 +611,7 @@ TEST(WedgeEntry, WithoutATerminalRootNothingIsMadeAndTheWayToMakeOneIsSaid) {
         EXPECT_EQ(plain.code, 255);
         EXPECT_TRUE(emptyFolder(where)) << "a root was made in " << where;
     }
-    fs::remove_all(where);
+    testfiles::removeFolder(where);
 }
 
 // The system gave the id of a killed wedge to another process: its window

@@ -9,6 +9,7 @@
 #include "scan/decoder.h"
 #include "scan/engine.h"
 #include "shell/state.h"
+#include "tests/support/files.h"
 #include "tests/support/wedge_process.h"
 
 namespace scanengine {
@@ -60,11 +61,7 @@ std::string fixture(const std::string& name) {
 }
 
 std::string rootFile(const std::string& root, const std::string& relativePath) {
-    std::ifstream in(root + "/" + relativePath, std::ios::binary);
-    if (!in) return "";
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
+    return testfiles::fileText(root + "/" + relativePath);
 }
 
 std::vector<std::string> traceStartingWith(const std::string& root, const std::string& start) {

@@ -20,6 +20,8 @@
 #include "platform/host/windows.h"
 #include "settings/settings.h"
 #include "shell/app.h"
+#include "tests/support/files.h"
+#include "tests/support/temp_root.h"
 #include "tests/support/test_child.h"
 
 namespace wedge {
@@ -27,12 +29,8 @@ namespace wedge {
 namespace fs = std::filesystem;
 
 std::string makeTerminalRoot(const RootOptions& options) {
-    std::string pattern = (fs::temp_directory_path() / "keyvane-root-XXXXXX").string();
-    std::vector<char> buffer(pattern.begin(), pattern.end());
-    buffer.push_back(0);
-    char* made = mkdtemp(buffer.data());
-    if (!made) return "";
-    std::string root = made;
+    std::string root = testfiles::makeTempFolder("keyvane-root");
+    if (root.empty()) return "";
     fs::create_directories(fs::path(root) / "Zentrova");
     fs::create_directories(fs::path(root) / "DebugADV");
     if (options.writeSettings) {
@@ -46,8 +44,7 @@ std::string makeTerminalRoot(const RootOptions& options) {
 }
 
 void removeTerminalRoot(const std::string& root) {
-    std::error_code ignored;
-    if (!root.empty()) fs::remove_all(root, ignored);
+    testfiles::removeFolder(root);
 }
 
 std::string freshTerminal(int clockSpeed) {
@@ -221,10 +218,7 @@ int runKeyvane(const std::string& root, const std::vector<std::string>& argument
 }
 
 std::string traceText(const std::string& root) {
-    std::ifstream in(fs::path(root) / "DebugADV" / "Keyvane.txt", std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
+    return testfiles::fileText((fs::path(root) / "DebugADV" / "Keyvane.txt").string());
 }
 
 std::vector<std::string> traceLines(const std::string& root) {

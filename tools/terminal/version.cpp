@@ -7,7 +7,6 @@
 
 #include "console.h"
 #include "keyvane_version.h"
-#include "platform/host/loader.h"
 
 namespace console {
 

@@ -21,7 +21,6 @@
 #include "platform/host/terminal.h"
 #include "platform/host/windows.h"
 #include "platform/platform.h"
-#include "settings/keytable.h"
 #include "shell/constants.h"
 
 namespace console {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/host/resources.h"
+#include "tests/support/files.h"
 
 namespace {
 
@@ -52,11 +53,10 @@ const Format kSounds[] = {{134, 16, 11025, 11564}, {135, 16, 11025, 9370}, {129,
 TEST(Sounds, FilesAndTheirResourcesHaveTheirFormatsAndSizes) {
     for (const Format& f : kSounds) {
         SCOPED_TRACE(f.resource);
-        std::ifstream in(std::string(KEYVANE_SOURCE_DIR "/resources/sound") + std::to_string(f.resource) + ".wav",
-                         std::ios::binary);
-        ASSERT_TRUE(in.good());
-        checkWave(std::vector<unsigned char>((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>()),
-                  f);
+        std::string bytes =
+            testfiles::fileText(std::string(KEYVANE_SOURCE_DIR "/resources/sound") + std::to_string(f.resource) + ".wav");
+        ASSERT_FALSE(bytes.empty());
+        checkWave(std::vector<unsigned char>(bytes.begin(), bytes.end()), f);
         const hostresources::Resource* r = hostresources::find(hostresources::KindBinary, f.resource, "WAVE");
         ASSERT_NE(nullptr, r);
         checkWave(std::vector<unsigned char>(r->data, r->data + r->size), f);
