@@ -298,10 +298,13 @@ int initCommand(const Options& options, const Args& args, std::ostream& out, std
 }
 
 int configCommand(const Options& options, const Args& args, std::ostream& out, std::ostream& err) {
-    static const char* const known[] = {"model", "screen", "clock", "decoder", "multidecode", "engine", "power"};
+    static const char* const known[] = {"model",   "screen",  "clock",       "decoder", "multidecode", "engine",
+                                        "power",   "display", "scankey",     "scanner", "scanner.end"};
     auto isKnown = [](const std::string& key) {
         for (const char* k : known)
             if (key == k) return true;
+        // A desktop window class's device class (class.XTerm = Edit).
+        if (key.compare(0, 6, "class.") == 0 && key.size() > 6) return true;
         // COMn, and a port's own keys such as COM3.failopens.
         long long n = 0;
         size_t dot = key.find('.');
