@@ -37,7 +37,11 @@
 // keysym name, default F12) on the root window, with the Lock and NumLock
 // variants, on a connection of its own; a press of it is a press of the
 // keypad's scan key (terminal::pressKey: the hot key), its release ends it.
-// Auto-repeat is made detectable, so a held key is one press.
+// Auto-repeat is made detectable, so a held key is one press. A grabbed key's
+// press makes the whole keyboard the grabber's until its release, which would
+// take what the wedge types from the focus window: the keyboard is given back
+// at the press, and the held key's release is seen in the key map (looked at
+// every kHeldPollMs while it is down).
 //
 // The display going away. Xlib's I/O error does not end the process
 // (XSetIOErrorExitHandler): the connection is dropped and said so in the
@@ -74,6 +78,7 @@ constexpr int64_t kMinimumAgeNs = 300000000;  // a binding's age before it may b
 constexpr int64_t kIdleAgeNs = 1000000000;    // typing idle this long restores the pool
 constexpr int64_t kReconnectPauseNs = 1000000000;
 constexpr int kPoolSize = 64;
+constexpr int kHeldPollMs = 5;  // how often a held scan key's state is looked at
 constexpr int kMaxKeycodes = 256;
 constexpr int kMaxHeld = 16;  // X keycodes one device key holds down (the key and its modifiers)
 
@@ -82,6 +87,9 @@ constexpr int kMaxHeld = 16;  // X keycodes one device key holds down (the key a
 // handler marks it, and the call's caller drops the connection after.
 std::atomic<Display*> lostTyping{nullptr};
 std::atomic<Display*> lostEvents{nullptr};
+// Set when the scan key's connection found the display (back): the next
+// keystroke connects without waiting for the reconnect pause.
+std::atomic<bool> displayBack{false};
 
 int onIoError(Display*) {
     return 0;  // said in the log by the one who drops the connection
@@ -174,23 +182,24 @@ void restoreCode(Display* display, KeyCode code) {
 
 // Releases and restores what ended processes of this machine left at the
 // display (their property names their process).
-void cleanUpEnded(Typing& t) {
+void cleanUpEnded(Display* display, Atom own, const std::string& name) {
+    Window rootWindow = DefaultRootWindow(display);
     int count = 0;
-    Atom* atoms = XListProperties(t.display, t.root, &count);
+    Atom* atoms = XListProperties(display, rootWindow, &count);
     if (!atoms) return;
     char** names = static_cast<char**>(calloc(static_cast<size_t>(count) + 1, sizeof(char*)));
-    if (names && XGetAtomNames(t.display, atoms, count, names)) {
+    if (names && XGetAtomNames(display, atoms, count, names)) {
         for (int i = 0; i < count; ++i) {
             int pid = 0;
             unsigned long long started = 0;
             if (!names[i] || std::sscanf(names[i], "_KEYVANE_KEYS_%d_%llu", &pid, &started) != 2) continue;
-            if (atoms[i] == t.property) continue;
+            if (atoms[i] == own) continue;
             if (hostinternal::processRuns({pid, static_cast<uint64_t>(started)})) continue;
             Atom type = 0;
             int format = 0;
             unsigned long items = 0, after = 0;
             unsigned char* data = nullptr;
-            if (XGetWindowProperty(t.display, t.root, atoms[i], 0, kMaxKeycodes + kPoolSize + 1, True, XA_CARDINAL,
+            if (XGetWindowProperty(display, rootWindow, atoms[i], 0, kMaxKeycodes + kPoolSize + 1, True, XA_CARDINAL,
                                    &type, &format, &items, &after, &data) == Success &&
                 data && format == 32) {
                 const long* values = reinterpret_cast<const long*>(data);
@@ -201,14 +210,14 @@ void cleanUpEnded(Typing& t) {
                     if (values[j] == 0) {
                         bound = true;
                     } else if (!bound) {
-                        XTestFakeKeyEvent(t.display, code, False, CurrentTime);
+                        XTestFakeKeyEvent(display, code, False, CurrentTime);
                         ++released;
                     } else {
-                        restoreCode(t.display, code);
+                        restoreCode(display, code);
                         ++restored;
                     }
                 }
-                say("display " + t.name + ": process " + std::to_string(pid) + " ended holding " +
+                say("display " + name + ": process " + std::to_string(pid) + " ended holding " +
                     std::to_string(released) + " keys and " + std::to_string(restored) +
                     " bound keycodes: released and restored");
             }
@@ -221,7 +230,7 @@ void cleanUpEnded(Typing& t) {
         free(names);
     }
     XFree(atoms);
-    XSync(t.display, False);
+    XSync(display, False);
 }
 
 // ------------------------------------------------------------------ the layout
@@ -317,7 +326,7 @@ bool connected(Typing& t) {
     }
     if (t.display) return true;
     int64_t at = now();
-    if (t.attempted && at - t.lastAttempt < kReconnectPauseNs) return false;
+    if (t.attempted && at - t.lastAttempt < kReconnectPauseNs && !displayBack.exchange(false)) return false;
     t.attempted = true;
     t.lastAttempt = at;
     t.name = name;
@@ -340,7 +349,7 @@ bool connected(Typing& t) {
     hostinternal::ProcessIdentity self = hostinternal::currentProcess();
     std::string property = "_KEYVANE_KEYS_" + std::to_string(self.pid) + "_" + std::to_string(self.started);
     t.property = XInternAtom(display, property.c_str(), False);
-    cleanUpEnded(t);
+    cleanUpEnded(display, t.property, name);
     readLayout(t, true);
     say("display " + name + ": connected");
     return checkLost(t);
@@ -630,7 +639,11 @@ KeyCode grabScanKey(Display* display) {
     Bool supported = False;
     XkbSetDetectableAutoRepeat(display, True, &supported);
     XSync(display, False);
-    if (lastErrorCode.load() != 0) say("scan key " + name + ": taken by another client of display " + displayName());
+    if (lastErrorCode.load() != 0) {
+        say("scan key " + name + ": taken by another client of display " + displayName());
+    } else {
+        say("display " + displayName() + ": scan key " + name + " grabbed");
+    }
     return code;
 }
 
@@ -658,21 +671,37 @@ void watchEvents() {
             display = name.empty() ? nullptr : XOpenDisplay(name.c_str());
             if (display) {
                 XSetIOErrorExitHandler(display, onIoExit, &lostEvents);
+                cleanUpEnded(display, None, name);
                 scanCode = grabScanKey(display);
+                displayBack.store(true);
             }
         }
         pollfd p{display ? ConnectionNumber(display) : -1, POLLIN, 0};
-        poll(&p, display ? 1 : 0, 100);
+        poll(&p, display ? 1 : 0, scanDown ? kHeldPollMs : 100);
         while (display && lostEvents.load() != display && XPending(display) > 0) {
             XEvent e{};
             XNextEvent(display, &e);
-            if ((e.type == KeyPress || e.type == KeyRelease) && e.xkey.keycode == scanCode) {
-                bool down = e.type == KeyPress;
-                if (down && !scanDown) terminal::pressKey(kKeypadScanKey);
-                if (!down && scanDown) terminal::releaseKey(kKeypadScanKey);
-                scanDown = down;
+            if (e.type == KeyPress && e.xkey.keycode == scanCode) {
+                // The grab made the keyboard ours while the key is down: give
+                // it back at once, so that what the wedge types reaches the
+                // focus window; the release is then watched in the key map.
+                XUngrabKeyboard(display, CurrentTime);
+                XFlush(display);
+                if (!scanDown) terminal::pressKey(kKeypadScanKey);
+                scanDown = true;
+            } else if (e.type == KeyRelease && e.xkey.keycode == scanCode) {
+                if (scanDown) terminal::releaseKey(kKeypadScanKey);
+                scanDown = false;
             } else if (e.type == MappingNotify) {
                 XRefreshKeyboardMapping(&e.xmapping);
+            }
+        }
+        if (scanDown && display && lostEvents.load() != display) {
+            char keys[32] = {};
+            XQueryKeymap(display, keys);
+            if (lostEvents.load() != display && ((keys[scanCode / 8] >> (scanCode % 8)) & 1) == 0) {
+                terminal::releaseKey(kKeypadScanKey);
+                scanDown = false;
             }
         }
         restoreWhenIdle();

@@ -266,3 +266,36 @@ void removeFolder(const std::string& path) {
 }
 
 }  // namespace desktop
+
+namespace desktop {
+
+std::string console(const std::string& root, const std::vector<std::string>& args, int* exitCode) {
+    std::vector<std::string> argv = {KEYVANE_BINARY_DIR "/keyvane-terminal", "--root", root};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return runProgram(argv, "", exitCode);
+}
+
+std::string makeDesktopRoot(const std::string& dir, const std::string& display) {
+    std::string root = dir + "/root";
+    int code = -1;
+    console(root, {"init"}, &code);
+    if (code != 0) return "";
+    console(root, {"config", "display", display}, &code);
+    return code == 0 ? root : "";
+}
+
+std::string desktopLog(const std::string& root) {
+    std::ifstream in(root + "/.terminal/log/desktop.log");
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+bool waitUntil(const std::function<bool()>& predicate, int realMilliseconds) {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(realMilliseconds);
+    for (;;) {
+        if (predicate()) return true;
+        if (std::chrono::steady_clock::now() >= deadline) return false;
+        usleep(20000);
+    }
+}
+
+}  // namespace desktop

@@ -6,6 +6,7 @@
 #include <sys/types.h>
 
 #include <condition_variable>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -81,5 +82,18 @@ std::string scenarioEscape(const std::string& bytes);
 // A temporary folder (removed by the caller with removeFolder).
 std::string tempFolder();
 void removeFolder(const std::string& path);
+
+}  // namespace desktop
+
+namespace desktop {
+
+// Runs a console command on the terminal root `root`; returns its output.
+std::string console(const std::string& root, const std::vector<std::string>& args, int* exitCode = nullptr);
+// A terminal root made with `init`, its display set to `display`.
+std::string makeDesktopRoot(const std::string& dir, const std::string& display);
+// The lines of the terminal's desktop log.
+std::string desktopLog(const std::string& root);
+// Waits until `predicate` holds or the real time passes.
+bool waitUntil(const std::function<bool()>& predicate, int realMilliseconds = 20000);
 
 }  // namespace desktop

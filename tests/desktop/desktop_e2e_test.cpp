@@ -1,0 +1,207 @@
+// The real wedge with the desktop keyboard on a private X server: the scan
+// key is a key of the X keyboard, the focus window's class steers the
+// edit-control delivery, keys held by a process that ended are released, and
+// the wedge outlives its display.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <string>
+
+#include "platform/host/terminal.h"
+#include "platform/platform.h"
+#include "tests/desktop/desktop_support.h"
+// Xlib last: its macros (None, Bool) would break the headers above.
+#include <X11/Xlib.h>
+#include <X11/extensions/XTest.h>
+#include <X11/keysym.h>
+
+namespace {
+
+const char kSettings[] = "EnableScanner = 1\r\nSuffix = 13\r\n";
+
+// Whether `keycode` is down at the display.
+bool keyDownAt(Display* display, KeyCode keycode) {
+    char keys[32] = {};
+    XQueryKeymap(display, keys);
+    return (keys[keycode / 8] >> (keycode % 8)) & 1;
+}
+
+int keysDownAt(Display* display) {
+    char keys[32] = {};
+    XQueryKeymap(display, keys);
+    int n = 0;
+    for (int i = 0; i < 256; ++i) n += (keys[i / 8] >> (i % 8)) & 1;
+    return n;
+}
+
+class DesktopWedge : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::string missing = desktop::missingXvfb();
+        if (!missing.empty()) GTEST_SKIP() << missing;
+        dir_ = desktop::tempFolder();
+        ASSERT_FALSE(dir_.empty());
+        ASSERT_TRUE(server_.start());
+        root_ = desktop::makeDesktopRoot(dir_, server_.name());
+        ASSERT_FALSE(root_.empty());
+        display_ = XOpenDisplay(server_.name().c_str());
+        ASSERT_NE(display_, nullptr);
+    }
+    void TearDown() override {
+        if (!root_.empty()) desktop::console(root_, {"kill"});
+        if (display_) XCloseDisplay(display_);
+        recorder_.stop();
+        server_.kill();
+        desktop::removeFolder(dir_);
+    }
+    void writeSettings(const std::string& ini) {
+        mkdir((root_ + "/Zentrova").c_str(), 0700);
+        std::ofstream out(root_ + "/Zentrova/Keyvane.ini", std::ios::binary | std::ios::trunc);
+        out << ini;
+    }
+    void startWedge() {
+        int code = -1;
+        std::string out = desktop::console(root_, {"start"}, &code);
+        ASSERT_EQ(code, 0) << out;
+        ASSERT_TRUE(desktop::waitUntil([&] { return desktop::desktopLog(root_).find("grabbed") != std::string::npos; }))
+            << desktop::desktopLog(root_);
+    }
+    void pressAtServer(KeySym sym, bool down) {
+        XTestFakeKeyEvent(display_, XKeysymToKeycode(display_, sym), down, CurrentTime);
+        XSync(display_, False);
+    }
+    std::string dir_, root_;
+    desktop::XServer server_;
+    desktop::Recorder recorder_;
+    Display* display_ = nullptr;
+};
+
+TEST_F(DesktopWedge, TheScanKeyHeldAtTheXServerReadsWhatIsInView) {
+    writeSettings(kSettings);
+    ASSERT_TRUE(recorder_.start(server_.name()));
+    startWedge();
+    int code = -1;
+    desktop::console(root_, {"view", "4006381333931"}, &code);
+    ASSERT_EQ(code, 0);
+    pressAtServer(XK_F12, true);
+    EXPECT_TRUE(recorder_.waitBytes(14));
+    // Held: the key state the wedge reads has the scan key down while the X
+    // key is, and up once it is released.
+    ASSERT_TRUE(terminal::attach(root_));
+    EXPECT_TRUE(terminal::keyDown(42));
+    pressAtServer(XK_F12, false);
+    EXPECT_TRUE(desktop::waitUntil([] { return !terminal::keyDown(42); }));
+    EXPECT_EQ(recorder_.text().substr(0, 14), "4006381333931\r");
+    // One press however long it was held: the user's press and release, once each.
+    std::string keys = desktop::console(root_, {"keys"});
+    size_t presses = 0;
+    for (size_t at = 0; (at = keys.find("vk=0x2A\tstate=down", at)) != std::string::npos; ++at) ++presses;
+    EXPECT_EQ(presses, 1u) << keys;
+}
+
+TEST_F(DesktopWedge, AChosenDesktopClassGetsTheEditControlDelivery) {
+    writeSettings("EnableScanner = 1\r\nOutPutMode = 4\r\nSuffix = 13\r\n");
+    ASSERT_TRUE(recorder_.start(server_.name(), "XTerm"));
+    int code = -1;
+    desktop::console(root_, {"config", "class.XTerm", "Edit"}, &code);
+    ASSERT_EQ(code, 0);
+    startWedge();
+    desktop::console(root_, {"scan", "EDIT-42"}, &code);
+    ASSERT_EQ(code, 0);
+    ASSERT_TRUE(recorder_.waitBytes(8));
+    EXPECT_EQ(recorder_.text(), "EDIT-42\r");
+    // Typed as characters posted to the focus window, whose class is the device's Edit.
+    std::string keys = desktop::console(root_, {"keys"});
+    EXPECT_NE(keys.find("post:Edit"), std::string::npos) << keys;
+}
+
+TEST_F(DesktopWedge, AnUnmappedDesktopClassIsNoEditControl) {
+    writeSettings("EnableScanner = 1\r\nOutPutMode = 4\r\nSuffix = 13\r\n");
+    ASSERT_TRUE(recorder_.start(server_.name(), "XTerm"));
+    startWedge();
+    int code = -1;
+    desktop::console(root_, {"scan", "EDIT-42"}, &code);
+    ASSERT_EQ(code, 0);
+    // Only the suffix is typed: the text goes to edit controls alone.
+    ASSERT_TRUE(recorder_.waitBytes(1));
+    EXPECT_EQ(recorder_.text(), "\r");
+    EXPECT_EQ(desktop::console(root_, {"keys"}).find("post:"), std::string::npos);
+}
+
+// A process killed while it holds a key at the X server (the server keeps
+// XTEST keys of a closed connection down): the next process of the terminal
+// that connects releases it.
+TEST_F(DesktopWedge, KeysHeldByAKilledProcessAreReleasedByTheNext) {
+    KeyCode a = XKeysymToKeycode(display_, XK_a);
+    pid_t child = fork();
+    if (child == 0) {
+        terminal::attach(root_);
+        keybd_event('A', 0, 0, 0);
+        raise(SIGKILL);
+        _exit(1);
+    }
+    ASSERT_GT(child, 0);
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFSIGNALED(status));
+    ASSERT_TRUE(keyDownAt(display_, a)) << "the server released the key itself";
+    writeSettings(kSettings);
+    startWedge();
+    EXPECT_TRUE(desktop::waitUntil([&] { return !keyDownAt(display_, a); }));
+    EXPECT_NE(desktop::desktopLog(root_).find("ended holding 1 keys"), std::string::npos)
+        << desktop::desktopLog(root_);
+}
+
+TEST_F(DesktopWedge, TheWedgeOutlivesItsDisplayAndTypesIntoTheNextServer) {
+    writeSettings(kSettings);
+    ASSERT_TRUE(recorder_.start(server_.name()));
+    startWedge();
+    int number = server_.number();
+    std::string name = server_.name();
+    // A long barcode: the server is killed while it is being typed.
+    std::string longBarcode(3000, 'x');
+    pid_t scanner = desktop::spawn({KEYVANE_BINARY_DIR "/keyvane-terminal", "--root", root_, "scan", longBarcode});
+    ASSERT_GT(scanner, 0);
+    ASSERT_TRUE(recorder_.waitBytes(20));
+    XCloseDisplay(display_);
+    display_ = nullptr;
+    server_.kill();
+    recorder_.stop();
+    int status = 0;
+    waitpid(scanner, &status, 0);
+    ASSERT_TRUE(desktop::waitUntil(
+        [&] { return desktop::desktopLog(root_).find("connection lost") != std::string::npos; }))
+        << desktop::desktopLog(root_);
+    EXPECT_NE(desktop::console(root_, {"status"}).find("running=1"), std::string::npos);
+    // Keystrokes meanwhile are dropped, each said.
+    int code = -1;
+    desktop::console(root_, {"scan", "LOST"}, &code);
+    EXPECT_NE(desktop::desktopLog(root_).find("dropped"), std::string::npos);
+
+    ASSERT_TRUE(server_.start(number));
+    ASSERT_EQ(server_.name(), name);
+    display_ = XOpenDisplay(name.c_str());
+    ASSERT_NE(display_, nullptr);
+    EXPECT_EQ(keysDownAt(display_), 0);
+    ASSERT_TRUE(recorder_.start(name));
+    // The scan key's connection finds the display back and grabs the key again.
+    size_t grabs = 0;
+    ASSERT_TRUE(desktop::waitUntil([&] {
+        std::string log = desktop::desktopLog(root_);
+        grabs = 0;
+        for (size_t at = 0; (at = log.find("grabbed", at)) != std::string::npos; ++at) ++grabs;
+        return grabs >= 2;
+    }));
+    desktop::console(root_, {"scan", "BACK"}, &code);
+    ASSERT_EQ(code, 0);
+    ASSERT_TRUE(recorder_.waitBytes(5));
+    EXPECT_EQ(recorder_.text(), "BACK\r");
+    EXPECT_EQ(keysDownAt(display_), 0);
+    EXPECT_NE(desktop::console(root_, {"status"}).find("running=1"), std::string::npos);
+}
+
+}  // namespace
