@@ -4,6 +4,7 @@
 // the wedge outlives its display.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -69,6 +70,10 @@ protected:
         ASSERT_EQ(code, 0) << out;
         ASSERT_TRUE(desktop::waitUntil([&] { return desktop::desktopLog(root_).find("grabbed") != std::string::npos; }))
             << desktop::desktopLog(root_);
+    }
+    std::string wedgeLog() {
+        std::ifstream in(root_ + "/.terminal/wedge.log");
+        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
     }
     void pressAtServer(KeySym sym, bool down) {
         XTestFakeKeyEvent(display_, XKeysymToKeycode(display_, sym), down, CurrentTime);
@@ -202,6 +207,85 @@ TEST_F(DesktopWedge, TheWedgeOutlivesItsDisplayAndTypesIntoTheNextServer) {
     EXPECT_EQ(recorder_.text(), "BACK\r");
     EXPECT_EQ(keysDownAt(display_), 0);
     EXPECT_NE(desktop::console(root_, {"status"}).find("running=1"), std::string::npos);
+}
+
+}  // namespace
+
+namespace {
+
+// A pseudo-terminal acting as a serial barcode scanner: the wedge's engine
+// reads its slave, the test writes lines to its master.
+class SerialScanner {
+public:
+    bool open() {
+        master_ = posix_openpt(O_RDWR | O_NOCTTY);
+        if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0) return false;
+        const char* name = ptsname(master_);
+        if (!name) return false;
+        path_ = name;
+        return true;
+    }
+    ~SerialScanner() {
+        if (master_ >= 0) close(master_);
+    }
+    void send(const std::string& line) { ASSERT_EQ(write(master_, line.data(), line.size()), (ssize_t)line.size()); }
+    // Sends `line` again and again until the recorder has `bytes` bytes.
+    bool sendUntil(const std::string& line, desktop::Recorder& recorder, size_t bytes) {
+        for (int i = 0; i < 200; ++i) {
+            send(line);
+            if (recorder.waitBytes(bytes, 100)) return true;
+        }
+        return false;
+    }
+    const std::string& path() const { return path_; }
+
+private:
+    int master_ = -1;
+    std::string path_;
+};
+
+TEST_F(DesktopWedge, SerialScannerLinesAreReadWhileTheXScanKeyIsHeld) {
+    SerialScanner scanner;
+    ASSERT_TRUE(scanner.open());
+    int code = -1;
+    desktop::console(root_, {"config", "scanner", scanner.path()}, &code);
+    ASSERT_EQ(code, 0);
+    desktop::console(root_, {"config", "scanner.end", "cr"}, &code);
+    writeSettings(std::string(kSettings) + "ScanDelayMode = 2\r\nScanDelaySetting = 5\r\n");
+    ASSERT_TRUE(recorder_.start(server_.name()));
+    startWedge();
+    ASSERT_TRUE(desktop::waitUntil([&] { return desktop::console(root_, {"engine"}).find("connected=1") != std::string::npos; }))
+        << desktop::console(root_, {"status"});
+    // Sent with the key up: heard by the engine, dropped, never typed.
+    scanner.send("STALE\r");
+    ASSERT_TRUE(desktop::waitUntil([&] { return wedgeLog().find("came while nothing read") != std::string::npos; }));
+    pressAtServer(XK_F12, true);
+    // The AIM identifier "]E0" (EAN-13) is no part of the barcode. Sent again
+    // until read, as a person scans again: the engine reads from the moment
+    // the wedge's pass starts.
+    EXPECT_TRUE(scanner.sendUntil("]E04006381333931\r", recorder_, 14));
+    pressAtServer(XK_F12, false);
+    EXPECT_EQ(recorder_.text(), "4006381333931\r");
+}
+
+TEST_F(DesktopWedge, SerialScannerInPresentationModeAndARuleOfTheAimSymbology) {
+    SerialScanner scanner;
+    ASSERT_TRUE(scanner.open());
+    int code = -1;
+    desktop::console(root_, {"config", "scanner", scanner.path()}, &code);
+    ASSERT_EQ(code, 0);
+    // Code 128 barcodes get "C:" before them.
+    // Duplicates suppressed: a line sent again is read once.
+    writeSettings("[Settings]\r\nEnableScanner = 1\r\nPresentationMode = 1\r\nSuffix = 13\r\n"
+                  "ScanDelayMode = 2\r\nScanDelaySetting = 5\r\nEnableADVSuffixPrefix = 1\r\n"
+                  "[Barcode1]\r\nBarcodeSym = 4\r\nprefix = 67,58\r\nsuffix = 13\r\n");
+    ASSERT_TRUE(recorder_.start(server_.name()));
+    startWedge();
+    ASSERT_TRUE(desktop::waitUntil([&] { return desktop::console(root_, {"engine"}).find("connected=1") != std::string::npos; }));
+    // An identified Code 128 gets its rule; a line without an identifier none.
+    EXPECT_TRUE(scanner.sendUntil("]C1ORDER7\r\n", recorder_, 9));
+    EXPECT_TRUE(scanner.sendUntil("PLAIN5\n", recorder_, 16));
+    EXPECT_EQ(recorder_.text(), "C:ORDER7\rPLAIN5\r");
 }
 
 }  // namespace
