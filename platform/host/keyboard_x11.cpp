@@ -297,8 +297,8 @@ const Stroke* strokeOf(const Typing& t, KeySym sym) {
 }
 
 // ------------------------------------------------------------------ connecting and dropping
-void dropTyping(Typing& t, const char* why) {
-    say("display " + t.name + ": " + why + "; the wedge goes on, keystrokes are dropped until it is back");
+// Forgets the connection and what it held (typing lock held).
+void closeTyping(Typing& t) {
     // A connection Xlib found broken is closed without a word to the server.
     XCloseDisplay(t.display);
     t.display = nullptr;
@@ -311,18 +311,29 @@ void dropTyping(Typing& t, const char* why) {
     lostTyping.store(nullptr);
 }
 
+void dropTyping(Typing& t, const char* why) {
+    say("display " + t.name + ": " + why + "; the wedge goes on, keystrokes are dropped until it is back");
+    closeTyping(t);
+}
+
 bool checkLost(Typing& t) {
     if (t.display && lostTyping.load() == t.display) dropTyping(t, "connection lost");
     return t.display != nullptr;
 }
+
+void releaseHeld(Typing& t, Held& h);
+void restorePool(Typing& t);
 
 // Connects when not connected and the last attempt is kReconnectPause past.
 bool connected(Typing& t) {
     checkLost(t);
     std::string name = displayName();
     if (t.display && name != t.name) {
-        XCloseDisplay(t.display);
-        t.display = nullptr;
+        // Another display named: this one is left as it was.
+        for (Held& h : t.held) releaseHeld(t, h);
+        restorePool(t);
+        XDeleteProperty(t.display, t.root, t.property);
+        closeTyping(t);
     }
     if (t.display) return true;
     int64_t at = now();

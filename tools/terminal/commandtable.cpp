@@ -29,7 +29,7 @@ const Command kCommands[] = {
      {0, 1, "only --force"}, true, kNoQuery, resetCommand},
     {"config", "config [KEY [VALUE]]",
      "Show or set the terminal configuration: model, screen, clock, COM1..COM99 (and COMn.failopens), "
-     "decoder, multidecode, engine, power.",
+     "decoder, multidecode, engine, power, display, scankey, class.CLASS, scanner, scanner.end.",
      {0, kAnyCount, nullptr}, true, 1, configCommand},
     {"model", "model [NUMBER]",
      "Show or set the device model number answered to the wedge (0 = none).",
