@@ -17,7 +17,9 @@ quick=0
 
 need=()
 for pkg in cmake g++ make pkg-config libgtest-dev libgmock-dev libbenchmark-dev libinih-dev \
-           libzxing-dev libspng-dev libturbojpeg0-dev zbar-tools tmux; do
+           libzxing-dev libspng-dev libturbojpeg0-dev zbar-tools tmux \
+           libx11-dev libxtst-dev xvfb xdotool xterm x11-xkb-utils xkb-data x11-apps x11-utils \
+           x11-xserver-utils imagemagick; do
   dpkg -s "$pkg" >/dev/null 2>&1 || need+=("$pkg")
 done
 if [[ $quick == 0 ]]; then

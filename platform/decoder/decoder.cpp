@@ -19,6 +19,7 @@
 // Results: 0 = success; 1 = no read (time-out or keep-going ended); 2 = a bad
 // argument or record; 10 = multi decode not supported (terminal
 // configuration "multidecode = 0"). "engine = fail" makes the connect fail.
+// A serial scanner named in terminal.conf is a third source (serialscanner.h).
 #include <dlfcn.h>
 #include <sys/stat.h>
 
@@ -33,6 +34,7 @@
 #include "platform/decoder/frame.h"
 #include "platform/decoder/imaging/symbols.h"
 #include "platform/decoder/pictures.h"
+#include "platform/decoder/serialscanner.h"
 #include "platform/host/engine_state.h"
 #include "platform/host/host_api.h"
 #include "platform/host/terminal.h"
@@ -227,6 +229,7 @@ __attribute__((visibility("default"))) int ordinal_8(int write, int which, Decod
 __attribute__((visibility("default"))) int ordinal_9() {
     EngineState* s = hostengine::engineState();
     if (s == nullptr || terminal::config("engine") == "fail") return kNoRead;
+    serialscanner::listen();
     hostshared::Lock lock(&s->header);
     s->connected = 1;
     hostshared::notifyAll(&s->header);
@@ -279,6 +282,8 @@ __attribute__((visibility("default"))) int ordinal_13(DWORD timeout, char* buffe
     Seen seen;
     Waiting waiting{keepGoing, start, timeout};
     scanimage::Symbol symbols[1];
+    serialscanner::Reading serial;
+    serialscanner::Line line;
     for (;;) {
         {
             hostshared::Lock lock(&s->header);
@@ -288,6 +293,7 @@ __attribute__((visibility("default"))) int ordinal_13(DWORD timeout, char* buffe
                                static_cast<char>(v.third));
             }
         }
+        if (serial.take(line)) return deliver(line.data, line.length, line.letter, line.second, line.third);
         if (readImage(s, seen, waiting, symbols, 1) > 0) {
             const scanimage::Symbol& b = symbols[0];
             return deliver(reinterpret_cast<const uint8_t*>(b.bytes.data()), b.bytes.size(), b.letter, b.second,
@@ -316,6 +322,8 @@ __attribute__((visibility("default"))) int ordinal_14(DWORD timeout, OnResult on
     std::vector<scanimage::Symbol> symbols(scanimage::kMaxSymbols);
     DWORD start = GetTickCount();
     Waiting waiting{keepGoing, start, timeout};
+    serialscanner::Reading serial;
+    serialscanner::Line line;
     for (;;) {
         std::vector<ViewSlot> found;
         {
@@ -336,6 +344,13 @@ __attribute__((visibility("default"))) int ordinal_14(DWORD timeout, OnResult on
             record.data = data.data();
             record.symbologyLetter = v.letter;
             record.length = static_cast<uint16_t>(n);
+            if (onResult(&record) == 0) return kOk;
+        }
+        while (serial.take(line)) {
+            DecodeResult record{};
+            record.data = reinterpret_cast<char*>(line.data);
+            record.symbologyLetter = static_cast<uint8_t>(line.letter);
+            record.length = static_cast<uint16_t>(line.length);
             if (onResult(&record) == 0) return kOk;
         }
         int n = readImage(s, seen, waiting, symbols.data(), static_cast<int>(symbols.size()));

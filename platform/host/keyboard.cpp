@@ -26,6 +26,10 @@
 // Character messages (WM_CHAR, PostKeybdMessage) append their character (carriage return as a line feed, 8 as
 // Backspace). Posted WM_KEYDOWN and WM_KEYUP are recorded but type nothing.
 //
+// What the keys type goes through the seam of vkbd.h: to this field, or to
+// the desktop keyboard when terminal.conf names a display (the key record and
+// the key log stay the same either way).
+//
 // A key pressed on the keypad (terminal::pressKey, windows.cpp) is recorded
 // down here (userKeyDown), offered to a hot key registered for it, and typed
 // (typeUserKey) only when no hot key took it; keys injected
@@ -48,6 +52,7 @@
 #include "platform/host/objects.h"
 #include "platform/host/shared.h"
 #include "platform/host/terminal.h"
+#include "platform/host/vkbd.h"
 
 namespace {
 
@@ -298,7 +303,9 @@ void flushEvents(KeyboardRecord* r) {
     hostshared::publish(&r->flushing, 0);
 }
 
-void recordEvent(KeyboardRecord* r, uint8_t how, int virtualKey, bool down, bool silent, char16_t character) {
+// `windowClass`: the class of the window a posted message went to (HowPost).
+void recordEvent(KeyboardRecord* r, uint8_t how, int virtualKey, bool down, bool silent, char16_t character,
+                 const char16_t* windowClass = nullptr) {
     if (r->flushing != 0 || r->pendingCount >= kPendingEvents) flushEvents(r);
     EventSlot& e = r->pending[r->pendingCount];
     e.time = hostfacility::terminalNow();
@@ -309,8 +316,8 @@ void recordEvent(KeyboardRecord* r, uint8_t how, int virtualKey, bool down, bool
     e.how = how;
     e.reserved = 0;
     std::memset(e.windowClass, 0, sizeof e.windowClass);
-    if (how == HowPost) {
-        for (size_t i = 0; i + 1 < kEventClassChars && r->focusClass[i]; ++i) e.windowClass[i] = r->focusClass[i];
+    if (windowClass) {
+        for (size_t i = 0; i + 1 < kEventClassChars && windowClass[i]; ++i) e.windowClass[i] = windowClass[i];
     }
     hostshared::publish(&r->pendingCount, r->pendingCount + 1);
 }
@@ -371,18 +378,67 @@ void holdKey(KeyboardRecord* r, int virtualKey, bool down) {
     hostshared::publish(&h.pid, self.pid);
 }
 
-// A key press reaching the focused field.
-void typeKey(KeyboardRecord* r, int virtualKey, int family) {
+// What a press of `virtualKey` means on the keypad (record lock held): its
+// character with the Shift held now (0 for none, and for every key pressed
+// with Control or Alt held, which `control` then tells).
+struct KeyMeaning {
+    char16_t character;
+    bool control;
+};
+KeyMeaning keypadMeaning(const KeyboardRecord* r, int virtualKey, int family) {
+    if (r->down[VK_CONTROL] || r->down[0x12]) return {0, true};
+    int shift = r->down[VK_SHIFT] ? 1 : 0;
+    return {reverseKeypad(family).character[shift][virtualKey & 0xFF], false};
+}
+
+// The stand-in focused application's side of the seam.
+void standInKey(int virtualKey, bool down, char16_t character, bool) {
+    if (!down) return;
+    KeyboardRecord* r = record();
+    if (!r) return;
+    hostshared::Lock lock(&r->header);
     if (!hasFocus(r)) return;
-    virtualKey &= 0xFF;
-    if (virtualKey == 8) {
+    if ((virtualKey & 0xFF) == 8) {
         appendCharacter(r, 8);
+    } else if (character != 0) {
+        appendCharacter(r, character);
+    } else {
         return;
     }
-    if (r->down[VK_CONTROL] || r->down[0x12]) return;  // Control or Alt chords type nothing
-    int shift = r->down[VK_SHIFT] ? 1 : 0;
-    char16_t c = reverseKeypad(family).character[shift][virtualKey];
-    if (c != 0) appendCharacter(r, c);
+    hostshared::notifyAll(&r->header);
+}
+
+void standInCharacter(char16_t c) {
+    KeyboardRecord* r = record();
+    if (!r) return;
+    hostshared::Lock lock(&r->header);
+    if (!hasFocus(r)) return;  // the window went away before the character arrived
+    appendCharacter(r, c);
+    hostshared::notifyAll(&r->header);
+}
+
+bool standInFocus(char16_t* windowClass, size_t capacity) {
+    if (capacity == 0) return false;
+    windowClass[0] = 0;
+    KeyboardRecord* r = record();
+    if (!r) return false;
+    hostshared::Lock lock(&r->header);
+    size_t i = 0;
+    for (; i + 1 < capacity && i < kClassChars && r->focusClass[i]; ++i) windowClass[i] = r->focusClass[i];
+    windowClass[i] = 0;
+    return hasFocus(r);
+}
+
+void standInAttach() {}
+
+constexpr hostvkbd::Output kStandIn = {standInKey, standInCharacter, standInFocus, standInAttach};
+
+// The output of this terminal root: the desktop keyboard when terminal.conf
+// names a display and the build has one, the stand-in field otherwise.
+const hostvkbd::Output& output() {
+    if (terminal::config("display").empty()) return kStandIn;
+    const hostvkbd::Output* desktop = hostvkbd::desktopOutput();
+    return desktop ? *desktop : kStandIn;
 }
 
 unsigned userModifiers(const KeyboardRecord* r) {
@@ -407,24 +463,29 @@ void keybd_event(BYTE virtualKey, BYTE scanCode, DWORD flags, ULONG_PTR extraInf
     if (!r) return;
     bool down = (flags & KEYEVENTF_KEYUP) == 0;
     int family = down ? keypadFamilyConfig() : 0;
-    hostshared::Lock lock(&r->header);
-    releaseKeysOfEnded(r);
-    // A press holds the key before its event is recorded, a release lets it
-    // go after: a process killed in between leaves the key held by it, and
-    // the next call releases it if the log has its press.
-    if (down) {
-        r->down[virtualKey] = 1;
-        holdKey(r, virtualKey, true);
+    const hostvkbd::Output& out = output();
+    KeyMeaning meaning{0, false};
+    {
+        hostshared::Lock lock(&r->header);
+        releaseKeysOfEnded(r);
+        // A press holds the key before its event is recorded, a release lets it
+        // go after: a process killed in between leaves the key held by it, and
+        // the next call releases it if the log has its press.
+        if (down) {
+            r->down[virtualKey] = 1;
+            holdKey(r, virtualKey, true);
+        }
+        recordEvent(r, HowKey, virtualKey, down, (flags & KEYEVENTF_SILENT) != 0, 0);
+        hostshared::storeOrder();
+        if (down) {
+            meaning = keypadMeaning(r, virtualKey, family);
+        } else {
+            r->down[virtualKey] = 0;
+            holdKey(r, virtualKey, false);
+        }
+        hostshared::notifyAll(&r->header);
     }
-    recordEvent(r, HowKey, virtualKey, down, (flags & KEYEVENTF_SILENT) != 0, 0);
-    hostshared::storeOrder();
-    if (down) {
-        typeKey(r, virtualKey, family);
-    } else {
-        r->down[virtualKey] = 0;
-        holdKey(r, virtualKey, false);
-    }
-    hostshared::notifyAll(&r->header);
+    out.key(virtualKey, down, meaning.character, meaning.control);
 }
 
 BOOL PostKeybdMessage(HWND window, UINT virtualKey, UINT keyStateFlags, UINT characterCount, UINT* shiftStateBuffer,
@@ -435,13 +496,16 @@ BOOL PostKeybdMessage(HWND window, UINT virtualKey, UINT keyStateFlags, UINT cha
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
-    hostshared::Lock lock(&r->header);
-    for (UINT i = 0; i < characterCount; ++i) {
-        char16_t c = static_cast<char16_t>(characterBuffer[i] & 0xFFFF);
-        recordEvent(r, HowUnicode, static_cast<int>(virtualKey), true, false, c);
-        if (hasFocus(r)) appendCharacter(r, c);
+    const hostvkbd::Output& out = output();
+    {
+        hostshared::Lock lock(&r->header);
+        for (UINT i = 0; i < characterCount; ++i) {
+            char16_t c = static_cast<char16_t>(characterBuffer[i] & 0xFFFF);
+            recordEvent(r, HowUnicode, static_cast<int>(virtualKey), true, false, c);
+        }
+        hostshared::notifyAll(&r->header);
     }
-    hostshared::notifyAll(&r->header);
+    for (UINT i = 0; i < characterCount; ++i) out.character(static_cast<char16_t>(characterBuffer[i] & 0xFFFF));
     return TRUE;
 }
 
@@ -449,6 +513,7 @@ SHORT GetAsyncKeyState(int virtualKey) {
     if (virtualKey < 0 || virtualKey > 255) return 0;
     KeyboardRecord* r = record();
     if (!r) return 0;
+    output().attach();
     hostshared::Lock lock(&r->header);
     releaseKeysOfEnded(r);
     return r->down[virtualKey] ? static_cast<SHORT>(0x8000) : 0;
@@ -461,34 +526,41 @@ HWND GetForegroundKeyboardTarget() {
 namespace hostfacility {
 
 HWND focusWindow() {
-    KeyboardRecord* r = record();
-    if (!r) return nullptr;
-    hostshared::Lock lock(&r->header);
-    return hasFocus(r) ? reinterpret_cast<HWND>(kFocusWindow) : nullptr;
+    char16_t windowClass[kClassChars];
+    return output().focus(windowClass, kClassChars) ? reinterpret_cast<HWND>(kFocusWindow) : nullptr;
+}
+
+std::u16string focusWindowClass() {
+    char16_t windowClass[kClassChars];
+    output().focus(windowClass, kClassChars);
+    return fromSlots(windowClass, kClassChars);
 }
 
 void focusWindowMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     KeyboardRecord* r = record();
     if (!r) return;
-    hostshared::Lock lock(&r->header);
-    if (!hasFocus(r)) return;  // the window went away before the message arrived
-    switch (message) {
-        case WM_KEYDOWN:
-            recordEvent(r, HowPost, static_cast<int>(wParam), true, false, 0);
-            break;
-        case WM_KEYUP:
-            recordEvent(r, HowPost, static_cast<int>(wParam), false, false, 0);
-            break;
-        case WM_CHAR: {
-            char16_t c = static_cast<char16_t>(wParam & 0xFFFF);
-            recordEvent(r, HowPost, 0, true, false, c);
-            appendCharacter(r, c);
-            break;
+    const hostvkbd::Output& out = output();
+    char16_t windowClass[kClassChars];
+    if (!out.focus(windowClass, kClassChars)) return;  // the window went away before the message arrived
+    char16_t c = static_cast<char16_t>(wParam & 0xFFFF);
+    {
+        hostshared::Lock lock(&r->header);
+        switch (message) {
+            case WM_KEYDOWN:
+                recordEvent(r, HowPost, static_cast<int>(wParam), true, false, 0, windowClass);
+                break;
+            case WM_KEYUP:
+                recordEvent(r, HowPost, static_cast<int>(wParam), false, false, 0, windowClass);
+                break;
+            case WM_CHAR:
+                recordEvent(r, HowPost, 0, true, false, c, windowClass);
+                break;
+            default:
+                return;
         }
-        default:
-            return;
+        hostshared::notifyAll(&r->header);
     }
-    hostshared::notifyAll(&r->header);
+    if (message == WM_CHAR) out.character(c);
 }
 
 bool userKeyDown(int virtualKey, unsigned& modifiers) {
@@ -511,9 +583,14 @@ void typeUserKey(int virtualKey) {
     KeyboardRecord* r = record();
     if (!r) return;
     int family = keypadFamilyConfig();
-    hostshared::Lock lock(&r->header);
-    typeKey(r, virtualKey, family);
-    hostshared::notifyAll(&r->header);
+    KeyMeaning meaning{0, false};
+    {
+        hostshared::Lock lock(&r->header);
+        meaning = keypadMeaning(r, virtualKey, family);
+    }
+    const hostvkbd::Output& out = output();
+    out.key(virtualKey, true, meaning.character, meaning.control);
+    out.key(virtualKey, false, 0, meaning.control);
 }
 
 }  // namespace hostfacility

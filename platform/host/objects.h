@@ -60,6 +60,8 @@ bool userKeyDown(int virtualKey, unsigned& modifiers);
 void typeUserKey(int virtualKey);
 // keyboard.cpp: the focused application's window handle (0 = no focus).
 HWND focusWindow();
+// keyboard.cpp: the focused application's window class ("" = no focus).
+std::u16string focusWindowClass();
 // keyboard.cpp: a message posted to the focused application's window.
 void focusWindowMessage(UINT message, WPARAM wParam, LPARAM lParam);
 // core: terminal milliseconds now; real milliseconds for terminal ones.

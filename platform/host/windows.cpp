@@ -558,7 +558,7 @@ int GetClassNameW(HWND window, LPWSTR className, int maxCount) {
     if (!className || maxCount <= 0) return 0;
     std::u16string name;
     if (window && window == hostfacility::focusWindow()) {
-        name = terminal::focusClass();
+        name = hostfacility::focusWindowClass();
     } else {
         WindowsState* s = state();
         if (!s) return 0;

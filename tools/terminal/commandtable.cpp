@@ -35,7 +35,7 @@ const Command kCommands[] = {
      "Show or set the terminal configuration: model, screen, clock, COM1..COM99 (and COMn.failopens), "
      "decoder, multidecode, engine, power, frame (the scan engine's frame time in terminal milliseconds, "
      "default 33ms: a decode looks no sooner than a frame after the previous one returned; 0 answers at "
-     "once).",
+     "once), display, scankey, class.CLASS, scanner, scanner.end.",
      {0, kAnyCount, nullptr}, true, 1, configCommand},
     {"model", "model [NUMBER]",
      "Show or set the device model number answered to the wedge (0 = none).",

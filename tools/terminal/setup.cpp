@@ -112,7 +112,8 @@ int initCommand(const Options& options, const Args& args, std::ostream& out, std
 namespace {
 
 // The keys of terminal.conf besides the ports' (COMn, COMn.failopens).
-const char* const kConfigKeys[] = {"model", "screen", "clock", "decoder", "multidecode", "engine", "power", "frame"};
+const char* const kConfigKeys[] = {"model",   "screen",  "clock",   "decoder", "multidecode", "engine",      "power",
+                                   "frame",   "display", "scankey", "scanner", "scanner.end"};
 
 }  // namespace
 
@@ -126,6 +127,8 @@ int configCommand(const Options& options, const Args& args, std::ostream& out, s
     auto isKnown = [](const std::string& key) {
         for (const char* k : kConfigKeys)
             if (key == k) return true;
+        // A desktop window class's device class (class.XTerm = Edit).
+        if (key.compare(0, 6, "class.") == 0 && key.size() > 6) return true;
         // COMn, and a port's own keys such as COM3.failopens.
         long long n = 0;
         size_t dot = key.find('.');
