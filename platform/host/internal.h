@@ -50,9 +50,10 @@ ResolvedPath resolveDevicePath(const std::u16string& devicePath);
 // way is missing (the caller then only reports that).
 void resolveDevicePath(const char16_t* devicePath, ResolvedPath& out, bool pathWhenFolderMissing = true);
 
-// <root>/.terminal and its log folder.
+// <root>/.terminal and its log folder (root.cpp); terminal.conf in it (config.cpp).
 std::string terminalDir();
 std::string logDir();
+std::string configPath();
 
 // Appends one complete line to a log file of the terminal (O_APPEND, one write).
 void appendLog(const std::string& fileName, const std::string& line);

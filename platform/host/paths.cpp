@@ -30,6 +30,7 @@
 
 #include "platform/host/internal.h"
 #include "platform/host/root.h"
+#include "platform/host/terminal.h"
 
 namespace hostinternal {
 namespace {
@@ -226,3 +227,11 @@ ResolvedPath resolveDevicePath(const std::u16string& devicePath) {
 }
 
 }  // namespace hostinternal
+
+namespace terminal {
+
+std::string hostPath(const std::u16string& devicePath) {
+    return hostinternal::resolveDevicePath(devicePath).path;
+}
+
+}  // namespace terminal

@@ -1,8 +1,6 @@
-// The host terminal's root folder, its configuration file and the mapping of
-// device paths into the root.
-#include "platform/host/terminal.h"
-
-#include <dirent.h>
+// The host terminal's configuration file, terminal.conf: its "key = value"
+// lines, kept in memory under a watch of the terminal folder, and the
+// settings the console makes in it (model, screen, ports, clock, frame).
 #include <fcntl.h>
 #include <pthread.h>
 #include <signal.h>
@@ -13,18 +11,17 @@
 
 #include <atomic>
 #include <cerrno>
-#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <mutex>
-#include <sstream>
 #include <vector>
 
 #include "platform/decoder/frame.h"
 #include "platform/host/internal.h"
 #include "platform/host/root.h"
 #include "platform/host/shared.h"
+#include "platform/host/terminal.h"
 
 namespace {
 
@@ -33,10 +30,6 @@ std::string trim(const std::string& s) {
     if (b == std::string::npos) return "";
     size_t e = s.find_last_not_of(" \t\r\n");
     return s.substr(b, e - b + 1);
-}
-
-std::string configPath() {
-    return hostinternal::terminalDir() + "/terminal.conf";
 }
 
 using ConfigLines = std::vector<std::pair<std::string, std::string>>;
@@ -299,7 +292,7 @@ void withConfig(Use use) {
         use(c.lines);
         return;
     }
-    std::string path = configPath();
+    std::string path = hostinternal::configPath();
     bool watched = ensureWatch(hostinternal::terminalDir());
     // Counted after the watch is in place: a change from here on raises it.
     changes = watch().changes.load(std::memory_order_acquire);
@@ -343,7 +336,7 @@ ConfigLines readConfig() {
 class ConfigLock {
 public:
     ConfigLock() {
-        fd_ = open((configPath() + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+        fd_ = open((hostinternal::configPath() + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
         if (fd_ >= 0) flock(fd_, LOCK_EX);
     }
     ~ConfigLock() {
@@ -365,6 +358,10 @@ std::mutex& configMutex() {
 
 namespace hostinternal {
 
+std::string configPath() {
+    return terminalDir() + "/terminal.conf";
+}
+
 std::vector<std::pair<std::string, std::string>> parseConfigLines(std::istream& in) {
     ConfigLines lines;
     std::string line;
@@ -378,82 +375,9 @@ std::vector<std::pair<std::string, std::string>> parseConfigLines(std::istream& 
     return lines;
 }
 
-std::string terminalDir() {
-    return terminal::root() + "/.terminal";
-}
-std::string logDir() {
-    return terminal::root() + "/.terminal/log";
-}
-
-void appendLog(const std::string& fileName, const std::string& line) {
-    std::string path = logDir() + "/" + fileName;
-    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOFOLLOW, 0600);
-    if (fd < 0) return;
-    std::string text = line + "\n";
-    ssize_t ignored = write(fd, text.data(), text.size());
-    (void)ignored;
-    close(fd);
-}
-
 }  // namespace hostinternal
 
 namespace terminal {
-
-bool attach(const std::string& rootPath) {
-    return hostroot::attach(rootPath);
-}
-
-const std::string& root() {
-    return hostroot::current().path;
-}
-
-bool isRoot(const std::string& path) {
-    struct stat st {};
-    return !path.empty() && stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode) &&
-           stat((path + "/.terminal").c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
-void reset() {
-    // Every facility keeps its state in a record of the state folder whose
-    // all-zero contents mean "power-on state"; the clock keeps running.
-    std::string stateDir = root() + "/.terminal/state";
-    if (DIR* d = opendir(stateDir.c_str())) {
-        std::vector<std::pair<std::string, size_t>> records;
-        while (dirent* e = readdir(d)) {
-            std::string name = e->d_name;
-            if (name == "." || name == ".." || name == "clock") continue;
-            struct stat st {};
-            if (stat((stateDir + "/" + name).c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
-            if (static_cast<size_t>(st.st_size) <= sizeof(hostshared::SharedHeader)) continue;
-            records.emplace_back(name, static_cast<size_t>(st.st_size));
-        }
-        closedir(d);
-        for (const auto& [name, size] : records) {
-            hostshared::SharedHeader* h = hostshared::mapRecord(name.c_str(), size);
-            if (h == nullptr) continue;
-            hostshared::Lock lock(h);
-            std::memset(reinterpret_cast<char*>(h) + sizeof(hostshared::SharedHeader), 0,
-                        size - sizeof(hostshared::SharedHeader));
-            hostshared::notifyAll(h);
-        }
-    }
-    std::string logs = hostinternal::logDir();
-    if (DIR* d = opendir(logs.c_str())) {
-        std::vector<std::string> names;
-        while (dirent* e = readdir(d)) {
-            std::string name = e->d_name;
-            if (name != "." && name != "..") names.push_back(name);
-        }
-        closedir(d);
-        for (const auto& name : names) unlink((logs + "/" + name).c_str());
-    }
-}
-
-std::string hostPath(const std::u16string& devicePath) {
-    return hostinternal::resolveDevicePath(devicePath).path;
-}
-
-// ------------------------------------------------------------------ configuration
 
 void setConfig(const std::string& key, const std::string& value) {
     std::lock_guard<std::mutex> guard(configMutex());
@@ -467,13 +391,13 @@ void setConfig(const std::string& key, const std::string& value) {
             found = true;
         }
     if (!found) lines.emplace_back(key, value);
-    std::string temp = configPath() + ".tmp." + std::to_string(getpid());
+    std::string temp = hostinternal::configPath() + ".tmp." + std::to_string(getpid());
     {
         std::ofstream out(temp, std::ios::trunc);
         for (const auto& [k, v] : lines) out << k << " = " << v << "\n";
     }
     chmod(temp.c_str(), 0600);
-    rename(temp.c_str(), configPath().c_str());
+    rename(temp.c_str(), hostinternal::configPath().c_str());
     raiseSharedStamp();
 }
 
@@ -516,61 +440,6 @@ void setPortPath(int comIndex, const std::string& path) {
 
 std::string portPath(int comIndex) {
     return config("COM" + std::to_string(comIndex));
-}
-
-}  // namespace terminal
-
-namespace terminal {
-
-namespace {
-
-// The one-line refusal for a path others may write, or "".
-std::string writableByOthers(const std::string& path, const char* what) {
-    struct stat st {};
-    if (stat(path.c_str(), &st) != 0) return "";
-    if ((st.st_mode & (S_IWGRP | S_IWOTH)) == 0) return "";
-    return std::string(what) + " " + path +
-           " is writable by group or others; refused (make it the owner's alone: chmod go-w " + path + ")";
-}
-
-std::string resolved(const std::string& path) {
-    char buffer[PATH_MAX];
-    return realpath(path.c_str(), buffer) != nullptr ? std::string(buffer) : std::string();
-}
-
-}  // namespace
-
-std::string safetyProblem() {
-    const std::string& top = root();
-    std::string problem = writableByOthers(top, "terminal root");
-    if (problem.empty()) problem = writableByOthers(top + "/.terminal", "terminal folder");
-    if (problem.empty()) problem = writableByOthers(configPath(), "terminal configuration");
-    if (problem.empty()) {
-        std::string decoder = config("decoder");
-        if (!decoder.empty()) {
-            problem = writableByOthers(decoder, "decoder library");
-            size_t slash = decoder.rfind('/');
-            if (problem.empty() && slash != std::string::npos && slash > 0)
-                problem = writableByOthers(decoder.substr(0, slash), "decoder library folder");
-        }
-    }
-    return problem;
-}
-
-bool insideRoot(const std::string& path) {
-    std::string top = resolved(root());
-    if (top.empty()) return false;
-    // The file itself need not exist yet: its folder decides, or, when that
-    // is missing too, the nearest folder on the way that exists.
-    std::string folder;
-    std::string rest = path;
-    while (folder.empty()) {
-        size_t slash = rest.rfind('/');
-        if (slash == std::string::npos || slash == 0) return false;
-        rest = rest.substr(0, slash);
-        folder = resolved(rest);
-    }
-    return folder == top || folder.compare(0, top.size() + 1, top + "/") == 0;
 }
 
 }  // namespace terminal
