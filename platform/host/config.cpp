@@ -3,9 +3,7 @@
 // settings the console makes in it (model, screen, ports, clock, frame).
 #include <fcntl.h>
 #include <pthread.h>
-#include <signal.h>
 #include <sys/file.h>
-#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -46,16 +44,11 @@ ConfigLines parseConfig(const std::string& path) {
 // - the change stamp of the configuration's shared record, which setConfig
 //   raises once the new file is in place: the next look-up of every process
 //   after a `config` command sees the change;
-// - this process's change count, raised by a watcher thread that sleeps on an
-//   inotify watch of the terminal folder and wakes for every change of
-//   terminal.conf (a hand edit, a replacement): look-ups after it woke see it.
-//   A forked child starts no thread (after a fork only a process's own
-//   thread lives on, and starting more is not safe): it reads its watch's
-//   reports itself at each look-up, one system call that misses nothing.
+// - this process's change count of the terminal folder's watch (news.cpp),
+//   raised for every change of terminal.conf (a hand edit, a replacement):
+//   look-ups after it was raised see it.
 // Where the folder cannot be watched, each look-up compares the file's
 // identity instead (one stat), as it did before.
-constexpr char kConfigName[] = "terminal.conf";
-
 struct ConfigRecord {
     hostshared::SharedHeader header;
     uint64_t stamp;  // raised by every change made through setConfig; never repeats
@@ -85,169 +78,6 @@ void raiseSharedStamp() {
     __atomic_store_n(&r->stamp, next, __ATOMIC_RELEASE);
 }
 
-// This process's watch of the terminal folder and its watcher thread.
-struct Watch {
-    std::mutex mutex;
-    int fd = -1;      // inotify descriptor; -1: none yet (or none to be had)
-    int folder = -1;  // watch descriptor of the watched folder
-    std::string watched;
-    bool threadStarted = false;
-    std::atomic<bool> threadless{false};  // a forked child: look-ups read the reports
-    bool broken = false;                  // the thread ended: back to comparing identities
-    std::atomic<uint64_t> changes{0};
-};
-
-void lockWatchForFork();
-void unlockWatchAfterFork();
-void restartWatchInChild();
-
-Watch& watch() {
-    static Watch* w = [] {
-        auto* fresh = new Watch;  // outlives the watcher thread at exit
-        pthread_atfork(lockWatchForFork, unlockWatchAfterFork, restartWatchInChild);
-        return fresh;
-    }();
-    return *w;
-}
-
-std::mutex& configCacheMutex();
-
-// The cache's lock is taken before the watch's, here as in a look-up.
-void lockWatchForFork() {
-    configCacheMutex().lock();
-    watch().mutex.lock();
-}
-void unlockWatchAfterFork() {
-    watch().mutex.unlock();
-    configCacheMutex().unlock();
-}
-// A forked child has no watcher thread, and the descriptor it inherits is
-// shared with the parent, whose reports it must not take: it makes its own,
-// which its look-ups read.
-void restartWatchInChild() {
-    Watch& w = watch();
-    if (w.fd >= 0) close(w.fd);
-    w.fd = -1;
-    w.folder = -1;
-    w.watched.clear();
-    w.threadStarted = false;
-    w.threadless.store(true, std::memory_order_relaxed);
-    w.broken = false;
-    w.changes.fetch_add(1, std::memory_order_release);
-    w.mutex.unlock();
-    configCacheMutex().unlock();
-}
-
-// Takes `n` bytes of reports read from the watch `fd` (the watch's lock
-// held); true when terminal.conf or the folder itself changed.
-bool takeReports(Watch& w, int fd, const char* buffer, ssize_t n) {
-    bool changed = false;
-    for (ssize_t at = 0; at + static_cast<ssize_t>(sizeof(inotify_event)) <= n;) {
-        const auto* e = reinterpret_cast<const inotify_event*>(buffer + at);
-        at += static_cast<ssize_t>(sizeof(inotify_event) + e->len);
-        if (e->len > 0) {
-            if (std::strcmp(e->name, kConfigName) == 0) changed = true;
-            continue;
-        }
-        // The folder's own end (removed, moved away, unmounted) or lost
-        // reports: the next look-up watches the folder at its path afresh.
-        changed = true;
-        if ((e->mask & (IN_DELETE_SELF | IN_MOVE_SELF | IN_IGNORED | IN_UNMOUNT)) == 0) continue;
-        if (w.fd == fd && w.folder == e->wd) {
-            if ((e->mask & IN_IGNORED) == 0) inotify_rm_watch(fd, e->wd);
-            w.folder = -1;
-            w.watched.clear();
-        }
-    }
-    return changed;
-}
-
-void* watchConfig(void* argument) {
-    Watch& w = watch();
-    int fd = static_cast<int>(reinterpret_cast<intptr_t>(argument));
-    alignas(inotify_event) char buffer[4096];
-    for (;;) {
-        ssize_t n = read(fd, buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;  // the descriptor is gone (a fork's child closed its copy, or an error)
-        bool changed;
-        {
-            std::lock_guard<std::mutex> guard(w.mutex);
-            changed = takeReports(w, fd, buffer, n);
-        }
-        if (changed) w.changes.fetch_add(1, std::memory_order_release);
-    }
-    std::lock_guard<std::mutex> guard(w.mutex);
-    if (w.fd == fd) w.broken = true;
-    w.changes.fetch_add(1, std::memory_order_release);
-    return nullptr;
-}
-
-// A forked child's look-up: the reports its watch has queued, which the
-// kernel queued with the change itself, raise the change count now.
-void readReportsWithoutThread() {
-    Watch& w = watch();
-    if (!w.threadless.load(std::memory_order_relaxed)) return;  // set only in a fork's child, before its threads
-    std::lock_guard<std::mutex> guard(w.mutex);
-    if (w.fd < 0) return;
-    alignas(inotify_event) char buffer[4096];
-    bool changed = false;
-    for (;;) {
-        ssize_t n = read(w.fd, buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;  // none left (or an error: the next look-up asks again)
-        changed = takeReports(w, w.fd, buffer, n) || changed;
-    }
-    if (changed) w.changes.fetch_add(1, std::memory_order_release);
-}
-
-// Watches `folder` (the terminal folder of the current root); false when it
-// cannot be watched. The change count is raised when the folder changes.
-bool ensureWatch(const std::string& folder) {
-    Watch& w = watch();
-    std::lock_guard<std::mutex> guard(w.mutex);
-    if (w.broken) return false;
-    if (w.fd >= 0 && w.folder >= 0 && w.watched == folder) return true;
-    if (w.fd < 0) {
-        w.fd = inotify_init1(IN_CLOEXEC | (w.threadless.load(std::memory_order_relaxed) ? IN_NONBLOCK : 0));
-        if (w.fd < 0) {
-            w.broken = true;
-            return false;
-        }
-    }
-    if (w.folder >= 0) inotify_rm_watch(w.fd, w.folder);
-    w.watched.clear();
-    w.folder = inotify_add_watch(w.fd, folder.c_str(),
-                                 IN_CLOSE_WRITE | IN_MODIFY | IN_ATTRIB | IN_CREATE | IN_DELETE | IN_MOVED_FROM |
-                                     IN_MOVED_TO | IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR);
-    if (w.folder < 0) return false;  // no such folder yet: tried again by the next look-up
-    w.watched = folder;
-    w.changes.fetch_add(1, std::memory_order_release);
-    if (!w.threadStarted && !w.threadless.load(std::memory_order_relaxed)) {
-        // A small thread that takes no signals: it only sleeps in read().
-        pthread_attr_t attributes;
-        pthread_attr_init(&attributes);
-        pthread_attr_setstacksize(&attributes, 64 * 1024);
-        pthread_attr_setdetachstate(&attributes, PTHREAD_CREATE_DETACHED);
-        sigset_t all, previous;
-        sigfillset(&all);
-        pthread_sigmask(SIG_SETMASK, &all, &previous);
-        pthread_t thread;
-        int started =
-            pthread_create(&thread, &attributes, watchConfig, reinterpret_cast<void*>(static_cast<intptr_t>(w.fd)));
-        pthread_sigmask(SIG_SETMASK, &previous, nullptr);
-        pthread_attr_destroy(&attributes);
-        if (started != 0) {
-            inotify_rm_watch(w.fd, w.folder);
-            w.folder = -1;
-            w.watched.clear();
-            return false;
-        }
-        w.threadStarted = true;
-    }
-    return true;
-}
-
 // The kept lines and what they were read under.
 struct ConfigCache {
     std::mutex mutex;
@@ -261,10 +91,16 @@ struct ConfigCache {
     std::string path;
 };
 
+std::mutex& configCacheMutex();
+
 ConfigCache& configCache() {
     static ConfigCache* c = [] {
         auto* fresh = new ConfigCache;  // outlives detached threads at exit
-        watch();                        // its fork handlers take this lock too
+        // The watch's fork handlers first: this lock is taken before the
+        // watch's, here as in a look-up.
+        hostinternal::startTerminalFolderWatch();
+        pthread_atfork([] { configCacheMutex().lock(); }, [] { configCacheMutex().unlock(); },
+                       [] { configCacheMutex().unlock(); });
         return fresh;
     }();
     return *c;
@@ -285,17 +121,16 @@ void withConfig(Use use) {
     ConfigCache& c = configCache();
     uint64_t rootGeneration = hostroot::current().generation;
     uint64_t stamp = sharedStamp();
-    readReportsWithoutThread();
-    uint64_t changes = watch().changes.load(std::memory_order_acquire);
+    uint64_t changes = hostinternal::terminalFolderChanges();
     std::lock_guard<std::mutex> guard(c.mutex);
     if (c.valid && c.watched && c.rootGeneration == rootGeneration && c.stamp == stamp && c.changes == changes) {
         use(c.lines);
         return;
     }
     std::string path = hostinternal::configPath();
-    bool watched = ensureWatch(hostinternal::terminalDir());
+    bool watched = hostinternal::watchTerminalFolder(hostinternal::terminalDir());
     // Counted after the watch is in place: a change from here on raises it.
-    changes = watch().changes.load(std::memory_order_acquire);
+    changes = hostinternal::terminalFolderChangesSeen();
     struct stat st {};
     bool exists = stat(path.c_str(), &st) == 0;
     if (!watched && c.valid && !c.watched && exists && path == c.path && sameFile(st, c.identity)) {
