@@ -3,8 +3,6 @@
 #include <atomic>
 #include <mutex>
 
-#include "settings/settings.h"
-#include "shell/constants.h"
 
 char decodeBuffer[kDecodeBufferBytes];
 uint16_t decodeLength;
@@ -14,18 +12,10 @@ uint8_t thirdIdentifierOut;
 
 namespace {
 
-// The bound calls. Bound once (under the load lock) and read by any thread.
-std::atomic<DecoderConfigure> boundConfigure{nullptr};
-std::atomic<DecoderReadSymbology> boundReadSymbology{nullptr};
-std::atomic<DecoderWriteSymbology> boundWriteSymbology{nullptr};
-std::atomic<DecoderGlobals> boundGlobals{nullptr};
-std::atomic<DecoderConnect> boundConnect{nullptr};
-std::atomic<DecoderDisconnect> boundDisconnect{nullptr};
-std::atomic<DecoderAimer> boundAimer{nullptr};
-std::atomic<DecoderSingleDecode> boundSingleDecode{nullptr};
-std::atomic<DecoderMultiDecode> boundMultiDecode{nullptr};
-std::atomic<DecoderWindow> boundWindow{nullptr};
-std::atomic<DecoderLightsMode> boundLightsMode{nullptr};
+// The bound calls, bound<name>. Bound once (under the load lock) and read by any thread.
+#define BOUND_CALL(ordinal, name, result, parameters) std::atomic<Decoder##name> bound##name{nullptr};
+DECODER_CALLS(BOUND_CALL)
+#undef BOUND_CALL
 std::atomic<bool> loaded{false};
 
 std::mutex& loadLock() {
@@ -55,20 +45,12 @@ bool loadDecoderLibrary() {
     if (loaded.load()) return true;
     HMODULE library = LoadLibraryW(TEXT("Decoder.dll"));
     if (library == nullptr) return false;
-    boundConfigure.store(bindOrdinal<DecoderConfigure>(library, 2));
-    boundReadSymbology.store(bindOrdinal<DecoderReadSymbology>(library, 3));
-    boundWriteSymbology.store(bindOrdinal<DecoderWriteSymbology>(library, 4));
-    boundGlobals.store(bindOrdinal<DecoderGlobals>(library, 8));
-    boundConnect.store(bindOrdinal<DecoderConnect>(library, 9));
-    boundDisconnect.store(bindOrdinal<DecoderDisconnect>(library, 10));
-    boundAimer.store(bindOrdinal<DecoderAimer>(library, 11));
-    boundSingleDecode.store(bindOrdinal<DecoderSingleDecode>(library, 13));
-    boundMultiDecode.store(bindOrdinal<DecoderMultiDecode>(library, 14));
-    boundWindow.store(bindOrdinal<DecoderWindow>(library, 19));
-    boundLightsMode.store(bindOrdinal<DecoderLightsMode>(library, 39));
-    bool all = boundConfigure.load() && boundReadSymbology.load() && boundWriteSymbology.load() &&
-               boundGlobals.load() && boundConnect.load() && boundDisconnect.load() && boundAimer.load() &&
-               boundSingleDecode.load() && boundMultiDecode.load() && boundWindow.load() && boundLightsMode.load();
+    bool all = true;
+#define BIND_CALL(ordinal, name, result, parameters)                         \
+    bound##name.store(bindOrdinal<Decoder##name>(library, ordinal)); \
+    all = all && bound##name.load() != nullptr;
+    DECODER_CALLS(BIND_CALL)
+#undef BIND_CALL
     loaded.store(all);
     return all;
 }
@@ -142,9 +124,4 @@ int decoderReadLightsMode(int32_t* mode) {
 int decoderWriteLightsMode(int32_t* mode) {
     DecoderLightsMode call = bound(boundLightsMode);
     return call ? call(1, 1, mode) : kNotBound;
-}
-
-int keepGoing() {
-    if (settings.PresentationMode.load() != 0) return 1;
-    return (GetAsyncKeyState(static_cast<int>(kScanKey)) & 0x8000) != 0 ? 1 : 0;
 }

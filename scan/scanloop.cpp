@@ -27,6 +27,11 @@ BYTE awaitingAddress = 0;
 
 namespace {
 
+// The decodes' keep-going callback: 1 while the trigger holds.
+int keepGoing() {
+    return triggerHolds() ? 1 : 0;
+}
+
 constexpr DWORD kInitialDecodeTimeout = 5000;
 constexpr DWORD kBackupDecodeTimeout = 150;
 constexpr int kHistoryLimit = 10;

@@ -34,11 +34,11 @@
 #include "platform/decoder/frame.h"
 #include "platform/decoder/imaging/symbols.h"
 #include "platform/decoder/pictures.h"
+#include "platform/decoder_calls.h"
 #include "platform/decoder/serialscanner.h"
 #include "platform/host/engine_state.h"
 #include "platform/host/host_api.h"
 #include "platform/host/terminal.h"
-#include "scan/decoder.h"
 
 namespace {
 
@@ -47,7 +47,7 @@ using decoderpictures::Waiting;
 using hostengine::EngineState;
 using hostengine::ViewSlot;
 
-// The records are the library's interface as the program declares it.
+// The records of the library's interface (platform/decoder_calls.h).
 typedef SymbologyConfig SymbologyRecord;
 typedef DecodeWindowRect WindowRect;
 typedef KeepGoingCallback KeepGoing;
@@ -174,6 +174,13 @@ int readImage(EngineState* s, Seen& seen, Waiting& waiting, scanimage::Symbol* o
 }  // namespace
 
 extern "C" {
+
+// The exports, declared from the list so that each definition below must
+// match its call.
+#define DECODER_EXPORT(ordinal, name, result, parameters) \
+    __attribute__((visibility("default"))) result ordinal_##ordinal parameters;
+DECODER_CALLS(DECODER_EXPORT)
+#undef DECODER_EXPORT
 
 // Configuration call made once after connecting (100, 1): recorded only.
 __attribute__((visibility("default"))) int ordinal_2(int a, int b) {

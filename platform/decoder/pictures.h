@@ -10,7 +10,7 @@
 #include "platform/decoder/imaging/symbols.h"
 #include "platform/host/engine_state.h"
 #include "platform/host/host_api.h"
-#include "scan/decoder.h"
+#include "platform/decoder_calls.h"
 
 namespace decoderpictures {
 

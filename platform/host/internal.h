@@ -50,9 +50,10 @@ ResolvedPath resolveDevicePath(const std::u16string& devicePath);
 // way is missing (the caller then only reports that).
 void resolveDevicePath(const char16_t* devicePath, ResolvedPath& out, bool pathWhenFolderMissing = true);
 
-// <root>/.terminal and its log folder.
+// <root>/.terminal and its log folder (root.cpp); terminal.conf in it (config.cpp).
 std::string terminalDir();
 std::string logDir();
+std::string configPath();
 
 // Appends one complete line to a log file of the terminal (O_APPEND, one write).
 void appendLog(const std::string& fileName, const std::string& line);
@@ -60,13 +61,14 @@ void appendLog(const std::string& fileName, const std::string& line);
 // Windows-like last error for the errno of a failed host call.
 DWORD errorFromErrno(int error);
 
+// ---------------------------------------------------------------- news from outside (news.cpp)
 // Counts the moments this process may have learned of something done
 // outside it: a shared record read under its lock, a wait or a sleep ended,
 // a file, port, device, library, process or terminal.conf looked at. A
 // device path's resolution is answered from memory, without a look at the
-// folder watch, only while the count stands (paths.cpp): whatever changed in
-// a folder since the last look, this process cannot have learned of it yet.
-inline std::atomic<uint64_t> outsideNews{0};
+// folder watch, only while the count stands. Every platform call that brings
+// such news counts it: tests/platform/news_test.cpp lists them.
+extern std::atomic<uint64_t> outsideNews;
 inline void heardFromOutside() {
     outsideNews.fetch_add(1, std::memory_order_seq_cst);
 }
@@ -77,6 +79,30 @@ struct NewsOnReturn {
     NewsOnReturn& operator=(const NewsOnReturn&) = delete;
     ~NewsOnReturn() { heardFromOutside(); }
 };
+
+// The path cache's folder watch (called under the path cache's lock).
+// Whether anything watched changed since the last look, or nothing can be
+// watched: the listings kept are then dropped, and a change forgets the
+// watches too.
+bool folderWatchChanged();
+// Watches `folder` (before it is listed); false when it cannot be watched.
+bool watchFolder(const std::string& folder);
+// Whether the watch stands (a resolution's result is kept only then).
+bool foldersWatched();
+// Ends every watch (a fork's child, or too many folders listed).
+void forgetFolderWatches();
+
+// The terminal folder's watch, for terminal.conf (config.cpp). Started
+// before the configuration's cache, whose lock is taken before the watch's.
+void startTerminalFolderWatch();
+// Watches `folder` (the current root's terminal folder); false when it cannot
+// be watched. The change count is raised when terminal.conf or the folder
+// changes.
+bool watchTerminalFolder(const std::string& folder);
+// The change count, after a forked child read its watch's queued reports.
+uint64_t terminalFolderChanges();
+// The change count as it stands.
+uint64_t terminalFolderChangesSeen();
 
 // Real monotonic time in nanoseconds (shared by all processes of the machine).
 int64_t monotonicNanos();

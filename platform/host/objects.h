@@ -68,7 +68,7 @@ void focusWindowMessage(UINT message, WPARAM wParam, LPARAM lParam);
 uint64_t terminalNow();
 // INFINITE gives -1 (no limit).
 int64_t realMilliseconds(DWORD terminalMilliseconds);
-// kernel.cpp: switches the terminal's 5-volt output (records the state and a
+// kernelio.cpp: switches the terminal's 5-volt output (records the state and a
 // line "5V on" / "5V off" in <root>/.terminal/log/power.log).
 void setFiveVolt(bool on);
 }  // namespace hostfacility

@@ -2,26 +2,18 @@
 // terminal root, letter case ignored.
 //
 // Each folder met on the way is listed once and its listing kept until the
-// folder changes: an inotify watch, added before the listing is read, reports
-// every entry created, removed or renamed in it, and any such report drops
-// every listing. Reports are queued by the kernel as the change happens, so a
-// change made before a resolution is seen by it. A resolution costs one look
-// at the (non-blocking) watch descriptor when nothing changed, and never
-// touches a folder past the first missing component.
+// folder watch (news.cpp) reports a change in any watched folder. A
+// resolution never touches a folder past the first missing component.
 //
-// The same path resolved again is answered without another look while this
-// process has heard nothing from outside since the last one (no shared record
-// read, no wait or sleep ended, no file, port or process asked; see
-// heardFromOutside): a change made by another process since that look cannot
-// be known here yet, and one made by this process went through a resolution
-// of its own path. A trace line appended while its folder is missing then
-// costs no system call. Whatever was heard, the watch is looked at again at
-// least once a millisecond.
+// The same path resolved again is answered without another look at the watch
+// while this process has heard nothing from outside since the last one
+// (news.cpp): a change made by another process since that look cannot be
+// known here yet, and one made by this process went through a resolution of
+// its own path. A trace line appended while its folder is missing then costs
+// no system call. Whatever was heard, the watch is looked at again at least
+// once a millisecond.
 #include <dirent.h>
-#include <fcntl.h>
 #include <pthread.h>
-#include <sys/inotify.h>
-#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <mutex>
@@ -30,14 +22,13 @@
 
 #include "platform/host/internal.h"
 #include "platform/host/root.h"
+#include "platform/host/terminal.h"
 
 namespace hostinternal {
 namespace {
 
 constexpr size_t kMaxFolders = 256;  // listings kept before all are dropped
 constexpr int64_t kLookAtLeastEvery = 1000000;  // nanoseconds
-constexpr uint32_t kChanges =
-    IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_DELETE_SELF | IN_MOVE_SELF | IN_UNMOUNT;
 
 struct Listing {
     bool exists = false;
@@ -47,8 +38,6 @@ struct Listing {
 
 struct Cache {
     std::mutex mutex;
-    int watch = -1;  // inotify descriptor; -1: none (every resolution lists afresh)
-    bool tried = false;
     std::unordered_map<std::string, Listing> folders;
     // The last resolution, answered again while nothing changed (a trace
     // line's append resolves the same path over and over).
@@ -63,8 +52,7 @@ struct Cache {
 
 void dropAll(Cache& c);
 
-// A forked child gets its own watches: the descriptor it inherits is shared
-// with the parent, whose reports it would take away.
+// A forked child gets its own watches (news.cpp).
 void lockForFork();
 void unlockAfterFork();
 void restartInChild();
@@ -93,35 +81,12 @@ void restartInChild() {
 void dropAll(Cache& c) {
     c.folders.clear();
     c.lastValid = false;
-    if (c.watch >= 0) {
-        close(c.watch);  // takes every watch with it
-        c.watch = -1;
-        c.tried = false;
-    }
+    forgetFolderWatches();
 }
 
 // Drops the listings when anything watched changed (cache lock held).
 void takeChanges(Cache& c) {
-    if (!c.tried) {
-        c.tried = true;
-        c.watch = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-    }
-    if (c.watch < 0) {
-        c.folders.clear();
-        c.lastValid = false;
-        return;
-    }
-    // Asking how much is queued is cheaper than a read that finds nothing.
-    int queued = 0;
-    if (ioctl(c.watch, FIONREAD, &queued) == 0 && queued == 0) return;
-    alignas(inotify_event) char buffer[4096];
-    bool changed = false;
-    for (;;) {
-        ssize_t n = read(c.watch, buffer, sizeof buffer);
-        if (n <= 0) break;
-        changed = true;
-    }
-    if (changed) dropAll(c);
+    if (folderWatchChanged()) dropAll(c);
 }
 
 // Cleared when a resolution met a folder that cannot be watched.
@@ -131,10 +96,9 @@ const Listing& listing(Cache& c, const std::string& folder) {
     auto found = c.folders.find(folder);
     if (found != c.folders.end()) return found->second;
     if (c.folders.size() >= kMaxFolders) dropAll(c);
-    if (!c.tried) takeChanges(c);
     Listing l;
     // Watched first: a change made while the folder is being read is reported.
-    bool watched = c.watch >= 0 && inotify_add_watch(c.watch, folder.c_str(), kChanges | IN_ONLYDIR) >= 0;
+    bool watched = watchFolder(folder);
     if (DIR* d = opendir(folder.c_str())) {
         l.exists = true;
         while (dirent* e = readdir(d)) {
@@ -213,7 +177,7 @@ void resolveDevicePath(const char16_t* devicePath, ResolvedPath& out, bool pathW
         out.path += "/" + part;
     }
     // Kept only when every folder on the way is watched.
-    c.lastValid = c.watch >= 0 && allWatched;
+    c.lastValid = foldersWatched() && allWatched;
     c.lastDevice = devicePath;
     c.lastGeneration = attachment.generation;
     c.last = out;
@@ -226,3 +190,11 @@ ResolvedPath resolveDevicePath(const std::u16string& devicePath) {
 }
 
 }  // namespace hostinternal
+
+namespace terminal {
+
+std::string hostPath(const std::u16string& devicePath) {
+    return hostinternal::resolveDevicePath(devicePath).path;
+}
+
+}  // namespace terminal

@@ -1,6 +1,11 @@
+// The terminal root this process is attached to: attaching (the root's
+// folders made owner-only), the current attachment, the terminal and log
+// folders inside it, and the logs' appends.
 #include "platform/host/root.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
@@ -8,6 +13,9 @@
 #include <cstdlib>
 #include <mutex>
 #include <vector>
+
+#include "platform/host/internal.h"
+#include "platform/host/terminal.h"
 
 extern char** environ;
 
@@ -127,3 +135,42 @@ const Attachment& lookUp() {
 
 }  // namespace
 }  // namespace hostroot
+
+namespace hostinternal {
+
+std::string terminalDir() {
+    return terminal::root() + "/.terminal";
+}
+std::string logDir() {
+    return terminal::root() + "/.terminal/log";
+}
+
+void appendLog(const std::string& fileName, const std::string& line) {
+    std::string path = logDir() + "/" + fileName;
+    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd < 0) return;
+    std::string text = line + "\n";
+    ssize_t ignored = write(fd, text.data(), text.size());
+    (void)ignored;
+    close(fd);
+}
+
+}  // namespace hostinternal
+
+namespace terminal {
+
+bool attach(const std::string& rootPath) {
+    return hostroot::attach(rootPath);
+}
+
+const std::string& root() {
+    return hostroot::current().path;
+}
+
+bool isRoot(const std::string& path) {
+    struct stat st {};
+    return !path.empty() && stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode) &&
+           stat((path + "/.terminal").c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+}  // namespace terminal

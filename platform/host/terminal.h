@@ -68,7 +68,7 @@ bool insideRoot(const std::string& path);
 void setModel(int32_t model);
 int32_t model();
 void setScreen(int width, int height);
-void setClockSpeed(int factor);  // the clock's own (core.cpp), as is clockSpeed
+void setClockSpeed(int factor);  // the clock's own (clock.cpp), as is clockSpeed
 int clockSpeed();
 void setPortPath(int comIndex, const std::string& hostPath);
 std::string portPath(int comIndex);

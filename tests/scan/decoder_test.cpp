@@ -2,6 +2,7 @@
 // single and a multi decode read, and the records they exchange.
 #include <atomic>
 #include <cstring>
+#include <fstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -157,6 +158,24 @@ TEST_F(DecoderTest, RecordsOfTheWrongFormAndIdsOutOfRangeAreRefused) {
     EXPECT_EQ(0x1u, shortForm.flags);
     EXPECT_EQ(0xAAAAu, shortForm.minLength);  // the short form leaves the lengths alone
     EXPECT_NE(0, decoderReadSymbology(64, &shortForm));
+}
+
+// The Windows library exports by ordinal alone what its Decoder.def lists:
+// every call of the list, in its order, and nothing else.
+TEST(DecoderLibrary, TheWindowsExportListNamesEveryCallByItsOrdinal) {
+    std::ifstream in(std::string(KEYVANE_SOURCE_DIR) + "/platform/decoder/win32/Decoder.def");
+    ASSERT_TRUE(in);
+    std::vector<std::string> listed;
+    for (std::string line; std::getline(in, line);) {
+        size_t first = line.find_first_not_of(" \t\r");
+        size_t last = line.find_last_not_of(" \t\r");
+        if (first != std::string::npos) listed.push_back(line.substr(first, last - first + 1));
+    }
+    std::vector<std::string> expected{"LIBRARY Decoder", "EXPORTS"};
+#define EXPORT_LINE(ordinal, name, result, parameters) expected.push_back("ordinal_" #ordinal " @" #ordinal " NONAME");
+    DECODER_CALLS(EXPORT_LINE)
+#undef EXPORT_LINE
+    EXPECT_EQ(expected, listed);
 }
 
 }  // namespace

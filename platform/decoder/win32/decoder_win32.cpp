@@ -1,5 +1,6 @@
 // The stand-in scan engine as a Windows Decoder.dll. It exports its eleven
-// calls by ordinal only (Decoder.def), as the device's library does.
+// calls (platform/decoder_calls.h) by ordinal only (Decoder.def), as the
+// device's library does.
 //
 // What is in view: the text file "Decoder-view.txt" in the folder of the
 // program that loaded the library. Each line is one barcode: its data, or
@@ -11,7 +12,7 @@
 // no sooner than a frame after the previous decode returned.
 //
 // Results: 0 success, 1 no read (time-out or keep-going ended), 2 bad record.
-#include <windows.h>
+#include "platform/decoder_calls.h"  // the platform's headers first: <winsock2.h> before <windows.h>
 
 #include <cstdint>
 #include <cstdio>
@@ -20,24 +21,21 @@
 #include "platform/decoder/frame.h"
 #include "platform/decoder/win32/viewline.h"
 
+// The exports, declared from the list so that each definition below must
+// match its call.
+extern "C" {
+#define DECODER_EXPORT(ordinal, name, result, parameters) result ordinal_##ordinal parameters;
+DECODER_CALLS(DECODER_EXPORT)
+#undef DECODER_EXPORT
+}
+
 namespace {
 
-struct SymbologyRecord {
-    uint32_t size, mask, flags, minLength, maxLength;
-};
-struct WindowRect {
-    int32_t left, top, right, bottom;
-};
-#pragma pack(push, 4)
-struct ResultRecord {
-    const char* data;
-    uint8_t letter;
-    uint8_t reserved[3];
-    uint16_t length;
-};
-#pragma pack(pop)
-typedef int (*KeepGoing)();
-typedef int (*OnResult)(ResultRecord*);
+typedef SymbologyConfig SymbologyRecord;
+typedef DecodeWindowRect WindowRect;
+typedef DecodeResult ResultRecord;
+typedef KeepGoingCallback KeepGoing;
+typedef ResultCallback OnResult;
 
 constexpr int kSymbologies = 64;
 constexpr int kBarcodeBytes = 4096;
@@ -46,7 +44,7 @@ CRITICAL_SECTION lock;
 bool connected = false;
 int32_t lightsMode = 3;
 int32_t aimer = 0;
-int32_t globals[6] = {};
+DecoderGlobalSettings globals = {};
 int32_t windowEnable = 0;
 WindowRect window = {0, 0, 639, 479};
 SymbologyRecord symbologies[kSymbologies];
@@ -159,15 +157,13 @@ int ordinal_4(int id, SymbologyRecord* record) {
     return 0;
 }
 
-int ordinal_8(int write, int, int32_t* values) {
+int ordinal_8(int write, int, DecoderGlobalSettings* values) {
     if (values == nullptr) return 2;
     EnterCriticalSection(&lock);
-    for (int i = 0; i < 6; ++i) {
-        if (write != 0)
-            globals[i] = values[i];
-        else
-            values[i] = globals[i];
-    }
+    if (write != 0)
+        globals = *values;
+    else
+        *values = globals;
     LeaveCriticalSection(&lock);
     return 0;
 }

@@ -1,0 +1,87 @@
+// The shared parts of the host's named kernel objects (events, mutexes): a
+// named object lives in a slot of a shared record while some process holds
+// a handle to it; each slot lists the processes that hold it.
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+#include <mutex>
+#include <string>
+
+#include "platform/host/internal.h"
+#include "platform/host/shared.h"
+
+namespace hostnamed {
+
+constexpr size_t kEventNameMax = 260;
+constexpr int kEventHolders = 16;
+
+struct EventHolder {
+    int32_t pid;  // 0 = free entry
+    uint32_t reserved;
+    uint64_t started;
+};
+
+// The slot of the name (lock held), or null.
+template <class Record>
+auto findSlot(Record* r, const std::u16string& name) -> decltype(&r->slots[0]) {
+    for (auto& s : r->slots)
+        if (s.used != 0 && s.nameLength == name.size() && std::memcmp(s.name, name.data(), name.size() * 2) == 0)
+            return &s;
+    return nullptr;
+}
+
+inline bool holds(const EventHolder& h, const hostinternal::ProcessIdentity& p) {
+    return h.pid == p.pid && h.started == p.started;
+}
+
+// Adds the process to the slot's holders (lock held); false when the list is
+// full of processes that still run.
+template <class Slot>
+inline bool addHolder(Slot* s, const hostinternal::ProcessIdentity& p) {
+    EventHolder* free = nullptr;
+    for (EventHolder& h : s->holders) {
+        if (h.pid != 0 && holds(h, p)) return true;
+        if (free == nullptr && (h.pid == 0 || !hostinternal::processRuns({h.pid, h.started}))) free = &h;
+    }
+    if (free == nullptr) return false;
+    free->pid = 0;
+    hostshared::storeOrder();
+    free->started = p.started;
+    hostshared::publish(&free->pid, p.pid);
+    return true;
+}
+
+// Frees the slot when no process that still runs holds it (lock held).
+// Returns true when it was freed.
+template <class Slot>
+inline bool freeIfUnheld(Slot* s) {
+    for (EventHolder& h : s->holders) {
+        if (h.pid == 0) continue;
+        if (hostinternal::processRuns({h.pid, h.started})) return false;
+        h.pid = 0;
+    }
+    hostshared::publish(&s->used, 0);
+    return true;
+}
+
+// Guards this process's lists of the named objects it holds handles to.
+inline std::mutex& heldMutex() {
+    static std::mutex m;
+    return m;
+}
+
+inline int64_t realNowMillis() {
+    return hostinternal::monotonicNanos() / 1000000;
+}
+
+// A name within kEventNameMax units, copied to `out`; false when longer.
+inline bool validName(LPCWSTR name, std::u16string& out) {
+    size_t n = 0;
+    while (name[n] != 0 && n <= kEventNameMax) ++n;
+    if (n > kEventNameMax) return false;
+    out.assign(name, n);
+    return true;
+}
+
+}  // namespace hostnamed
