@@ -169,6 +169,7 @@ void readBarcodeRules(TextFile* file, SettingsRead& read) {
 // Both passes over an open settings file and what follows them.
 void readSettingsFile(TextFile* file, SettingsRead& read) {
     settings.ComportNumber = -1;
+    note(read, NoteReadBegins, nullptr, nullptr, 0);
     readGeneralKeys(file, read);
     textFileRewind(file);
     if (!read.rulesWanted) note(read, NoteRulesUnread, nullptr, nullptr, 0);
