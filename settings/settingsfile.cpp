@@ -137,7 +137,7 @@ void readBarcodeRules(TextFile* file, SettingsRead& read) {
                 if (n != 0) group = n - 1;
                 meaning = n != 0 ? HeaderSync : HeaderSyncBeyond;
             } else if (kind == 'B' || kind == 'b') {
-                n = sectionNumber(parsed.key, "Barcode", 6);
+                n = sectionNumber(parsed.key, "Barcode", kRuleSections);
                 if (n != 0) slot = n - 1;
                 meaning = n != 0 ? HeaderBarcode : HeaderBarcodeBeyond;
             }
