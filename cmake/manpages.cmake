@@ -8,10 +8,10 @@ find_program(KEYVANE_GZIP gzip)
 mark_as_advanced(KEYVANE_GZIP)
 set(KEYVANE_MAN_DIR ${CMAKE_BINARY_DIR}/man)
 
-# keyvane_manpage(NAME SECTION SOURCE file | COMMAND console arguments...)
+# keyvane_manpage(NAME SECTION SOURCE file | COMMAND console arguments... [DEPENDS files...])
 # Builds ${KEYVANE_MAN_DIR}/NAME.SECTION[.gz] and installs it.
 function(keyvane_manpage name section)
-  cmake_parse_arguments(PARSE_ARGV 2 page "" "SOURCE" "COMMAND")
+  cmake_parse_arguments(PARSE_ARGV 2 page "" "SOURCE" "COMMAND;DEPENDS")
   set(page_file ${KEYVANE_MAN_DIR}/${name}.${section})
   set(output ${page_file})
   if(KEYVANE_GZIP)
@@ -29,7 +29,7 @@ function(keyvane_manpage name section)
     OUTPUT ${output}
     COMMAND ${CMAKE_COMMAND} ${how} -DPAGE=${page_file} -DGZIP=${KEYVANE_GZIP}
             -P ${CMAKE_SOURCE_DIR}/cmake/make_manpage.cmake
-    DEPENDS ${depends} ${CMAKE_SOURCE_DIR}/cmake/make_manpage.cmake
+    DEPENDS ${depends} ${page_DEPENDS} ${CMAKE_SOURCE_DIR}/cmake/make_manpage.cmake
     COMMENT "Manual page ${name}(${section})"
     VERBATIM)
   add_custom_target(manpage_${name}_${section} ALL DEPENDS ${output})
@@ -38,4 +38,8 @@ endfunction()
 
 keyvane_manpage(keyvane 1 SOURCE ${CMAKE_SOURCE_DIR}/dist/man/keyvane.1)
 keyvane_manpage(keyvane-terminal 1 SOURCE ${CMAKE_SOURCE_DIR}/dist/man/keyvane-terminal.1)
-keyvane_manpage(keyvane.ini 5 COMMAND settings --roff)
+# keyvane.ini(5) ends with the example files of dist/man/examples, which the
+# suite checks (tests/console/reference_test.cpp) against what explain shows.
+file(GLOB KEYVANE_INI_EXAMPLES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/dist/man/examples/*.ini)
+keyvane_manpage(keyvane.ini 5 COMMAND settings --roff --examples ${CMAKE_SOURCE_DIR}/dist/man/examples
+                DEPENDS ${KEYVANE_INI_EXAMPLES})

@@ -30,6 +30,8 @@ enum SettingsEvent {
     NoteDecodeValueKind,        // key: the property; value: as written; used: the kind expected (DecodeValueKind)
     NoteDecodeUnclosed,         // a Decode section ended by the next section start, which is then skipped
     NoteDecodeLineIgnored,      // a line that is no element the reader takes (tabs, text)
+    // Keyvane.ini
+    NoteReadBegins,        // the first pass begins: the records hold what its lines start from
 };
 
 enum HeaderMeaning {

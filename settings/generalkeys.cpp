@@ -60,7 +60,7 @@ bool applyRemoteBTMAC(const SettingInfo& setting, SettingsRead& read, const WCHA
 
 bool applyVibrateTime(const SettingInfo& setting, SettingsRead& read, const WCHAR*, const WCHAR* value) {
     int time = settingsNumber(value);
-    if (time > 2000) {
+    if (time > kLongestVibrateMs) {
         if (read.diagnostics == nullptr) traceAppend(TEXT("(Vibrate for: Time set to long"));
         read.used = recordOf(read).VirbrateOnSuccessfulScanTime;
         return false;

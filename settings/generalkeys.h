@@ -9,7 +9,8 @@
 
 // RemoteBTMAC: kept for the Bluetooth port the load creates at its end.
 bool applyRemoteBTMAC(const SettingInfo& setting, SettingsRead& read, const WCHAR* key, const WCHAR* value);
-// VirbrateOnSuccessfulScanTime: above 2000 the line is refused.
+constexpr int kLongestVibrateMs = 2000;  // VirbrateOnSuccessfulScanTime
+// VirbrateOnSuccessfulScanTime: above kLongestVibrateMs the line is refused.
 bool applyVibrateTime(const SettingInfo& setting, SettingsRead& read, const WCHAR* key, const WCHAR* value);
 // EnableCardReader: "1" or "2" starts the card reader.
 bool applyCardReader(const SettingInfo& setting, SettingsRead& read, const WCHAR* key, const WCHAR* value);

@@ -8,6 +8,7 @@
 
 constexpr int kSyncGroups = 10;
 constexpr int kRulesPerGroup = 10;
+constexpr int kRuleSections = 6;  // [Barcode1]..[Barcode6]: the slots of a group the reader fills
 constexpr int kRuleCodeListSlots = 50;
 constexpr int kStartTextChars = 10;     // terminator included
 constexpr int kCustomSoundChars = 151;  // terminator included

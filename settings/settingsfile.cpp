@@ -137,7 +137,7 @@ void readBarcodeRules(TextFile* file, SettingsRead& read) {
                 if (n != 0) group = n - 1;
                 meaning = n != 0 ? HeaderSync : HeaderSyncBeyond;
             } else if (kind == 'B' || kind == 'b') {
-                n = sectionNumber(parsed.key, "Barcode", 6);
+                n = sectionNumber(parsed.key, "Barcode", kRuleSections);
                 if (n != 0) slot = n - 1;
                 meaning = n != 0 ? HeaderBarcode : HeaderBarcodeBeyond;
             }
@@ -169,6 +169,7 @@ void readBarcodeRules(TextFile* file, SettingsRead& read) {
 // Both passes over an open settings file and what follows them.
 void readSettingsFile(TextFile* file, SettingsRead& read) {
     settings.ComportNumber = -1;
+    note(read, NoteReadBegins, nullptr, nullptr, 0);
     readGeneralKeys(file, read);
     textFileRewind(file);
     if (!read.rulesWanted) note(read, NoteRulesUnread, nullptr, nullptr, 0);

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "output/framing.h"
+#include "scan/symbologies.h"
 #include "settings/cardreader.h"
 #include "settings/generalkeys.h"
 #include "settings/rules.h"
@@ -81,7 +82,7 @@ constinit const SettingInfo kSettingsTable[] = {
      "Address of the remote Bluetooth device (12 hex digits); a virtual COM port is created for it.", textOf(kBluetoothAddressChars)},
     {"EnableLEDs", SectionGeneral, KindFlag, storeKey, 1, 0, 1, nullptr, 0, 0, "1", "Good-read light on or off.",
      IN_SETTINGS(FieldByte, EnableLEDs)},
-    {"VirbrateOnSuccessfulScanTime", SectionGeneral, KindNumber, applyVibrateTime, 200, 0, 2000, nullptr, 0, 0, "200",
+    {"VirbrateOnSuccessfulScanTime", SectionGeneral, KindNumber, applyVibrateTime, 200, 0, kLongestVibrateMs, nullptr, 0, 0, "200",
      "Vibration length in milliseconds; above 2000 the line is refused.",
      IN_SETTINGS(FieldNumber, VirbrateOnSuccessfulScanTime)},
     {"VirbrateOnSuccessfulScan", SectionGeneral, KindFlag, storeKey, 0, 0, 1, nullptr, 0, 0, "0",
@@ -158,7 +159,7 @@ constinit const SettingInfo kSettingsTable[] = {
      "Text the barcode must begin with (up to 9 characters).", IN_RULE(FieldWideText, startText, kStartTextChars)},
     {"CustomSound", SectionBarcode, KindText, ruleCustomSound, 0, 0, 0, nullptr, 0, 0, "none",
      "Sound file played when the rule matches and Beep is 1 (up to 150 characters).", IN_RULE(FieldWideText, customSound, kCustomSoundChars)},
-    {"BarcodeSym", SectionBarcode, KindNumber, ruleSymbology, 0, 1, 46, nullptr, 0, 0, "none",
+    {"BarcodeSym", SectionBarcode, KindNumber, ruleSymbology, 0, 1, kBarcodeSymNumbers, nullptr, 0, 0, "none",
      "Symbology of the rule, 1..46 (keyvane-terminal symbologies); other numbers leave the rule empty.", IN_RULE(FieldNumber, symbologyLetter, 0)},
     {"Length", SectionBarcode, KindNumber, ruleNumber, 0, 0, 4095, nullptr, 0, 0, "0",
      "Required barcode length; 0 is any length.", IN_RULE(FieldNumber, length, 0)},

@@ -98,6 +98,8 @@ std::u16string wide(const std::string& s) {
     return utf16(s);
 }
 
+struct SectionWalk;
+
 class Checker {
 public:
     Checker(std::string file, std::vector<Finding>& findings) : file_(std::move(file)), findings_(findings) {}
@@ -118,6 +120,12 @@ private:
     void ruleValue(const Note& n);
     void codeListLoss(const Note& n);
     void combinations(const std::vector<Note>& notes);
+    // The steps of settingsFile: one note of the walk over the file, by its kind.
+    void settingsNote(const Note& n, const std::vector<std::string>& lines, SectionWalk& w);
+    void firstPassHeader(const Note& n, SectionWalk& w);
+    void ruleHeader(const Note& n, SectionWalk& w);
+    void misplacedKey(const Note& n);
+    void valueNote(const Note& n, const SectionWalk& w);
 
     std::string file_;
     std::vector<Finding>& findings_;
@@ -290,7 +298,7 @@ void Checker::generalValue(const Note& n, const SettingInfo& setting, bool ignor
                 "`" + key + "` is ignored after `OutPutMode` (line " + std::to_string(lastLine_["outputmode"]) +
                     "), which decides");
         } else if (setting.handler == applyVibrateTime) {
-            add(line, "error", "`" + key + "` " + n.value + " is above 2000: refused, the wedge keeps " + used);
+            add(line, "error", "`" + key + "` " + n.value + " is above " + std::to_string(setting.high) + ": refused, the wedge keeps " + used);
         } else if (setting.handler == applyComportNumber) {
             add(line, "error", "`" + key + "` \"" + n.value + "\" is not a number: ignored");
         }
@@ -357,7 +365,8 @@ void Checker::ruleValue(const Note& n) {
         int number = settingsNumber(value.c_str());
         if (key == "BarcodeSym" && n.note.used == 0) {
             add(line, "error",
-                "`BarcodeSym` " + n.value + " is outside 1..46: the rule stays empty and matches no barcode");
+                "`BarcodeSym` " + n.value + " is outside " + std::to_string(setting->low) + ".." +
+                    std::to_string(setting->high) + ": the rule stays empty and matches no barcode");
         } else if (number < setting->low || number > setting->high) {
             add(line, "error",
                 "`" + key + "` " + n.value + " is outside " + std::to_string(setting->low) + ".." +
@@ -488,164 +497,204 @@ void Checker::ruleCombinations(const std::vector<Note>& notes, const std::map<in
     }
 }
 
+// Where the walk over the notes of a settings file stands.
+struct SectionWalk {
+    int firstPassEnd = 0;  // line of the [Barcode1] or [Sync1] that ends the general keys
+    int group = 0;         // the current sync group, from 0
+    int slot = 0;          // the current rule section, from 1 (0: none yet)
+    int lastSync = 0;
+    int firstBarcode = 0;     // line of the first rule section
+    bool sinceSync = false;   // a sync header and no rule section after it yet
+    bool rulesUnread = false; // the barcode sections are not read
+    std::map<std::pair<int, int>, int> slotsSeen;  // (group, slot) -> line of its last header
+    std::map<int, int> ruleLines;                  // slot (from 1) of the first group -> line of its header
+    std::vector<std::string> headers;              // the sections a file may have, for a likely name
+};
+
+bool knownSection(const std::string& header) {
+    return lower(header) == "[mcrsettings]" || headerIs(header, "Barcode") || headerIs(header, "Sync");
+}
+
+// A note of the second pass about a line the first pass reads (and told of).
+bool readInFirstPass(const SettingsNote& s, const SectionWalk& w) {
+    return s.pass == 2 && (w.firstPassEnd == 0 || s.line < w.firstPassEnd);
+}
+
+void Checker::firstPassHeader(const Note& n, SectionWalk& w) {
+    int line = n.note.line;
+    if (n.note.used == HeaderEndsFirstPass) w.firstPassEnd = line;
+    if (n.note.used != HeaderOther) return;
+    if (headerIs(n.key, "Barcode") || headerIs(n.key, "Sync")) {
+        add(line, "warning", n.key + " before [Barcode1] or [Sync1]: its keys are read as general keys");
+    } else if (!knownSection(n.key)) {
+        std::string near = didYouMean(n.key, w.headers);
+        add(line, near.empty() ? "warning" : "error",
+            "unknown section " + n.key + near +
+                ": the file has no such section; the keys under it are read as general keys");
+    }
+}
+
+void Checker::ruleHeader(const Note& n, SectionWalk& w) {
+    const SettingsNote& s = n.note;
+    int line = s.line;
+    if (s.used != HeaderBarcode && s.used != HeaderSync && !knownSection(n.key) && w.firstPassEnd &&
+        line > w.firstPassEnd)
+        add(line, "error",
+            "unknown section " + n.key + didYouMean(n.key, w.headers) + ": it selects nothing; " +
+                (w.slot ? "the keys under it go to [Barcode" + std::to_string(w.slot) + "] before it"
+                        : "the keys under it are not read"));
+    if (s.used == HeaderBarcode) {
+        w.slot = s.detail;
+        w.sinceSync = false;
+        if (w.group == 0) w.ruleLines[w.slot] = line;
+        if (!w.firstBarcode) w.firstBarcode = line;
+        auto [it, fresh] = w.slotsSeen.emplace(std::make_pair(w.group, w.slot), line);
+        if (!fresh)
+            add(line, "warning",
+                n.key + " again in sync group " + std::to_string(w.group + 1) + " (line " +
+                    std::to_string(it->second) + "): its keys overwrite that rule");
+        it->second = line;
+    } else if (s.used == HeaderSync) {
+        if (s.detail < w.lastSync)
+            add(line, "warning", n.key + " after [Sync" + std::to_string(w.lastSync) + "]: sync sections out of order");
+        w.lastSync = s.detail;
+        w.group = s.detail - 1;
+        w.sinceSync = true;
+    } else if (s.used == HeaderBarcodeBeyond && headerIs(n.key, "Barcode")) {
+        add(line, "error",
+            n.key + " is beyond [Barcode" + std::to_string(kRuleSections) +
+                "]: it selects nothing, its keys go to the rule before it");
+    } else if (s.used == HeaderSyncBeyond && headerIs(n.key, "Sync")) {
+        add(line, "error",
+            n.key + " is beyond [Sync" + std::to_string(kSyncGroups) +
+                "]: it selects nothing, its rules go to the group before it");
+    } else if (lower(n.key) == "[mcrsettings]" && w.firstPassEnd && line > w.firstPassEnd) {
+        add(line, "error",
+            "[MCRSettings] after line " + std::to_string(w.firstPassEnd) +
+                " ([Barcode1] or [Sync1]): the general keys and the card reader settings end there");
+    }
+}
+
+void Checker::misplacedKey(const Note& n) {
+    const SettingsNote& s = n.note;
+    int line = s.line;
+    if (s.detail == 0) {
+        add(line, "error",
+            "`" + n.key + "` stands after [Sync] or [Barcode1] but outside a barcode section: not read" +
+                belongs(n.key));
+    } else if (s.detail == SectionBarcode) {
+        add(line, "error", "`" + n.key + "` means nothing in a barcode section: not read" + belongs(n.key));
+    } else {
+        add(line, "error",
+            "`" + n.key + "` means nothing among " + sectionName(s.detail) +
+                (findSettingA(SectionBarcode, n.key.c_str()) ? " (it belongs in a [Barcode] section)"
+                                                             : " (it belongs in [MCRSettings])") +
+                "; ignored");
+    }
+}
+
+void Checker::valueNote(const Note& n, const SectionWalk& w) {
+    const SettingsNote& s = n.note;
+    int line = s.line;
+    if (s.pass == 1 && s.detail == SectionGeneral) {
+        if (const SettingInfo* g = findSettingA(SectionGeneral, n.key.c_str()))
+            generalValue(n, *g, s.what == NoteValueIgnored);
+    } else if (s.pass == 1 && s.detail == SectionCardReader) {
+        const SettingInfo* card = findSettingA(SectionCardReader, n.key.c_str());
+        if (card && card->kind == KindChoice && !settingChoice(*card, wide(n.value).c_str()))
+            add(line, "warning",
+                "`" + n.key + "` \"" + shown(n.value) + "\" is none of " + choiceList(*card) +
+                    ": it leaves the field as it was");
+        if (card && card->kind == KindNumber && !settingsNumberWhole(wide(n.value).c_str()))
+            add(line, "error", "`" + n.key + "` \"" + shown(n.value) + "\" is not a number");
+    } else if (s.pass == 2 && !readInFirstPass(s, w)) {
+        if (w.sinceSync)
+            add(line, "warning",
+                "`" + n.key + "` after [Sync" + std::to_string(w.group + 1) +
+                    "] but before its first [Barcode]: it goes to [Barcode" + std::to_string(w.slot) + "]");
+        ruleValue(n);
+    }
+}
+
+void Checker::settingsNote(const Note& n, const std::vector<std::string>& lines, SectionWalk& w) {
+    const SettingsNote& s = n.note;
+    int line = s.line;
+    switch (s.what) {
+        case NoteEncoding:
+            encoding(s.used, lines);
+            break;
+        case NoteLineCut:
+            add(line, "error",
+                "line longer than " + std::to_string(kSettingsLineChars - 1) +
+                    " characters: the rest is read as a line of its own");
+            break;
+        case NoteHeader:
+            if (s.pass == 1) firstPassHeader(n, w);
+            if (s.pass == 2) ruleHeader(n, w);
+            break;
+        case NoteKeyUnknown:
+            if (readInFirstPass(s, w)) break;                // the first pass told
+            if (n.key[0] == ';' || n.key[0] == '#') break;  // a comment of another file's kind: told with the line
+            add(line, "error", "unknown key `" + n.key + "`" + didYouMean(n.key, settingNames()) + "; ignored");
+            break;
+        case NoteKeyMisplaced:
+            if (!readInFirstPass(s, w)) misplacedKey(n);  // else the first pass told
+            break;
+        case NoteCaseMismatch: {
+            const SettingInfo* card = findSettingA(SectionCardReader, n.key.c_str());
+            add(line, "error",
+                "the card reader takes `" + std::string(card ? card->name : n.key.c_str()) +
+                    "` only in this letter case: `" + n.key + "` is ignored");
+            break;
+        }
+        case NoteValue:
+        case NoteValueIgnored:
+            valueNote(n, w);
+            break;
+        case NoteValueRefused:
+            add(line, "error",
+                "`" + n.key + "` value of " + std::to_string(utf16(n.value).size()) +
+                    " characters is refused (at most " + std::to_string(s.used) +
+                    "): the wedge shows an error and keeps the earlier value");
+            break;
+        case NoteValueCut:
+            add(line, "warning", "`" + n.key + "` is cut to " + std::to_string(s.used) + " characters");
+            break;
+        case NoteCodeListLoss:
+            codeListLoss(n);
+            break;
+        case NoteRulesUnread:
+            w.rulesUnread = true;
+            break;
+        case NoteNoOutput:
+            if (settings.SendToForegroundApp == 0 && lastLine_.count("outputmode") == 0)
+                add(std::max(lastLine_["senddata"], lastLine_["sendtoforegroundapp"]), "warning",
+                    "`SendData` and `SendToForegroundApp` are both 0: nothing is delivered; the wedge shows its "
+                    "no-output warning");
+            break;
+        default:
+            break;
+    }
+}
+
 void Checker::settingsFile(const std::vector<Note>& notes, const std::vector<std::string>& lines) {
     // Line of the last line of each general key, for the combinations.
     for (const Note& n : notes)
         if ((n.note.what == NoteValue || n.note.what == NoteValueIgnored) && n.note.pass == 1 &&
             n.note.detail == SectionGeneral)
             lastLine_[lower(n.key)] = n.note.line;
-    std::map<std::string, int> outputModeLine;
-    int firstPassEnd = 0, group = 0, slot = 0, lastSync = 0, firstBarcode = 0;
-    bool sinceSync = false;
-    std::map<std::pair<int, int>, int> slotsSeen;
-    std::map<int, int> ruleLines;  // slot (from 1) of the first group -> line of its header
-    bool rulesUnread = false;
-    std::vector<std::string> headers = {"[MCRSettings]"};
-    for (int i = 1; i <= 6; ++i) headers.push_back("[Barcode" + std::to_string(i) + "]");
-    for (int i = 1; i <= kSyncGroups; ++i) headers.push_back("[Sync" + std::to_string(i) + "]");
-    auto known = [&](const std::string& header) {
-        return lower(header) == "[mcrsettings]" || headerIs(header, "Barcode") || headerIs(header, "Sync");
-    };
-    for (const Note& n : notes) {
-        const SettingsNote& s = n.note;
-        int line = s.line;
-        switch (s.what) {
-            case NoteEncoding:
-                encoding(s.used, lines);
-                break;
-            case NoteLineCut:
-                add(line, "error", "line longer than 399 characters: the rest is read as a line of its own");
-                break;
-            case NoteHeader:
-                if (s.pass == 1) {
-                    if (s.used == HeaderEndsFirstPass) firstPassEnd = line;
-                    if (s.used == HeaderOther && (headerIs(n.key, "Barcode") || headerIs(n.key, "Sync")))
-                        add(line, "warning",
-                            n.key + " before [Barcode1] or [Sync1]: its keys are read as general keys");
-                    else if (s.used == HeaderOther && !known(n.key)) {
-                        std::string near = didYouMean(n.key, headers);
-                        add(line, near.empty() ? "warning" : "error",
-                            "unknown section " + n.key + near +
-                                ": the file has no such section; the keys under it are read as general keys");
-                    }
-                } else if (s.pass == 2) {
-                    if (s.used != HeaderBarcode && s.used != HeaderSync && !known(n.key) && firstPassEnd &&
-                        line > firstPassEnd)
-                        add(line, "error",
-                            "unknown section " + n.key + didYouMean(n.key, headers) + ": it selects nothing; " +
-                                (slot ? "the keys under it go to [Barcode" + std::to_string(slot) + "] before it"
-                                      : "the keys under it are not read"));
-                    if (s.used == HeaderBarcode) {
-                        slot = s.detail;
-                        sinceSync = false;
-                        if (group == 0) ruleLines[slot] = line;
-                        if (!firstBarcode) firstBarcode = line;
-                        auto [it, fresh] = slotsSeen.emplace(std::make_pair(group, slot), line);
-                        if (!fresh)
-                            add(line, "warning",
-                                n.key + " again in sync group " + std::to_string(group + 1) + " (line " +
-                                    std::to_string(it->second) + "): its keys overwrite that rule");
-                        it->second = line;
-                    } else if (s.used == HeaderSync) {
-                        if (s.detail < lastSync)
-                            add(line, "warning",
-                                n.key + " after [Sync" + std::to_string(lastSync) + "]: sync sections out of order");
-                        lastSync = s.detail;
-                        group = s.detail - 1;
-                        sinceSync = true;
-                    } else if (s.used == HeaderBarcodeBeyond && headerIs(n.key, "Barcode")) {
-                        add(line, "error",
-                            n.key + " is beyond [Barcode6]: it selects nothing, its keys go to the rule before it");
-                    } else if (s.used == HeaderSyncBeyond && headerIs(n.key, "Sync")) {
-                        add(line, "error",
-                            n.key + " is beyond [Sync10]: it selects nothing, its rules go to the group before it");
-                    } else if (lower(n.key) == "[mcrsettings]" && firstPassEnd && line > firstPassEnd) {
-                        add(line, "error",
-                            "[MCRSettings] after line " + std::to_string(firstPassEnd) +
-                                " ([Barcode1] or [Sync1]): the general keys and the card reader settings end there");
-                    }
-                }
-                break;
-            case NoteKeyUnknown:
-                if (s.pass == 2 && (firstPassEnd == 0 || line < firstPassEnd)) break;  // the first pass told
-                if (n.key[0] == ';' || n.key[0] == '#') break;  // a comment of another file's kind: told with the line
-                add(line, "error", "unknown key `" + n.key + "`" + didYouMean(n.key, settingNames()) + "; ignored");
-                break;
-            case NoteKeyMisplaced:
-                if (s.pass == 2 && (firstPassEnd == 0 || line < firstPassEnd)) break;  // the first pass told
-                if (s.detail == 0)
-                    add(line, "error",
-                        "`" + n.key + "` stands after [Sync] or [Barcode1] but outside a barcode section: not read" +
-                            belongs(n.key));
-                else if (s.detail == SectionBarcode)
-                    add(line, "error", "`" + n.key + "` means nothing in a barcode section: not read" + belongs(n.key));
-                else
-                    add(line, "error",
-                        "`" + n.key + "` means nothing among " + sectionName(s.detail) +
-                            (findSettingA(SectionBarcode, n.key.c_str()) ? " (it belongs in a [Barcode] section)"
-                                                                         : " (it belongs in [MCRSettings])") +
-                            "; ignored");
-                break;
-            case NoteCaseMismatch: {
-                const SettingInfo* card = findSettingA(SectionCardReader, n.key.c_str());
-                add(line, "error",
-                    "the card reader takes `" + std::string(card ? card->name : n.key.c_str()) +
-                        "` only in this letter case: `" + n.key + "` is ignored");
-                break;
-            }
-            case NoteValue:
-            case NoteValueIgnored:
-                if (s.pass == 1 && s.detail == SectionGeneral) {
-                    if (const SettingInfo* g = findSettingA(SectionGeneral, n.key.c_str()))
-                        generalValue(n, *g, s.what == NoteValueIgnored);
-                } else if (s.pass == 1 && s.detail == SectionCardReader) {
-                    const SettingInfo* card = findSettingA(SectionCardReader, n.key.c_str());
-                    if (card && card->kind == KindChoice && !settingChoice(*card, wide(n.value).c_str()))
-                        add(line, "warning",
-                            "`" + n.key + "` \"" + shown(n.value) + "\" is none of " + choiceList(*card) +
-                                ": it leaves the field as it was");
-                    if (card && card->kind == KindNumber && !settingsNumberWhole(wide(n.value).c_str()))
-                        add(line, "error", "`" + n.key + "` \"" + shown(n.value) + "\" is not a number");
-                } else if (s.pass == 2 && !(firstPassEnd == 0 || line < firstPassEnd)) {
-                    if (sinceSync)
-                        add(line, "warning",
-                            "`" + n.key + "` after [Sync" + std::to_string(group + 1) +
-                                "] but before its first [Barcode]: it goes to [Barcode" + std::to_string(slot) + "]");
-                    ruleValue(n);
-                }
-                break;
-            case NoteValueRefused:
-                add(line, "error",
-                    "`" + n.key + "` value of " + std::to_string(utf16(n.value).size()) +
-                        " characters is refused (at most " + std::to_string(s.used) +
-                        "): the wedge shows an error and keeps the earlier value");
-                break;
-            case NoteValueCut:
-                add(line, "warning", "`" + n.key + "` is cut to " + std::to_string(s.used) + " characters");
-                break;
-            case NoteCodeListLoss:
-                codeListLoss(n);
-                break;
-            case NoteRulesUnread:
-                rulesUnread = true;
-                break;
-            case NoteNoOutput:
-                if (settings.SendToForegroundApp == 0 && lastLine_.count("outputmode") == 0)
-                    add(std::max(lastLine_["senddata"], lastLine_["sendtoforegroundapp"]), "warning",
-                        "`SendData` and `SendToForegroundApp` are both 0: nothing is delivered; the wedge shows its "
-                        "no-output warning");
-                break;
-            default:
-                break;
-        }
-    }
-    if (rulesUnread && firstBarcode)
-        add(firstBarcode, "warning",
+    SectionWalk walk;
+    walk.headers = {"[MCRSettings]"};
+    for (int i = 1; i <= kRuleSections; ++i) walk.headers.push_back("[Barcode" + std::to_string(i) + "]");
+    for (int i = 1; i <= kSyncGroups; ++i) walk.headers.push_back("[Sync" + std::to_string(i) + "]");
+    for (const Note& n : notes) settingsNote(n, lines, walk);
+    if (walk.rulesUnread && walk.firstBarcode)
+        add(walk.firstBarcode, "warning",
             "the barcode sections are not read: neither `EnableADVSuffixPrefix` 1 nor `EnableSequenceEditor` 1 or 2");
     combinations(notes);
     lineForms(lines);
     repeatedKeys(notes);
-    if (!rulesUnread) ruleCombinations(notes, ruleLines);
+    if (!walk.rulesUnread) ruleCombinations(notes, walk.ruleLines);
 }
 
 void Checker::decodeFile(const std::vector<Note>& notes) {

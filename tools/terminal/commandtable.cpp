@@ -19,6 +19,7 @@ namespace {
 int helpCommand(const Options& options, const Args& args, std::ostream& out, std::ostream& err);
 int runCommandScenario(const Options& options, const Args& args, std::ostream& out, std::ostream& err);
 int explainCommand(const Options& options, const Args& args, std::ostream& out, std::ostream& err);
+int settingsCommand(const Options& options, const Args& args, std::ostream& out, std::ostream& err);
 
 // clang-format off
 const Command kCommands[] = {
@@ -207,10 +208,12 @@ const Command kCommands[] = {
      "the wedge's own readers and print FILE:LINE: error|warning|note: message for every mistake. Exit 0 when "
      "nothing is found, 1 when something is (--strict: warnings too); --json gives records.",
      {0, kAnyCount, nullptr}, false, kNoQuery, checkCommand},
-    {"settings", "settings [KEY] [--roff]",
+    {"settings", "settings [KEY] [--roff] | settings --effective [FILE]",
      "The settings reference: every key of Keyvane.ini with its section, kind, default, range and choices; "
-     "--roff prints it as the manual page keyvane.ini(5).",
-     {0, kAnyCount, nullptr}, false, kNoQuery, settingsReference},
+     "--roff prints it as the manual page keyvane.ini(5). --effective: every key with the value the wedge holds "
+     "after reading FILE (default: the terminal's Keyvane.ini) and where it came from (default, FILE:LINE, a line "
+     "it overwrites, the key that forced it, a refused line), then each rule of the rule table.",
+     {0, kAnyCount, nullptr}, false, kNoQuery, settingsCommand},
     {"symbologies", "symbologies [SYMBOLOGY]",
      "The symbologies: BarcodeSym number, symbology letter, name, engine id and DecodeSettings.Vqf section.",
      {0, kAnyCount, nullptr}, false, kNoQuery, symbologiesCommand},
@@ -301,6 +304,20 @@ int runCommandScenario(const Options& options, const Args& args, std::ostream& o
 
 int explainCommand(const Options& options, const Args& args, std::ostream& out, std::ostream& err) {
     return explainBarcodes(kDispatcher, options, args, out, err);
+}
+
+// settings: the reference, or with --effective what a file makes of it.
+int settingsCommand(const Options& options, const Args& args, std::ostream& out, std::ostream& err) {
+    if (std::find(args.begin(), args.end(), "--effective") == args.end())
+        return settingsReference(options, args, out, err);
+    std::string file;
+    for (size_t i = 1; i < args.size(); ++i) {
+        if (args[i] == "--effective") continue;
+        if (!file.empty() || (args[i].size() > 1 && args[i][0] == '-'))
+            return usage(args[0], err, "--effective takes one settings file at most, not " + args[i]);
+        file = args[i];
+    }
+    return effectiveSettings(options, file, out, err);
 }
 
 }  // namespace

@@ -364,11 +364,17 @@ struct Finding {
 // wedge's readers and adds what they found; false when it cannot be read.
 bool checkFile(const std::string& path, const std::string& shownName, std::vector<Finding>& findings);
 int checkCommand(const Options& options, const Args& args, std::ostream& out, std::ostream& err);
+// The Keyvane.ini and DecodeSettings.Vqf the wedge would find on the attached terminal.
+std::vector<std::string> terminalSettingsFiles();
 // One line about the terminal's settings files, or empty when they are clean.
 std::string checkSummary(const Options& options);
 
 // The settings reference and the symbology table.
 int settingsReference(const Options& options, const Args& args, std::ostream& out, std::ostream& err);
+// settings --effective [FILE]: every key with the value held after reading
+// FILE (default: the terminal's Keyvane.ini) and where it came from, then the
+// rules of the rule table, one record each.
+int effectiveSettings(const Options& options, std::string path, std::ostream& out, std::ostream& err);
 int symbologiesCommand(const Options& options, const Args& args, std::ostream& out, std::ostream& err);
 // " (did you mean `NAME`?)" for the one of `names` nearest to a misspelt
 // `word`, ignoring letter case; empty when none is near enough.

@@ -7,18 +7,22 @@
 
 #include <algorithm>
 #include <cctype>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <map>
 #include <ostream>
 #include <sstream>
+#include <thread>
 
 #include "console.h"
 #include "output/framing.h"
 #include "platform/host/terminal.h"
+#include "platform/host/windows.h"
 #include "platform/textfile.h"
 #include "resources/resource.h"
 #include "scan/symbologies.h"
+#include "shell/constants.h"
 #include "settings/cardreader.h"
 #include "settings/diagnostics.h"
 #include "settings/keytable.h"
@@ -48,6 +52,7 @@ struct Settings {
     int sync = 0;
     bool advanced = false;
     int scanDelay = 0;
+    bool continuous = false;  // ContinuousScan (or PresentationMode): a pass goes on while the key is held
     bool cardReader = false;
     std::string prefix = "none", suffix = "none";
     BarcodeRule rules[kSyncGroups][kRulesPerGroup] = {};
@@ -105,6 +110,7 @@ bool readSettings(const std::string& path, Settings& s) {
     s.sync = settings.EnableSequenceEditor;
     s.advanced = settings.EnableADVSuffixPrefix != 0;
     s.scanDelay = settings.ScanDelayMode;
+    s.continuous = settings.ContinuousScan != 0 || settings.PresentationMode.load() != 0;
     s.prefix = codes(settings.prefix);
     s.suffix = codes(settings.Suffix);
     std::copy(&ruleTable[0][0], &ruleTable[0][0] + kSyncGroups * kRulesPerGroup, &s.rules[0][0]);
@@ -231,6 +237,49 @@ std::vector<std::string> typedKeys(const std::string& keysOutput) {
     return keys;
 }
 
+// One press of the scan key for the barcodes in view, as the console's scan
+// does it, but over as soon as the wedge is: the scan loop runs on the
+// wedge's message loop, so the pass has ended when, after the key is
+// released, the message loop waits again and every light is off. Returns the
+// good reads, -1 when the wedge did not finish within the time-out.
+int pressScanKey(long long timeoutMs) {
+    using Clock = std::chrono::steady_clock;
+    int wedge = runningWedgePid();
+    if (wedge <= 0) return -1;
+    size_t before = terminal::sounds().size();
+    auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    terminal::pressKey(kScanKey);
+    // The pass has decided when it plays its good-read or bad-read sound; a
+    // duplicate plays none and is read again while the key is held.
+    auto decided = [before] {
+        auto played = terminal::sounds();
+        for (size_t i = before; i < played.size(); ++i)
+            if (played[i].sound == "resource:" + std::to_string(IDW_GOOD_READ) ||
+                played[i].sound == "resource:" + std::to_string(IDW_BAD_READ))
+                return true;
+        return false;
+    };
+    while (!decided() && Clock::now() < deadline && processAlive(wedge))
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    terminal::releaseKey(kScanKey);
+    auto passOver = [] {
+        for (unsigned led = 0; led < 3; ++led)
+            if (terminal::ledState(led) != 0) return false;
+        return true;
+    };
+    deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (!(terminal::messageLoopIdle(wedge) && passOver())) {
+        if (Clock::now() >= deadline || !processAlive(wedge)) return -1;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    terminal::clearView();
+    int reads = 0;
+    auto played = terminal::sounds();
+    for (size_t i = before; i < played.size(); ++i)
+        if (played[i].sound == "resource:" + std::to_string(IDW_GOOD_READ)) ++reads;
+    return reads;
+}
+
 // Reads the items one after another in one wedge; false (and why) when the
 // terminal or the wedge could not be set up.
 bool readItems(const Dispatcher& commands, const Options& options, const std::vector<Item>& items,
@@ -289,17 +338,38 @@ bool readItems(const Dispatcher& commands, const Options& options, const std::ve
             o.reads = rc == kOk ? 1 : 0;
         } else {
             Args scan = {"scan"};
-            if (item.kind == Item::Picture) {
+            if (item.kind == Item::Barcode && !s.continuous) {
+                // The barcode in view as the console's view puts it, then one press.
+                Args view = {"view", item.data};
+                if (!item.symbol.empty()) view.insert(view.end(), {"--sym", item.symbol});
+                size_t before = terminal::sounds().size();
+                rc = run.command(view);
+                o.reads = rc == kOk ? pressScanKey(1000) : 0;
+                if (rc == kOk && o.reads < 0) {
+                    run.complaint = "the wedge was still busy a second after the key was released";
+                    rc = kFailed;
+                } else if (rc == kOk && o.reads == 0) {
+                    std::string played;
+                    auto sounds = terminal::sounds();
+                    for (size_t i = before; i < sounds.size(); ++i)
+                        played += (played.empty() ? "" : ", ") + soundName(sounds[i].sound);
+                    run.complaint = "0 good reads within 1 s; " + (played.empty() ? "no sound" : "sounds played: " + played);
+                    rc = kFailed;
+                }
+                o.reads = std::max(o.reads, 0);
+            } else if (item.kind == Item::Picture) {
                 scan.insert(scan.end(), {"--image", item.data});
             } else {
                 scan.push_back(item.data);
                 if (!item.symbol.empty()) scan.insert(scan.end(), {"--sym", item.symbol});
             }
-            // A barcode the wedge passes over (a duplicate) gives no good read: the wait is short.
-            scan.insert(scan.end(), {"--timeout", item.kind == Item::Picture ? "5000" : "1000"});
-            rc = run.command(scan, &scanned);
-            for (const auto& r : records(scanned))
-                if (r.count("reads")) o.reads = std::atoi(r.at("reads").c_str());
+            if (scan.size() > 1) {
+                // A barcode the wedge passes over (a duplicate) gives no good read: the wait is short.
+                scan.insert(scan.end(), {"--timeout", item.kind == Item::Picture ? "5000" : "1000"});
+                rc = run.command(scan, &scanned);
+                for (const auto& r : records(scanned))
+                    if (r.count("reads")) o.reads = std::atoi(r.at("reads").c_str());
+            }
         }
         if (rc != kOk) o.problem = run.complaint;
         o.typed = run.output({"text", "--raw"});

@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdint>
+#include <filesystem>
+#include <sstream>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -63,6 +65,60 @@ std::string choicesText(const SettingInfo& s) {
     return text;
 }
 
+// How keys combine: what no single key's description says. Each topic names
+// the keys it bears on; `settings KEY` shows the topics of KEY.
+struct Topic {
+    const char* title;
+    const char* text;
+    const char* keys[8];
+};
+
+const Topic kTopics[] = {
+    {"COMMENTS AND BLANKS",
+     "An apostrophe (') begins a comment that runs to the end of the line; ; and # are ordinary characters. "
+     "Every space is removed before a line is read, so neither a key nor a value holds one; tabs are kept.",
+     {}},
+    {"CODE LISTS",
+     "prefix, Suffix and a rule's prefix and suffix are comma-separated decimal character codes: 13 is Enter, "
+     "65 is A, so 65,66,13 types AB and Enter. Each code has at most four digits; any character that is neither "
+     "a digit nor a comma is ignored, and an empty item (13,,10) ends the list there.",
+     {"prefix", "Suffix", "suffix"}},
+    {"KEYS THAT SET OTHERS",
+     "OutPutMode sets SendToForegroundApp and SendData together (see its choices); once an OutPutMode line is "
+     "read, later SendData and SendToForegroundApp lines are ignored. PresentationMode 1 also sets "
+     "ContinuousScan, and while PresentationMode is 1 a ContinuousScan line cannot clear it. "
+     "EnableADVSuffixPrefix 1 sets EnableSequenceEditor to 0. The barcode sections are read only when "
+     "EnableSequenceEditor is 1 or 2 or EnableADVSuffixPrefix is 1, and the last of these lines decides: "
+     "EnableADVSuffixPrefix 1 followed by EnableSequenceEditor 0 leaves them unread. "
+     "keyvane-terminal settings --effective FILE shows each value and the line or key it came from.",
+     {"OutPutMode", "SendData", "SendToForegroundApp", "PresentationMode", "ContinuousScan", "EnableADVSuffixPrefix",
+      "EnableSequenceEditor"}},
+    {"HOW RULES ARE MATCHED",
+     "Without scan sync (EnableADVSuffixPrefix 1), a barcode takes the first rule of the first group's "
+     "[Barcode1]..[Barcode6] whose BarcodeSym letter is the barcode's symbology letter: the letter alone "
+     "decides, so StartWith and Length do nothing there. With scan sync (EnableSequenceEditor 1 or 2), a rule "
+     "takes a barcode of its symbology, of exactly its Length (0: any) and beginning with its StartWith "
+     "(empty: any), and a set is delivered only when every rule of the current group has one. "
+     "A rule's prefix and suffix replace the global prefix and Suffix: a rule without a suffix ends its barcode "
+     "with none, even when Suffix is set. keyvane-terminal explain shows which rule a barcode takes.",
+     {"BarcodeSym", "StartWith", "Length", "prefix", "suffix", "Suffix", "EnableADVSuffixPrefix",
+      "EnableSequenceEditor"}},
+};
+
+// "HOW RULES ARE MATCHED" as a record's field name: "how-rules-are-matched".
+std::string lowerWords(const char* title) {
+    std::string name;
+    for (const char* c = title; *c; ++c)
+        name += *c == ' ' ? '-' : static_cast<char>(std::tolower(static_cast<unsigned char>(*c)));
+    return name;
+}
+
+bool topicConcerns(const Topic& topic, const char* key) {
+    for (const char* k : topic.keys)
+        if (k != nullptr && std::string(k) == key) return true;
+    return false;
+}
+
 std::string roffEscape(const std::string& text) {
     std::string out;
     for (char c : text) {
@@ -78,7 +134,30 @@ std::string roffEscape(const std::string& text) {
     return out;
 }
 
-void printRoff(std::ostream& out) {
+// The example files of a folder, by name: each is printed as it is.
+void printExamples(const std::string& folder, std::ostream& out) {
+    std::vector<std::filesystem::path> files;
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator(folder, ec))
+        if (entry.path().extension() == ".ini") files.push_back(entry.path());
+    if (files.empty()) return;
+    std::sort(files.begin(), files.end());
+    out << ".SH EXAMPLES\nEach example states what \\fBkeyvane\\-terminal explain\\fR shows for the barcodes "
+           "named in its comments (\\fIexplain:\\fR the barcodes, \\fItyped:\\fR the text typed).\n";
+    for (const auto& file : files) {
+        std::string bytes;
+        if (!readHostFile(file.string(), bytes)) continue;
+        out << ".SS " << roffEscape(file.filename().string()) << "\n.nf\n";
+        std::istringstream lines(bytes);
+        for (std::string line; std::getline(lines, line);) {
+            if (!line.empty() && line.back() == '\r') line.pop_back();
+            out << roffEscape(line) << "\n";
+        }
+        out << ".fi\n";
+    }
+}
+
+void printRoff(const std::string& examples, std::ostream& out) {
     out << ".TH KEYVANE.INI 5 \"\" \"Keyvane\" \"File Formats\"\n"
            ".SH NAME\nKeyvane.ini \\- settings of the Keyvane barcode keyboard wedge\n"
            ".SH DESCRIPTION\n"
@@ -86,6 +165,7 @@ void printRoff(std::ostream& out) {
            "Lines are \\fIkey\\fR = \\fIvalue\\fR; blanks are removed, an apostrophe begins a comment, keys are "
            "matched ignoring letter case, and unknown keys are ignored without a word. "
            "\\fBkeyvane\\-terminal check\\fR reports what the wedge would ignore.\n";
+    for (const Topic& topic : kTopics) out << ".SH " << topic.title << "\n" << roffEscape(topic.text) << "\n";
     const SettingSection sections[] = {SectionGeneral, SectionBarcode, SectionCardReader};
     const char* titles[] = {"GENERAL KEYS", "BARCODE RULES ([Barcode1]..[Barcode6], groups [Sync1]..[Sync10])",
                             "CARD READER ([MCRSettings])"};
@@ -111,7 +191,9 @@ void printRoff(std::ostream& out) {
             << roffEscape(s.letter ? std::string(1, s.letter) : std::string("-")) << "\t" << s.engineId << "\t"
             << roffEscape(s.name) << "\t" << roffEscape(s.section ? s.section : "-") << "\n";
     }
-    out << ".fi\n.SH SEE ALSO\n\\fBkeyvane\\-terminal\\fR(1)\n";
+    out << ".fi\n";
+    if (!examples.empty()) printExamples(examples, out);
+    out << ".SH SEE ALSO\n\\fBkeyvane\\-terminal\\fR(1)\n";
 }
 
 }  // namespace
@@ -148,10 +230,13 @@ char symbologyLetterOf(const std::string& word) {
 
 int settingsReference(const Options& options, const Args& args, std::ostream& out, std::ostream& err) {
     std::string key;
+    std::string examples;
     bool roff = false;
     for (size_t i = 1; i < args.size(); ++i) {
         if (args[i] == "--roff") {
             roff = true;
+        } else if (args[i] == "--examples" && i + 1 < args.size()) {
+            examples = args[++i];
         } else if (key.empty() && !args[i].empty() && args[i][0] != '-') {
             key = args[i];
         } else {
@@ -159,7 +244,7 @@ int settingsReference(const Options& options, const Args& args, std::ostream& ou
         }
     }
     if (roff) {
-        printRoff(out);
+        printRoff(examples, out);
         return kOk;
     }
     std::vector<Record> records;
@@ -177,6 +262,9 @@ int settingsReference(const Options& options, const Args& args, std::ostream& ou
             Record r{{"key", s.name},     {"section", sectionOf(s.section)}, {"kind", kindName(s.kind)},
                      defaultField,        {"range", range(s)},               {"description", s.description}};
             if (s.choiceCount) r.emplace_back("choices", choicesText(s));
+            if (!key.empty())
+                for (const Topic& topic : kTopics)
+                    if (topicConcerns(topic, s.name)) r.emplace_back(lowerWords(topic.title), topic.text);
             records.push_back(r);
             continue;
         }
@@ -185,6 +273,9 @@ int settingsReference(const Options& options, const Args& args, std::ostream& ou
         out << "\n    " << s.description << "\n";
         for (int c = 0; c < s.choiceCount; ++c)
             out << "    " << s.choices[c].character << ": " << s.choices[c].meaning << "\n";
+        if (!key.empty())
+            for (const Topic& topic : kTopics)
+                if (topicConcerns(topic, s.name)) out << "    " << topic.title << ": " << topic.text << "\n";
     }
     if (options.json) printRecords(options, records, out);
     if (matched == 0) {
