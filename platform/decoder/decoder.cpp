@@ -44,8 +44,8 @@ namespace {
 
 using decoderpictures::Seen;
 using decoderpictures::Waiting;
-using hostengine::EngineState;
-using hostengine::ViewSlot;
+using host::EngineState;
+using host::ViewSlot;
 
 // The records of the library's interface (platform/decoder_calls.h).
 typedef SymbologyConfig SymbologyRecord;
@@ -66,7 +66,7 @@ bool readable(const EngineState* s, const ViewSlot& v) {
     if (v.used == 0) return false;
     if (s->windowEnable != 0 && (v.row < s->window[1] || v.row > s->window[3])) return false;
     if (v.symbologyId == -1) return true;
-    if (v.symbologyId < 0 || v.symbologyId >= hostengine::kSymbologies) return false;
+    if (v.symbologyId < 0 || v.symbologyId >= host::kSymbologies) return false;
     const auto& sym = s->symbologies[v.symbologyId];
     return (sym.flags & 0x1) != 0 && v.length >= sym.minLength && v.length <= sym.maxLength;
 }
@@ -76,7 +76,7 @@ bool validForm(const SymbologyRecord* r) {
 }
 
 bool validId(int id) {
-    return id >= 0 && id < hostengine::kSymbologies;
+    return id >= 0 && id < host::kSymbologies;
 }
 
 int32_t clampTo(int32_t value, int32_t size) {
@@ -93,7 +93,7 @@ bool elapsed(DWORD start, DWORD timeout) {
 bool awaitFrame(EngineState* s, KeepGoing keepGoing) {
     decoderframe::LastDecode last{};
     {
-        hostshared::Lock lock(&s->header);
+        host::Lock lock(&s->header);
         last = {s->decodeReturned, s->decodeReturnTick};
     }
     uint32_t frame = terminal::frameMilliseconds();
@@ -109,7 +109,7 @@ bool awaitFrame(EngineState* s, KeepGoing keepGoing) {
 struct DecodeReturn {
     EngineState* s;
     ~DecodeReturn() {
-        hostshared::Lock lock(&s->header);
+        host::Lock lock(&s->header);
         s->decodeReturned = 1;
         s->decodeReturnTick = GetTickCount();
     }
@@ -164,7 +164,7 @@ const decoderpictures::Entry* pictures() {
 // picture module does): the barcodes found, or -1 when there was no new frame.
 int readImage(EngineState* s, Seen& seen, Waiting& waiting, scanimage::Symbol* out, int capacity) {
     {
-        hostshared::Lock lock(&s->header);
+        host::Lock lock(&s->header);
         if (s->image.kind == 0) return -1;
     }
     const decoderpictures::Entry* p = pictures();
@@ -184,9 +184,9 @@ DECODER_CALLS(DECODER_EXPORT)
 
 // Configuration call made once after connecting (100, 1): recorded only.
 __attribute__((visibility("default"))) int ordinal_2(int a, int b) {
-    EngineState* s = hostengine::engineState();
+    EngineState* s = host::engineState();
     if (s == nullptr) return kBadArgument;
-    hostshared::Lock lock(&s->header);
+    host::Lock lock(&s->header);
     s->configureA = a;
     s->configureB = b;
     return kOk;
@@ -194,9 +194,9 @@ __attribute__((visibility("default"))) int ordinal_2(int a, int b) {
 
 // Reads a symbology configuration in the form its size and mask name.
 __attribute__((visibility("default"))) int ordinal_3(int which, int id, SymbologyRecord* record) {
-    EngineState* s = hostengine::engineState();
+    EngineState* s = host::engineState();
     if (s == nullptr || which != 1 || !validId(id) || !validForm(record)) return kBadArgument;
-    hostshared::Lock lock(&s->header);
+    host::Lock lock(&s->header);
     const auto& sym = s->symbologies[id];
     record->flags = sym.flags;
     if (record->size == 20) {
@@ -207,10 +207,10 @@ __attribute__((visibility("default"))) int ordinal_3(int which, int id, Symbolog
 }
 
 __attribute__((visibility("default"))) int ordinal_4(int id, SymbologyRecord* record) {
-    EngineState* s = hostengine::engineState();
+    EngineState* s = host::engineState();
     if (s == nullptr || !validId(id) || !validForm(record)) return kBadArgument;
     if (record->size == 20 && record->minLength > record->maxLength) return kBadArgument;
-    hostshared::Lock lock(&s->header);
+    host::Lock lock(&s->header);
     auto& sym = s->symbologies[id];
     sym.flags = record->flags;
     if (record->size == 20) {
@@ -218,14 +218,14 @@ __attribute__((visibility("default"))) int ordinal_4(int id, SymbologyRecord* re
         sym.maxLength = record->maxLength;
     }
     ++sym.writes;
-    hostshared::notifyAll(&s->header);
+    host::notifyAll(&s->header);
     return kOk;
 }
 
 __attribute__((visibility("default"))) int ordinal_8(int write, int which, DecoderGlobalSettings* record) {
-    EngineState* s = hostengine::engineState();
+    EngineState* s = host::engineState();
     if (s == nullptr || which != 1 || record == nullptr || (write != 0 && write != 1)) return kBadArgument;
-    hostshared::Lock lock(&s->header);
+    host::Lock lock(&s->header);
     if (write)
         std::memcpy(s->globals, record, sizeof s->globals);
     else
@@ -234,34 +234,34 @@ __attribute__((visibility("default"))) int ordinal_8(int write, int which, Decod
 }
 
 __attribute__((visibility("default"))) int ordinal_9() {
-    EngineState* s = hostengine::engineState();
+    EngineState* s = host::engineState();
     if (s == nullptr || terminal::config("engine") == "fail") return kNoRead;
     serialscanner::listen();
-    hostshared::Lock lock(&s->header);
+    host::Lock lock(&s->header);
     s->connected = 1;
-    hostshared::notifyAll(&s->header);
+    host::notifyAll(&s->header);
     return kOk;
 }
 
 __attribute__((visibility("default"))) int ordinal_10() {
-    EngineState* s = hostengine::engineState();
+    EngineState* s = host::engineState();
     if (s == nullptr) return kBadArgument;
     {
-        hostshared::Lock lock(&s->header);
+        host::Lock lock(&s->header);
         s->connected = 0;
         s->aimer = 0;
-        hostshared::notifyAll(&s->header);
+        host::notifyAll(&s->header);
     }
     if (const decoderpictures::Entry* p = loadedPictures.load(std::memory_order_acquire)) p->stopReader();
     return kOk;
 }
 
 __attribute__((visibility("default"))) int ordinal_11(int on) {
-    EngineState* s = hostengine::engineState();
+    EngineState* s = host::engineState();
     if (s == nullptr) return kBadArgument;
-    hostshared::Lock lock(&s->header);
+    host::Lock lock(&s->header);
     s->aimer = on ? 1 : 0;
-    hostshared::notifyAll(&s->header);
+    host::notifyAll(&s->header);
     return kOk;
 }
 
@@ -270,14 +270,14 @@ __attribute__((visibility("default"))) int ordinal_11(int on) {
 __attribute__((visibility("default"))) int ordinal_13(DWORD timeout, char* buffer, uint8_t* letter, uint8_t* second,
                                                       uint8_t* third, uint16_t* length, KeepGoing keepGoing) {
     if (buffer == nullptr) return kBadArgument;
-    EngineState* s = hostengine::engineState();
+    EngineState* s = host::engineState();
     if (s == nullptr) return kBadArgument;
     DecodeReturn returned{s};
     if (!awaitFrame(s, keepGoing)) return kNoRead;
     DWORD start = GetTickCount();
     // The buffer holds 4096 bytes with the terminating zero.
     auto deliver = [&](const uint8_t* data, size_t size, char l, char s2, char s3) {
-        size_t n = size < static_cast<size_t>(hostengine::kBarcodeBytes) ? size : hostengine::kBarcodeBytes - 1;
+        size_t n = size < static_cast<size_t>(host::kBarcodeBytes) ? size : host::kBarcodeBytes - 1;
         std::memcpy(buffer, data, n);
         buffer[n] = 0;
         if (letter) *letter = static_cast<uint8_t>(l);
@@ -293,7 +293,7 @@ __attribute__((visibility("default"))) int ordinal_13(DWORD timeout, char* buffe
     serialscanner::Line line;
     for (;;) {
         {
-            hostshared::Lock lock(&s->header);
+            host::Lock lock(&s->header);
             for (const ViewSlot& v : s->view) {
                 if (!readable(s, v)) continue;
                 return deliver(v.data, v.length, static_cast<char>(v.letter), static_cast<char>(v.second),
@@ -319,7 +319,7 @@ __attribute__((visibility("default"))) int ordinal_13(DWORD timeout, char* buffe
 __attribute__((visibility("default"))) int ordinal_14(DWORD timeout, OnResult onResult, KeepGoing keepGoing,
                                                       uint8_t* collected) {
     if (terminal::config("multidecode") == "0") return kUnsupported;
-    EngineState* s = hostengine::engineState();
+    EngineState* s = host::engineState();
     if (s == nullptr || onResult == nullptr) return kBadArgument;
     DecodeReturn returned{s};
     if (!awaitFrame(s, keepGoing)) return kNoRead;
@@ -334,7 +334,7 @@ __attribute__((visibility("default"))) int ordinal_14(DWORD timeout, OnResult on
     for (;;) {
         std::vector<ViewSlot> found;
         {
-            hostshared::Lock lock(&s->header);
+            host::Lock lock(&s->header);
             for (const ViewSlot& v : s->view) {
                 if (!readable(s, v)) continue;
                 bool seen = false;
@@ -344,7 +344,7 @@ __attribute__((visibility("default"))) int ordinal_14(DWORD timeout, OnResult on
         }
         for (const ViewSlot& v : found) {
             delivered.push_back(v.serial);
-            uint32_t n = v.length <= hostengine::kBarcodeBytes ? v.length : hostengine::kBarcodeBytes;
+            uint32_t n = v.length <= host::kBarcodeBytes ? v.length : host::kBarcodeBytes;
             std::vector<char> data(n == 0 ? 1 : n, 0);
             std::memcpy(data.data(), v.data, n);
             DecodeResult record{};
@@ -368,8 +368,8 @@ __attribute__((visibility("default"))) int ordinal_14(DWORD timeout, OnResult on
             for (const auto& k : deliveredImage) seenBefore = seenBefore || k == key;
             if (seenBefore) continue;
             deliveredImage.push_back(key);
-            size_t size = b.bytes.size() <= static_cast<size_t>(hostengine::kBarcodeBytes) ? b.bytes.size()
-                                                                                            : hostengine::kBarcodeBytes;
+            size_t size = b.bytes.size() <= static_cast<size_t>(host::kBarcodeBytes) ? b.bytes.size()
+                                                                                            : host::kBarcodeBytes;
             std::vector<char> data(size + 1, 0);
             std::memcpy(data.data(), b.bytes.data(), size);
             DecodeResult record{};
@@ -385,10 +385,10 @@ __attribute__((visibility("default"))) int ordinal_14(DWORD timeout, OnResult on
 }
 
 __attribute__((visibility("default"))) int ordinal_19(int write, int which, int32_t* enable, WindowRect* rect) {
-    EngineState* s = hostengine::engineState();
+    EngineState* s = host::engineState();
     if (s == nullptr || which != 1 || enable == nullptr || rect == nullptr || (write != 0 && write != 1))
         return kBadArgument;
-    hostshared::Lock lock(&s->header);
+    host::Lock lock(&s->header);
     if (write == 0) {
         *enable = s->windowEnable;
         rect->left = s->window[0];
@@ -399,24 +399,24 @@ __attribute__((visibility("default"))) int ordinal_19(int write, int which, int3
     }
     // A window reaching beyond the image is cut to it.
     s->windowEnable = *enable;
-    s->window[0] = clampTo(rect->left, hostengine::kWindowColumns);
-    s->window[1] = clampTo(rect->top, hostengine::kWindowRows);
-    s->window[2] = clampTo(rect->right, hostengine::kWindowColumns);
-    s->window[3] = clampTo(rect->bottom, hostengine::kWindowRows);
+    s->window[0] = clampTo(rect->left, host::kWindowColumns);
+    s->window[1] = clampTo(rect->top, host::kWindowRows);
+    s->window[2] = clampTo(rect->right, host::kWindowColumns);
+    s->window[3] = clampTo(rect->bottom, host::kWindowRows);
     return kOk;
 }
 
 __attribute__((visibility("default"))) int ordinal_39(int write, int which, int32_t* mode) {
-    EngineState* s = hostengine::engineState();
+    EngineState* s = host::engineState();
     if (s == nullptr || which != 1 || mode == nullptr || (write != 0 && write != 1)) return kBadArgument;
-    hostshared::Lock lock(&s->header);
+    host::Lock lock(&s->header);
     if (write == 0) {
         *mode = s->lightsMode;
         return kOk;
     }
     if (*mode < 0 || *mode > 3) return kBadArgument;
     s->lightsMode = *mode;
-    hostshared::notifyAll(&s->header);
+    host::notifyAll(&s->header);
     return kOk;
 }
 

@@ -16,7 +16,7 @@ namespace {
 
 using decoderpictures::Seen;
 using decoderpictures::Waiting;
-using hostengine::EngineState;
+using host::EngineState;
 
 // The frames in view as this process sees them; opened again when the view
 // changes. Decoding holds its lock, so the frame stays while it is read.
@@ -48,16 +48,16 @@ int toPixels(int32_t sensor, int sensorSize, int imageSize, bool lastPixel) {
 // The frame is read in the reader process: a picture the reader cannot take
 // gives no read, and the reader is started again for the next frame.
 int readImage(EngineState* s, Seen& seen, Waiting& waiting, scanimage::Symbol* out, int capacity) {
-    hostengine::ImageView view;
+    host::ImageView view;
     scanimage::ReadRequest request = scanimage::openRequest();
     int32_t windowEnable = 0;
     int32_t window[4] = {0, 0, 0, 0};
     {
-        hostshared::Lock lock(&s->header);
+        host::Lock lock(&s->header);
         if (s->image.kind == 0) return -1;
         view = s->image;
         view.path[sizeof view.path - 1] = 0;
-        for (int i = 0; i < scanimage::kSymbologyIds && i < hostengine::kSymbologies; ++i) {
+        for (int i = 0; i < scanimage::kSymbologyIds && i < host::kSymbologies; ++i) {
             request.enabled[i] = (s->symbologies[i].flags & 0x1) != 0;
             request.minLength[i] = s->symbologies[i].minLength;
             request.maxLength[i] = s->symbologies[i].maxLength;
@@ -92,10 +92,10 @@ int readImage(EngineState* s, Seen& seen, Waiting& waiting, scanimage::Symbol* o
     }
     const scanimage::GrayImage& image = *frame.image;
     if (windowEnable != 0) {
-        request.left = toPixels(window[0], hostengine::kWindowColumns, image.width, false);
-        request.top = toPixels(window[1], hostengine::kWindowRows, image.height, false);
-        request.right = toPixels(window[2], hostengine::kWindowColumns, image.width, true);
-        request.bottom = toPixels(window[3], hostengine::kWindowRows, image.height, true);
+        request.left = toPixels(window[0], host::kWindowColumns, image.width, false);
+        request.top = toPixels(window[1], host::kWindowRows, image.height, false);
+        request.right = toPixels(window[2], host::kWindowColumns, image.width, true);
+        request.bottom = toPixels(window[3], host::kWindowRows, image.height, true);
     }
     scanimage::ReaderWait wait;
     wait.keepWaiting = keepWaiting;

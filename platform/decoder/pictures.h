@@ -37,7 +37,7 @@ struct Entry {
     // Reads the frame in view when it is one this call has not read yet.
     // Returns the barcodes found (reading order), or -1 when there was no new
     // frame to read.
-    int (*readImage)(hostengine::EngineState* s, Seen& seen, Waiting& waiting, scanimage::Symbol* out,
+    int (*readImage)(host::EngineState* s, Seen& seen, Waiting& waiting, scanimage::Symbol* out,
                      int capacity);
     // Ends the reader process, if one runs.
     void (*stopReader)();

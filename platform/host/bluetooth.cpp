@@ -11,7 +11,7 @@
 // search (or no answer at all). A device not listed is out of range.
 //
 // The link: opening "COMn:" of a registered Bluetooth port opens a
-// pseudo-terminal made by the opening process (hostfacility::
+// pseudo-terminal made by the opening process (host::
 // bluetoothPortPath). A relay thread of that process holds the master side:
 // everything written to the port arrives at the remote device and is logged
 // in <root>/.terminal/log/bluetooth-<address>.in (address as 12 upper-case
@@ -77,7 +77,7 @@ struct RemoteSlot {
 };
 
 struct BluetoothState {
-    hostshared::SharedHeader header;
+    host::SharedHeader header;
     uint32_t generation;
     int32_t refuseRegistrations;
     uint64_t searchCount;
@@ -87,7 +87,7 @@ struct BluetoothState {
 };
 
 BluetoothState* state() {
-    return hostshared::map<BluetoothState>("bluetooth");
+    return host::map<BluetoothState>("bluetooth");
 }
 
 // ---------------------------------------------------------------- names
@@ -187,11 +187,11 @@ HANDLE deviceHandle(int index, uint32_t generation) {
                                     static_cast<uintptr_t>(index));
 }
 
-class DeviceSearch : public hostobjects::Object {};
-class RegisteredDevice : public hostobjects::Object {};
+class DeviceSearch : public host::Object {};
+class RegisteredDevice : public host::Object {};
 
 // ---------------------------------------------------------------- name-space lookups
-class ServiceLookup : public hostobjects::Object {
+class ServiceLookup : public host::Object {
 public:
     bool answers = false;
     bool delivered = false;
@@ -354,7 +354,7 @@ std::unique_ptr<Relay> startRelay(int index, uint32_t generation, uint64_t addre
 
 // ---------------------------------------------------------------- device manager
 HANDLE FindFirstDevice(DeviceSearchType searchType, LPCVOID searchParam, DEVMGR_DEVICE_INFORMATION* info) {
-    hostinternal::NewsOnReturn news;
+    host::NewsOnReturn news;
     if (info == nullptr || info->dwSize < sizeof(DEVMGR_DEVICE_INFORMATION) || searchParam == nullptr) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return INVALID_HANDLE_VALUE;
@@ -371,7 +371,7 @@ HANDLE FindFirstDevice(DeviceSearchType searchType, LPCVOID searchParam, DEVMGR_
     }
     DeviceSlot slot;
     {
-        hostshared::Lock lock(&s->header);
+        host::Lock lock(&s->header);
         slot = s->devices[index];
     }
     if (slot.kind == DeviceFree) {
@@ -390,15 +390,15 @@ HANDLE FindFirstDevice(DeviceSearchType searchType, LPCVOID searchParam, DEVMGR_
         info->szDeviceKey, 260,
         slot.kind == DeviceBluetooth ? "Drivers\\Active\\BluetoothPort" + number : "Drivers\\BuiltIn\\Serial" + number);
     putText(info->szBusName, 260, "");
-    return hostobjects::add(std::make_shared<DeviceSearch>());
+    return host::add(std::make_shared<DeviceSearch>());
 }
 
 BOOL FindClose(HANDLE search) {
-    if (!std::dynamic_pointer_cast<DeviceSearch>(hostobjects::get(search))) {
+    if (!std::dynamic_pointer_cast<DeviceSearch>(host::get(search))) {
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
-    return hostobjects::remove(search);
+    return host::remove(search);
 }
 
 BOOL DeactivateDevice(HANDLE device) {
@@ -410,19 +410,19 @@ BOOL DeactivateDevice(HANDLE device) {
     }
     int index = static_cast<int>(value & 0xF);
     uint32_t generation = static_cast<uint32_t>((value >> 4) & 0xFFFFF);
-    hostshared::Lock lock(&s->header);
+    host::Lock lock(&s->header);
     if (index >= kComIndexes || s->devices[index].kind == DeviceFree ||
         (s->devices[index].generation & 0xFFFFF) != generation) {
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
     std::memset(&s->devices[index], 0, sizeof(DeviceSlot));
-    hostshared::notifyAll(&s->header);
+    host::notifyAll(&s->header);
     return TRUE;
 }
 
 HANDLE RegisterDevice(LPCWSTR type, DWORD index, LPCWSTR library, DWORD_PTR info) {
-    hostinternal::NewsOnReturn news;
+    host::NewsOnReturn news;
     if (!equalsNoCase(type, "COM") || index >= static_cast<DWORD>(kComIndexes) || !equalsNoCase(library, "btd.dll") ||
         info == 0) {
         SetLastError(ERROR_INVALID_PARAMETER);
@@ -436,7 +436,7 @@ HANDLE RegisterDevice(LPCWSTR type, DWORD index, LPCWSTR library, DWORD_PTR info
         return nullptr;
     }
     {
-        hostshared::Lock lock(&s->header);
+        host::Lock lock(&s->header);
         if (s->refuseRegistrations > 0) {
             --s->refuseRegistrations;
             SetLastError(ERROR_GEN_FAILURE);
@@ -453,9 +453,9 @@ HANDLE RegisterDevice(LPCWSTR type, DWORD index, LPCWSTR library, DWORD_PTR info
         slot.local = params.flocal;
         slot.portFlags = params.uiportflags;
         slot.address = params.flocal ? 0 : params.device;
-        hostshared::notifyAll(&s->header);
+        host::notifyAll(&s->header);
     }
-    return hostobjects::add(std::make_shared<RegisteredDevice>());
+    return host::add(std::make_shared<RegisteredDevice>());
 }
 
 // ---------------------------------------------------------------- Winsock
@@ -521,10 +521,10 @@ INT WSALookupServiceBeginW(LPWSAQUERYSETW restrictions, DWORD controlFlags, HAND
     }
     auto result = std::make_shared<ServiceLookup>();
     {
-        hostshared::Lock lock(&s->header);
+        host::Lock lock(&s->header);
         s->searches[s->searchCount % kSearchLog] = remote.btAddr;
         ++s->searchCount;
-        hostshared::notifyAll(&s->header);
+        host::notifyAll(&s->header);
         RemoteSlot* r = findRemote(s, remote.btAddr);
         if (r == nullptr) {
             setWsaError(WSAHOST_NOT_FOUND);
@@ -534,12 +534,12 @@ INT WSALookupServiceBeginW(LPWSAQUERYSETW restrictions, DWORD controlFlags, HAND
         uint32_t n = r->responseLength < kResponseBytes ? r->responseLength : kResponseBytes;
         result->response.assign(r->response, r->response + n);
     }
-    *lookup = hostobjects::add(result);
+    *lookup = host::add(result);
     return 0;
 }
 
 INT WSALookupServiceNextW(HANDLE lookup, DWORD controlFlags, LPDWORD bufferLength, LPWSAQUERYSETW results) {
-    auto search = std::dynamic_pointer_cast<ServiceLookup>(hostobjects::get(lookup));
+    auto search = std::dynamic_pointer_cast<ServiceLookup>(host::get(lookup));
     if (!search || bufferLength == nullptr) {
         setWsaError(search ? WSAEFAULT : static_cast<int>(ERROR_INVALID_HANDLE));
         return SOCKET_ERROR;
@@ -573,16 +573,16 @@ INT WSALookupServiceNextW(HANDLE lookup, DWORD controlFlags, LPDWORD bufferLengt
 }
 
 INT WSALookupServiceEnd(HANDLE lookup) {
-    if (!std::dynamic_pointer_cast<ServiceLookup>(hostobjects::get(lookup))) {
+    if (!std::dynamic_pointer_cast<ServiceLookup>(host::get(lookup))) {
         setWsaError(static_cast<int>(ERROR_INVALID_HANDLE));
         return SOCKET_ERROR;
     }
-    hostobjects::remove(lookup);
+    host::remove(lookup);
     return 0;
 }
 
 // ---------------------------------------------------------------- the port's far end
-namespace hostfacility {
+namespace host {
 
 std::string bluetoothPortPath(int index) {
     if (index < 0 || index >= kComIndexes) return "";
@@ -590,7 +590,7 @@ std::string bluetoothPortPath(int index) {
     if (s == nullptr) return "";
     DeviceSlot slot;
     {
-        hostshared::Lock lock(&s->header);
+        host::Lock lock(&s->header);
         slot = s->devices[index];
     }
     Relays& r = relays();
@@ -617,7 +617,7 @@ std::string bluetoothPortPath(int index) {
     return relay->slavePath;
 }
 
-}  // namespace hostfacility
+}  // namespace host
 
 // ---------------------------------------------------------------- terminal control
 namespace terminal {
@@ -627,7 +627,7 @@ namespace {
 bool placeRemote(uint64_t address, bool answers, const std::string& serviceResponse, const std::string& name) {
     BluetoothState* s = state();
     if (s == nullptr) return false;
-    hostshared::Lock lock(&s->header);
+    host::Lock lock(&s->header);
     RemoteSlot* r = findRemote(s, address);
     for (int i = 0; r == nullptr && i < kRemotes; ++i)
         if (!s->remotes[i].used) r = &s->remotes[i];
@@ -641,7 +641,7 @@ bool placeRemote(uint64_t address, bool answers, const std::string& serviceRespo
     size_t n = name.size() < kRemoteNameBytes - 1 ? name.size() : kRemoteNameBytes - 1;
     std::memcpy(r->name, name.data(), n);
     r->name[n] = 0;
-    hostshared::notifyAll(&s->header);
+    host::notifyAll(&s->header);
     return true;
 }
 
@@ -659,7 +659,7 @@ std::vector<RemoteDevice> remoteDevices() {
     std::vector<RemoteDevice> out;
     BluetoothState* s = state();
     if (s == nullptr) return out;
-    hostshared::Lock lock(&s->header);
+    host::Lock lock(&s->header);
     for (const RemoteSlot& r : s->remotes) {
         if (!r.used) continue;
         uint32_t n = r.responseLength < kResponseBytes ? r.responseLength : kResponseBytes;
@@ -672,16 +672,16 @@ std::vector<RemoteDevice> remoteDevices() {
 void takeRemoteDeviceAway(uint64_t address) {
     BluetoothState* s = state();
     if (s == nullptr) return;
-    hostshared::Lock lock(&s->header);
+    host::Lock lock(&s->header);
     if (RemoteSlot* r = findRemote(s, address)) std::memset(r, 0, sizeof *r);
-    hostshared::notifyAll(&s->header);
+    host::notifyAll(&s->header);
 }
 
 std::vector<uint64_t> serviceSearches() {
     std::vector<uint64_t> out;
     BluetoothState* s = state();
     if (s == nullptr) return out;
-    hostshared::Lock lock(&s->header);
+    host::Lock lock(&s->header);
     uint64_t first = s->searchCount > kSearchLog ? s->searchCount - kSearchLog : 0;
     for (uint64_t i = first; i < s->searchCount; ++i) out.push_back(s->searches[i % kSearchLog]);
     return out;
@@ -690,11 +690,11 @@ std::vector<uint64_t> serviceSearches() {
 bool occupyComIndex(int index) {
     BluetoothState* s = state();
     if (s == nullptr || index < 0 || index >= kComIndexes) return false;
-    hostshared::Lock lock(&s->header);
+    host::Lock lock(&s->header);
     if (s->devices[index].kind != DeviceFree) return false;
     s->devices[index].kind = DeviceOccupied;
     s->devices[index].generation = ++s->generation;
-    hostshared::notifyAll(&s->header);
+    host::notifyAll(&s->header);
     return true;
 }
 
@@ -702,7 +702,7 @@ std::vector<ComDevice> comDevices() {
     std::vector<ComDevice> out;
     BluetoothState* s = state();
     if (s == nullptr) return out;
-    hostshared::Lock lock(&s->header);
+    host::Lock lock(&s->header);
     for (int i = 0; i < kComIndexes; ++i) {
         const DeviceSlot& d = s->devices[i];
         if (d.kind == DeviceFree) continue;
@@ -714,7 +714,7 @@ std::vector<ComDevice> comDevices() {
 void refuseDeviceRegistrations(int count) {
     BluetoothState* s = state();
     if (s == nullptr) return;
-    hostshared::Lock lock(&s->header);
+    host::Lock lock(&s->header);
     s->refuseRegistrations = count;
 }
 

@@ -12,13 +12,13 @@
 #include "platform/host/shared.h"
 #include "platform/host/terminal.h"
 
-namespace hostinternal {
+namespace host {
 int64_t monotonicNanos() {
     timespec ts{};
     clock_gettime(CLOCK_MONOTONIC, &ts);
     return static_cast<int64_t>(ts.tv_sec) * 1000000000LL + ts.tv_nsec;
 }
-}  // namespace hostinternal
+}  // namespace host
 
 // ---------------------------------------------------------------- clock
 namespace {
@@ -26,7 +26,7 @@ namespace {
 // Terminal time = terminalBase + (real - realBase) x speed. A change of speed
 // starts a new base so terminal time never jumps.
 struct ClockRecord {
-    hostshared::SharedHeader header;
+    host::SharedHeader header;
     uint32_t initialised;
     int32_t speed;
     int64_t realBaseNanos;
@@ -34,21 +34,21 @@ struct ClockRecord {
 };
 
 ClockRecord* clockRecord() {
-    auto* c = hostshared::map<ClockRecord>("clock");
+    auto* c = host::map<ClockRecord>("clock");
     if (c == nullptr || __atomic_load_n(&c->initialised, __ATOMIC_ACQUIRE) != 0) return c;
-    hostshared::Lock lock(&c->header);
+    host::Lock lock(&c->header);
     if (c->initialised == 0) {
         int speed = atoi(terminal::config("clock").c_str());
         __atomic_store_n(&c->speed, speed < 1 ? 1 : speed, __ATOMIC_RELAXED);
-        c->realBaseNanos = hostinternal::monotonicNanos();
+        c->realBaseNanos = host::monotonicNanos();
         c->terminalBaseMillis = 0;
-        hostshared::publish(&c->initialised, 1);
+        host::publish(&c->initialised, 1);
     }
     return c;
 }
 
 int64_t terminalMillisLocked(const ClockRecord* c) {
-    int64_t elapsed = hostinternal::monotonicNanos() - c->realBaseNanos;
+    int64_t elapsed = host::monotonicNanos() - c->realBaseNanos;
     return c->terminalBaseMillis + elapsed * c->speed / 1000000;
 }
 
@@ -70,13 +70,13 @@ void setClockSpeed(int factor) {
     setConfig("clock", std::to_string(factor));
     ClockRecord* c = clockRecord();
     if (c == nullptr) return;
-    hostshared::Lock lock(&c->header);
+    host::Lock lock(&c->header);
     int64_t now = terminalMillisLocked(c);
     c->terminalBaseMillis = now;
     // The speed before the base: a sleep that reads the base first sees a
     // speed at least as new.
     __atomic_store_n(&c->speed, factor, __ATOMIC_RELEASE);
-    __atomic_store_n(&c->realBaseNanos, hostinternal::monotonicNanos(), __ATOMIC_RELEASE);
+    __atomic_store_n(&c->realBaseNanos, host::monotonicNanos(), __ATOMIC_RELEASE);
 }
 
 int clockSpeed() {
@@ -84,11 +84,11 @@ int clockSpeed() {
 }
 }  // namespace terminal
 
-namespace hostfacility {
+namespace host {
 uint64_t terminalNow() {
     ClockRecord* c = clockRecord();
     if (c == nullptr) return 0;
-    hostshared::Lock lock(&c->header);
+    host::Lock lock(&c->header);
     int64_t now = terminalMillisLocked(c);
     return now < 0 ? 0 : static_cast<uint64_t>(now);
 }
@@ -98,7 +98,7 @@ int64_t realMilliseconds(DWORD terminalMilliseconds) {
     int speed = sharedClockSpeed();
     return (static_cast<int64_t>(terminalMilliseconds) + speed - 1) / speed;
 }
-}  // namespace hostfacility
+}  // namespace host
 
 namespace {
 void sleepFor(DWORD milliseconds) {
@@ -134,10 +134,10 @@ void sleepFor(DWORD milliseconds) {
         while (nanosleep(&ts, &ts) != 0 && errno == EINTR) {
         }
         if (__atomic_load_n(&c->realBaseNanos, __ATOMIC_ACQUIRE) == base) return;
-        hostshared::Lock lock(&c->header);
+        host::Lock lock(&c->header);
         base = c->realBaseNanos;
         speed = c->speed;
-        left -= (hostinternal::monotonicNanos() - base) * speed;
+        left -= (host::monotonicNanos() - base) * speed;
         if (left <= 0) return;
     }
 }
@@ -146,9 +146,9 @@ void sleepFor(DWORD milliseconds) {
 
 void Sleep(DWORD milliseconds) {
     sleepFor(milliseconds);
-    hostinternal::heardFromOutside();  // the time passed is news, and what came with it
+    host::heardFromOutside();  // the time passed is news, and what came with it
 }
 
 DWORD GetTickCount() {
-    return static_cast<DWORD>(hostfacility::terminalNow());
+    return static_cast<DWORD>(host::terminalNow());
 }

@@ -34,7 +34,7 @@ using ConfigLines = std::vector<std::pair<std::string, std::string>>;
 
 ConfigLines parseConfig(const std::string& path) {
     std::ifstream in(path);
-    return hostinternal::parseConfigLines(in);
+    return host::parseConfigLines(in);
 }
 
 // The configuration is read on hot paths (every key press reads the keypad
@@ -50,7 +50,7 @@ ConfigLines parseConfig(const std::string& path) {
 // Where the folder cannot be watched, each look-up compares the file's
 // identity instead (one stat), as it did before.
 struct ConfigRecord {
-    hostshared::SharedHeader header;
+    host::SharedHeader header;
     uint64_t stamp;  // raised by every change made through setConfig; never repeats
 };
 
@@ -59,7 +59,7 @@ struct ConfigRecord {
 // reported.
 uint64_t sharedStamp() {
     DWORD error = GetLastError();
-    auto* r = hostshared::map<ConfigRecord>("config");
+    auto* r = host::map<ConfigRecord>("config");
     if (r == nullptr) {
         SetLastError(error);
         return 0;
@@ -68,12 +68,12 @@ uint64_t sharedStamp() {
 }
 
 void raiseSharedStamp() {
-    auto* r = hostshared::map<ConfigRecord>("config");
+    auto* r = host::map<ConfigRecord>("config");
     if (r == nullptr) return;
-    hostshared::Lock lock(&r->header);
+    host::Lock lock(&r->header);
     // Monotonic nanoseconds, which no earlier stamp reached, even after a
     // reset cleared the record.
-    uint64_t now = static_cast<uint64_t>(hostinternal::monotonicNanos());
+    uint64_t now = static_cast<uint64_t>(host::monotonicNanos());
     uint64_t next = r->stamp + 1 > now ? r->stamp + 1 : now;
     __atomic_store_n(&r->stamp, next, __ATOMIC_RELEASE);
 }
@@ -98,7 +98,7 @@ ConfigCache& configCache() {
         auto* fresh = new ConfigCache;  // outlives detached threads at exit
         // The watch's fork handlers first: this lock is taken before the
         // watch's, here as in a look-up.
-        hostinternal::startTerminalFolderWatch();
+        host::startTerminalFolderWatch();
         pthread_atfork([] { configCacheMutex().lock(); }, [] { configCacheMutex().unlock(); },
                        [] { configCacheMutex().unlock(); });
         return fresh;
@@ -119,18 +119,18 @@ bool sameFile(const struct stat& a, const struct stat& b) {
 template <class Use>
 void withConfig(Use use) {
     ConfigCache& c = configCache();
-    uint64_t rootGeneration = hostroot::current().generation;
+    uint64_t rootGeneration = host::current().generation;
     uint64_t stamp = sharedStamp();
-    uint64_t changes = hostinternal::terminalFolderChanges();
+    uint64_t changes = host::terminalFolderChanges();
     std::lock_guard<std::mutex> guard(c.mutex);
     if (c.valid && c.watched && c.rootGeneration == rootGeneration && c.stamp == stamp && c.changes == changes) {
         use(c.lines);
         return;
     }
-    std::string path = hostinternal::configPath();
-    bool watched = hostinternal::watchTerminalFolder(hostinternal::terminalDir());
+    std::string path = host::configPath();
+    bool watched = host::watchTerminalFolder(host::terminalDir());
     // Counted after the watch is in place: a change from here on raises it.
-    changes = hostinternal::terminalFolderChangesSeen();
+    changes = host::terminalFolderChangesSeen();
     struct stat st {};
     bool exists = stat(path.c_str(), &st) == 0;
     if (!watched && c.valid && !c.watched && exists && path == c.path && sameFile(st, c.identity)) {
@@ -138,7 +138,7 @@ void withConfig(Use use) {
         return;
     }
     c.lines = exists ? parseConfig(path) : ConfigLines{};
-    hostinternal::heardFromOutside();  // read afresh: a hand edit may be news
+    host::heardFromOutside();  // read afresh: a hand edit may be news
     c.valid = true;
     c.watched = watched;
     c.rootGeneration = rootGeneration;
@@ -171,7 +171,7 @@ ConfigLines readConfig() {
 class ConfigLock {
 public:
     ConfigLock() {
-        fd_ = open((hostinternal::configPath() + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+        fd_ = open((host::configPath() + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
         if (fd_ >= 0) flock(fd_, LOCK_EX);
     }
     ~ConfigLock() {
@@ -191,7 +191,7 @@ std::mutex& configMutex() {
 
 }  // namespace
 
-namespace hostinternal {
+namespace host {
 
 std::string configPath() {
     return terminalDir() + "/terminal.conf";
@@ -210,7 +210,7 @@ std::vector<std::pair<std::string, std::string>> parseConfigLines(std::istream& 
     return lines;
 }
 
-}  // namespace hostinternal
+}  // namespace host
 
 namespace terminal {
 
@@ -219,20 +219,20 @@ void setConfig(const std::string& key, const std::string& value) {
     ConfigLock lock;
     ConfigLines lines = readConfig();
     bool found = false;
-    std::string wanted = hostinternal::lowerAscii(key);
+    std::string wanted = host::lowerAscii(key);
     for (auto& [k, v] : lines)
-        if (hostinternal::lowerAscii(k) == wanted) {
+        if (host::lowerAscii(k) == wanted) {
             v = value;
             found = true;
         }
     if (!found) lines.emplace_back(key, value);
-    std::string temp = hostinternal::configPath() + ".tmp." + std::to_string(getpid());
+    std::string temp = host::configPath() + ".tmp." + std::to_string(getpid());
     {
         std::ofstream out(temp, std::ios::trunc);
         for (const auto& [k, v] : lines) out << k << " = " << v << "\n";
     }
     chmod(temp.c_str(), 0600);
-    rename(temp.c_str(), hostinternal::configPath().c_str());
+    rename(temp.c_str(), host::configPath().c_str());
     raiseSharedStamp();
 }
 

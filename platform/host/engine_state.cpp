@@ -5,7 +5,7 @@
 
 #include "platform/host/terminal.h"
 
-namespace hostengine {
+namespace host {
 
 namespace {
 
@@ -58,24 +58,24 @@ void resetEngine(EngineState* s) {
 }
 
 EngineState* engineState() {
-    auto* s = hostshared::map<EngineState>("engine");
+    auto* s = host::map<EngineState>("engine");
     if (s == nullptr) return nullptr;
-    hostshared::Lock lock(&s->header);
+    host::Lock lock(&s->header);
     if (s->initialised == 0) resetEngine(s);
     return s;
 }
 
-}  // namespace hostengine
+}  // namespace host
 
 namespace terminal {
 
-using hostengine::EngineState;
+using host::EngineState;
 
 void putInView(const Barcode& barcode) {
-    EngineState* s = hostengine::engineState();
+    EngineState* s = host::engineState();
     if (s == nullptr) return;
-    hostshared::Lock lock(&s->header);
-    hostengine::ViewSlot* slot = nullptr;
+    host::Lock lock(&s->header);
+    host::ViewSlot* slot = nullptr;
     for (auto& v : s->view)
         if (v.used == 0) {
             slot = &v;
@@ -83,10 +83,10 @@ void putInView(const Barcode& barcode) {
         }
     if (slot == nullptr) {
         // A full view: the oldest barcode leaves it.
-        std::move(s->view + 1, s->view + hostengine::kViewSlots, s->view);
-        slot = &s->view[hostengine::kViewSlots - 1];
+        std::move(s->view + 1, s->view + host::kViewSlots, s->view);
+        slot = &s->view[host::kViewSlots - 1];
     }
-    size_t n = std::min(barcode.data.size(), static_cast<size_t>(hostengine::kBarcodeBytes));
+    size_t n = std::min(barcode.data.size(), static_cast<size_t>(host::kBarcodeBytes));
     std::memcpy(slot->data, barcode.data.data(), n);
     slot->length = static_cast<uint32_t>(n);
     slot->letter = static_cast<uint8_t>(barcode.symbologyLetter);
@@ -96,38 +96,38 @@ void putInView(const Barcode& barcode) {
     slot->row = barcode.row;
     slot->serial = ++s->nextSerial;
     slot->used = 1;
-    hostshared::notifyAll(&s->header);
+    host::notifyAll(&s->header);
 }
 
 void clearView() {
-    EngineState* s = hostengine::engineState();
+    EngineState* s = host::engineState();
     if (s == nullptr) return;
-    hostshared::Lock lock(&s->header);
+    host::Lock lock(&s->header);
     for (auto& v : s->view) v.used = 0;
     s->image.kind = 0;
     s->image.path[0] = 0;
     ++s->image.serial;
-    hostshared::notifyAll(&s->header);
+    host::notifyAll(&s->header);
 }
 
 bool putImageInView(const ImageSource& source) {
-    EngineState* s = hostengine::engineState();
-    if (s == nullptr || source.path.empty() || source.path.size() >= static_cast<size_t>(hostengine::kImagePathBytes))
+    EngineState* s = host::engineState();
+    if (s == nullptr || source.path.empty() || source.path.size() >= static_cast<size_t>(host::kImagePathBytes))
         return false;
-    hostshared::Lock lock(&s->header);
+    host::Lock lock(&s->header);
     std::memcpy(s->image.path, source.path.c_str(), source.path.size() + 1);
     s->image.kind = source.frames ? 2 : 1;
     s->image.framesPerSecond = source.framesPerSecond;
     ++s->image.serial;
-    hostshared::notifyAll(&s->header);
+    host::notifyAll(&s->header);
     return true;
 }
 
 ImageSource imageInView() {
     ImageSource out;
-    EngineState* s = hostengine::engineState();
+    EngineState* s = host::engineState();
     if (s == nullptr) return out;
-    hostshared::Lock lock(&s->header);
+    host::Lock lock(&s->header);
     if (s->image.kind == 0) return out;
     out.path.assign(s->image.path, strnlen(s->image.path, sizeof s->image.path));
     out.frames = s->image.kind == 2;
@@ -137,13 +137,13 @@ ImageSource imageInView() {
 
 std::vector<Barcode> inView() {
     std::vector<Barcode> out;
-    EngineState* s = hostengine::engineState();
+    EngineState* s = host::engineState();
     if (s == nullptr) return out;
-    hostshared::Lock lock(&s->header);
+    host::Lock lock(&s->header);
     for (const auto& v : s->view) {
         if (v.used == 0) continue;
         Barcode b;
-        b.data.assign(reinterpret_cast<const char*>(v.data), std::min<uint32_t>(v.length, hostengine::kBarcodeBytes));
+        b.data.assign(reinterpret_cast<const char*>(v.data), std::min<uint32_t>(v.length, host::kBarcodeBytes));
         b.symbologyLetter = static_cast<char>(v.letter);
         b.second = static_cast<char>(v.second);
         b.third = static_cast<char>(v.third);
@@ -156,9 +156,9 @@ std::vector<Barcode> inView() {
 
 SymbologyState symbology(int id) {
     SymbologyState out{0, 0, 0, 0};
-    EngineState* s = hostengine::engineState();
-    if (s == nullptr || id < 0 || id >= hostengine::kSymbologies) return out;
-    hostshared::Lock lock(&s->header);
+    EngineState* s = host::engineState();
+    if (s == nullptr || id < 0 || id >= host::kSymbologies) return out;
+    host::Lock lock(&s->header);
     const auto& sym = s->symbologies[id];
     out.flags = sym.flags;
     out.minLength = sym.minLength;
@@ -168,37 +168,37 @@ SymbologyState symbology(int id) {
 }
 
 std::vector<int32_t> globalSettings() {
-    EngineState* s = hostengine::engineState();
+    EngineState* s = host::engineState();
     if (s == nullptr) return {};
-    hostshared::Lock lock(&s->header);
+    host::Lock lock(&s->header);
     return std::vector<int32_t>(s->globals, s->globals + 6);
 }
 
 int32_t lightsMode() {
-    EngineState* s = hostengine::engineState();
+    EngineState* s = host::engineState();
     if (s == nullptr) return 0;
-    hostshared::Lock lock(&s->header);
+    host::Lock lock(&s->header);
     return s->lightsMode;
 }
 
 bool engineConnected() {
-    EngineState* s = hostengine::engineState();
+    EngineState* s = host::engineState();
     if (s == nullptr) return false;
-    hostshared::Lock lock(&s->header);
+    host::Lock lock(&s->header);
     return s->connected != 0;
 }
 
 bool aimerOn() {
-    EngineState* s = hostengine::engineState();
+    EngineState* s = host::engineState();
     if (s == nullptr) return false;
-    hostshared::Lock lock(&s->header);
+    host::Lock lock(&s->header);
     return s->aimer != 0;
 }
 
 std::vector<int32_t> decodeWindow() {
-    EngineState* s = hostengine::engineState();
+    EngineState* s = host::engineState();
     if (s == nullptr) return {};
-    hostshared::Lock lock(&s->header);
+    host::Lock lock(&s->header);
     return {s->windowEnable, s->window[0], s->window[1], s->window[2], s->window[3]};
 }
 

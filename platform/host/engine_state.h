@@ -10,7 +10,7 @@
 
 #include "platform/host/shared.h"
 
-namespace hostengine {
+namespace host {
 
 constexpr int kSymbologies = 64;
 constexpr int kViewSlots = 16;
@@ -47,7 +47,7 @@ struct ImageView {
 };
 
 struct EngineState {
-    hostshared::SharedHeader header;
+    host::SharedHeader header;
     uint32_t initialised;
     uint32_t connected;
     uint32_t aimer;
@@ -72,4 +72,4 @@ EngineState* engineState();
 // Puts the engine back into its power-on state (also empties the view).
 void resetEngine(EngineState* state);
 
-}  // namespace hostengine
+}  // namespace host

@@ -18,7 +18,7 @@
 
 namespace {
 
-using namespace hostnamed;
+using namespace host;
 
 // ---------------------------------------------------------------- named events
 // A named event lives while some process holds a handle to it, as on the
@@ -37,12 +37,12 @@ struct EventSlot {
 };
 
 struct EventRecord {
-    hostshared::SharedHeader header;
+    host::SharedHeader header;
     EventSlot slots[kNamedEvents];
 };
 
 EventRecord* events() {
-    return hostshared::map<EventRecord>("events");
+    return host::map<EventRecord>("events");
 }
 
 // The slot of the name while some running process holds it (lock held).
@@ -64,7 +64,7 @@ EventSlot* createSlot(EventRecord* r, const std::u16string& name, bool manual, b
         s->nameLength = static_cast<uint32_t>(name.size());
         std::memcpy(s->name, name.data(), name.size() * 2);
         for (EventHolder& h : s->holders) h.pid = 0;
-        hostshared::publish(&s->used, 1);
+        host::publish(&s->used, 1);
     }
     return s;
 }
@@ -82,7 +82,7 @@ std::map<std::u16string, int>& heldEvents() {
     return *held;
 }
 
-class NamedEvent : public hostobjects::Object {
+class NamedEvent : public host::Object {
 public:
     NamedEvent(std::u16string name, bool manual) : name_(std::move(name)), manual_(manual) {}
 
@@ -91,14 +91,14 @@ public:
         if (r == nullptr) {  // the mapping said why
             return FALSE;
         }
-        hostshared::Lock lock(&r->header);
+        host::Lock lock(&r->header);
         EventSlot* s = slot(r);
         if (s == nullptr) {
             SetLastError(closed_ ? ERROR_INVALID_HANDLE : ERROR_NOT_ENOUGH_MEMORY);
             return FALSE;
         }
         __atomic_store_n(&s->state, signalled ? 1u : 0u, __ATOMIC_RELEASE);  // read without the lock too
-        if (signalled) hostshared::notifyAll(&r->header);
+        if (signalled) host::notifyAll(&r->header);
         return TRUE;
     }
 
@@ -120,9 +120,9 @@ public:
                     return __atomic_load_n(&h.state, __ATOMIC_ACQUIRE) != 0 ? WAIT_OBJECT_0 : WAIT_TIMEOUT;
             }
         }
-        int64_t limit = hostfacility::realMilliseconds(milliseconds);
+        int64_t limit = host::realMilliseconds(milliseconds);
         int64_t deadline = realNowMillis() + limit;
-        hostshared::Lock lock(&r->header);
+        host::Lock lock(&r->header);
         for (;;) {
             EventSlot* s = slot(r);
             if (s == nullptr) {
@@ -137,7 +137,7 @@ public:
             if (milliseconds == 0) return WAIT_TIMEOUT;
             int64_t remaining = limit < 0 ? -1 : deadline - realNowMillis();
             if (limit >= 0 && remaining <= 0) return WAIT_TIMEOUT;
-            hostshared::wait(lock, remaining);
+            host::wait(lock, remaining);
         }
     }
 
@@ -155,11 +155,11 @@ public:
         auto it = held.find(name_);
         bool last = it != held.end() && --it->second == 0;
         if (last) held.erase(it);
-        hostshared::Lock lock(&r->header);
-        hostshared::notifyAll(&r->header);
+        host::Lock lock(&r->header);
+        host::notifyAll(&r->header);
         EventSlot* s = last ? findSlot(r, name_) : nullptr;
         if (s == nullptr) return;
-        hostinternal::ProcessIdentity self = hostinternal::currentProcess();
+        host::ProcessIdentity self = host::currentProcess();
         for (EventHolder& h : s->holders)
             if (h.pid != 0 && holds(h, self)) h.pid = 0;
         freeIfUnheld(s);
@@ -181,7 +181,7 @@ private:
         EventSlot* s = findSlot(r, name_);
         if (s == nullptr) {
             s = createSlot(r, name_, manual_, false);
-            if (s != nullptr) addHolder(s, hostinternal::currentProcess());
+            if (s != nullptr) addHolder(s, host::currentProcess());
         }
         if (s != nullptr) hint_.store(static_cast<int>(s - r->slots), std::memory_order_relaxed);
         return s;
@@ -204,7 +204,7 @@ HANDLE openNamedEvent(const std::u16string& name, bool create, bool manualReset,
     bool existed;
     bool manual;
     {
-        hostshared::Lock lock(&r->header);
+        host::Lock lock(&r->header);
         EventSlot* s = liveSlot(r, name);
         existed = s != nullptr;
         if (!existed) {
@@ -214,21 +214,21 @@ HANDLE openNamedEvent(const std::u16string& name, bool create, bool manualReset,
             }
             s = createSlot(r, name, manualReset, initialState);
         }
-        if (s == nullptr || !addHolder(s, hostinternal::currentProcess())) {
-            if (s != nullptr && !existed) hostshared::publish(&s->used, 0);
+        if (s == nullptr || !addHolder(s, host::currentProcess())) {
+            if (s != nullptr && !existed) host::publish(&s->used, 0);
             SetLastError(ERROR_NOT_ENOUGH_MEMORY);
             return nullptr;
         }
         manual = s->manual != 0;
-        if (!existed && s->state != 0) hostshared::notifyAll(&r->header);
+        if (!existed && s->state != 0) host::notifyAll(&r->header);
     }
-    HANDLE h = hostobjects::add(std::make_shared<NamedEvent>(name, manual));
+    HANDLE h = host::add(std::make_shared<NamedEvent>(name, manual));
     ++heldEvents()[name];
     SetLastError(existed && create ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
     return h;
 }
 
-class LocalEvent : public hostobjects::Object {
+class LocalEvent : public host::Object {
 public:
     LocalEvent(bool manual, bool state) : manual_(manual), state_(state) {}
 
@@ -244,7 +244,7 @@ public:
         auto ready = [this] { return state_; };
         if (milliseconds == INFINITE) {
             changed_.wait(lock, ready);
-        } else if (!changed_.wait_for(lock, std::chrono::milliseconds(hostfacility::realMilliseconds(milliseconds)),
+        } else if (!changed_.wait_for(lock, std::chrono::milliseconds(host::realMilliseconds(milliseconds)),
                                       ready)) {
             return WAIT_TIMEOUT;
         }
@@ -263,7 +263,7 @@ private:
 
 HANDLE CreateEventW(LPSECURITY_ATTRIBUTES, BOOL manualReset, BOOL initialState, LPCWSTR name) {
     if (name == nullptr || name[0] == 0) {
-        HANDLE h = hostobjects::add(std::make_shared<LocalEvent>(manualReset != FALSE, initialState != FALSE));
+        HANDLE h = host::add(std::make_shared<LocalEvent>(manualReset != FALSE, initialState != FALSE));
         SetLastError(ERROR_SUCCESS);
         return h;
     }
@@ -285,7 +285,7 @@ HANDLE OpenEventW(DWORD, BOOL, LPCWSTR name) {
 }
 
 BOOL SetEvent(HANDLE event) {
-    auto object = hostobjects::get(event);
+    auto object = host::get(event);
     if (!object) {
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
@@ -294,7 +294,7 @@ BOOL SetEvent(HANDLE event) {
 }
 
 BOOL ResetEvent(HANDLE event) {
-    auto object = hostobjects::get(event);
+    auto object = host::get(event);
     if (!object) {
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
@@ -307,21 +307,21 @@ namespace terminal {
 int eventState(const std::string& name) {
     EventRecord* r = events();
     if (r == nullptr) return -1;
-    hostshared::Lock lock(&r->header);
-    EventSlot* s = liveSlot(r, hostinternal::fromUtf8(name));
+    host::Lock lock(&r->header);
+    EventSlot* s = liveSlot(r, host::fromUtf8(name));
     return s == nullptr ? -1 : static_cast<int>(s->state);
 }
 
 void setEventState(const std::string& name, bool signalled) {
     EventRecord* r = events();
     if (r == nullptr) return;
-    std::u16string text = hostinternal::fromUtf8(name);
+    std::u16string text = host::fromUtf8(name);
     if (text.empty() || text.size() > kEventNameMax) return;
-    hostshared::Lock lock(&r->header);
+    host::Lock lock(&r->header);
     EventSlot* s = liveSlot(r, text);
     if (s == nullptr) return;
     __atomic_store_n(&s->state, signalled ? 1u : 0u, __ATOMIC_RELEASE);
-    if (signalled) hostshared::notifyAll(&r->header);
+    if (signalled) host::notifyAll(&r->header);
 }
 
 }  // namespace terminal

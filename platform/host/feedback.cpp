@@ -29,14 +29,14 @@ const char kLedLog[] = "leds.log";
 const char kSoundLog[] = "sounds.log";
 
 struct FeedbackState {
-    hostshared::SharedHeader header;
+    host::SharedHeader header;
     int32_t ledStates[kLeds];
     int32_t calls;
     int32_t refuse;
 };
 
 FeedbackState* state() {
-    return hostshared::map<FeedbackState>("feedback");
+    return host::map<FeedbackState>("feedback");
 }
 
 std::string narrow(const char16_t* text, size_t limit) {
@@ -51,9 +51,9 @@ std::string narrow(const char16_t* text, size_t limit) {
 void recordSound(const std::string& name) {
     FeedbackState* s = state();
     if (!s) return;
-    hostshared::Lock lock(&s->header);
-    hostinternal::appendLog(kSoundLog, std::to_string(hostfacility::terminalNow()) + " " + name);
-    hostshared::notifyAll(&s->header);
+    host::Lock lock(&s->header);
+    host::appendLog(kSoundLog, std::to_string(host::terminalNow()) + " " + name);
+    host::notifyAll(&s->header);
 }
 
 }  // namespace
@@ -65,7 +65,7 @@ BOOL NLedSetDevice(UINT infoId, void* info) {
     }
     FeedbackState* s = state();
     if (!s) return FALSE;  // the mapping said why
-    hostshared::Lock lock(&s->header);
+    host::Lock lock(&s->header);
     ++s->calls;
     if (s->refuse > 0) {
         --s->refuse;
@@ -82,9 +82,9 @@ BOOL NLedSetDevice(UINT infoId, void* info) {
         return FALSE;
     }
     s->ledStates[settings->LedNum] = settings->OffOnBlink;
-    hostinternal::appendLog(kLedLog, std::to_string(hostfacility::terminalNow()) + " " +
+    host::appendLog(kLedLog, std::to_string(host::terminalNow()) + " " +
                                          std::to_string(settings->LedNum) + " " + std::to_string(settings->OffOnBlink));
-    hostshared::notifyAll(&s->header);
+    host::notifyAll(&s->header);
     return TRUE;
 }
 
@@ -95,7 +95,7 @@ BOOL PlaySoundW(LPCWSTR sound, HMODULE module, DWORD flags) {
         if (value <= 0xFFFF) {
             // Only the program's own WAVE resources can be played.
             auto id = static_cast<unsigned>(value);
-            if (hostresources::find(hostresources::KindBinary, id, "WAVE") == nullptr) {
+            if (host::find(host::KindBinary, id, "WAVE") == nullptr) {
                 SetLastError(ERROR_FILE_NOT_FOUND);
                 return FALSE;
             }
@@ -119,8 +119,8 @@ std::vector<LedRecord> ledChanges() {
     std::vector<LedRecord> out;
     FeedbackState* s = state();
     if (!s) return out;
-    hostshared::Lock lock(&s->header);
-    std::ifstream in(hostinternal::logDir() + "/" + kLedLog);
+    host::Lock lock(&s->header);
+    std::ifstream in(host::logDir() + "/" + kLedLog);
     std::string line;
     while (std::getline(in, line)) {
         // "time led state"; a line this terminal did not write is passed over.
@@ -128,9 +128,9 @@ std::vector<LedRecord> ledChanges() {
         size_t second = first == std::string::npos ? first : line.find(' ', first + 1);
         uint64_t time = 0, led = 0;
         int64_t value = 0;
-        if (second == std::string::npos || !hostinternal::readUnsigned(line.substr(0, first), 10, UINT64_MAX, time) ||
-            !hostinternal::readUnsigned(line.substr(first + 1, second - first - 1), 10, UINT32_MAX, led) ||
-            !hostinternal::readSigned(line.substr(second + 1), INT32_MIN, INT32_MAX, value))
+        if (second == std::string::npos || !host::readUnsigned(line.substr(0, first), 10, UINT64_MAX, time) ||
+            !host::readUnsigned(line.substr(first + 1, second - first - 1), 10, UINT32_MAX, led) ||
+            !host::readSigned(line.substr(second + 1), INT32_MIN, INT32_MAX, value))
             continue;
         out.push_back(LedRecord{time, static_cast<unsigned>(led), static_cast<int>(value)});
     }
@@ -140,21 +140,21 @@ std::vector<LedRecord> ledChanges() {
 int ledState(unsigned led) {
     FeedbackState* s = state();
     if (!s || led >= static_cast<unsigned>(kLeds)) return 0;
-    hostshared::Lock lock(&s->header);
+    host::Lock lock(&s->header);
     return s->ledStates[led];
 }
 
 int ledCalls() {
     FeedbackState* s = state();
     if (!s) return 0;
-    hostshared::Lock lock(&s->header);
+    host::Lock lock(&s->header);
     return s->calls;
 }
 
 void refuseLedCalls(int count) {
     FeedbackState* s = state();
     if (!s) return;
-    hostshared::Lock lock(&s->header);
+    host::Lock lock(&s->header);
     s->refuse = count < 0 ? 0 : count;
 }
 
@@ -162,14 +162,14 @@ std::vector<SoundRecord> sounds() {
     std::vector<SoundRecord> out;
     FeedbackState* s = state();
     if (!s) return out;
-    hostshared::Lock lock(&s->header);
-    std::ifstream in(hostinternal::logDir() + "/" + kSoundLog);
+    host::Lock lock(&s->header);
+    std::ifstream in(host::logDir() + "/" + kSoundLog);
     std::string line;
     while (std::getline(in, line)) {
         // "time sound"; a line this terminal did not write is passed over.
         size_t space = line.find(' ');
         uint64_t time = 0;
-        if (space == std::string::npos || !hostinternal::readUnsigned(line.substr(0, space), 10, UINT64_MAX, time))
+        if (space == std::string::npos || !host::readUnsigned(line.substr(0, space), 10, UINT64_MAX, time))
             continue;
         out.push_back(SoundRecord{time, line.substr(space + 1)});
     }

@@ -14,7 +14,7 @@
 
 namespace {
 
-class FileObject : public hostobjects::Object {
+class FileObject : public host::Object {
 public:
     explicit FileObject(int fd) : fd_(fd) {}
     ~FileObject() override { close(); }
@@ -26,7 +26,7 @@ public:
             ssize_t n = ::read(fd_, static_cast<char*>(buffer) + done, toRead - done);
             if (n < 0 && errno == EINTR) continue;
             if (n < 0) {
-                SetLastError(errno == EBADF ? ERROR_ACCESS_DENIED : hostinternal::errorFromErrno(errno));
+                SetLastError(errno == EBADF ? ERROR_ACCESS_DENIED : host::errorFromErrno(errno));
                 *read = static_cast<DWORD>(done);
                 return FALSE;
             }
@@ -46,7 +46,7 @@ public:
             if (n <= 0) {
                 SetLastError(n == 0           ? ERROR_GEN_FAILURE
                              : errno == EBADF ? ERROR_ACCESS_DENIED
-                                              : hostinternal::errorFromErrno(errno));
+                                              : host::errorFromErrno(errno));
                 *written = static_cast<DWORD>(done);
                 return FALSE;
             }
@@ -67,9 +67,9 @@ public:
         }
         off_t pos = lseek(fd_, distance, whence);
         if (pos < 0) {
-            SetLastError(hostinternal::errorFromErrno(errno) == ERROR_INVALID_PARAMETER
+            SetLastError(host::errorFromErrno(errno) == ERROR_INVALID_PARAMETER
                              ? ERROR_NEGATIVE_SEEK
-                             : hostinternal::errorFromErrno(errno));
+                             : host::errorFromErrno(errno));
             return INVALID_SET_FILE_POINTER;
         }
         return static_cast<DWORD>(pos);
@@ -87,10 +87,10 @@ private:
 // The last error of a failed call on `path`: a missing file in an existing
 // folder is "file not found", a missing folder "path not found". Worked out
 // only when a call failed.
-DWORD failureError(int error, const hostinternal::ResolvedPath& path) {
+DWORD failureError(int error, const host::ResolvedPath& path) {
     if (error == ENOENT) {
-        if (path.missing == hostinternal::MissingFolder) return ERROR_PATH_NOT_FOUND;
-        if (path.missing == hostinternal::MissingLast) return ERROR_FILE_NOT_FOUND;
+        if (path.missing == host::MissingFolder) return ERROR_PATH_NOT_FOUND;
+        if (path.missing == host::MissingLast) return ERROR_FILE_NOT_FOUND;
         // Changed since it was resolved: the folder decides.
         size_t slash = path.path.rfind('/');
         struct stat st {};
@@ -99,13 +99,13 @@ DWORD failureError(int error, const hostinternal::ResolvedPath& path) {
         return parent ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND;
     }
     if (error == ENOSPC || error == EDQUOT || error == EFBIG) return ERROR_DISK_FULL;
-    return hostinternal::errorFromErrno(error);
+    return host::errorFromErrno(error);
 }
 
 // A resolution's room, kept by each thread so that a path resolved again
 // allocates nothing (no call here resolves a second path before it is done).
-hostinternal::ResolvedPath& resolvedScratch() {
-    thread_local hostinternal::ResolvedPath scratch;
+host::ResolvedPath& resolvedScratch() {
+    thread_local host::ResolvedPath scratch;
     return scratch;
 }
 
@@ -128,14 +128,14 @@ HANDLE CreateFileW(LPCWSTR fileName, DWORD access, DWORD, LPSECURITY_ATTRIBUTES,
     }
     int port = portIndex(fileName);
     if (port >= 0) {
-        hostinternal::NewsOnReturn news;
-        auto object = hostfacility::openPort(port, access);
+        host::NewsOnReturn news;
+        auto object = host::openPort(port, access);
         if (!object) return INVALID_HANDLE_VALUE;
         SetLastError(ERROR_SUCCESS);
-        return hostobjects::add(std::move(object));
+        return host::add(std::move(object));
     }
-    hostinternal::ResolvedPath& resolved = resolvedScratch();
-    hostinternal::resolveDevicePath(fileName, resolved, false);
+    host::ResolvedPath& resolved = resolvedScratch();
+    host::resolveDevicePath(fileName, resolved, false);
     const std::string& path = resolved.path;
     bool reading = (access & GENERIC_READ) != 0;
     bool writing = (access & GENERIC_WRITE) != 0;
@@ -174,12 +174,12 @@ HANDLE CreateFileW(LPCWSTR fileName, DWORD access, DWORD, LPSECURITY_ATTRIBUTES,
             return INVALID_HANDLE_VALUE;
     }
     // A folder on the way that does not exist fails the one open at once.
-    if (resolved.missing == hostinternal::MissingFolder) {
+    if (resolved.missing == host::MissingFolder) {
         SetLastError(ERROR_PATH_NOT_FOUND);
         return INVALID_HANDLE_VALUE;
     }
     // From here the file system is asked: what it answers may be news.
-    hostinternal::NewsOnReturn news;
+    host::NewsOnReturn news;
     if ((flags & O_TRUNC) != 0 && (flags & O_ACCMODE) == O_RDONLY) flags = (flags & ~O_ACCMODE) | O_RDWR;
     // What is created or written stays in the root: no symbolic link, of the
     // file or of a folder on its way, leads it elsewhere.
@@ -196,7 +196,7 @@ HANDLE CreateFileW(LPCWSTR fileName, DWORD access, DWORD, LPSECURITY_ATTRIBUTES,
     int fd = -1;
     if ((flags & O_CREAT) != 0 && (flags & O_EXCL) == 0) {
         // A file found missing by the resolution is created straight away.
-        bool tryExisting = resolved.missing != hostinternal::MissingLast;
+        bool tryExisting = resolved.missing != host::MissingLast;
         for (int attempt = 0; attempt < 8 && fd < 0; ++attempt) {
             if (tryExisting) {
                 fd = open(path.c_str(), flags & ~O_CREAT, 0600);
@@ -229,7 +229,7 @@ HANDLE CreateFileW(LPCWSTR fileName, DWORD access, DWORD, LPSECURITY_ATTRIBUTES,
         return INVALID_HANDLE_VALUE;
     }
     bool reportExisting = existed && (creationDisposition == CREATE_ALWAYS || creationDisposition == OPEN_ALWAYS);
-    HANDLE h = hostobjects::add(std::make_shared<FileObject>(fd));
+    HANDLE h = host::add(std::make_shared<FileObject>(fd));
     SetLastError(reportExisting ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
     return h;
 }
@@ -239,14 +239,14 @@ DWORD GetFileAttributesW(LPCWSTR fileName) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return INVALID_FILE_ATTRIBUTES;
     }
-    hostinternal::ResolvedPath& resolved = resolvedScratch();
-    hostinternal::resolveDevicePath(fileName, resolved, false);
+    host::ResolvedPath& resolved = resolvedScratch();
+    host::resolveDevicePath(fileName, resolved, false);
     const std::string& path = resolved.path;
-    if (resolved.missing == hostinternal::MissingFolder) {
+    if (resolved.missing == host::MissingFolder) {
         SetLastError(ERROR_PATH_NOT_FOUND);
         return INVALID_FILE_ATTRIBUTES;
     }
-    hostinternal::NewsOnReturn news;
+    host::NewsOnReturn news;
     struct stat st {};
     if (stat(path.c_str(), &st) != 0) {
         SetLastError(failureError(errno, resolved));
@@ -262,9 +262,9 @@ BOOL CreateDirectoryW(LPCWSTR pathName, LPSECURITY_ATTRIBUTES) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
-    hostinternal::ResolvedPath& resolved = resolvedScratch();
-    hostinternal::resolveDevicePath(pathName, resolved);
-    hostinternal::NewsOnReturn news;
+    host::ResolvedPath& resolved = resolvedScratch();
+    host::resolveDevicePath(pathName, resolved);
+    host::NewsOnReturn news;
     if (!terminal::insideRoot(resolved.path)) {
         SetLastError(ERROR_ACCESS_DENIED);
         return FALSE;
@@ -281,9 +281,9 @@ BOOL DeleteFileW(LPCWSTR fileName) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
-    hostinternal::ResolvedPath& resolved = resolvedScratch();
-    hostinternal::resolveDevicePath(fileName, resolved);
-    hostinternal::NewsOnReturn news;
+    host::ResolvedPath& resolved = resolvedScratch();
+    host::resolveDevicePath(fileName, resolved);
+    host::NewsOnReturn news;
     if (unlink(resolved.path.c_str()) != 0) {
         SetLastError(errno == EISDIR ? ERROR_ACCESS_DENIED : failureError(errno, resolved));
         return FALSE;

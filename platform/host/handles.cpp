@@ -12,7 +12,7 @@
 #include "platform/host/terminal.h"
 
 // ---------------------------------------------------------------- handle table
-namespace hostobjects {
+namespace host {
 
 namespace {
 struct Table {
@@ -107,11 +107,11 @@ BOOL remove(HANDLE handle) {
     return TRUE;
 }
 
-}  // namespace hostobjects
+}  // namespace host
 
 namespace {
-std::shared_ptr<hostobjects::Object> lookup(HANDLE handle) {
-    auto object = hostobjects::get(handle);
+std::shared_ptr<host::Object> lookup(HANDLE handle) {
+    auto object = host::get(handle);
     if (!object) SetLastError(ERROR_INVALID_HANDLE);
     return object;
 }
@@ -127,7 +127,7 @@ BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD toRead, LPDWORD read, LPOVERLAPP
     }
     DWORD got = 0;
     BOOL ok = object->read(buffer, toRead, &got);
-    hostinternal::heardFromOutside();
+    host::heardFromOutside();
     if (read != nullptr) *read = got;
     return ok;
 }
@@ -161,7 +161,7 @@ namespace {
 // only objects that hold nothing past their close.
 struct RecentLook {
     uintptr_t value = 0;
-    std::shared_ptr<hostobjects::Object> object;
+    std::shared_ptr<host::Object> object;
 };
 constexpr int kRecentLooks = 4;
 thread_local RecentLook recentLooks[kRecentLooks];
@@ -174,7 +174,7 @@ DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
         for (const RecentLook& r : recentLooks)
             if (r.value == value && r.object && !r.object->removed.load(std::memory_order_acquire)) {
                 DWORD result = r.object->wait(0);
-                hostinternal::heardFromOutside();
+                host::heardFromOutside();
                 return result;
             }
     }
@@ -187,12 +187,12 @@ DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
         r.object = object;
     }
     DWORD result = object->wait(milliseconds);
-    hostinternal::heardFromOutside();
+    host::heardFromOutside();
     return result;
 }
 
 BOOL CloseHandle(HANDLE handle) {
-    if (!hostobjects::remove(handle)) {
+    if (!host::remove(handle)) {
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
@@ -209,7 +209,7 @@ BOOL WaitCommEvent(HANDLE file, LPDWORD eventMask, LPOVERLAPPED) {
     if (!object) return FALSE;
     DWORD mask = 0;
     BOOL ok = object->waitCommEvent(&mask);
-    hostinternal::heardFromOutside();
+    host::heardFromOutside();
     if (eventMask != nullptr) *eventMask = mask;
     return ok;
 }
@@ -241,7 +241,7 @@ BOOL DeviceIoControl(HANDLE device, DWORD ioControlCode, LPVOID inBuf, DWORD inB
     if (!object) return FALSE;
     DWORD returned = 0;
     BOOL ok = object->ioControl(ioControlCode, inBuf, inBufSize, outBuf, outBufSize, &returned);
-    hostinternal::heardFromOutside();
+    host::heardFromOutside();
     if (bytesReturned != nullptr) *bytesReturned = returned;
     return ok;
 }

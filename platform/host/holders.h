@@ -11,7 +11,7 @@
 #include "platform/host/internal.h"
 #include "platform/host/shared.h"
 
-namespace hostnamed {
+namespace host {
 
 constexpr size_t kEventNameMax = 260;
 constexpr int kEventHolders = 16;
@@ -31,24 +31,24 @@ auto findSlot(Record* r, const std::u16string& name) -> decltype(&r->slots[0]) {
     return nullptr;
 }
 
-inline bool holds(const EventHolder& h, const hostinternal::ProcessIdentity& p) {
+inline bool holds(const EventHolder& h, const host::ProcessIdentity& p) {
     return h.pid == p.pid && h.started == p.started;
 }
 
 // Adds the process to the slot's holders (lock held); false when the list is
 // full of processes that still run.
 template <class Slot>
-inline bool addHolder(Slot* s, const hostinternal::ProcessIdentity& p) {
+inline bool addHolder(Slot* s, const host::ProcessIdentity& p) {
     EventHolder* free = nullptr;
     for (EventHolder& h : s->holders) {
         if (h.pid != 0 && holds(h, p)) return true;
-        if (free == nullptr && (h.pid == 0 || !hostinternal::processRuns({h.pid, h.started}))) free = &h;
+        if (free == nullptr && (h.pid == 0 || !host::processRuns({h.pid, h.started}))) free = &h;
     }
     if (free == nullptr) return false;
     free->pid = 0;
-    hostshared::storeOrder();
+    host::storeOrder();
     free->started = p.started;
-    hostshared::publish(&free->pid, p.pid);
+    host::publish(&free->pid, p.pid);
     return true;
 }
 
@@ -58,10 +58,10 @@ template <class Slot>
 inline bool freeIfUnheld(Slot* s) {
     for (EventHolder& h : s->holders) {
         if (h.pid == 0) continue;
-        if (hostinternal::processRuns({h.pid, h.started})) return false;
+        if (host::processRuns({h.pid, h.started})) return false;
         h.pid = 0;
     }
-    hostshared::publish(&s->used, 0);
+    host::publish(&s->used, 0);
     return true;
 }
 
@@ -72,7 +72,7 @@ inline std::mutex& heldMutex() {
 }
 
 inline int64_t realNowMillis() {
-    return hostinternal::monotonicNanos() / 1000000;
+    return host::monotonicNanos() / 1000000;
 }
 
 // A name within kEventNameMax units, copied to `out`; false when longer.
@@ -84,4 +84,4 @@ inline bool validName(LPCWSTR name, std::u16string& out) {
     return true;
 }
 
-}  // namespace hostnamed
+}  // namespace host

@@ -15,7 +15,7 @@
 #include "platform/host/host_api.h"
 #include "platform/host/objects.h"
 
-namespace hostinternal {
+namespace host {
 
 // UTF-16 <-> UTF-8 (unpaired surrogates become U+FFFD).
 std::string toUtf8(const std::u16string& text);
@@ -123,10 +123,6 @@ ProcessIdentity currentProcess();
 // mutexes, keys held down, windows, queues, hot keys, tray icons).
 bool processRuns(const ProcessIdentity& id);
 
-}  // namespace hostinternal
-
-namespace hostinternal {
-
 // The end of a thread or process, which its handles wait for.
 struct Completion {
     std::mutex mutex;
@@ -136,7 +132,7 @@ struct Completion {
 };
 
 // A handle on a Completion: waits (in terminal time) for the end and gives the exit code.
-class CompletionObject : public hostobjects::Object {
+class CompletionObject : public host::Object {
 public:
     explicit CompletionObject(std::shared_ptr<Completion> state) : state_(std::move(state)) {}
 
@@ -147,7 +143,7 @@ public:
             state_->changed.wait(lock, ended);
             return WAIT_OBJECT_0;
         }
-        return state_->changed.wait_for(lock, std::chrono::milliseconds(hostfacility::realMilliseconds(milliseconds)),
+        return state_->changed.wait_for(lock, std::chrono::milliseconds(host::realMilliseconds(milliseconds)),
                                         ended)
                    ? WAIT_OBJECT_0
                    : WAIT_TIMEOUT;
@@ -163,4 +159,4 @@ private:
     std::shared_ptr<Completion> state_;
 };
 
-}  // namespace hostinternal
+}  // namespace host

@@ -9,33 +9,33 @@
 namespace {
 
 struct PowerRecord {
-    hostshared::SharedHeader header;
+    host::SharedHeader header;
     uint32_t switched;
     uint32_t on;
 };
 
 PowerRecord* power() {
-    return hostshared::map<PowerRecord>("power");
+    return host::map<PowerRecord>("power");
 }
 
 }  // namespace
 
-namespace hostfacility {
+namespace host {
 void setFiveVolt(bool on) {
     PowerRecord* p = power();
     if (p == nullptr) return;
     {
-        hostshared::Lock lock(&p->header);
+        host::Lock lock(&p->header);
         p->switched = 1;
         p->on = on ? 1 : 0;
-        hostshared::notifyAll(&p->header);
+        host::notifyAll(&p->header);
     }
-    hostinternal::appendLog("power.log", on ? "5V on" : "5V off");
+    host::appendLog("power.log", on ? "5V on" : "5V off");
 }
-}  // namespace hostfacility
+}  // namespace host
 
 BOOL KernelIoControl(DWORD ioControlCode, LPVOID, DWORD, LPVOID outBuf, DWORD outBufSize, LPDWORD bytesReturned) {
-    hostinternal::NewsOnReturn news;
+    host::NewsOnReturn news;
     if (bytesReturned != nullptr) *bytesReturned = 0;
     switch (ioControlCode) {
         case IOCTL_HAL_GET_DEVICE_MODEL: {
@@ -58,7 +58,7 @@ BOOL KernelIoControl(DWORD ioControlCode, LPVOID, DWORD, LPVOID outBuf, DWORD ou
                 SetLastError(ERROR_NOT_SUPPORTED);
                 return FALSE;
             }
-            hostfacility::setFiveVolt(ioControlCode == IOCTL_5V_OUTPUT_ON);
+            host::setFiveVolt(ioControlCode == IOCTL_5V_OUTPUT_ON);
             return TRUE;
         default:
             SetLastError(ERROR_NOT_SUPPORTED);
@@ -71,7 +71,7 @@ namespace terminal {
 int fiveVoltState() {
     PowerRecord* p = power();
     if (p == nullptr) return -1;
-    hostshared::Lock lock(&p->header);
+    host::Lock lock(&p->header);
     return p->switched == 0 ? -1 : static_cast<int>(p->on);
 }
 

@@ -84,7 +84,7 @@ struct KeyHolder {
 };
 
 struct KeyboardRecord {
-    hostshared::SharedHeader header;
+    host::SharedHeader header;
     uint8_t down[256];
     uint8_t userDown[256];
     // The process whose injected press holds each key down.
@@ -105,13 +105,13 @@ struct KeyboardRecord {
 };
 
 KeyboardRecord* mapKeyboard() {
-    return hostshared::map<KeyboardRecord>("keyboard");
+    return host::map<KeyboardRecord>("keyboard");
 }
 
 KeyboardRecord* record() {
     KeyboardRecord* r = mapKeyboard();
     if (r && __atomic_load_n(&r->focusConfigured, __ATOMIC_ACQUIRE) == 0) {
-        hostshared::Lock lock(&r->header);
+        host::Lock lock(&r->header);
         if (r->focusConfigured == 0) {
             const char16_t kDefault[] = u"Edit";
             for (size_t i = 0; i < sizeof kDefault / sizeof kDefault[0]; ++i) r->focusClass[i] = kDefault[i];
@@ -254,14 +254,14 @@ std::mutex eventLogMutex;
 int eventLog() {
     static int fd = -1;
     static uint64_t generation = 0;
-    uint64_t current = hostroot::current().generation;
+    uint64_t current = host::current().generation;
     struct stat st {};
     if (fd >= 0 && (generation != current || fstat(fd, &st) != 0 || st.st_nlink == 0)) {
         close(fd);
         fd = -1;
     }
     if (fd < 0) {
-        fd = open((hostinternal::logDir() + "/" + kEventLog).c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
+        fd = open((host::logDir() + "/" + kEventLog).c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
         generation = current;
     }
     return fd;
@@ -273,7 +273,7 @@ void flushEvents(KeyboardRecord* r) {
     uint32_t count = __atomic_load_n(&r->pendingCount, __ATOMIC_ACQUIRE);
     if (count == 0) {
         // Nothing pending, or a flush that was done but for this mark.
-        if (r->flushing != 0) hostshared::publish(&r->flushing, 0);
+        if (r->flushing != 0) host::publish(&r->flushing, 0);
         return;
     }
     if (count > kPendingEvents) count = kPendingEvents;  // a damaged record
@@ -291,7 +291,7 @@ void flushEvents(KeyboardRecord* r) {
             (void)ignored;
         }
         r->flushFrom = static_cast<uint64_t>(from);
-        hostshared::publish(&r->flushing, 1);
+        host::publish(&r->flushing, 1);
         size_t bytes = count * sizeof(EventSlot);
         ssize_t written = write(fd, r->pending, bytes);
         if (written > 0 && static_cast<size_t>(written) != bytes) {
@@ -300,7 +300,7 @@ void flushEvents(KeyboardRecord* r) {
         }
     }
     __atomic_store_n(&r->pendingCount, 0u, __ATOMIC_RELEASE);
-    hostshared::publish(&r->flushing, 0);
+    host::publish(&r->flushing, 0);
 }
 
 // `windowClass`: the class of the window a posted message went to (HowPost).
@@ -308,7 +308,7 @@ void recordEvent(KeyboardRecord* r, uint8_t how, int virtualKey, bool down, bool
                  const char16_t* windowClass = nullptr) {
     if (r->flushing != 0 || r->pendingCount >= kPendingEvents) flushEvents(r);
     EventSlot& e = r->pending[r->pendingCount];
-    e.time = hostfacility::terminalNow();
+    e.time = host::terminalNow();
     e.virtualKey = static_cast<uint16_t>(virtualKey & 0xFF);
     e.character = character;
     e.down = down ? 1 : 0;
@@ -319,7 +319,7 @@ void recordEvent(KeyboardRecord* r, uint8_t how, int virtualKey, bool down, bool
     if (windowClass) {
         for (size_t i = 0; i + 1 < kEventClassChars && windowClass[i]; ++i) e.windowClass[i] = windowClass[i];
     }
-    hostshared::publish(&r->pendingCount, r->pendingCount + 1);
+    host::publish(&r->pendingCount, r->pendingCount + 1);
 }
 
 // Whether the last event keybd_event recorded for `virtualKey` is a press
@@ -328,7 +328,7 @@ void recordEvent(KeyboardRecord* r, uint8_t how, int virtualKey, bool down, bool
 // without its event, or the event without the state; the log tells which.
 bool lastInjectedIsPress(KeyboardRecord* r, int virtualKey) {
     flushEvents(r);  // one place to look, and an interrupted flush mended
-    int fd = open((hostinternal::logDir() + "/" + kEventLog).c_str(), O_RDONLY | O_CLOEXEC);
+    int fd = open((host::logDir() + "/" + kEventLog).c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return false;
     struct stat st {};
     off_t end = fstat(fd, &st) == 0 ? st.st_size - st.st_size % static_cast<off_t>(sizeof(EventSlot)) : 0;
@@ -355,12 +355,12 @@ bool lastInjectedIsPress(KeyboardRecord* r, int virtualKey) {
 // killed between Shift down and Shift up must not leave Shift held. The
 // release is recorded when the key's last recorded event is its press.
 void releaseKeysOfEnded(KeyboardRecord* r) {
-    hostinternal::ProcessIdentity self = hostinternal::currentProcess();
+    host::ProcessIdentity self = host::currentProcess();
     for (int vk = 0; vk < 256; ++vk) {
         KeyHolder& h = r->holders[vk];
         if (h.pid == 0) continue;
         if (h.pid == self.pid && h.started == self.started) continue;
-        if (r->down[vk] && hostinternal::processRuns({h.pid, h.started})) continue;
+        if (r->down[vk] && host::processRuns({h.pid, h.started})) continue;
         h.pid = 0;
         if (r->down[vk] && !r->userDown[vk]) {
             if (lastInjectedIsPress(r, vk)) recordEvent(r, HowKey, vk, false, false, 0);
@@ -373,9 +373,9 @@ void holdKey(KeyboardRecord* r, int virtualKey, bool down) {
     KeyHolder& h = r->holders[virtualKey & 0xFF];
     h.pid = 0;
     if (!down) return;
-    hostinternal::ProcessIdentity self = hostinternal::currentProcess();
+    host::ProcessIdentity self = host::currentProcess();
     h.started = self.started;
-    hostshared::publish(&h.pid, self.pid);
+    host::publish(&h.pid, self.pid);
 }
 
 // What a press of `virtualKey` means on the keypad (record lock held): its
@@ -396,7 +396,7 @@ void standInKey(int virtualKey, bool down, char16_t character, bool) {
     if (!down) return;
     KeyboardRecord* r = record();
     if (!r) return;
-    hostshared::Lock lock(&r->header);
+    host::Lock lock(&r->header);
     if (!hasFocus(r)) return;
     if ((virtualKey & 0xFF) == 8) {
         appendCharacter(r, 8);
@@ -405,16 +405,16 @@ void standInKey(int virtualKey, bool down, char16_t character, bool) {
     } else {
         return;
     }
-    hostshared::notifyAll(&r->header);
+    host::notifyAll(&r->header);
 }
 
 void standInCharacter(char16_t c) {
     KeyboardRecord* r = record();
     if (!r) return;
-    hostshared::Lock lock(&r->header);
+    host::Lock lock(&r->header);
     if (!hasFocus(r)) return;  // the window went away before the character arrived
     appendCharacter(r, c);
-    hostshared::notifyAll(&r->header);
+    host::notifyAll(&r->header);
 }
 
 bool standInFocus(char16_t* windowClass, size_t capacity) {
@@ -422,7 +422,7 @@ bool standInFocus(char16_t* windowClass, size_t capacity) {
     windowClass[0] = 0;
     KeyboardRecord* r = record();
     if (!r) return false;
-    hostshared::Lock lock(&r->header);
+    host::Lock lock(&r->header);
     size_t i = 0;
     for (; i + 1 < capacity && i < kClassChars && r->focusClass[i]; ++i) windowClass[i] = r->focusClass[i];
     windowClass[i] = 0;
@@ -431,13 +431,13 @@ bool standInFocus(char16_t* windowClass, size_t capacity) {
 
 void standInAttach() {}
 
-constexpr hostvkbd::Output kStandIn = {standInKey, standInCharacter, standInFocus, standInAttach};
+constexpr host::Output kStandIn = {standInKey, standInCharacter, standInFocus, standInAttach};
 
 // The output of this terminal root: the desktop keyboard when terminal.conf
 // names a display and the build has one, the stand-in field otherwise.
-const hostvkbd::Output& output() {
+const host::Output& output() {
     if (terminal::config("display").empty()) return kStandIn;
-    const hostvkbd::Output* desktop = hostvkbd::desktopOutput();
+    const host::Output* desktop = host::desktopOutput();
     return desktop ? *desktop : kStandIn;
 }
 
@@ -463,10 +463,10 @@ void keybd_event(BYTE virtualKey, BYTE scanCode, DWORD flags, ULONG_PTR extraInf
     if (!r) return;
     bool down = (flags & KEYEVENTF_KEYUP) == 0;
     int family = down ? keypadFamilyConfig() : 0;
-    const hostvkbd::Output& out = output();
+    const host::Output& out = output();
     KeyMeaning meaning{0, false};
     {
-        hostshared::Lock lock(&r->header);
+        host::Lock lock(&r->header);
         releaseKeysOfEnded(r);
         // A press holds the key before its event is recorded, a release lets it
         // go after: a process killed in between leaves the key held by it, and
@@ -476,14 +476,14 @@ void keybd_event(BYTE virtualKey, BYTE scanCode, DWORD flags, ULONG_PTR extraInf
             holdKey(r, virtualKey, true);
         }
         recordEvent(r, HowKey, virtualKey, down, (flags & KEYEVENTF_SILENT) != 0, 0);
-        hostshared::storeOrder();
+        host::storeOrder();
         if (down) {
             meaning = keypadMeaning(r, virtualKey, family);
         } else {
             r->down[virtualKey] = 0;
             holdKey(r, virtualKey, false);
         }
-        hostshared::notifyAll(&r->header);
+        host::notifyAll(&r->header);
     }
     out.key(virtualKey, down, meaning.character, meaning.control);
 }
@@ -496,14 +496,14 @@ BOOL PostKeybdMessage(HWND window, UINT virtualKey, UINT keyStateFlags, UINT cha
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
-    const hostvkbd::Output& out = output();
+    const host::Output& out = output();
     {
-        hostshared::Lock lock(&r->header);
+        host::Lock lock(&r->header);
         for (UINT i = 0; i < characterCount; ++i) {
             char16_t c = static_cast<char16_t>(characterBuffer[i] & 0xFFFF);
             recordEvent(r, HowUnicode, static_cast<int>(virtualKey), true, false, c);
         }
-        hostshared::notifyAll(&r->header);
+        host::notifyAll(&r->header);
     }
     for (UINT i = 0; i < characterCount; ++i) out.character(static_cast<char16_t>(characterBuffer[i] & 0xFFFF));
     return TRUE;
@@ -514,16 +514,16 @@ SHORT GetAsyncKeyState(int virtualKey) {
     KeyboardRecord* r = record();
     if (!r) return 0;
     output().attach();
-    hostshared::Lock lock(&r->header);
+    host::Lock lock(&r->header);
     releaseKeysOfEnded(r);
     return r->down[virtualKey] ? static_cast<SHORT>(0x8000) : 0;
 }
 
 HWND GetForegroundKeyboardTarget() {
-    return hostfacility::focusWindow();
+    return host::focusWindow();
 }
 
-namespace hostfacility {
+namespace host {
 
 HWND focusWindow() {
     char16_t windowClass[kClassChars];
@@ -539,12 +539,12 @@ std::u16string focusWindowClass() {
 void focusWindowMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     KeyboardRecord* r = record();
     if (!r) return;
-    const hostvkbd::Output& out = output();
+    const host::Output& out = output();
     char16_t windowClass[kClassChars];
     if (!out.focus(windowClass, kClassChars)) return;  // the window went away before the message arrived
     char16_t c = static_cast<char16_t>(wParam & 0xFFFF);
     {
-        hostshared::Lock lock(&r->header);
+        host::Lock lock(&r->header);
         switch (message) {
             case WM_KEYDOWN:
                 recordEvent(r, HowPost, static_cast<int>(wParam), true, false, 0, windowClass);
@@ -558,7 +558,7 @@ void focusWindowMessage(UINT message, WPARAM wParam, LPARAM lParam) {
             default:
                 return;
         }
-        hostshared::notifyAll(&r->header);
+        host::notifyAll(&r->header);
     }
     if (message == WM_CHAR) out.character(c);
 }
@@ -567,14 +567,14 @@ bool userKeyDown(int virtualKey, unsigned& modifiers) {
     if (virtualKey < 0 || virtualKey > 255) return false;
     KeyboardRecord* r = record();
     if (!r) return false;
-    hostshared::Lock lock(&r->header);
+    host::Lock lock(&r->header);
     releaseKeysOfEnded(r);
     recordEvent(r, HowUser, virtualKey, true, false, 0);
     r->down[virtualKey] = 1;
     holdKey(r, virtualKey, false);
     r->userDown[virtualKey] = 1;
     modifiers = userModifiers(r);
-    hostshared::notifyAll(&r->header);
+    host::notifyAll(&r->header);
     return true;
 }
 
@@ -585,15 +585,15 @@ void typeUserKey(int virtualKey) {
     int family = keypadFamilyConfig();
     KeyMeaning meaning{0, false};
     {
-        hostshared::Lock lock(&r->header);
+        host::Lock lock(&r->header);
         meaning = keypadMeaning(r, virtualKey, family);
     }
-    const hostvkbd::Output& out = output();
+    const host::Output& out = output();
     out.key(virtualKey, true, meaning.character, meaning.control);
     out.key(virtualKey, false, 0, meaning.control);
 }
 
-}  // namespace hostfacility
+}  // namespace host
 
 // ------------------------------------------------------------------ terminal control
 namespace terminal {
@@ -602,19 +602,19 @@ void releaseKey(int virtualKey) {
     if (virtualKey < 0 || virtualKey > 255) return;
     KeyboardRecord* r = record();
     if (!r) return;
-    hostshared::Lock lock(&r->header);
+    host::Lock lock(&r->header);
     recordEvent(r, HowUser, virtualKey, false, false, 0);
     r->down[virtualKey] = 0;
     r->userDown[virtualKey] = 0;
     holdKey(r, virtualKey, false);
-    hostshared::notifyAll(&r->header);
+    host::notifyAll(&r->header);
 }
 
 bool keyDown(int virtualKey) {
     if (virtualKey < 0 || virtualKey > 255) return false;
     KeyboardRecord* r = record();
     if (!r) return false;
-    hostshared::Lock lock(&r->header);
+    host::Lock lock(&r->header);
     releaseKeysOfEnded(r);
     return r->down[virtualKey] != 0;
 }
@@ -623,9 +623,9 @@ std::vector<KeyEvent> keyEvents() {
     std::vector<KeyEvent> out;
     KeyboardRecord* r = record();
     if (!r) return out;
-    hostshared::Lock lock(&r->header);
+    host::Lock lock(&r->header);
     flushEvents(r);
-    std::ifstream in(hostinternal::logDir() + "/" + kEventLog, std::ios::binary);
+    std::ifstream in(host::logDir() + "/" + kEventLog, std::ios::binary);
     EventSlot e{};
     while (in.read(reinterpret_cast<char*>(&e), sizeof e)) {
         KeyEvent k;
@@ -661,57 +661,57 @@ std::vector<KeyEvent> keyEvents() {
 void clearKeyEvents() {
     KeyboardRecord* r = record();
     if (!r) return;
-    hostshared::Lock lock(&r->header);
-    std::string path = hostinternal::logDir() + "/" + kEventLog;
+    host::Lock lock(&r->header);
+    std::string path = host::logDir() + "/" + kEventLog;
     if (truncate(path.c_str(), 0) != 0 && errno != ENOENT) unlink(path.c_str());
     __atomic_store_n(&r->pendingCount, 0u, __ATOMIC_RELEASE);
-    hostshared::publish(&r->flushing, 0);
+    host::publish(&r->flushing, 0);
 }
 
 void setFocusClass(const std::u16string& windowClass) {
     KeyboardRecord* r = record();
     if (!r) return;
-    hostshared::Lock lock(&r->header);
+    host::Lock lock(&r->header);
     std::memset(r->focusClass, 0, sizeof r->focusClass);
     for (size_t i = 0; i < windowClass.size() && i + 1 < kClassChars; ++i) r->focusClass[i] = windowClass[i];
     __atomic_store_n(&r->focusConfigured, 1, __ATOMIC_RELEASE);
-    hostshared::notifyAll(&r->header);
+    host::notifyAll(&r->header);
 }
 
 std::u16string focusClass() {
     KeyboardRecord* r = record();
     if (!r) return u"";
-    hostshared::Lock lock(&r->header);
+    host::Lock lock(&r->header);
     return fromSlots(r->focusClass, kClassChars);
 }
 
 std::u16string focusText() {
     KeyboardRecord* r = record();
     if (!r) return u"";
-    hostshared::Lock lock(&r->header);
+    host::Lock lock(&r->header);
     return std::u16string(r->text, r->textLength < kFocusTextChars ? r->textLength : kFocusTextChars - 1);
 }
 
 size_t waitFocusText(size_t characters, int realMilliseconds) {
     KeyboardRecord* r = record();
     if (!r) return 0;
-    int64_t deadline = hostinternal::monotonicNanos() + static_cast<int64_t>(realMilliseconds) * 1000000;
-    hostshared::Lock lock(&r->header);
+    int64_t deadline = host::monotonicNanos() + static_cast<int64_t>(realMilliseconds) * 1000000;
+    host::Lock lock(&r->header);
     for (;;) {
         if (r->textLength >= characters) return r->textLength;
-        int64_t left = deadline - hostinternal::monotonicNanos();
+        int64_t left = deadline - host::monotonicNanos();
         if (left <= 0) return r->textLength;
-        hostshared::wait(lock, (left + 999999) / 1000000);
+        host::wait(lock, (left + 999999) / 1000000);
     }
 }
 
 void clearFocusText() {
     KeyboardRecord* r = record();
     if (!r) return;
-    hostshared::Lock lock(&r->header);
+    host::Lock lock(&r->header);
     r->textLength = 0;
     r->text[0] = 0;
-    hostshared::notifyAll(&r->header);
+    host::notifyAll(&r->header);
 }
 
 }  // namespace terminal

@@ -6,10 +6,10 @@
 #include "platform/host/internal.h"
 #include "platform/host/vkbd.h"
 
-const hostvkbd::Output* hostvkbd::desktopOutput() {
+const host::Output* host::desktopOutput() {
     static std::once_flag said;
     std::call_once(said, [] {
-        hostinternal::appendLog("desktop.log",
+        host::appendLog("desktop.log",
                                 "this build has no desktop keyboard (built without X11): typing into the terminal");
     });
     return nullptr;

@@ -104,11 +104,11 @@ int onError(Display*, XErrorEvent* error) {
 }
 
 int64_t now() {
-    return hostinternal::monotonicNanos();
+    return host::monotonicNanos();
 }
 
 void say(const std::string& line) {
-    hostinternal::appendLog(kLog, std::to_string(hostfacility::terminalNow()) + " " + line);
+    host::appendLog(kLog, std::to_string(host::terminalNow()) + " " + line);
 }
 
 // What keycode and modifiers type a keysym on the layout.
@@ -194,7 +194,7 @@ void cleanUpEnded(Display* display, Atom own, const std::string& name) {
             unsigned long long started = 0;
             if (!names[i] || std::sscanf(names[i], "_KEYVANE_KEYS_%d_%llu", &pid, &started) != 2) continue;
             if (atoms[i] == own) continue;
-            if (hostinternal::processRuns({pid, static_cast<uint64_t>(started)})) continue;
+            if (host::processRuns({pid, static_cast<uint64_t>(started)})) continue;
             Atom type = 0;
             int format = 0;
             unsigned long items = 0, after = 0;
@@ -357,7 +357,7 @@ bool connected(Typing& t) {
     }
     t.display = display;
     t.root = DefaultRootWindow(display);
-    hostinternal::ProcessIdentity self = hostinternal::currentProcess();
+    host::ProcessIdentity self = host::currentProcess();
     std::string property = "_KEYVANE_KEYS_" + std::to_string(self.pid) + "_" + std::to_string(self.started);
     t.property = XInternAtom(display, property.c_str(), False);
     cleanUpEnded(display, t.property, name);
@@ -616,7 +616,7 @@ bool desktopFocus(char16_t* windowClass, size_t capacity) {
         if (!checkLost(t)) return false;
     }
     std::string mapped = name.empty() ? "" : terminal::config("class." + name);
-    std::u16string text = hostinternal::fromUtf8(mapped.empty() ? name : mapped);
+    std::u16string text = host::fromUtf8(mapped.empty() ? name : mapped);
     size_t n = text.size() < capacity - 1 ? text.size() : capacity - 1;
     for (size_t i = 0; i < n; ++i) windowClass[i] = text[i];
     windowClass[n] = 0;
@@ -741,11 +741,11 @@ void releaseAtExit() {
     XSync(t.display, False);
 }
 
-constexpr hostvkbd::Output kDesktop = {desktopKey, desktopCharacter, desktopFocus, desktopAttach};
+constexpr host::Output kDesktop = {desktopKey, desktopCharacter, desktopFocus, desktopAttach};
 
 }  // namespace
 
-const hostvkbd::Output* hostvkbd::desktopOutput() {
+const host::Output* host::desktopOutput() {
     static bool registered = [] {
         std::atexit(releaseAtExit);
         return true;

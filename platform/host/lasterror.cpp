@@ -14,7 +14,7 @@ void SetLastError(DWORD error) {
     lastError = error;
 }
 
-namespace hostinternal {
+namespace host {
 DWORD errorFromErrno(int error) {
     switch (error) {
         case 0:
@@ -46,4 +46,4 @@ DWORD errorFromErrno(int error) {
             return ERROR_GEN_FAILURE;
     }
 }
-}  // namespace hostinternal
+}  // namespace host

@@ -85,14 +85,14 @@ std::string terminal::defaultDecoderLibrary() {
 }
 
 HMODULE LoadLibraryW(LPCWSTR fileName) {
-    hostinternal::NewsOnReturn news;
+    host::NewsOnReturn news;
     if (fileName == nullptr || fileName[0] == 0) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return nullptr;
     }
-    std::string name = hostinternal::toUtf8(fileName);
+    std::string name = host::toUtf8(fileName);
     std::vector<std::string> candidates;
-    if (hostinternal::lowerAscii(baseName(name)) == "decoder.dll")
+    if (host::lowerAscii(baseName(name)) == "decoder.dll")
         candidates = decoderCandidates();
     else
         candidates.push_back(terminal::hostPath(fileName));

@@ -20,14 +20,14 @@ namespace {
 constexpr int kScriptedAnswers = 64;
 
 struct MessageBoxScript {
-    hostshared::SharedHeader header;
+    host::SharedHeader header;
     uint32_t head;   // next answer to use
     uint32_t count;  // answers waiting
     int32_t answers[kScriptedAnswers];
 };
 
 MessageBoxScript* script() {
-    return hostshared::map<MessageBoxScript>("msgbox");
+    return host::map<MessageBoxScript>("msgbox");
 }
 
 std::string escape(const std::string& text) {
@@ -87,7 +87,7 @@ std::atomic<bool> recording{true};
 int MessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type) {
     int answer = (type & 0xFu) == MB_YESNO ? IDNO : IDOK;
     if (MessageBoxScript* s = script()) {
-        hostshared::Lock lock(&s->header);
+        host::Lock lock(&s->header);
         if (s->count > 0) {
             answer = s->answers[s->head % kScriptedAnswers];
             s->head = (s->head + 1) % kScriptedAnswers;
@@ -95,12 +95,12 @@ int MessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type) {
         }
     }
     if (!recording.load(std::memory_order_relaxed)) return answer;
-    std::string textUtf8 = hostinternal::toUtf8(text);
-    std::string captionUtf8 = hostinternal::toUtf8(caption);
+    std::string textUtf8 = host::toUtf8(text);
+    std::string captionUtf8 = host::toUtf8(caption);
     char head[64];
     snprintf(head, sizeof head, "%u\t%u\t%d\t", type, static_cast<unsigned>(reinterpret_cast<uintptr_t>(owner)),
              answer);
-    hostinternal::appendLog("msgbox.log", head + escape(captionUtf8) + "\t" + escape(textUtf8));
+    host::appendLog("msgbox.log", head + escape(captionUtf8) + "\t" + escape(textUtf8));
     fprintf(stderr, "[message box] %s: %s\n", captionUtf8.c_str(), textUtf8.c_str());
     return answer;
 }
@@ -113,23 +113,23 @@ void recordMessageBoxes(bool on) {
 
 std::vector<MessageBoxRecord> messageBoxes() {
     std::vector<MessageBoxRecord> out;
-    std::ifstream in(hostinternal::logDir() + "/msgbox.log");
+    std::ifstream in(host::logDir() + "/msgbox.log");
     std::string line;
     while (std::getline(in, line)) {
         std::vector<std::string> f = splitTabs(line);
         // A line this terminal did not write is passed over.
         uint64_t type = 0, owner = 0;
         int64_t answer = 0;
-        if (f.size() != 5 || !hostinternal::readUnsigned(f[0], 10, UINT32_MAX, type) ||
-            !hostinternal::readUnsigned(f[1], 10, UINT32_MAX, owner) ||
-            !hostinternal::readSigned(f[2], INT32_MIN, INT32_MAX, answer))
+        if (f.size() != 5 || !host::readUnsigned(f[0], 10, UINT32_MAX, type) ||
+            !host::readUnsigned(f[1], 10, UINT32_MAX, owner) ||
+            !host::readSigned(f[2], INT32_MIN, INT32_MAX, answer))
             continue;
         MessageBoxRecord r;
         r.type = static_cast<unsigned>(type);
         r.owner = static_cast<uint32_t>(owner);
         r.answer = static_cast<int>(answer);
-        r.caption = hostinternal::fromUtf8(unescape(f[3]));
-        r.text = hostinternal::fromUtf8(unescape(f[4]));
+        r.caption = host::fromUtf8(unescape(f[3]));
+        r.text = host::fromUtf8(unescape(f[4]));
         out.push_back(r);
     }
     return out;
@@ -138,7 +138,7 @@ std::vector<MessageBoxRecord> messageBoxes() {
 void scriptMessageBoxAnswer(int answer) {
     MessageBoxScript* s = script();
     if (s == nullptr) return;
-    hostshared::Lock lock(&s->header);
+    host::Lock lock(&s->header);
     if (s->count >= kScriptedAnswers) return;  // a full script keeps its first answers
     s->answers[(s->head + s->count) % kScriptedAnswers] = answer;
     ++s->count;

@@ -18,7 +18,7 @@
 
 namespace {
 
-using namespace hostnamed;
+using namespace host;
 
 // ---------------------------------------------------------------- named mutexes
 // A named mutex lives like a named event: while some process holds a handle
@@ -38,12 +38,12 @@ struct MutexSlot {
 };
 
 struct MutexRecord {
-    hostshared::SharedHeader header;
+    host::SharedHeader header;
     MutexSlot slots[kNamedMutexes];
 };
 
 MutexRecord* mutexes() {
-    return hostshared::map<MutexRecord>("mutexes");
+    return host::map<MutexRecord>("mutexes");
 }
 
 // Creates the slot, unowned (lock held); null when the table is full.
@@ -60,21 +60,21 @@ MutexSlot* createMutexSlot(MutexRecord* r, const std::u16string& name) {
         s->owner = EventHolder{};
         s->ownerThread = 0;
         s->count = 0;
-        hostshared::publish(&s->used, 1);
+        host::publish(&s->used, 1);
     }
     return s;
 }
 
 bool ownedByThisThread(const MutexSlot* s) {
-    return s->owner.pid != 0 && holds(s->owner, hostinternal::currentProcess()) &&
+    return s->owner.pid != 0 && holds(s->owner, host::currentProcess()) &&
            s->ownerThread == GetCurrentThreadId();
 }
 
 void takeOwnership(MutexSlot* s) {
-    s->owner.started = hostinternal::currentProcess().started;
+    s->owner.started = host::currentProcess().started;
     s->ownerThread = GetCurrentThreadId();
     s->count = 1;
-    hostshared::publish(&s->owner.pid, hostinternal::currentProcess().pid);
+    host::publish(&s->owner.pid, host::currentProcess().pid);
 }
 
 std::map<std::u16string, int>& heldMutexes() {
@@ -87,7 +87,7 @@ std::map<std::u16string, int>& heldMutexes() {
     return *held;
 }
 
-class NamedMutex : public hostobjects::Object {
+class NamedMutex : public host::Object {
 public:
     explicit NamedMutex(std::u16string name) : name_(std::move(name)) {}
 
@@ -97,9 +97,9 @@ public:
             SetLastError(ERROR_GEN_FAILURE);
             return WAIT_FAILED;
         }
-        int64_t limit = hostfacility::realMilliseconds(milliseconds);
+        int64_t limit = host::realMilliseconds(milliseconds);
         int64_t deadline = realNowMillis() + limit;
-        hostshared::Lock lock(&r->header);
+        host::Lock lock(&r->header);
         for (;;) {
             MutexSlot* s = closed_ ? nullptr : findSlot(r, name_);
             if (s == nullptr) {
@@ -110,7 +110,7 @@ public:
                 ++s->count;
                 return WAIT_OBJECT_0;
             }
-            bool abandoned = s->owner.pid != 0 && !hostinternal::processRuns({s->owner.pid, s->owner.started});
+            bool abandoned = s->owner.pid != 0 && !host::processRuns({s->owner.pid, s->owner.started});
             if (s->owner.pid == 0 || abandoned) {
                 takeOwnership(s);
                 return abandoned ? WAIT_ABANDONED : WAIT_OBJECT_0;
@@ -119,7 +119,7 @@ public:
             int64_t remaining = limit < 0 ? -1 : deadline - realNowMillis();
             if (limit >= 0 && remaining <= 0) return WAIT_TIMEOUT;
             // An owner that dies wakes nobody: look again now and then.
-            hostshared::wait(lock, remaining < 0 || remaining > 50 ? 50 : remaining);
+            host::wait(lock, remaining < 0 || remaining > 50 ? 50 : remaining);
         }
     }
 
@@ -129,16 +129,16 @@ public:
             SetLastError(ERROR_GEN_FAILURE);
             return FALSE;
         }
-        hostshared::Lock lock(&r->header);
+        host::Lock lock(&r->header);
         MutexSlot* s = closed_ ? nullptr : findSlot(r, name_);
         if (s == nullptr || !ownedByThisThread(s)) {
             SetLastError(ERROR_NOT_OWNER);
             return FALSE;
         }
         if (--s->count == 0) {
-            hostshared::publish(&s->owner.pid, 0);
+            host::publish(&s->owner.pid, 0);
             s->ownerThread = 0;
-            hostshared::notifyAll(&r->header);
+            host::notifyAll(&r->header);
         }
         return TRUE;
     }
@@ -154,11 +154,11 @@ public:
         auto it = held.find(name_);
         bool last = it != held.end() && --it->second == 0;
         if (last) held.erase(it);
-        hostshared::Lock lock(&r->header);
-        hostshared::notifyAll(&r->header);
+        host::Lock lock(&r->header);
+        host::notifyAll(&r->header);
         MutexSlot* s = last ? findSlot(r, name_) : nullptr;
         if (s == nullptr) return;
-        hostinternal::ProcessIdentity self = hostinternal::currentProcess();
+        host::ProcessIdentity self = host::currentProcess();
         for (EventHolder& h : s->holders)
             if (h.pid != 0 && holds(h, self)) h.pid = 0;
         freeIfUnheld(s);
@@ -186,27 +186,27 @@ HANDLE CreateMutexW(LPSECURITY_ATTRIBUTES, BOOL initialOwner, LPCWSTR name) {
     std::lock_guard<std::mutex> guard(heldMutex());
     bool existed;
     {
-        hostshared::Lock lock(&r->header);
+        host::Lock lock(&r->header);
         MutexSlot* s = findSlot(r, text);
         if (s != nullptr && freeIfUnheld(s)) s = nullptr;
         existed = s != nullptr;
         if (!existed) s = createMutexSlot(r, text);
-        if (s == nullptr || !addHolder(s, hostinternal::currentProcess())) {
-            if (s != nullptr && !existed) hostshared::publish(&s->used, 0);
+        if (s == nullptr || !addHolder(s, host::currentProcess())) {
+            if (s != nullptr && !existed) host::publish(&s->used, 0);
             SetLastError(ERROR_NOT_ENOUGH_MEMORY);
             return nullptr;
         }
         // The initial ownership is asked for only by the creator.
         if (!existed && initialOwner) takeOwnership(s);
     }
-    HANDLE h = hostobjects::add(std::make_shared<NamedMutex>(text));
+    HANDLE h = host::add(std::make_shared<NamedMutex>(text));
     ++heldMutexes()[text];
     SetLastError(existed ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
     return h;
 }
 
 BOOL ReleaseMutex(HANDLE mutex) {
-    auto object = hostobjects::get(mutex);
+    auto object = host::get(mutex);
     auto* named = dynamic_cast<NamedMutex*>(object.get());
     if (named == nullptr) {
         SetLastError(ERROR_INVALID_HANDLE);
@@ -221,11 +221,11 @@ std::vector<int> mutexHolders(const std::string& name) {
     std::vector<int> pids;
     MutexRecord* r = mutexes();
     if (r == nullptr) return pids;
-    hostshared::Lock lock(&r->header);
-    MutexSlot* s = findSlot(r, hostinternal::fromUtf8(name));
+    host::Lock lock(&r->header);
+    MutexSlot* s = findSlot(r, host::fromUtf8(name));
     if (s == nullptr) return pids;
     for (const EventHolder& h : s->holders)
-        if (h.pid != 0 && hostinternal::processRuns({h.pid, h.started})) pids.push_back(h.pid);
+        if (h.pid != 0 && host::processRuns({h.pid, h.started})) pids.push_back(h.pid);
     return pids;
 }
 

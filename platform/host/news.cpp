@@ -42,11 +42,11 @@
 
 #include "platform/host/internal.h"
 
-namespace hostinternal {
+namespace host {
 
 std::atomic<uint64_t> outsideNews{0};
 
-}  // namespace hostinternal
+}  // namespace host
 
 // ---------------------------------------------------------------- the path cache's watch
 namespace {
@@ -69,7 +69,7 @@ void startFolderWatch() {
 
 }  // namespace
 
-namespace hostinternal {
+namespace host {
 
 bool folderWatchChanged() {
     startFolderWatch();
@@ -105,7 +105,7 @@ void forgetFolderWatches() {
     }
 }
 
-}  // namespace hostinternal
+}  // namespace host
 
 // ---------------------------------------------------------------- the terminal folder's watch
 namespace {
@@ -271,7 +271,7 @@ bool ensureWatch(const std::string& folder) {
 
 }  // namespace
 
-namespace hostinternal {
+namespace host {
 
 void startTerminalFolderWatch() {
     watch();
@@ -290,4 +290,4 @@ uint64_t terminalFolderChangesSeen() {
     return watch().changes.load(std::memory_order_acquire);
 }
 
-}  // namespace hostinternal
+}  // namespace host

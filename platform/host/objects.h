@@ -10,7 +10,7 @@
 
 #include "platform/host/host_api.h"
 
-namespace hostobjects {
+namespace host {
 
 class Object {
 public:
@@ -45,12 +45,9 @@ std::shared_ptr<Object> get(HANDLE handle);
 // Removes the handle and closes the object; FALSE for an unknown handle.
 BOOL remove(HANDLE handle);
 
-}  // namespace hostobjects
-
 // Hooks between host facilities (each implemented by the facility named).
-namespace hostfacility {
 // ports.cpp: opens "COMn:" (n 0..9); null with SetLastError on failure.
-std::shared_ptr<hostobjects::Object> openPort(int index, DWORD access);
+std::shared_ptr<host::Object> openPort(int index, DWORD access);
 // bluetooth.cpp: the host path behind a registered Bluetooth virtual port, or "".
 std::string bluetoothPortPath(int index);
 // keyboard.cpp: a key pressed on the keypad, recorded down; false when it is
@@ -71,4 +68,4 @@ int64_t realMilliseconds(DWORD terminalMilliseconds);
 // kernelio.cpp: switches the terminal's 5-volt output (records the state and a
 // line "5V on" / "5V off" in <root>/.terminal/log/power.log).
 void setFiveVolt(bool on);
-}  // namespace hostfacility
+}  // namespace host

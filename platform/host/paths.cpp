@@ -24,7 +24,7 @@
 #include "platform/host/root.h"
 #include "platform/host/terminal.h"
 
-namespace hostinternal {
+namespace host {
 namespace {
 
 constexpr size_t kMaxFolders = 256;  // listings kept before all are dropped
@@ -48,7 +48,6 @@ struct Cache {
     uint64_t lastNews = 0;     // outsideNews when it was
     ResolvedPath last;
 };
-
 
 void dropAll(Cache& c);
 
@@ -122,7 +121,7 @@ const Listing& listing(Cache& c, const std::string& folder) {
 }  // namespace
 
 void resolveDevicePath(const char16_t* devicePath, ResolvedPath& out, bool pathWhenFolderMissing) {
-    const hostroot::Attachment& attachment = hostroot::current();
+    const host::Attachment& attachment = host::current();
     Cache& c = cache();
     std::lock_guard<std::mutex> guard(c.mutex);
     bool same = c.lastValid && c.lastGeneration == attachment.generation && c.lastDevice.compare(devicePath) == 0;
@@ -189,12 +188,12 @@ ResolvedPath resolveDevicePath(const std::u16string& devicePath) {
     return out;
 }
 
-}  // namespace hostinternal
+}  // namespace host
 
 namespace terminal {
 
 std::string hostPath(const std::u16string& devicePath) {
-    return hostinternal::resolveDevicePath(devicePath).path;
+    return host::resolveDevicePath(devicePath).path;
 }
 
 }  // namespace terminal

@@ -35,7 +35,7 @@
 #include "platform/host/objects.h"
 #include "platform/host/terminal.h"
 
-namespace hostfacility {
+namespace host {
 void setFiveVolt(bool on);
 }
 
@@ -73,7 +73,7 @@ void makeRaw(int fd) {
     tcsetattr(fd, TCSANOW, &t);
 }
 
-class Port : public hostobjects::Object {
+class Port : public host::Object {
 public:
     Port(int index, int fd, int autoSlave, std::string peerPath = std::string())
         : index_(index), fd_(fd), autoSlave_(autoSlave), peerPath_(std::move(peerPath)) {
@@ -106,7 +106,7 @@ public:
             total = 0;
         if (total > 0) {
             int readable = waitReadable(
-                hostfacility::realMilliseconds(static_cast<DWORD>(total > 0x7FFFFFFF ? 0x7FFFFFFF : total)));
+                host::realMilliseconds(static_cast<DWORD>(total > 0x7FFFFFFF ? 0x7FFFFFFF : total)));
             if (readable < 0) return fail(closed_.load() ? ERROR_INVALID_HANDLE : ERROR_GEN_FAILURE);
         }
         if (toRead == 0) return TRUE;
@@ -155,7 +155,7 @@ public:
         if (returned != nullptr) *returned = 0;
         if (index_ == kPowerPort && (code == kPowerOnCode || code == kPowerOffCode) &&
             terminal::config("power") == "port") {
-            hostfacility::setFiveVolt(code == kPowerOnCode);
+            host::setFiveVolt(code == kPowerOnCode);
             return TRUE;
         }
         return fail(ERROR_NOT_SUPPORTED);
@@ -230,7 +230,7 @@ private:
     }
 
     void logOutput(const unsigned char* bytes, DWORD count) {
-        std::string path = hostinternal::logDir() + "/" + portKey(index_) + ".out";
+        std::string path = host::logDir() + "/" + portKey(index_) + ".out";
         int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOFOLLOW, 0600);
         if (fd < 0) return;
         if (::write(fd, bytes, count) < 0) {
@@ -250,7 +250,7 @@ private:
     COMMTIMEOUTS timeouts_{};
 };
 
-std::shared_ptr<hostobjects::Object> failOpen(DWORD error) {
+std::shared_ptr<host::Object> failOpen(DWORD error) {
     SetLastError(error);
     return nullptr;
 }
@@ -267,9 +267,9 @@ bool refuseThisOpen(int index) {
     return true;
 }
 
-std::shared_ptr<hostobjects::Object> openPath(int index, const std::string& path) {
+std::shared_ptr<host::Object> openPath(int index, const std::string& path) {
     int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return failOpen(errno == ENOENT ? ERROR_FILE_NOT_FOUND : hostinternal::errorFromErrno(errno));
+    if (fd < 0) return failOpen(errno == ENOENT ? ERROR_FILE_NOT_FOUND : host::errorFromErrno(errno));
     // A port is a terminal device (or a FIFO standing in for one): frames
     // written to an ordinary file would pile up in it.
     struct stat st {};
@@ -283,7 +283,7 @@ std::shared_ptr<hostobjects::Object> openPath(int index, const std::string& path
     return std::make_shared<Port>(index, fd, -1);
 }
 
-std::shared_ptr<hostobjects::Object> openAuto(int index) {
+std::shared_ptr<host::Object> openAuto(int index) {
     int master = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (master < 0) return failOpen(ERROR_GEN_FAILURE);
     char name[128];
@@ -305,9 +305,9 @@ std::shared_ptr<hostobjects::Object> openAuto(int index) {
 
 }  // namespace
 
-namespace hostfacility {
+namespace host {
 
-std::shared_ptr<hostobjects::Object> openPort(int index, DWORD access) {
+std::shared_ptr<host::Object> openPort(int index, DWORD access) {
     if (index < 0 || index > 9) return failOpen(ERROR_FILE_NOT_FOUND);
     if (refuseThisOpen(index)) return failOpen(ERROR_SHARING_VIOLATION);
     std::string path = terminal::portPath(index);
@@ -318,7 +318,7 @@ std::shared_ptr<hostobjects::Object> openPort(int index, DWORD access) {
     return openAuto(index);
 }
 
-}  // namespace hostfacility
+}  // namespace host
 
 namespace terminal {
 

@@ -31,14 +31,14 @@ extern char** environ;
 
 namespace {
 
-using ProcessState = hostinternal::Completion;
-using ProcessObject = hostinternal::CompletionObject;
+using ProcessState = host::Completion;
+using ProcessObject = host::CompletionObject;
 
 // The primary thread's handle: it can be waited on like the process.
 using ThreadOfProcess = ProcessObject;
 
 std::string programKey(const std::u16string& devicePath) {
-    std::string path = hostinternal::lowerAscii(hostinternal::toUtf8(devicePath));
+    std::string path = host::lowerAscii(host::toUtf8(devicePath));
     for (char& c : path)
         if (c == '/') c = '\\';
     if (path.empty() || path[0] != '\\') path.insert(path.begin(), '\\');
@@ -52,7 +52,7 @@ bool isExecutable(const std::string& path) {
 
 }  // namespace
 
-namespace hostinternal {
+namespace host {
 
 uint64_t processStartTime(int32_t pid) {
     if (pid <= 0) return 0;
@@ -116,7 +116,7 @@ bool processRuns(const ProcessIdentity& id) {
     return processStartTime(id.pid) == id.started;
 }
 
-}  // namespace hostinternal
+}  // namespace host
 
 namespace terminal {
 void installProgram(const std::u16string& devicePath, const std::string& hostExecutable) {
@@ -126,7 +126,7 @@ void installProgram(const std::u16string& devicePath, const std::string& hostExe
 
 BOOL CreateProcessW(LPCWSTR applicationName, LPWSTR commandLine, LPSECURITY_ATTRIBUTES, LPSECURITY_ATTRIBUTES, BOOL,
                     DWORD, LPVOID, LPCWSTR, LPSTARTUPINFOW, LPPROCESS_INFORMATION processInformation) {
-    hostinternal::NewsOnReturn news;
+    host::NewsOnReturn news;
     if (applicationName == nullptr || applicationName[0] == 0) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
@@ -142,7 +142,7 @@ BOOL CreateProcessW(LPCWSTR applicationName, LPWSTR commandLine, LPSECURITY_ATTR
         return FALSE;
     }
 
-    std::string argument = commandLine != nullptr ? hostinternal::toUtf8(commandLine) : std::string();
+    std::string argument = commandLine != nullptr ? host::toUtf8(commandLine) : std::string();
     std::vector<char*> argv;
     argv.push_back(program.data());
     if (commandLine != nullptr) argv.push_back(argument.data());
@@ -164,7 +164,7 @@ BOOL CreateProcessW(LPCWSTR applicationName, LPWSTR commandLine, LPSECURITY_ATTR
         if (rc == ETXTBSY) usleep(2000);
     }
     if (rc != 0) {
-        SetLastError(hostinternal::errorFromErrno(rc));
+        SetLastError(host::errorFromErrno(rc));
         return FALSE;
     }
 
@@ -187,10 +187,10 @@ BOOL CreateProcessW(LPCWSTR applicationName, LPWSTR commandLine, LPSECURITY_ATTR
         // Without a reaper the program still runs; its end is never seen.
     }
 
-    HANDLE process = hostobjects::add(std::make_shared<ProcessObject>(state));
+    HANDLE process = host::add(std::make_shared<ProcessObject>(state));
     if (processInformation != nullptr) {
         processInformation->hProcess = process;
-        processInformation->hThread = hostobjects::add(std::make_shared<ThreadOfProcess>(state));
+        processInformation->hThread = host::add(std::make_shared<ThreadOfProcess>(state));
         processInformation->dwProcessId = static_cast<DWORD>(pid);
         processInformation->dwThreadId = static_cast<DWORD>(pid);
     } else {

@@ -26,20 +26,20 @@ void reset() {
             if (name == "." || name == ".." || name == "clock") continue;
             struct stat st {};
             if (stat((stateDir + "/" + name).c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
-            if (static_cast<size_t>(st.st_size) <= sizeof(hostshared::SharedHeader)) continue;
+            if (static_cast<size_t>(st.st_size) <= sizeof(host::SharedHeader)) continue;
             records.emplace_back(name, static_cast<size_t>(st.st_size));
         }
         closedir(d);
         for (const auto& [name, size] : records) {
-            hostshared::SharedHeader* h = hostshared::mapRecord(name.c_str(), size);
+            host::SharedHeader* h = host::mapRecord(name.c_str(), size);
             if (h == nullptr) continue;
-            hostshared::Lock lock(h);
-            std::memset(reinterpret_cast<char*>(h) + sizeof(hostshared::SharedHeader), 0,
-                        size - sizeof(hostshared::SharedHeader));
-            hostshared::notifyAll(h);
+            host::Lock lock(h);
+            std::memset(reinterpret_cast<char*>(h) + sizeof(host::SharedHeader), 0,
+                        size - sizeof(host::SharedHeader));
+            host::notifyAll(h);
         }
     }
-    std::string logs = hostinternal::logDir();
+    std::string logs = host::logDir();
     if (DIR* d = opendir(logs.c_str())) {
         std::vector<std::string> names;
         while (dirent* e = readdir(d)) {

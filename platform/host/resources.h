@@ -4,7 +4,7 @@
 
 #include <cstddef>
 
-namespace hostresources {
+namespace host {
 
 enum Kind { KindString = 1, KindIcon = 2, KindMenu = 3, KindAccelerators = 4, KindBinary = 5 };
 
@@ -41,5 +41,8 @@ extern const size_t tableCount;
 
 // The resource of that kind and number (and type, for binaries); null when missing.
 const Resource* find(Kind kind, unsigned id, const char* type = nullptr);
+// The resource a resource name gives (resources are addressed by number; a
+// resource handle points at its table entry); null for a name by text.
+const Resource* resourceOf(const char16_t* name, Kind kind, const char* type = nullptr);
 
-}  // namespace hostresources
+}  // namespace host

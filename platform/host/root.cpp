@@ -19,7 +19,7 @@
 
 extern char** environ;
 
-namespace hostroot {
+namespace host {
 namespace {
 
 std::mutex& attachMutex() {
@@ -134,9 +134,6 @@ const Attachment& lookUp() {
 }
 
 }  // namespace
-}  // namespace hostroot
-
-namespace hostinternal {
 
 std::string terminalDir() {
     return terminal::root() + "/.terminal";
@@ -155,16 +152,16 @@ void appendLog(const std::string& fileName, const std::string& line) {
     close(fd);
 }
 
-}  // namespace hostinternal
+}  // namespace host
 
 namespace terminal {
 
 bool attach(const std::string& rootPath) {
-    return hostroot::attach(rootPath);
+    return host::attach(rootPath);
 }
 
 const std::string& root() {
-    return hostroot::current().path;
+    return host::current().path;
 }
 
 bool isRoot(const std::string& path) {

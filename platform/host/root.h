@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-namespace hostroot {
+namespace host {
 
 struct Attachment {
     std::string path;     // absolute host path of the root folder
@@ -19,4 +19,4 @@ bool attach(const std::string& root);
 // first use). Never freed: a thread may still hold an earlier one.
 const Attachment& current();
 
-}  // namespace hostroot
+}  // namespace host

@@ -10,7 +10,6 @@
 #include "platform/host/internal.h"
 #include "platform/host/terminal.h"
 
-
 namespace terminal {
 
 namespace {
@@ -35,7 +34,7 @@ std::string safetyProblem() {
     const std::string& top = root();
     std::string problem = writableByOthers(top, "terminal root");
     if (problem.empty()) problem = writableByOthers(top + "/.terminal", "terminal folder");
-    if (problem.empty()) problem = writableByOthers(hostinternal::configPath(), "terminal configuration");
+    if (problem.empty()) problem = writableByOthers(host::configPath(), "terminal configuration");
     if (problem.empty()) {
         std::string decoder = config("decoder");
         if (!decoder.empty()) {

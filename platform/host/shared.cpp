@@ -18,7 +18,7 @@
 #include "platform/host/internal.h"
 #include "platform/host/root.h"
 
-namespace hostshared {
+namespace host {
 
 struct Mapping {
     std::string name;
@@ -72,7 +72,7 @@ void lockMutex(pthread_mutex_t* mutex) {
         lockMutex(mutex);
         return;
     }
-    hostinternal::heardFromOutside();  // what the record holds may be news
+    host::heardFromOutside();  // what the record holds may be news
 }
 
 long futex(uint32_t* word, int operation, uint32_t value, const timespec* timeout) {
@@ -85,12 +85,12 @@ namespace {
 
 DWORD creationError(int error) {
     return error == ENOSPC || error == EFBIG || error == EDQUOT ? ERROR_DISK_FULL
-                                                                : hostinternal::errorFromErrno(error);
+                                                                : host::errorFromErrno(error);
 }
 
 const Mapping* findOrMap(const char* name, size_t size) {
     // Follows a change of terminal before looking at the mappings.
-    const hostroot::Attachment& attachment = hostroot::current();
+    const host::Attachment& attachment = host::current();
     std::lock_guard<std::mutex> guard(mappingsMutex());
     for (const Mapping* m : mappings())
         if (m->generation == attachment.generation && m->size == size && m->name == name) return m;
@@ -149,7 +149,7 @@ SharedHeader* mapRecord(const char* name, size_t size) {
 }
 
 SharedHeader* mapCached(RecordCache& cache, const char* name, size_t size) {
-    uint64_t generation = hostroot::current().generation;
+    uint64_t generation = host::current().generation;
     const Mapping* m = cache.mapping.load(std::memory_order_acquire);
     if (m != nullptr && m->generation == generation) return m->header;
     m = findOrMap(name, size);
@@ -193,4 +193,4 @@ bool wait(Lock& lock, int64_t realMilliseconds) {
     return !timedOut;
 }
 
-}  // namespace hostshared
+}  // namespace host

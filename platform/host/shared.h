@@ -18,7 +18,7 @@
 #include <cstddef>
 #include <cstdint>
 
-namespace hostshared {
+namespace host {
 
 struct SharedHeader {
     pthread_mutex_t mutex;
@@ -94,4 +94,4 @@ inline void publish(int32_t* inUse, int32_t value) {
 // terminal::reset zero-fills every record after its header (except the
 // clock's), so a record must treat all-zero contents as its power-on state.
 
-}  // namespace hostshared
+}  // namespace host

@@ -8,7 +8,7 @@
 
 #include "platform/host/internal.h"
 
-namespace hostinternal {
+namespace host {
 
 bool readUnsigned(const std::string& text, int base, uint64_t most, uint64_t& value) {
     if (text.empty() || base < 2 || base > 16) return false;
@@ -126,7 +126,7 @@ std::u16string fromUtf8(const std::string& text) {
     return out;
 }
 
-}  // namespace hostinternal
+}  // namespace host
 
 // ---------------------------------------------------------------- kernel string calls
 int lstrlenW(LPCWSTR string) {

@@ -13,7 +13,7 @@
 
 namespace {
 
-struct ThreadState : hostinternal::Completion {
+struct ThreadState : host::Completion {
     bool started = false;
     DWORD id = 0;
 };
@@ -55,12 +55,12 @@ HANDLE CreateThread(LPSECURITY_ATTRIBUTES, DWORD, LPTHREAD_START_ROUTINE start, 
     }
     if (threadId != nullptr) *threadId = id;
     SetLastError(ERROR_SUCCESS);
-    return hostobjects::add(std::make_shared<hostinternal::CompletionObject>(state));
+    return host::add(std::make_shared<host::CompletionObject>(state));
 }
 
 BOOL GetExitCodeProcess(HANDLE process, LPDWORD exitCode) {
-    hostinternal::NewsOnReturn news;
-    auto object = hostobjects::get(process);
+    host::NewsOnReturn news;
+    auto object = host::get(process);
     if (!object) {
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;

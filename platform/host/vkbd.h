@@ -19,7 +19,7 @@
 
 #include "platform/host/host_api.h"
 
-namespace hostvkbd {
+namespace host {
 
 struct Output {
     // A virtual key pressed (`down`) or released as the wedge injected it.
@@ -43,4 +43,4 @@ struct Output {
 // this build has none (built without X11).
 const Output* desktopOutput();
 
-}  // namespace hostvkbd
+}  // namespace host

@@ -204,8 +204,8 @@ TEST_F(KernelTest, AnAutoResetEventReleasesOneWaiterPerSignal) {
 
 TEST_F(KernelTest, TheClockSpeedScalesSleepsAndTicksForEveryProcess) {
     terminal::setClockSpeed(100);
-    EXPECT_EQ(hostfacility::realMilliseconds(1000), 10);
-    EXPECT_EQ(hostfacility::realMilliseconds(INFINITE), -1);
+    EXPECT_EQ(host::realMilliseconds(1000), 10);
+    EXPECT_EQ(host::realMilliseconds(INFINITE), -1);
 
     DWORD before = GetTickCount();
     auto realBefore = std::chrono::steady_clock::now();

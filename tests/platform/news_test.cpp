@@ -110,9 +110,9 @@ const NewsCall kNewsCalls[] = {
 
 TEST_F(NewsTest, EveryCallThatReturnsWhatCameFromOutsideCountsIt) {
     for (const NewsCall& entry : kNewsCalls) {
-        uint64_t before = hostinternal::outsideNews.load();
+        uint64_t before = host::outsideNews.load();
         entry.call(file, event, thread);
-        EXPECT_GT(hostinternal::outsideNews.load(), before) << entry.name << " heard nothing";
+        EXPECT_GT(host::outsideNews.load(), before) << entry.name << " heard nothing";
     }
 }
 

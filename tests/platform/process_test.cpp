@@ -161,12 +161,12 @@ TEST(TestChildren, AChildEndsWhenItsTestIsKilled) {
     pid_t child = 0;
     ASSERT_EQ(read(report[0], &child, sizeof child), static_cast<ssize_t>(sizeof child));
     close(report[0]);
-    ASSERT_NE(hostinternal::processStartTime(child), 0u) << "the child runs while its test does";
+    ASSERT_NE(host::processStartTime(child), 0u) << "the child runs while its test does";
 
     kill(test, SIGKILL);
     int status = 0;
     ASSERT_EQ(waitpid(test, &status, 0), test);
-    bool ended = wedge::waitFor([child] { return hostinternal::processStartTime(child) == 0; }, 10000);
+    bool ended = wedge::waitFor([child] { return host::processStartTime(child) == 0; }, 10000);
     if (!ended) kill(child, SIGKILL);
     EXPECT_TRUE(ended) << "pid " << child << " outlived its killed test";
 }

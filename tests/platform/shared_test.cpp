@@ -126,7 +126,7 @@ TEST_F(SharedTest, AProcessKilledHoldingALockOrWaitingOnAnEventBlocksNoOne) {
         terminal::windows();  // creates the record
         struct stat st {};
         if (stat((terminal::root() + "/.terminal/state/windows").c_str(), &st) != 0) _exit(1);
-        hostshared::Lock lock(hostshared::mapRecord("windows", static_cast<size_t>(st.st_size)));
+        host::Lock lock(host::mapRecord("windows", static_cast<size_t>(st.st_size)));
         char byte = 1;
         if (write(ready[1], &byte, 1) != 1) _exit(1);
         pause();

@@ -57,7 +57,7 @@ TEST(Sounds, FilesAndTheirResourcesHaveTheirFormatsAndSizes) {
             testfiles::fileText(std::string(KEYVANE_SOURCE_DIR "/resources/sound") + std::to_string(f.resource) + ".wav");
         ASSERT_FALSE(bytes.empty());
         checkWave(std::vector<unsigned char>(bytes.begin(), bytes.end()), f);
-        const hostresources::Resource* r = hostresources::find(hostresources::KindBinary, f.resource, "WAVE");
+        const host::Resource* r = host::find(host::KindBinary, f.resource, "WAVE");
         ASSERT_NE(nullptr, r);
         checkWave(std::vector<unsigned char>(r->data, r->data + r->size), f);
     }

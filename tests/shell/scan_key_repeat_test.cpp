@@ -22,7 +22,6 @@
 
 namespace {
 
-
 size_t linesTyped() {
     std::string text = scanloop::typed();
     return static_cast<size_t>(std::count(text.begin(), text.end(), '\n'));
@@ -82,9 +81,9 @@ uint64_t windowsWakeUps() {
     std::string path = terminal::root() + "/.terminal/state/windows";
     struct stat st {};
     if (stat(path.c_str(), &st) != 0) return 0;
-    hostshared::SharedHeader* h = hostshared::mapRecord("windows", static_cast<size_t>(st.st_size));
+    host::SharedHeader* h = host::mapRecord("windows", static_cast<size_t>(st.st_size));
     if (!h) return 0;
-    hostshared::Lock lock(h);
+    host::Lock lock(h);
     return h->generation;
 }
 

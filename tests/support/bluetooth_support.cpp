@@ -122,7 +122,7 @@ void BluetoothTerminal::TearDown() {
     // process's relay for it.
     for (int i = 0; i < 10; ++i) {
         removeComDevice(i);
-        hostfacility::bluetoothPortPath(i);
+        host::bluetoothPortPath(i);
     }
     wedge::removeTerminalRoot(root);
 }

@@ -102,7 +102,7 @@ std::vector<std::string> soundNames() {
 }
 
 std::string typed() {
-    return hostinternal::toUtf8(terminal::focusText());
+    return host::toUtf8(terminal::focusText());
 }
 
 std::vector<std::string> linesAmong(const std::vector<std::string>& lines, const std::vector<std::string>& wanted) {

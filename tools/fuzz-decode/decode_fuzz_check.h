@@ -16,11 +16,11 @@ namespace decodefuzz {
 
 // 0 when the invariants hold, else a number naming the broken one.
 inline int check(const uint8_t* data, size_t size) {
-    hostengine::EngineState* engine = hostengine::engineState();
+    host::EngineState* engine = host::engineState();
     if (engine == nullptr) return 1;
     {
-        hostshared::Lock lock(&engine->header);
-        hostengine::resetEngine(engine);
+        host::Lock lock(&engine->header);
+        host::resetEngine(engine);
     }
     TextFile* file = textFileOpenBytes(data, size);
     if (file == nullptr) return 2;

@@ -21,7 +21,7 @@ inline bool trimmed(const std::string& s) {
 // 0 when the invariants hold, else a number naming the broken one.
 inline int check(const uint8_t* data, size_t size) {
     std::istringstream in(std::string(reinterpret_cast<const char*>(data), size));
-    auto lines = hostinternal::parseConfigLines(in);
+    auto lines = host::parseConfigLines(in);
     std::string written;
     for (const auto& [key, value] : lines) {
         if (!trimmed(key) || !trimmed(value)) return 1;
@@ -31,7 +31,7 @@ inline int check(const uint8_t* data, size_t size) {
         written += key + " = " + value + "\n";
     }
     std::istringstream again(written);
-    auto back = hostinternal::parseConfigLines(again);
+    auto back = host::parseConfigLines(again);
     // A line with an empty key and empty value reads back; one whose key
     // begins with "#" cannot exist (checked above).
     return back == lines ? 0 : 5;

@@ -36,11 +36,11 @@ int main(int argc, char** argv) {
     std::ostringstream cpp;
     cpp << "// Generated from " << script.substr(slash == std::string::npos ? 0 : slash + 1)
         << " by keyvane-rc; do not edit.\n#include \"platform/host/resources.h\"\n\n"
-        << "namespace hostresources {\nnamespace {\n\n";
+        << "namespace host {\nnamespace {\n\n";
     for (const std::string& a : parser.arrays) cpp << a << "\n";
     cpp << "}  // namespace\n\nconst Resource table[] = {";
     for (const std::string& e : parser.out) cpp << "\n    " << e << ",";
-    cpp << "\n};\nconst size_t tableCount = " << parser.out.size() << ";\n\n}  // namespace hostresources\n";
+    cpp << "\n};\nconst size_t tableCount = " << parser.out.size() << ";\n\n}  // namespace host\n";
     std::ofstream out(argv[2], std::ios::binary);
     out << cpp.str();
     if (!out) {
