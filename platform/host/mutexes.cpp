@@ -35,6 +35,10 @@ struct MutexSlot {
     EventHolder owner;  // pid 0 = not owned
     uint32_t ownerThread;
     uint32_t count;  // recursive acquisitions of the owner
+    // Opened while it existed (CreateMutexW answering ERROR_ALREADY_EXISTS):
+    // how often, and by which process last.
+    uint32_t openings;
+    int32_t lastOpener;
 };
 
 struct MutexRecord {
@@ -60,6 +64,8 @@ MutexSlot* createMutexSlot(MutexRecord* r, const std::u16string& name) {
         s->owner = EventHolder{};
         s->ownerThread = 0;
         s->count = 0;
+        s->openings = 0;
+        s->lastOpener = 0;
         host::publish(&s->used, 1);
     }
     return s;
@@ -198,6 +204,10 @@ HANDLE CreateMutexW(LPSECURITY_ATTRIBUTES, BOOL initialOwner, LPCWSTR name) {
         }
         // The initial ownership is asked for only by the creator.
         if (!existed && initialOwner) takeOwnership(s);
+        if (existed) {
+            ++s->openings;
+            s->lastOpener = host::currentProcess().pid;
+        }
     }
     HANDLE h = host::add(std::make_shared<NamedMutex>(text));
     ++heldMutexes()[text];
@@ -227,6 +237,15 @@ std::vector<int> mutexHolders(const std::string& name) {
     for (const EventHolder& h : s->holders)
         if (h.pid != 0 && host::processRuns({h.pid, h.started})) pids.push_back(h.pid);
     return pids;
+}
+
+MutexOpenings mutexOpenings(const std::string& name) {
+    MutexRecord* r = mutexes();
+    if (r == nullptr) return {};
+    host::Lock lock(&r->header);
+    MutexSlot* s = findSlot(r, host::fromUtf8(name));
+    if (s == nullptr) return {};
+    return MutexOpenings{s->openings, s->lastOpener};
 }
 
 }  // namespace terminal

@@ -87,6 +87,14 @@ void setEventState(const std::string& name, bool signalled);
 // The running processes that hold a handle to the named mutex (none when no
 // such mutex exists).
 std::vector<int> mutexHolders(const std::string& name);
+// How often the named mutex was opened while it existed (CreateMutexW
+// answering ERROR_ALREADY_EXISTS), and the process that did so last: a
+// process that holds a handle only for a moment is seen to have looked.
+struct MutexOpenings {
+    unsigned count = 0;
+    int lastPid = 0;
+};
+MutexOpenings mutexOpenings(const std::string& name);
 
 // ------------------------------------------------------------------ keyboard
 void pressKey(int virtualKey);

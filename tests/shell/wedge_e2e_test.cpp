@@ -660,16 +660,13 @@ TEST(WedgeStartup, AWaitingWedgeTakesOverWhenTheInstanceMutexIsLetGoWithoutAWind
     ASSERT_NE(holder, nullptr);
     wedge::WedgeProcess waiting;
     ASSERT_TRUE(waiting.start(root));
-    // Seen looking at the mutex, which it holds only while it looks.
-    auto looks = [&] {
-        for (int pid : terminal::mutexHolders("KVN_Instance"))
-            if (pid == waiting.pid()) return true;
-        return !waiting.running();
-    };
-    // Looked for without a pause: the wedge holds it a moment in each pass.
+    // Seen looking at the mutex (it holds a handle only while it looks): it
+    // opened the existing mutex, and goes on running.
+    auto looked = [&] { return terminal::mutexOpenings("KVN_Instance").lastPid == waiting.pid(); };
     auto end = std::chrono::steady_clock::now() + std::chrono::seconds(50);
-    while (!looks() && std::chrono::steady_clock::now() < end) std::this_thread::yield();
-    ASSERT_TRUE(looks() && waiting.running()) << "the wedge did not wait for the holder";
+    while (!looked() && waiting.running() && std::chrono::steady_clock::now() < end)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    ASSERT_TRUE(looked() && waiting.running()) << "the wedge did not wait for the holder";
     EXPECT_TRUE(terminal::windows().empty());
     EXPECT_EQ(terminal::eventState("KVN_Loaded"), -1) << "a waiting wedge makes no events";
 
