@@ -18,12 +18,18 @@
 // the moment of its press. A client looks a keycode up when it handles the
 // key event, after the MappingNotify that the binding caused; a binding
 // changed before that makes it read the wrong symbol (the fault of binding,
-// pressing and restoring at once). So bindings stay: a pool of spare keycodes
-// holds the last keysyms bound, a keysym still bound is pressed again without
-// a new binding, the least recently used binding is replaced only once it is
-// kMinimumAge old (a press waits for that when every spare is younger), and
-// the pool is restored to no symbols when typing has been idle for kIdleAge
-// and when the process ends. The layout is thus left as it was.
+// pressing and restoring at once), and a busy application handles its keys
+// long after they were sent. So bindings stay: a pool of spare keycodes holds
+// the last keysyms bound, a keysym still bound is pressed again without a new
+// binding, and the pool is restored to no symbols when typing has been idle
+// for kIdleAge and when the process ends. The layout is thus left as it was.
+// A binding is changed (the least recently used one replaced, or the pool
+// restored) only once the focused application has read its presses: an
+// application that answers pings (_NET_WM_PING in its WM_PROTOCOLS, as the
+// toolkits' windows do) is pinged and its answer awaited; it answers when it
+// comes to the ping in its queue, after the key presses sent before it. One
+// that does not answer pings (or not within kAnswerWait) is given kMinimumAge
+// after the binding's last press.
 //
 // Ending. The X server does not release the keys that an XTEST client holds
 // when its connection closes. Each process keeps the keycodes it holds down
@@ -32,16 +38,7 @@
 // connects to the display releases and restores what a process that ended
 // left there. A process that ends normally cleans up itself (atexit).
 //
-// The scan key. The process that watches the scan key (attach, called when
-// the wedge asks for the key state) grabs the X key "scankey" names (a
-// keysym name, default F12) on the root window, with the Lock and NumLock
-// variants, on a connection of its own; a press of it is a press of the
-// keypad's scan key (terminal::pressKey: the hot key), its release ends it.
-// Auto-repeat is made detectable, so a held key is one press. A grabbed key's
-// press makes the whole keyboard the grabber's until its release, which would
-// take what the wedge types from the focus window: the keyboard is given back
-// at the press, and the held key's release is seen in the key map (looked at
-// every kHeldPollMs while it is down).
+// The scan key is watched on a connection of its own (scankey_x11.cpp).
 //
 // The display going away. Xlib's I/O error does not end the process
 // (XSetIOErrorExitHandler): the connection is dropped and said so in the
@@ -65,6 +62,7 @@
 #include <string>
 #include <thread>
 
+#include "platform/host/desktop_x11.h"
 #include "platform/host/internal.h"
 #include "platform/host/objects.h"
 #include "platform/host/terminal.h"
@@ -73,12 +71,10 @@
 namespace {
 
 const char kLog[] = "desktop.log";
-constexpr int kKeypadScanKey = 42;           // the device keypad's scan trigger
-constexpr int64_t kMinimumAgeNs = 300000000;  // a binding's age before it may be replaced
-constexpr int64_t kIdleAgeNs = 1000000000;    // typing idle this long restores the pool
-constexpr int64_t kReconnectPauseNs = 1000000000;
+constexpr int64_t kMinimumAgeNs = 1000000000;  // a binding's age before it may change, unanswered
+constexpr int64_t kAnswerWaitNs = 5000000000;  // how long an answer to a ping is waited for
+constexpr int64_t kIdleAgeNs = 2000000000;     // typing idle this long restores the pool
 constexpr int kPoolSize = 64;
-constexpr int kHeldPollMs = 5;  // how often a held scan key's state is looked at
 constexpr int kMaxKeycodes = 256;
 constexpr int kMaxHeld = 16;  // X keycodes one device key holds down (the key and its modifiers)
 
@@ -86,10 +82,6 @@ constexpr int kMaxHeld = 16;  // X keycodes one device key holds down (the key a
 // A display's loss is noticed by Xlib in the middle of any call; the exit
 // handler marks it, and the call's caller drops the connection after.
 std::atomic<Display*> lostTyping{nullptr};
-std::atomic<Display*> lostEvents{nullptr};
-// Set when the scan key's connection found the display (back): the next
-// keystroke connects without waiting for the reconnect pause.
-std::atomic<bool> displayBack{false};
 
 int onIoError(Display*) {
     return 0;  // said in the log by the one who drops the connection
@@ -97,9 +89,8 @@ int onIoError(Display*) {
 void onIoExit(Display* display, void* which) {
     static_cast<std::atomic<Display*>*>(which)->store(display);
 }
-std::atomic<int> lastErrorCode{0};
 int onError(Display*, XErrorEvent* error) {
-    lastErrorCode.store(error->error_code);
+    host::desktopLastError.store(error->error_code);
     return 0;
 }
 
@@ -108,7 +99,7 @@ int64_t now() {
 }
 
 void say(const std::string& line) {
-    host::appendLog(kLog, std::to_string(host::terminalNow()) + " " + line);
+    host::desktopSay(line);
 }
 
 // What keycode and modifiers type a keysym on the layout.
@@ -149,6 +140,12 @@ struct Typing {
     Binding pool[kPoolSize] = {};
     int poolCount = 0;
     int64_t lastTyped = 0;
+    // The pings of the focused application: every key pressed before
+    // `caughtUpTo` has been read by `caughtUpWindow`.
+    Atom protocols = 0, pingAtom = 0;
+    Window caughtUpWindow = 0;
+    int64_t caughtUpTo = 0;
+    long pingStamp = 0;
     Held held[256] = {};
     bool deviceShift = false;
 };
@@ -159,7 +156,7 @@ Typing& typing() {
 }
 
 std::string displayName() {
-    return terminal::config("display");
+    return host::desktopDisplayName();
 }
 
 // ------------------------------------------------------------------ the record of what this process holds
@@ -178,59 +175,6 @@ void writeHeld(Typing& t) {
 void restoreCode(Display* display, KeyCode code) {
     KeySym none[2] = {NoSymbol, NoSymbol};
     XChangeKeyboardMapping(display, code, 2, none, 1);
-}
-
-// Releases and restores what ended processes of this machine left at the
-// display (their property names their process).
-void cleanUpEnded(Display* display, Atom own, const std::string& name) {
-    Window rootWindow = DefaultRootWindow(display);
-    int count = 0;
-    Atom* atoms = XListProperties(display, rootWindow, &count);
-    if (!atoms) return;
-    char** names = static_cast<char**>(calloc(static_cast<size_t>(count) + 1, sizeof(char*)));
-    if (names && XGetAtomNames(display, atoms, count, names)) {
-        for (int i = 0; i < count; ++i) {
-            int pid = 0;
-            unsigned long long started = 0;
-            if (!names[i] || std::sscanf(names[i], "_KEYVANE_KEYS_%d_%llu", &pid, &started) != 2) continue;
-            if (atoms[i] == own) continue;
-            if (host::processRuns({pid, static_cast<uint64_t>(started)})) continue;
-            Atom type = 0;
-            int format = 0;
-            unsigned long items = 0, after = 0;
-            unsigned char* data = nullptr;
-            if (XGetWindowProperty(display, rootWindow, atoms[i], 0, kMaxKeycodes + kPoolSize + 1, True, XA_CARDINAL,
-                                   &type, &format, &items, &after, &data) == Success &&
-                data && format == 32) {
-                const long* values = reinterpret_cast<const long*>(data);
-                bool bound = false;
-                unsigned released = 0, restored = 0;
-                for (unsigned long j = 0; j < items; ++j) {
-                    KeyCode code = static_cast<KeyCode>(values[j] & 0xFF);
-                    if (values[j] == 0) {
-                        bound = true;
-                    } else if (!bound) {
-                        XTestFakeKeyEvent(display, code, False, CurrentTime);
-                        ++released;
-                    } else {
-                        restoreCode(display, code);
-                        ++restored;
-                    }
-                }
-                say("display " + name + ": process " + std::to_string(pid) + " ended holding " +
-                    std::to_string(released) + " keys and " + std::to_string(restored) +
-                    " bound keycodes: released and restored");
-            }
-            if (data) XFree(data);
-        }
-    }
-    if (names) {
-        for (int i = 0; i < count; ++i)
-            if (names[i]) XFree(names[i]);
-        free(names);
-    }
-    XFree(atoms);
-    XSync(display, False);
 }
 
 // ------------------------------------------------------------------ the layout
@@ -306,6 +250,7 @@ void closeTyping(Typing& t) {
     t.xkb = nullptr;
     t.poolCount = 0;
     t.layoutRead = 0;
+    t.caughtUpWindow = 0;
     for (Held& h : t.held) h.count = 0;
     for (bool& s : t.spareCode) s = false;
     lostTyping.store(nullptr);
@@ -337,18 +282,17 @@ bool connected(Typing& t) {
     }
     if (t.display) return true;
     int64_t at = now();
-    if (t.attempted && at - t.lastAttempt < kReconnectPauseNs && !displayBack.exchange(false)) return false;
+    if (t.attempted && at - t.lastAttempt < host::kDesktopReconnectPauseNs && !host::desktopDisplayBack.exchange(false)) return false;
     t.attempted = true;
     t.lastAttempt = at;
     t.name = name;
-    XSetIOErrorHandler(onIoError);
-    XSetErrorHandler(onError);
+    host::desktopErrorHandlers();
     Display* display = XOpenDisplay(name.c_str());
     if (!display) {
         say("display " + name + ": cannot connect");
         return false;
     }
-    XSetIOErrorExitHandler(display, onIoExit, &lostTyping);
+    host::desktopNoticeLoss(display, &lostTyping);
     int event = 0, error = 0, major = 0, minor = 0;
     if (!XTestQueryExtension(display, &event, &error, &major, &minor)) {
         say("display " + name + ": no XTEST extension");
@@ -360,7 +304,9 @@ bool connected(Typing& t) {
     host::ProcessIdentity self = host::currentProcess();
     std::string property = "_KEYVANE_KEYS_" + std::to_string(self.pid) + "_" + std::to_string(self.started);
     t.property = XInternAtom(display, property.c_str(), False);
-    cleanUpEnded(display, t.property, name);
+    t.protocols = XInternAtom(display, "WM_PROTOCOLS", False);
+    t.pingAtom = XInternAtom(display, "_NET_WM_PING", False);
+    host::desktopCleanUpEnded(display, t.property, name);
     readLayout(t, true);
     say("display " + name + ": connected");
     return checkLost(t);
@@ -374,6 +320,90 @@ void press(Typing& t, Held& h, KeyCode code) {
 
 void releaseHeld(Typing& t, Held& h) {
     while (h.count > 0) XTestFakeKeyEvent(t.display, h.codes[--h.count], False, CurrentTime);
+}
+
+// ------------------------------------------------------------------ has the application read its keys
+// The focused application's window if it answers pings: the focus window or
+// its nearest ancestor with WM_PROTOCOLS; 0 when that lacks _NET_WM_PING.
+Window answeringFocus(Typing& t) {
+    Window window = 0;
+    int revert = 0;
+    XGetInputFocus(t.display, &window, &revert);
+    for (int depth = 0; depth < 32 && window != None && window != PointerRoot && window != t.root; ++depth) {
+        Atom* list = nullptr;
+        int count = 0;
+        if (XGetWMProtocols(t.display, window, &list, &count)) {
+            bool answers = false;
+            for (int i = 0; i < count; ++i) answers = answers || list[i] == t.pingAtom;
+            XFree(list);
+            return answers ? window : 0;
+        }
+        Window rootWindow = 0, parent = 0;
+        Window* children = nullptr;
+        unsigned n = 0;
+        if (!XQueryTree(t.display, window, &rootWindow, &parent, &children, &n)) return 0;
+        if (children) XFree(children);
+        window = parent;
+    }
+    return 0;
+}
+
+// Pings `window` and waits (at most kAnswerWait) for its answer, which it
+// sends once it has handled every event sent to it before. True when it came.
+bool pingAnswered(Typing& t, Window window) {
+    int64_t sent = now();
+    long stamp = ++t.pingStamp;
+    XSelectInput(t.display, t.root, SubstructureNotifyMask);  // where answers are sent
+    XEvent ping{};
+    ping.xclient.type = ClientMessage;
+    ping.xclient.window = window;
+    ping.xclient.message_type = t.protocols;
+    ping.xclient.format = 32;
+    ping.xclient.data.l[0] = static_cast<long>(t.pingAtom);
+    ping.xclient.data.l[1] = stamp;
+    ping.xclient.data.l[2] = static_cast<long>(window);
+    XSendEvent(t.display, window, False, NoEventMask, &ping);
+    XFlush(t.display);
+    bool answered = false;
+    while (!answered && lostTyping.load() != t.display) {
+        while (!answered && XPending(t.display) > 0) {
+            XEvent e{};
+            XNextEvent(t.display, &e);
+            answered = e.type == ClientMessage && e.xclient.message_type == t.protocols &&
+                       static_cast<Atom>(e.xclient.data.l[0]) == t.pingAtom && e.xclient.data.l[1] == stamp;
+        }
+        int64_t left = sent + kAnswerWaitNs - now();
+        if (answered || left <= 0 || lostTyping.load() == t.display) break;
+        pollfd p{ConnectionNumber(t.display), POLLIN, 0};
+        poll(&p, 1, static_cast<int>(left / 1000000) + 1);
+    }
+    if (lostTyping.load() == t.display) return false;
+    XSelectInput(t.display, t.root, NoEventMask);
+    if (!answered) return false;
+    t.caughtUpWindow = window;
+    t.caughtUpTo = sent;
+    return true;
+}
+
+// Waits until a binding last pressed at `pressed` may change: the focused
+// application has read that press (typing lock held).
+void waitReadBy(Typing& t, int64_t pressed) {
+    if (pressed == 0) return;
+    Window window = answeringFocus(t);
+    if (window && window == t.caughtUpWindow && t.caughtUpTo > pressed) return;
+    if (window && pingAnswered(t, window)) return;
+    int64_t age = now() - pressed;
+    if (age >= kMinimumAgeNs) return;
+    XFlush(t.display);
+    usleep(static_cast<useconds_t>((kMinimumAgeNs - age) / 1000));
+}
+
+// When the youngest binding of the pool was last pressed; 0 when none is bound.
+int64_t lastBoundPress(const Typing& t) {
+    int64_t last = 0;
+    for (int i = 0; i < t.poolCount; ++i)
+        if (t.pool[i].sym != NoSymbol && t.pool[i].used > last) last = t.pool[i].used;
+    return last;
 }
 
 // A spare keycode bound to `sym`, from the pool (typing lock held).
@@ -403,13 +433,8 @@ KeyCode boundCode(Typing& t, KeySym sym) {
         for (int i = 0; i < t.poolCount; ++i)
             if (slot < 0 || t.pool[i].used < t.pool[slot].used) slot = i;
         if (slot < 0) return 0;  // the layout has no spare keycode
-        // Never rebind a keycode a client may still be looking up.
-        int64_t age = at - t.pool[slot].used;
-        if (age < kMinimumAgeNs) {
-            XFlush(t.display);
-            int64_t wait = kMinimumAgeNs - age;
-            usleep(static_cast<useconds_t>(wait / 1000));
-        }
+        // Never rebind a keycode the application may still look up.
+        waitReadBy(t, t.pool[slot].used);
     }
     KeySym syms[2] = {sym, sym};
     XChangeKeyboardMapping(t.display, t.pool[slot].code, 2, syms, 1);
@@ -420,6 +445,8 @@ KeyCode boundCode(Typing& t, KeySym sym) {
 }
 
 void restorePool(Typing& t) {
+    waitReadBy(t, lastBoundPress(t));
+    if (lostTyping.load() == t.display) return;
     bool any = false;
     for (int i = 0; i < t.poolCount; ++i) {
         if (t.pool[i].sym == NoSymbol) continue;
@@ -623,8 +650,103 @@ bool desktopFocus(char16_t* windowClass, size_t capacity) {
     return true;
 }
 
-// ------------------------------------------------------------------ the scan key and the idle restore
-void restoreWhenIdle() {
+// A process that ends normally lets go of its keys and its bindings.
+void releaseAtExit() {
+    Typing& t = typing();
+    std::unique_lock<std::mutex> guard(t.mutex, std::try_to_lock);
+    if (!guard.owns_lock() || !t.display || lostTyping.load() == t.display) return;
+    for (Held& h : t.held) releaseHeld(t, h);
+    waitReadBy(t, lastBoundPress(t));
+    if (lostTyping.load() == t.display) return;
+    for (int i = 0; i < t.poolCount; ++i)
+        if (t.pool[i].sym != NoSymbol) restoreCode(t.display, t.pool[i].code);
+    XDeleteProperty(t.display, t.root, t.property);
+    XSync(t.display, False);
+}
+
+constexpr host::Output kDesktop = {desktopKey, desktopCharacter, desktopFocus, host::desktopAttach};
+
+}  // namespace
+
+// ------------------------------------------------------------------ shared with the scan key's watcher
+namespace host {
+
+std::atomic<Display*> desktopLostEvents{nullptr};
+std::atomic<bool> desktopDisplayBack{false};
+std::atomic<int> desktopLastError{0};
+
+void desktopSay(const std::string& line) {
+    appendLog(kLog, std::to_string(terminalNow()) + " " + line);
+}
+
+std::string desktopDisplayName() {
+    return terminal::config("display");
+}
+
+void desktopErrorHandlers() {
+    XSetIOErrorHandler(onIoError);
+    XSetErrorHandler(onError);
+}
+
+void desktopNoticeLoss(Display* display, std::atomic<Display*>* mark) {
+    XSetIOErrorExitHandler(display, onIoExit, mark);
+}
+
+// Releases and restores what ended processes of this machine left at the
+// display (their property names their process).
+void desktopCleanUpEnded(Display* display, Atom own, const std::string& name) {
+    Window rootWindow = DefaultRootWindow(display);
+    int count = 0;
+    Atom* atoms = XListProperties(display, rootWindow, &count);
+    if (!atoms) return;
+    char** names = static_cast<char**>(calloc(static_cast<size_t>(count) + 1, sizeof(char*)));
+    if (names && XGetAtomNames(display, atoms, count, names)) {
+        for (int i = 0; i < count; ++i) {
+            int pid = 0;
+            unsigned long long started = 0;
+            if (!names[i] || std::sscanf(names[i], "_KEYVANE_KEYS_%d_%llu", &pid, &started) != 2) continue;
+            if (atoms[i] == own) continue;
+            if (host::processRuns({pid, static_cast<uint64_t>(started)})) continue;
+            Atom type = 0;
+            int format = 0;
+            unsigned long items = 0, after = 0;
+            unsigned char* data = nullptr;
+            if (XGetWindowProperty(display, rootWindow, atoms[i], 0, kMaxKeycodes + kPoolSize + 1, True, XA_CARDINAL,
+                                   &type, &format, &items, &after, &data) == Success &&
+                data && format == 32) {
+                const long* values = reinterpret_cast<const long*>(data);
+                bool bound = false;
+                unsigned released = 0, restored = 0;
+                for (unsigned long j = 0; j < items; ++j) {
+                    KeyCode code = static_cast<KeyCode>(values[j] & 0xFF);
+                    if (values[j] == 0) {
+                        bound = true;
+                    } else if (!bound) {
+                        XTestFakeKeyEvent(display, code, False, CurrentTime);
+                        ++released;
+                    } else {
+                        restoreCode(display, code);
+                        ++restored;
+                    }
+                }
+                say("display " + name + ": process " + std::to_string(pid) + " ended holding " +
+                    std::to_string(released) + " keys and " + std::to_string(restored) +
+                    " bound keycodes: released and restored");
+            }
+            if (data) XFree(data);
+        }
+    }
+    if (names) {
+        for (int i = 0; i < count; ++i)
+            if (names[i]) XFree(names[i]);
+        free(names);
+    }
+    XFree(atoms);
+    XSync(display, False);
+}
+
+// Restores the pool when typing has been idle for kIdleAge.
+void desktopRestoreWhenIdle() {
     Typing& t = typing();
     std::lock_guard<std::mutex> guard(t.mutex);
     if (!checkLost(t)) return;
@@ -633,117 +755,7 @@ void restoreWhenIdle() {
     checkLost(t);
 }
 
-// The scan key's keycode grabbed on `display`; 0 when it has none.
-KeyCode grabScanKey(Display* display) {
-    std::string name = terminal::config("scankey");
-    if (name.empty()) name = "F12";
-    KeySym sym = XStringToKeysym(name.c_str());
-    KeyCode code = sym == NoSymbol ? 0 : XKeysymToKeycode(display, sym);
-    if (code == 0) {
-        say("scan key " + name + ": not on the keyboard of display " + displayName());
-        return 0;
-    }
-    Window root = DefaultRootWindow(display);
-    const unsigned kVariants[4] = {0, LockMask, Mod2Mask, LockMask | Mod2Mask};
-    lastErrorCode.store(0);
-    for (unsigned mods : kVariants) XGrabKey(display, code, mods, root, False, GrabModeAsync, GrabModeAsync);
-    Bool supported = False;
-    XkbSetDetectableAutoRepeat(display, True, &supported);
-    XSync(display, False);
-    if (lastErrorCode.load() != 0) {
-        say("scan key " + name + ": taken by another client of display " + displayName());
-    } else {
-        say("display " + displayName() + ": scan key " + name + " grabbed");
-    }
-    return code;
-}
-
-void watchEvents() {
-    Display* display = nullptr;
-    KeyCode scanCode = 0;
-    bool scanDown = false;
-    int64_t lastAttempt = 0;
-    std::string name;
-    for (;;) {
-        if (display && lostEvents.load() == display) {
-            XCloseDisplay(display);
-            display = nullptr;
-            lostEvents.store(nullptr);
-            if (scanDown) terminal::releaseKey(kKeypadScanKey);
-            scanDown = false;
-        }
-        if (display && displayName() != name) {
-            XCloseDisplay(display);
-            display = nullptr;
-        }
-        if (!display && now() - lastAttempt >= kReconnectPauseNs) {
-            lastAttempt = now();
-            name = displayName();
-            display = name.empty() ? nullptr : XOpenDisplay(name.c_str());
-            if (display) {
-                XSetIOErrorExitHandler(display, onIoExit, &lostEvents);
-                cleanUpEnded(display, None, name);
-                scanCode = grabScanKey(display);
-                displayBack.store(true);
-            }
-        }
-        pollfd p{display ? ConnectionNumber(display) : -1, POLLIN, 0};
-        poll(&p, display ? 1 : 0, scanDown ? kHeldPollMs : 100);
-        while (display && lostEvents.load() != display && XPending(display) > 0) {
-            XEvent e{};
-            XNextEvent(display, &e);
-            if (e.type == KeyPress && e.xkey.keycode == scanCode) {
-                // The grab made the keyboard ours while the key is down: give
-                // it back at once, so that what the wedge types reaches the
-                // focus window; the release is then watched in the key map.
-                XUngrabKeyboard(display, CurrentTime);
-                XFlush(display);
-                if (!scanDown) terminal::pressKey(kKeypadScanKey);
-                scanDown = true;
-            } else if (e.type == KeyRelease && e.xkey.keycode == scanCode) {
-                if (scanDown) terminal::releaseKey(kKeypadScanKey);
-                scanDown = false;
-            } else if (e.type == MappingNotify) {
-                XRefreshKeyboardMapping(&e.xmapping);
-            }
-        }
-        if (scanDown && display && lostEvents.load() != display) {
-            char keys[32] = {};
-            XQueryKeymap(display, keys);
-            if (lostEvents.load() != display && ((keys[scanCode / 8] >> (scanCode % 8)) & 1) == 0) {
-                terminal::releaseKey(kKeypadScanKey);
-                scanDown = false;
-            }
-        }
-        restoreWhenIdle();
-    }
-}
-
-std::once_flag attachOnce;
-
-void desktopAttach() {
-    std::call_once(attachOnce, [] {
-        XSetIOErrorHandler(onIoError);
-        XSetErrorHandler(onError);
-        std::thread(watchEvents).detach();
-    });
-}
-
-// A process that ends normally lets go of its keys and its bindings.
-void releaseAtExit() {
-    Typing& t = typing();
-    std::unique_lock<std::mutex> guard(t.mutex, std::try_to_lock);
-    if (!guard.owns_lock() || !t.display || lostTyping.load() == t.display) return;
-    for (Held& h : t.held) releaseHeld(t, h);
-    for (int i = 0; i < t.poolCount; ++i)
-        if (t.pool[i].sym != NoSymbol) restoreCode(t.display, t.pool[i].code);
-    XDeleteProperty(t.display, t.root, t.property);
-    XSync(t.display, False);
-}
-
-constexpr host::Output kDesktop = {desktopKey, desktopCharacter, desktopFocus, desktopAttach};
-
-}  // namespace
+}  // namespace host
 
 const host::Output* host::desktopOutput() {
     static bool registered = [] {

@@ -150,10 +150,13 @@ Recorder::~Recorder() {
     stop();
 }
 
-bool Recorder::start(const std::string& display, const std::string& windowClass) {
+bool Recorder::start(const std::string& display, const std::string& windowClass,
+                     const std::vector<std::string>& options) {
     stop();
     int fd = -1;
-    pid_ = spawn({KEYVANE_BINARY_DIR "/tests/keyvane-keyrecorder", display, windowClass}, &fd);
+    std::vector<std::string> argv = {KEYVANE_BINARY_DIR "/tests/keyvane-keyrecorder", display, windowClass};
+    argv.insert(argv.end(), options.begin(), options.end());
+    pid_ = spawn(argv, &fd);
     if (pid_ < 0) return false;
     {
         std::lock_guard<std::mutex> guard(mutex_);

@@ -50,7 +50,9 @@ public:
     Recorder(const Recorder&) = delete;
     Recorder& operator=(const Recorder&) = delete;
     // Starts it with the window class and waits until its window has the focus.
-    bool start(const std::string& display, const std::string& windowClass = "KeyRecorder");
+    // `options`: the recorder's own ("--lag", "50", "--no-ping").
+    bool start(const std::string& display, const std::string& windowClass = "KeyRecorder",
+               const std::vector<std::string>& options = {});
     void stop();
     // The text received so far (UTF-8, each press's characters in order).
     std::string text();
