@@ -19,9 +19,9 @@
 // The focused application is one text field with a window class ("" = no
 // focus); a new terminal starts with an "Edit" field in focus. Its window is a fixed pseudo-window (kFocusWindow) that
 // windows.cpp treats as a window of that class; messages posted to it arrive in focusWindowMessage(). The field turns
-// key presses into characters through the terminal's keypad: configuration key "keypad" (0 = default keypad, 1..6 =
-// keypad families) selects the family whose rows it reads back, so tests and the console set it alongside the model.
-// Where a family gives one key to two characters, the family's own row wins, then the lower code. Enter types a line
+// key presses into characters through the terminal's keypad (keypad.cpp): configuration key "keypad" (0 = default
+// keypad, 1..6 = keypad families) selects the family whose rows it reads back, so tests and the console set it
+// alongside the model. Enter types a line
 // feed, Tab a tab, Backspace removes the last character; keys pressed with Control, and modifier keys, type nothing.
 // Character messages (WM_CHAR, PostKeybdMessage) append their character (carriage return as a line feed, 8 as
 // Backspace). Posted WM_KEYDOWN and WM_KEYUP are recorded but type nothing.
@@ -119,116 +119,6 @@ KeyboardRecord* record() {
         }
     }
     return r;
-}
-
-// ------------------------------------------------------------------ keypad families
-struct KeyRow {
-    uint8_t code;
-    uint8_t virtualKey;
-    uint8_t shift;
-};
-
-// Default keypad punctuation.
-constexpr KeyRow kDefaultRows[] = {
-    {33, 49, 1},  {34, 222, 1}, {35, 155, 0}, {36, 52, 1},  {37, 53, 1},   {38, 55, 1},   {39, 222, 0},  {40, 61, 0},
-    {41, 48, 1},  {42, 106, 1}, {43, 107, 0}, {44, 188, 0}, {45, 109, 0},  {46, 190, 0},  {47, 191, 0},  {58, 154, 0},
-    {59, 186, 0}, {60, 188, 1}, {61, 187, 0}, {62, 190, 1}, {63, 152, 0},  {64, 50, 1},   {91, 219, 0},  {92, 220, 0},
-    {93, 221, 0}, {94, 54, 1},  {95, 149, 0}, {96, 192, 0}, {123, 219, 1}, {124, 220, 1}, {125, 221, 1}, {126, 148, 0},
-};
-constexpr KeyRow kFamily1[] = {{35, 51, 1},  {40, 57, 1},  {42, 106, 0}, {46, 110, 0}, {47, 111, 0},
-                               {58, 186, 1}, {63, 191, 1}, {95, 189, 1}, {126, 192, 1}};
-constexpr KeyRow kFamily2[] = {{40, 57, 1}, {45, 189, 0}, {95, 189, 1}};
-constexpr KeyRow kFamily3[] = {{35, 51, 1},  {40, 57, 1},  {42, 56, 1},  {43, 187, 1}, {45, 189, 0},
-                               {58, 186, 1}, {63, 191, 1}, {95, 189, 1}, {126, 192, 1}};
-constexpr KeyRow kFamily4[] = {{43, 187, 0}, {45, 189, 0}, {58, 186, 0}, {126, 192, 0}};
-constexpr KeyRow kFamily5[] = {{33, 153, 0}, {34, 150, 0}, {36, 59, 0},  {38, 60, 0}, {41, 62, 0},
-                               {42, 106, 0}, {46, 110, 0}, {47, 111, 0}, {64, 151, 0}};
-constexpr KeyRow kFamily6[] = {{33, 153, 0}, {34, 150, 0}, {36, 59, 0},  {38, 60, 0},  {41, 62, 0},
-                               {42, 106, 0}, {46, 110, 0}, {47, 111, 0}, {64, 151, 0}, {37, 211, 1}};
-
-struct ReverseKeypad {
-    char16_t character[2][256];  // [shift][virtual key], 0 = types nothing
-};
-
-template <size_t N>
-void applyRows(uint8_t (&vk)[128], uint8_t (&shift)[128], bool (&familyRow)[128], const KeyRow (&rows)[N],
-               bool family) {
-    for (const KeyRow& r : rows) {
-        vk[r.code] = r.virtualKey;
-        shift[r.code] = r.shift;
-        familyRow[r.code] = family;
-    }
-}
-
-ReverseKeypad buildReverse(int family) {
-    uint8_t vk[128] = {};
-    uint8_t shift[128] = {};
-    bool familyRow[128] = {};
-    for (int c = 9; c <= 32; ++c) vk[c] = static_cast<uint8_t>(c);
-    for (int c = '0'; c <= '9'; ++c) vk[c] = static_cast<uint8_t>(c);
-    for (int c = 'A'; c <= 'Z'; ++c) vk[c] = static_cast<uint8_t>(c), shift[c] = 1;
-    for (int c = 'a'; c <= 'z'; ++c) vk[c] = static_cast<uint8_t>(c - 32);
-    vk[127] = 46;
-    applyRows(vk, shift, familyRow, kDefaultRows, false);
-    switch (family) {
-        case 1:
-            applyRows(vk, shift, familyRow, kFamily1, true);
-            break;
-        case 2:
-            applyRows(vk, shift, familyRow, kFamily2, true);
-            break;
-        case 3:
-            applyRows(vk, shift, familyRow, kFamily3, true);
-            break;
-        case 4:
-            applyRows(vk, shift, familyRow, kFamily4, true);
-            break;
-        case 5:
-            applyRows(vk, shift, familyRow, kFamily5, true);
-            break;
-        case 6:
-            applyRows(vk, shift, familyRow, kFamily6, true);
-            break;
-        default:
-            break;
-    }
-    ReverseKeypad r{};
-    bool fromFamily[2][256] = {};
-    // Printable characters only: control codes, Delete and the modifier keys type nothing.
-    for (int c = 32; c <= 126; ++c) {
-        char16_t& slot = r.character[shift[c]][vk[c]];
-        bool& slotFamily = fromFamily[shift[c]][vk[c]];
-        if (slot == 0 || (familyRow[c] && !slotFamily)) {
-            slot = static_cast<char16_t>(c);
-            slotFamily = familyRow[c];
-        }
-    }
-    r.character[0][VK_TAB] = u'\t';
-    r.character[1][VK_TAB] = u'\t';
-    r.character[0][VK_RETURN] = u'\n';
-    r.character[1][VK_RETURN] = u'\n';
-    return r;
-}
-
-const ReverseKeypad& reverseKeypad(int family) {
-    static const ReverseKeypad tables[7] = {buildReverse(0), buildReverse(1), buildReverse(2), buildReverse(3),
-                                            buildReverse(4), buildReverse(5), buildReverse(6)};
-    if (family < 0 || family > 6) family = 0;
-    return tables[family];
-}
-
-// Without a "keypad" setting the terminal has no model either, and the wedge
-// then types through the fallback model's keypad, family 1.
-int keypadFamilyConfig() {
-    std::string value = terminal::config("keypad");
-    if (value.empty()) return terminal::model() == 0 ? 1 : 0;
-    int family = 0;
-    for (char c : value) {
-        if (c < '0' || c > '9') return 0;
-        family = family * 10 + (c - '0');
-        if (family > 6) return 0;
-    }
-    return family;
 }
 
 // ------------------------------------------------------------------ record helpers (lock held)
@@ -388,7 +278,7 @@ struct KeyMeaning {
 KeyMeaning keypadMeaning(const KeyboardRecord* r, int virtualKey, int family) {
     if (r->down[VK_CONTROL] || r->down[0x12]) return {0, true};
     int shift = r->down[VK_SHIFT] ? 1 : 0;
-    return {reverseKeypad(family).character[shift][virtualKey & 0xFF], false};
+    return {host::keypadCharacter(family, shift != 0, virtualKey), false};
 }
 
 // The stand-in focused application's side of the seam.
@@ -462,7 +352,7 @@ void keybd_event(BYTE virtualKey, BYTE scanCode, DWORD flags, ULONG_PTR extraInf
     KeyboardRecord* r = record();
     if (!r) return;
     bool down = (flags & KEYEVENTF_KEYUP) == 0;
-    int family = down ? keypadFamilyConfig() : 0;
+    int family = down ? host::keypadFamily() : 0;
     const host::Output& out = output();
     KeyMeaning meaning{0, false};
     {
@@ -582,7 +472,7 @@ void typeUserKey(int virtualKey) {
     if (virtualKey < 0 || virtualKey > 255) return;
     KeyboardRecord* r = record();
     if (!r) return;
-    int family = keypadFamilyConfig();
+    int family = host::keypadFamily();
     KeyMeaning meaning{0, false};
     {
         host::Lock lock(&r->header);

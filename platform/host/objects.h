@@ -55,6 +55,12 @@ std::string bluetoothPortPath(int index);
 bool userKeyDown(int virtualKey, unsigned& modifiers);
 // keyboard.cpp: the pressed key typed into the focused field, as the keypad types it.
 void typeUserKey(int virtualKey);
+// keypad.cpp: the character a virtual key types on the keypad family, with
+// or without Shift (0: none).
+char16_t keypadCharacter(int family, bool shift, int virtualKey);
+// keypad.cpp: the keypad family terminal.conf's "keypad" names (0 the
+// default keypad; without the key, the model's).
+int keypadFamily();
 // keyboard.cpp: the focused application's window handle (0 = no focus).
 HWND focusWindow();
 // keyboard.cpp: the focused application's window class ("" = no focus).
