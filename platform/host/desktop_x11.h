@@ -1,6 +1,7 @@
 // The desktop keyboard's two halves: typing (keyboard_x11.cpp) and the scan
 // key's watcher (scankey_x11.cpp), each on a connection of its own to the
-// display "display" names in terminal.conf. Private to those two files.
+// display "display" names in terminal.conf, and what both use
+// (desktop_x11.cpp). Private to those files.
 #pragma once
 
 #include <X11/Xlib.h>
@@ -11,6 +12,9 @@
 
 namespace host {
 
+// Spare keycodes bound at most at once, and keycodes of a display.
+constexpr int kDesktopPoolSize = 64;
+constexpr int kDesktopMaxKeycodes = 256;
 // How long after a failed connection the next is tried.
 constexpr int64_t kDesktopReconnectPauseNs = 1000000000;
 
@@ -29,6 +33,8 @@ std::string desktopDisplayName();
 void desktopErrorHandlers();
 // A lost connection marks `mark` instead of ending the process.
 void desktopNoticeLoss(Display* display, std::atomic<Display*>* mark);
+// Gives a spare keycode no symbols again.
+void desktopRestoreCode(Display* display, KeyCode code);
 // Releases and restores what ended processes of this machine left at the
 // display; `own` is the calling process's record (None: it has none).
 void desktopCleanUpEnded(Display* display, Atom own, const std::string& name);

@@ -23,13 +23,16 @@
 // the last keysyms bound, a keysym still bound is pressed again without a new
 // binding, and the pool is restored to no symbols when typing has been idle
 // for kIdleAge and when the process ends. The layout is thus left as it was.
-// A binding is changed (the least recently used one replaced, or the pool
-// restored) only once the focused application has read its presses: an
-// application that answers pings (_NET_WM_PING in its WM_PROTOCOLS, as the
+// The mapping changes (a keycode bound, a binding replaced, the pool
+// restored) only once the focused application has read the keys sent before:
+// an application that answers pings (_NET_WM_PING in its WM_PROTOCOLS, as the
 // toolkits' windows do) is pinged and its answer awaited; it answers when it
-// comes to the ping in its queue, after the key presses sent before it. One
-// that does not answer pings (or not within kAnswerWait) is given kMinimumAge
-// after the binding's last press.
+// comes to the ping in its queue, after the key presses sent before it. This
+// also covers an application that loads its keymap at its first key: one
+// that fetched the map before a change and asked to be told of changes after
+// it would never learn of it. One that does not answer pings (or not within
+// kAnswerWait) is given kMinimumAge after a binding's last press before the
+// binding changes.
 //
 // Ending. The X server does not release the keys that an XTEST client holds
 // when its connection closes. Each process keeps the keycodes it holds down
@@ -70,29 +73,17 @@
 
 namespace {
 
-const char kLog[] = "desktop.log";
 constexpr int64_t kMinimumAgeNs = 1000000000;  // a binding's age before it may change, unanswered
 constexpr int64_t kAnswerWaitNs = 5000000000;  // how long an answer to a ping is waited for
 constexpr int64_t kIdleAgeNs = 2000000000;     // typing idle this long restores the pool
-constexpr int kPoolSize = 64;
-constexpr int kMaxKeycodes = 256;
+constexpr int kPoolSize = host::kDesktopPoolSize;
+constexpr int kMaxKeycodes = host::kDesktopMaxKeycodes;
 constexpr int kMaxHeld = 16;  // X keycodes one device key holds down (the key and its modifiers)
 
 // ------------------------------------------------------------------ the connections
 // A display's loss is noticed by Xlib in the middle of any call; the exit
 // handler marks it, and the call's caller drops the connection after.
 std::atomic<Display*> lostTyping{nullptr};
-
-int onIoError(Display*) {
-    return 0;  // said in the log by the one who drops the connection
-}
-void onIoExit(Display* display, void* which) {
-    static_cast<std::atomic<Display*>*>(which)->store(display);
-}
-int onError(Display*, XErrorEvent* error) {
-    host::desktopLastError.store(error->error_code);
-    return 0;
-}
 
 int64_t now() {
     return host::monotonicNanos();
@@ -142,6 +133,7 @@ struct Typing {
     int64_t lastTyped = 0;
     // The pings of the focused application: every key pressed before
     // `caughtUpTo` has been read by `caughtUpWindow`.
+    int64_t lastPress = 0;
     Atom protocols = 0, pingAtom = 0;
     Window caughtUpWindow = 0;
     int64_t caughtUpTo = 0;
@@ -173,8 +165,7 @@ void writeHeld(Typing& t) {
 }
 
 void restoreCode(Display* display, KeyCode code) {
-    KeySym none[2] = {NoSymbol, NoSymbol};
-    XChangeKeyboardMapping(display, code, 2, none, 1);
+    host::desktopRestoreCode(display, code);
 }
 
 // ------------------------------------------------------------------ the layout
@@ -315,6 +306,7 @@ bool connected(Typing& t) {
 // ------------------------------------------------------------------ pressing
 void press(Typing& t, Held& h, KeyCode code) {
     XTestFakeKeyEvent(t.display, code, True, CurrentTime);
+    t.lastPress = now();
     if (h.count < kMaxHeld) h.codes[h.count++] = code;
 }
 
@@ -385,13 +377,16 @@ bool pingAnswered(Typing& t, Window window) {
     return true;
 }
 
-// Waits until a binding last pressed at `pressed` may change: the focused
-// application has read that press (typing lock held).
+// Waits until the keyboard mapping may change (typing lock held): an
+// application that answers pings has read every key pressed before (so it
+// has also loaded its keymap, which toolkits do at their first key, and is
+// notified of the change); for one that does not, a binding last pressed at
+// `pressed` (0: a new binding) is kMinimumAge old.
 void waitReadBy(Typing& t, int64_t pressed) {
-    if (pressed == 0) return;
-    Window window = answeringFocus(t);
-    if (window && window == t.caughtUpWindow && t.caughtUpTo > pressed) return;
+    Window window = t.lastPress ? answeringFocus(t) : 0;
+    if (window && window == t.caughtUpWindow && t.caughtUpTo > t.lastPress) return;
     if (window && pingAnswered(t, window)) return;
+    if (pressed == 0) return;
     int64_t age = now() - pressed;
     if (age >= kMinimumAgeNs) return;
     XFlush(t.display);
@@ -433,9 +428,10 @@ KeyCode boundCode(Typing& t, KeySym sym) {
         for (int i = 0; i < t.poolCount; ++i)
             if (slot < 0 || t.pool[i].used < t.pool[slot].used) slot = i;
         if (slot < 0) return 0;  // the layout has no spare keycode
-        // Never rebind a keycode the application may still look up.
-        waitReadBy(t, t.pool[slot].used);
     }
+    // Never bind while the application may still look a key up, nor rebind a
+    // keycode it may still look up.
+    waitReadBy(t, t.pool[slot].sym == NoSymbol ? 0 : t.pool[slot].used);
     KeySym syms[2] = {sym, sym};
     XChangeKeyboardMapping(t.display, t.pool[slot].code, 2, syms, 1);
     XSync(t.display, False);
@@ -445,6 +441,7 @@ KeyCode boundCode(Typing& t, KeySym sym) {
 }
 
 void restorePool(Typing& t) {
+    if (lastBoundPress(t) == 0) return;
     waitReadBy(t, lastBoundPress(t));
     if (lostTyping.load() == t.display) return;
     bool any = false;
@@ -656,7 +653,7 @@ void releaseAtExit() {
     std::unique_lock<std::mutex> guard(t.mutex, std::try_to_lock);
     if (!guard.owns_lock() || !t.display || lostTyping.load() == t.display) return;
     for (Held& h : t.held) releaseHeld(t, h);
-    waitReadBy(t, lastBoundPress(t));
+    if (lastBoundPress(t) != 0) waitReadBy(t, lastBoundPress(t));
     if (lostTyping.load() == t.display) return;
     for (int i = 0; i < t.poolCount; ++i)
         if (t.pool[i].sym != NoSymbol) restoreCode(t.display, t.pool[i].code);
@@ -668,82 +665,7 @@ constexpr host::Output kDesktop = {desktopKey, desktopCharacter, desktopFocus, h
 
 }  // namespace
 
-// ------------------------------------------------------------------ shared with the scan key's watcher
 namespace host {
-
-std::atomic<Display*> desktopLostEvents{nullptr};
-std::atomic<bool> desktopDisplayBack{false};
-std::atomic<int> desktopLastError{0};
-
-void desktopSay(const std::string& line) {
-    appendLog(kLog, std::to_string(terminalNow()) + " " + line);
-}
-
-std::string desktopDisplayName() {
-    return terminal::config("display");
-}
-
-void desktopErrorHandlers() {
-    XSetIOErrorHandler(onIoError);
-    XSetErrorHandler(onError);
-}
-
-void desktopNoticeLoss(Display* display, std::atomic<Display*>* mark) {
-    XSetIOErrorExitHandler(display, onIoExit, mark);
-}
-
-// Releases and restores what ended processes of this machine left at the
-// display (their property names their process).
-void desktopCleanUpEnded(Display* display, Atom own, const std::string& name) {
-    Window rootWindow = DefaultRootWindow(display);
-    int count = 0;
-    Atom* atoms = XListProperties(display, rootWindow, &count);
-    if (!atoms) return;
-    char** names = static_cast<char**>(calloc(static_cast<size_t>(count) + 1, sizeof(char*)));
-    if (names && XGetAtomNames(display, atoms, count, names)) {
-        for (int i = 0; i < count; ++i) {
-            int pid = 0;
-            unsigned long long started = 0;
-            if (!names[i] || std::sscanf(names[i], "_KEYVANE_KEYS_%d_%llu", &pid, &started) != 2) continue;
-            if (atoms[i] == own) continue;
-            if (host::processRuns({pid, static_cast<uint64_t>(started)})) continue;
-            Atom type = 0;
-            int format = 0;
-            unsigned long items = 0, after = 0;
-            unsigned char* data = nullptr;
-            if (XGetWindowProperty(display, rootWindow, atoms[i], 0, kMaxKeycodes + kPoolSize + 1, True, XA_CARDINAL,
-                                   &type, &format, &items, &after, &data) == Success &&
-                data && format == 32) {
-                const long* values = reinterpret_cast<const long*>(data);
-                bool bound = false;
-                unsigned released = 0, restored = 0;
-                for (unsigned long j = 0; j < items; ++j) {
-                    KeyCode code = static_cast<KeyCode>(values[j] & 0xFF);
-                    if (values[j] == 0) {
-                        bound = true;
-                    } else if (!bound) {
-                        XTestFakeKeyEvent(display, code, False, CurrentTime);
-                        ++released;
-                    } else {
-                        restoreCode(display, code);
-                        ++restored;
-                    }
-                }
-                say("display " + name + ": process " + std::to_string(pid) + " ended holding " +
-                    std::to_string(released) + " keys and " + std::to_string(restored) +
-                    " bound keycodes: released and restored");
-            }
-            if (data) XFree(data);
-        }
-    }
-    if (names) {
-        for (int i = 0; i < count; ++i)
-            if (names[i]) XFree(names[i]);
-        free(names);
-    }
-    XFree(atoms);
-    XSync(display, False);
-}
 
 // Restores the pool when typing has been idle for kIdleAge.
 void desktopRestoreWhenIdle() {
