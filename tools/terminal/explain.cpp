@@ -282,11 +282,15 @@ int pressScanKey(long long timeoutMs) {
 
 // Reads the items one after another in one wedge; false (and why) when the
 // terminal or the wedge could not be set up.
-bool readItems(const Dispatcher& commands, const Options& options, const std::vector<Item>& items,
-               const std::string& settingsFile, const std::string& decodeFile, const Settings& s, int model,
-               std::vector<Outcome>& outcomes, std::ostream& err) {
-    Run run(commands, options);
-    if (!run.make(err)) return false;
+// How much of each record the earlier barcodes left: what follows is the next one's.
+struct Seen {
+    size_t sounds = 0, leds = 0, boxes = 0, frames = 0;
+};
+
+// Makes the terminal with the settings and starts the wedge; false after
+// saying why.
+bool startWedge(Run& run, const std::vector<Item>& items, const std::string& settingsFile,
+                const std::string& decodeFile, int model, std::ostream& err) {
     auto fail = [&](const std::string& what) {
         err << "keyvane-terminal explain: " << what << (run.complaint.empty() ? "\n" : ": " + run.complaint);
         if (!run.complaint.empty() && run.complaint.back() != '\n') err << "\n";
@@ -308,11 +312,93 @@ bool readItems(const Dispatcher& commands, const Options& options, const std::ve
     if (!decodeFile.empty() && !fs::copy_file(decodeFile, run.root() + "/Zentrova/DecodeSettings.Vqf", ec))
         return fail("cannot copy " + decodeFile);
     if (run.command({"start"}) != kOk) return fail("the wedge did not start");
-    std::string port = "COM" + std::to_string(s.port);
-    size_t sounds = records(run.output({"sounds"})).size();
-    size_t leds = records(run.output({"leds"})).size();
-    size_t boxes = records(run.output({"msgbox"})).size();
-    size_t frames = 0;
+    return true;
+}
+
+// Puts one barcode (picture, swipe) to the wedge as a person would: its
+// good reads into `o`; the scan's own records into `scanned`.
+int scanItem(Run& run, const Settings& s, const Item& item, Outcome& o, std::string& scanned) {
+    if (item.kind == Item::Swipe) {
+        int rc = run.command({"swipe", item.data}, &scanned);
+        o.reads = rc == kOk ? 1 : 0;
+        return rc;
+    }
+    if (item.kind == Item::Barcode && !s.continuous) {
+        // The barcode in view as the console's view puts it, then one press.
+        Args view = {"view", item.data};
+        if (!item.symbol.empty()) view.insert(view.end(), {"--sym", item.symbol});
+        size_t before = terminal::sounds().size();
+        int rc = run.command(view);
+        o.reads = rc == kOk ? pressScanKey(1000) : 0;
+        if (rc == kOk && o.reads < 0) {
+            run.complaint = "the wedge was still busy a second after the key was released";
+            rc = kFailed;
+        } else if (rc == kOk && o.reads == 0) {
+            std::string played;
+            auto sounds = terminal::sounds();
+            for (size_t i = before; i < sounds.size(); ++i)
+                played += (played.empty() ? "" : ", ") + soundName(sounds[i].sound);
+            run.complaint = "0 good reads within 1 s; " + (played.empty() ? "no sound" : "sounds played: " + played);
+            rc = kFailed;
+        }
+        o.reads = std::max(o.reads, 0);
+        return rc;
+    }
+    Args scan = {"scan"};
+    if (item.kind == Item::Picture) {
+        scan.insert(scan.end(), {"--image", item.data});
+    } else {
+        scan.push_back(item.data);
+        if (!item.symbol.empty()) scan.insert(scan.end(), {"--sym", item.symbol});
+    }
+    // A barcode the wedge passes over (a duplicate) gives no good read: the wait is short.
+    scan.insert(scan.end(), {"--timeout", item.kind == Item::Picture ? "5000" : "1000"});
+    int rc = run.command(scan, &scanned);
+    for (const auto& r : records(scanned))
+        if (r.count("reads")) o.reads = std::atoi(r.at("reads").c_str());
+    return rc;
+}
+
+// What the barcode gave: typed text and keys, frames at the peer, sounds and
+// lights in the order they came, message boxes.
+void collectOutcome(Run& run, const Settings& s, Seen& seen, Outcome& o) {
+    o.typed = run.output({"text", "--raw"});
+    o.keys = typedKeys(run.output({"keys"}));
+    if (s.serial && s.port >= 0) {
+        std::string port = "COM" + std::to_string(s.port);
+        auto all = records(run.output({"peer", port, "--framing", framingName(s.framing)}));
+        for (size_t i = seen.frames; i < all.size(); ++i) o.frames.push_back(all[i]);
+        seen.frames = std::max(seen.frames, all.size());
+    }
+    std::vector<std::pair<long long, std::string>> feedback;
+    auto soundList = records(run.output({"sounds"}));
+    for (size_t i = seen.sounds; i < soundList.size(); ++i)
+        feedback.push_back({std::atoll(soundList[i]["time"].c_str()), soundName(soundList[i]["sound"])});
+    seen.sounds = soundList.size();
+    auto ledList = records(run.output({"leds"}));
+    for (size_t i = seen.leds; i < ledList.size(); ++i)
+        feedback.push_back({std::atoll(ledList[i]["time"].c_str()),
+                            ledList[i]["light"] + (ledList[i]["light"] == "vibrator" ? "" : " light") +
+                                (ledList[i]["state"] == "0" ? " off" : " on")});
+    seen.leds = ledList.size();
+    std::stable_sort(feedback.begin(), feedback.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    for (const auto& f : feedback) o.feedback.push_back(f.second);
+    auto boxList = records(run.output({"msgbox"}));
+    for (size_t i = seen.boxes; i < boxList.size(); ++i)
+        o.boxes.push_back(boxList[i]["caption"] + ": " + boxList[i]["text"]);
+    seen.boxes = boxList.size();
+}
+
+bool readItems(const Dispatcher& commands, const Options& options, const std::vector<Item>& items,
+               const std::string& settingsFile, const std::string& decodeFile, const Settings& s, int model,
+               std::vector<Outcome>& outcomes, std::ostream& err) {
+    Run run(commands, options);
+    if (!run.make(err)) return false;
+    if (!startWedge(run, items, settingsFile, decodeFile, model, err)) return false;
+    Seen seen;
+    seen.sounds = records(run.output({"sounds"})).size();
+    seen.leds = records(run.output({"leds"})).size();
+    seen.boxes = records(run.output({"msgbox"})).size();
     // Scan sync reads the barcodes in view together, in one press: all but
     // the last are put in view, and the last is scanned with them.
     bool together = s.sync != 0 && std::all_of(items.begin(), items.end(), [](const Item& i) {
@@ -321,83 +407,23 @@ bool readItems(const Dispatcher& commands, const Options& options, const std::ve
     for (size_t n = 0; together && n + 1 < items.size(); ++n) {
         Args view = {"view", items[n].data};
         if (!items[n].symbol.empty()) view.insert(view.end(), {"--sym", items[n].symbol});
-        if (run.command(view) != kOk) return fail("cannot put " + items[n].data + " in view");
+        if (run.command(view) != kOk) {
+            err << "keyvane-terminal explain: cannot put " << items[n].data << " in view"
+                << (run.complaint.empty() ? "" : ": " + run.complaint);
+            if (run.complaint.empty() || run.complaint.back() != '\n') err << "\n";
+            return false;
+        }
         Outcome o;
         o.setWith = static_cast<int>(items.size());
         outcomes.push_back(o);
     }
     for (size_t n = together ? items.size() - 1 : 0; n < items.size(); ++n) {
-        const Item& item = items[n];
         Outcome o;
         run.command({"clear-text"});
         run.command({"clear-keys"});
         std::string scanned;
-        int rc = kOk;
-        if (item.kind == Item::Swipe) {
-            rc = run.command({"swipe", item.data}, &scanned);
-            o.reads = rc == kOk ? 1 : 0;
-        } else {
-            Args scan = {"scan"};
-            if (item.kind == Item::Barcode && !s.continuous) {
-                // The barcode in view as the console's view puts it, then one press.
-                Args view = {"view", item.data};
-                if (!item.symbol.empty()) view.insert(view.end(), {"--sym", item.symbol});
-                size_t before = terminal::sounds().size();
-                rc = run.command(view);
-                o.reads = rc == kOk ? pressScanKey(1000) : 0;
-                if (rc == kOk && o.reads < 0) {
-                    run.complaint = "the wedge was still busy a second after the key was released";
-                    rc = kFailed;
-                } else if (rc == kOk && o.reads == 0) {
-                    std::string played;
-                    auto sounds = terminal::sounds();
-                    for (size_t i = before; i < sounds.size(); ++i)
-                        played += (played.empty() ? "" : ", ") + soundName(sounds[i].sound);
-                    run.complaint = "0 good reads within 1 s; " + (played.empty() ? "no sound" : "sounds played: " + played);
-                    rc = kFailed;
-                }
-                o.reads = std::max(o.reads, 0);
-            } else if (item.kind == Item::Picture) {
-                scan.insert(scan.end(), {"--image", item.data});
-            } else {
-                scan.push_back(item.data);
-                if (!item.symbol.empty()) scan.insert(scan.end(), {"--sym", item.symbol});
-            }
-            if (scan.size() > 1) {
-                // A barcode the wedge passes over (a duplicate) gives no good read: the wait is short.
-                scan.insert(scan.end(), {"--timeout", item.kind == Item::Picture ? "5000" : "1000"});
-                rc = run.command(scan, &scanned);
-                for (const auto& r : records(scanned))
-                    if (r.count("reads")) o.reads = std::atoi(r.at("reads").c_str());
-            }
-        }
-        if (rc != kOk) o.problem = run.complaint;
-        o.typed = run.output({"text", "--raw"});
-        o.keys = typedKeys(run.output({"keys"}));
-        if (s.serial && s.port >= 0) {
-            auto all = records(run.output({"peer", port, "--framing", framingName(s.framing)}));
-            for (size_t i = frames; i < all.size(); ++i) o.frames.push_back(all[i]);
-            frames = std::max(frames, all.size());
-        }
-        // Sounds and lights in the order they came.
-        std::vector<std::pair<long long, std::string>> feedback;
-        auto soundList = records(run.output({"sounds"}));
-        for (size_t i = sounds; i < soundList.size(); ++i)
-            feedback.push_back({std::atoll(soundList[i]["time"].c_str()), soundName(soundList[i]["sound"])});
-        sounds = soundList.size();
-        auto ledList = records(run.output({"leds"}));
-        for (size_t i = leds; i < ledList.size(); ++i)
-            feedback.push_back({std::atoll(ledList[i]["time"].c_str()),
-                                ledList[i]["light"] + (ledList[i]["light"] == "vibrator" ? "" : " light") +
-                                    (ledList[i]["state"] == "0" ? " off" : " on")});
-        leds = ledList.size();
-        std::stable_sort(feedback.begin(), feedback.end(),
-                         [](const auto& a, const auto& b) { return a.first < b.first; });
-        for (const auto& f : feedback) o.feedback.push_back(f.second);
-        auto boxList = records(run.output({"msgbox"}));
-        for (size_t i = boxes; i < boxList.size(); ++i)
-            o.boxes.push_back(boxList[i]["caption"] + ": " + boxList[i]["text"]);
-        boxes = boxList.size();
+        if (scanItem(run, s, items[n], o, scanned) != kOk) o.problem = run.complaint;
+        collectOutcome(run, s, seen, o);
         outcomes.push_back(o);
     }
     return true;
