@@ -148,21 +148,7 @@ public:
     // when no other process does.
     void close() override {
         closed_ = true;
-        std::lock_guard<std::mutex> guard(heldMutex());
-        EventRecord* r = events();
-        if (r == nullptr) return;
-        auto& held = heldEvents();
-        auto it = held.find(name_);
-        bool last = it != held.end() && --it->second == 0;
-        if (last) held.erase(it);
-        host::Lock lock(&r->header);
-        host::notifyAll(&r->header);
-        EventSlot* s = last ? findSlot(r, name_) : nullptr;
-        if (s == nullptr) return;
-        host::ProcessIdentity self = host::currentProcess();
-        for (EventHolder& h : s->holders)
-            if (h.pid != 0 && holds(h, self)) h.pid = 0;
-        freeIfUnheld(s);
+        closeNamed(events, heldEvents, name_);
     }
 
 private:

@@ -71,6 +71,30 @@ inline std::mutex& heldMutex() {
     return m;
 }
 
+// A handle of this process to the named object closed: `record` maps the
+// objects' shared record, `held` gives this process's count of handles by
+// name (both asked under heldMutex). At its last handle the process no longer holds
+// the object, and the object is gone when no other process does. Wakes the
+// record's waiters either way (a wait on a closed handle fails).
+template <class RecordOf, class HeldOf>
+void closeNamed(RecordOf record, HeldOf heldOf, const std::u16string& name) {
+    std::lock_guard<std::mutex> guard(heldMutex());
+    auto* r = record();
+    if (r == nullptr) return;
+    auto& held = heldOf();
+    auto it = held.find(name);
+    bool last = it != held.end() && --it->second == 0;
+    if (last) held.erase(it);
+    host::Lock lock(&r->header);
+    host::notifyAll(&r->header);
+    auto* s = last ? findSlot(r, name) : nullptr;
+    if (s == nullptr) return;
+    host::ProcessIdentity self = host::currentProcess();
+    for (EventHolder& h : s->holders)
+        if (h.pid != 0 && holds(h, self)) h.pid = 0;
+    freeIfUnheld(s);
+}
+
 inline int64_t realNowMillis() {
     return host::monotonicNanos() / 1000000;
 }

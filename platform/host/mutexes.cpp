@@ -153,21 +153,7 @@ public:
     // and the mutex is gone when no other process does.
     void close() override {
         closed_ = true;
-        std::lock_guard<std::mutex> guard(heldMutex());
-        MutexRecord* r = mutexes();
-        if (r == nullptr) return;
-        auto& held = heldMutexes();
-        auto it = held.find(name_);
-        bool last = it != held.end() && --it->second == 0;
-        if (last) held.erase(it);
-        host::Lock lock(&r->header);
-        host::notifyAll(&r->header);
-        MutexSlot* s = last ? findSlot(r, name_) : nullptr;
-        if (s == nullptr) return;
-        host::ProcessIdentity self = host::currentProcess();
-        for (EventHolder& h : s->holders)
-            if (h.pid != 0 && holds(h, self)) h.pid = 0;
-        freeIfUnheld(s);
+        closeNamed(mutexes, heldMutexes, name_);
     }
 
 private:
