@@ -14,6 +14,7 @@
 
 #include "platform/host/terminal.h"
 #include "platform/platform.h"
+#include "tests/desktop/desktop_fixture.h"
 #include "tests/desktop/desktop_support.h"
 // Xlib last: its macros (None, Bool) would break the headers above.
 #include <X11/Xlib.h>
@@ -39,13 +40,11 @@ int keysDownAt(Display* display) {
     return n;
 }
 
-class DesktopWedge : public ::testing::Test {
+class DesktopWedge : public desktop::FolderTest {
 protected:
     void SetUp() override {
-        std::string missing = desktop::missingXvfb();
-        if (!missing.empty()) GTEST_SKIP() << missing;
-        dir_ = desktop::tempFolder();
-        ASSERT_FALSE(dir_.empty());
+        desktop::FolderTest::SetUp();
+        if (IsSkipped() || HasFatalFailure()) return;
         ASSERT_TRUE(server_.start());
         root_ = desktop::makeDesktopRoot(dir_, server_.name());
         ASSERT_FALSE(root_.empty());
@@ -57,7 +56,7 @@ protected:
         if (display_) XCloseDisplay(display_);
         recorder_.stop();
         server_.kill();
-        desktop::removeFolder(dir_);
+        desktop::FolderTest::TearDown();
     }
     void writeSettings(const std::string& ini) {
         mkdir((root_ + "/Zentrova").c_str(), 0700);
@@ -79,7 +78,7 @@ protected:
         XTestFakeKeyEvent(display_, XKeysymToKeycode(display_, sym), down, CurrentTime);
         XSync(display_, False);
     }
-    std::string dir_, root_;
+    std::string root_;
     desktop::XServer server_;
     desktop::Recorder recorder_;
     Display* display_ = nullptr;

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "platform/host/terminal.h"
+#include "tests/desktop/desktop_fixture.h"
 #include "tests/desktop/desktop_support.h"
 
 namespace {
@@ -73,17 +74,7 @@ std::string recordedPresses(desktop::Recorder& recorder) {
     return all;
 }
 
-class DesktopLayouts : public ::testing::Test {
-protected:
-    void SetUp() override {
-        std::string missing = desktop::missingXvfb();
-        if (!missing.empty()) GTEST_SKIP() << missing;
-        dir_ = desktop::tempFolder();
-        ASSERT_FALSE(dir_.empty());
-    }
-    void TearDown() override { desktop::removeFolder(dir_); }
-    std::string dir_;
-};
+class DesktopLayouts : public desktop::FolderTest {};
 
 TEST_F(DesktopLayouts, EveryCharacterRightOnEachLayoutWhichStaysAsItWas) {
     {

@@ -15,15 +15,7 @@
 
 namespace {
 
-using scanloop::barcode;
-using scanloop::countOf;
-using scanloop::ScanTerminal;
-using scanloop::setCodes;
-using scanloop::setRule;
-using scanloop::soundNames;
-using scanloop::traceLines;
-using scanloop::traceOf;
-using scanloop::typed;
+using namespace scanloop;  // the scan terminal of tests/support/scanloop_support.h
 
 const std::vector<std::string> kLoopLines = {"Start Scan",          "Amier On",      "Amier Off",
                                              "Normal Scan",         "Muliti Decode", "Muliti Decode UNSUPPORTED",

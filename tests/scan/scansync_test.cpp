@@ -12,15 +12,7 @@
 
 namespace {
 
-using scanloop::barcode;
-using scanloop::countOf;
-using scanloop::ScanTerminal;
-using scanloop::setCodes;
-using scanloop::setRule;
-using scanloop::soundNames;
-using scanloop::traceLines;
-using scanloop::traceOf;
-using scanloop::typed;
+using namespace scanloop;  // the scan terminal of tests/support/scanloop_support.h
 
 bool typedIs(const std::string& text) {
     return typed() == text;

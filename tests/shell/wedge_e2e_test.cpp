@@ -537,26 +537,14 @@ struct Outcome {
 // Runs keyvane in the folder `where` with KEYVANE_TERMINAL set to `terminalRoot`
 // (unset when null), its output kept apart from `where`.
 Outcome runIn(const std::string& where, const char* terminalRoot, const std::vector<std::string>& arguments) {
-    std::string outPath = where + ".out", errPath = where + ".err";
-    std::string program = KEYVANE_BINARY_DIR "/keyvane";
-    std::vector<std::string> args{program};
-    args.insert(args.end(), arguments.begin(), arguments.end());
-    std::vector<char*> argv;
-    for (std::string& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    pid_t pid = testchild::forkTestChild();
-    if (pid == 0) {
-        if (chdir(where.c_str()) != 0) _exit(126);
-        if (terminalRoot)
-            setenv("KEYVANE_TERMINAL", terminalRoot, 1);
-        else
-            unsetenv("KEYVANE_TERMINAL");
-        int o = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        int e = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        if (o < 0 || e < 0 || dup2(o, 1) < 0 || dup2(e, 2) < 0) _exit(126);
-        execv(program.c_str(), argv.data());
-        _exit(127);
-    }
+    wedge::Launch how;
+    how.root = terminalRoot;
+    how.folder = where;
+    how.outPath = where + ".out";
+    how.errPath = where + ".err";
+    pid_t pid = wedge::launch(how, arguments);
+    const std::string& outPath = how.outPath;
+    const std::string& errPath = how.errPath;
     Outcome r;
     int status = 0;
     if (pid > 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status)) r.code = WEXITSTATUS(status);

@@ -1,5 +1,6 @@
 #include "tests/support/wedge_process.h"
 
+#include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
 #include <signal.h>
@@ -14,6 +15,7 @@
 #include <fstream>
 #include <sstream>
 #include <thread>
+#include <utility>
 
 #include "platform/host/internal.h"
 #include "platform/host/terminal.h"
@@ -126,6 +128,31 @@ bool waitFor(const std::function<bool()>& predicate, int realMilliseconds) {
     }
 }
 
+pid_t launch(const Launch& how, const std::vector<std::string>& arguments) {
+    std::string program = KEYVANE_BINARY_DIR "/keyvane";
+    std::vector<std::string> args{program};
+    args.insert(args.end(), arguments.begin(), arguments.end());
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    pid_t pid = testchild::forkTestChild();
+    if (pid == 0) {
+        if (!how.folder.empty() && chdir(how.folder.c_str()) != 0) _exit(126);
+        if (how.root)
+            setenv("KEYVANE_TERMINAL", how.root, 1);
+        else
+            unsetenv("KEYVANE_TERMINAL");
+        for (auto [fd, path] : {std::pair{1, &how.outPath}, std::pair{2, &how.errPath}}) {
+            if (path->empty()) continue;
+            int file = open(path->c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+            if (file < 0 || dup2(file, fd) < 0) _exit(126);
+        }
+        execv(program.c_str(), argv.data());
+        _exit(127);
+    }
+    return pid;
+}
+
 namespace {
 
 // The exit code as the program returned it (-1, -2, -3, 0, ...).
@@ -135,19 +162,9 @@ int exitCodeOf(int waitStatus) {
 }
 
 pid_t spawn(const std::string& root, const std::vector<std::string>& arguments) {
-    std::string program = KEYVANE_BINARY_DIR "/keyvane";
-    std::vector<std::string> args{program};
-    args.insert(args.end(), arguments.begin(), arguments.end());
-    std::vector<char*> argv;
-    for (std::string& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    pid_t pid = testchild::forkTestChild();
-    if (pid == 0) {
-        setenv("KEYVANE_TERMINAL", root.c_str(), 1);
-        execv(program.c_str(), argv.data());
-        _exit(127);
-    }
-    return pid;
+    Launch how;
+    how.root = root.c_str();
+    return launch(how, arguments);
 }
 
 }  // namespace

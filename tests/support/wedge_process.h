@@ -21,6 +21,17 @@ struct RootOptions {
     int clockSpeed = 10;
 };
 std::string makeTerminalRoot(const RootOptions& options = RootOptions());
+
+// How keyvane is started: KEYVANE_TERMINAL (unset when null), the folder it
+// starts in and where its output goes (both: as the test's when empty).
+struct Launch {
+    const char* root = nullptr;
+    std::string folder;
+    std::string outPath;
+    std::string errPath;
+};
+// Starts keyvane with the arguments, as a child that ends with the test.
+pid_t launch(const Launch& how, const std::vector<std::string>& arguments);
 // Removes a root made by makeTerminalRoot.
 void removeTerminalRoot(const std::string& root);
 
