@@ -53,9 +53,9 @@ start=$(date +%s)
 for ((round = 1; round <= rounds; round++)); do
   ( while :; do :; done ) &
   hog=$!
-  ctest --preset "$preset" "${extra[@]}" >"$logs/round-$round-a.log" 2>&1 &
+  ctest --preset "$preset" --output-on-failure "${extra[@]}" >"$logs/round-$round-a.log" 2>&1 &
   a=$!
-  ctest --preset "$preset" "${extra[@]}" >"$logs/round-$round-b.log" 2>&1 &
+  ctest --preset "$preset" --output-on-failure "${extra[@]}" >"$logs/round-$round-b.log" 2>&1 &
   b=$!
   wait "$a"
   ra=$?
