@@ -232,6 +232,20 @@ Response runChild(const Site& site, const Args& args, int realMilliseconds) {
                          ",\"problems\":" + jsonString(err) + "}");
 }
 
+// A barcode's or card's data as a person types it: escapes ("\\r", "\\x02") as the console reads them.
+bool dataOf(const std::string& typed, std::string& data, Response& refused) {
+    std::string problem;
+    if (!unescape(typed, data, problem)) {
+        refused = text(400, "the data: " + problem);
+        return false;
+    }
+    if (data.empty() || data.size() > kMostDataBytes) {
+        refused = text(400, "the data must be 1.." + std::to_string(kMostDataBytes) + " bytes");
+        return false;
+    }
+    return true;
+}
+
 // ------------------------------------------------------------------ the routes
 Response page(const Site& site, const Request& r);
 Response staticFile(const Site& site, const Request& r);
@@ -255,8 +269,10 @@ Response key(const Site& site, const Request& r) {
 }
 
 Response view(const Site& site, const Request& r) {
-    if (r.body.empty()) return text(400, "the barcode's data is the body");
-    Args given{r.body};
+    std::string data;
+    Response refused;
+    if (!dataOf(r.body, data, refused)) return refused;
+    Args given{data};
     Args fixed{"view"};
     if (const std::string* sym = parameter(r, "sym"); sym != nullptr && !sym->empty()) {
         std::string problem;
@@ -280,7 +296,9 @@ bool fractionWord(const std::string& word) {
 }
 
 Response label(const Site& site, const Request& r) {
-    if (r.body.empty()) return text(400, "the label's data is the body");
+    std::string data;
+    Response refused;
+    if (!dataOf(r.body, data, refused)) return refused;
     std::string format = parameterOr(r, "format", "Code128");
     Args extra;
     for (const char* option : {"rotate", "blur"}) {
@@ -298,7 +316,7 @@ Response label(const Site& site, const Request& r) {
     if (!terminal::insideRoot(out)) return text(500, "the label would leave the terminal root");
     Args fixed{"label", "--sym", format, "--out", out};
     fixed.insert(fixed.end(), extra.begin(), extra.end());
-    Response made = runAction(site, fixed, {r.body});
+    Response made = runAction(site, fixed, {data});
     if (made.status != 200) return made;
     return runAction(site, {"view", "--image", out}, {});
 }
@@ -322,8 +340,10 @@ Response picture(const Site& site, const Request& r) {
 }
 
 Response swipe(const Site& site, const Request& r) {
-    if (r.body.empty()) return text(400, "the card's data is the body");
-    return runAction(site, {"swipe"}, {r.body});
+    std::string data;
+    Response refused;
+    if (!dataOf(r.body, data, refused)) return refused;
+    return runAction(site, {"swipe"}, {data});
 }
 
 Response wedge(const Site& site, const Request& r) {
@@ -405,9 +425,10 @@ Response checkSettings(const Site& site, const Request& r) {
 
 // What a barcode becomes under a draft of Keyvane.ini.
 Response explainBarcode(const Site& site, const Request& r) {
-    std::string data = parameterOr(r, "data", "");
+    std::string data;
+    Response refused;
+    if (!dataOf(parameterOr(r, "data", ""), data, refused)) return refused;
     std::string sym = parameterOr(r, "sym", "");
-    if (data.empty()) return text(400, "which barcode? (data, and sym)");
     std::string problem;
     if (wordRefused("explain", data, problem) || (!sym.empty() && wordRefused("explain", sym, problem)))
         return text(400, problem);
@@ -420,6 +441,15 @@ Response explainBarcode(const Site& site, const Request& r) {
         args.push_back(sym);
     }
     return runChild(site, args, 60000);
+}
+
+// Whether check's records (JSON) hold an error.
+bool hasErrors(const std::string& findings) {
+    for (size_t at = findings.find("\"severity\""); at != std::string::npos; at = findings.find("\"severity\"", at + 1)) {
+        size_t value = findings.find_first_not_of(" :", at + 10);
+        if (value != std::string::npos && findings.compare(value, 7, "\"error\"") == 0) return true;
+    }
+    return false;
 }
 
 // Saves a settings file and starts the wedge again on it; a file with errors
@@ -436,7 +466,7 @@ Response saveSettings(const Site& site, const Request& r) {
         std::string err;
         runSelf(site.options, {"check", draft.path}, findings, err, 20000);
     }
-    bool errors = findings.find("\"severity\":\"error\"") != std::string::npos;
+    bool errors = hasErrors(findings);
     if (errors && !force)
         return json(409, "{\"saved\":false,\"findings\":" + (findings.empty() ? std::string("null") : findings) + "}");
     if (!terminal::insideRoot(path)) return text(403, "the settings file would leave the terminal root");

@@ -30,7 +30,9 @@ std::string trimmed(std::string text) {
 }
 
 // The last `most` frames of bytes that reached a peer, as the peer command shows them.
-std::string framesJson(const Options& options, const std::string& bytes) {
+std::string framesJson(const Options& given, const std::string& bytes) {
+    Options options = given;
+    options.json = true;
     std::vector<Frame> frames = decodeStream(bytes, "auto");
     std::vector<Record> records;
     size_t first = frames.size() > kShownFrames ? frames.size() - kShownFrames : 0;
@@ -96,9 +98,10 @@ std::string traceJson(const Options& options) {
     }
     std::vector<std::string> lines;
     std::istringstream all(text);
+    // Blank lines and stray carriage returns dropped, as trace --tidy does.
     for (std::string line; std::getline(all, line);) {
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        lines.push_back(line);
+        while (!line.empty() && line.back() == '\r') line.pop_back();
+        if (!line.empty()) lines.push_back(line);
     }
     size_t first = lines.size() > kShownTraceLines ? lines.size() - kShownTraceLines : 0;
     std::string out = "{\"lines\":" + std::to_string(lines.size()) + ",\"tail\":[";
