@@ -10,11 +10,11 @@
 // - the files the terminal keeps and a person reads, which programs write
 //   with plain file calls: the trace log, what reached a port's peer
 //   (.terminal/log/COMn.out), the settings files, terminal.conf, the exit code
-//   a wedge's keeper writes. A watcher thread, started by the first wait of
-//   the process, sleeps on an inotify watch of those folders;
+//   a wedge's keeper writes. A watcher thread, started by the first look or
+//   wait of the process, sleeps on an inotify watch of those folders;
 // - the end of a process that shows a window of the terminal (a killed wedge
-//   notifies nothing): the same thread watches each such process through a
-//   process descriptor.
+//   notifies nothing): the same thread polls a process descriptor of each,
+//   which a second thread, woken by every change, keeps to the windows.
 //
 // The word lives in the shared record "changes" (a header and two words); it
 // is changed with atomic operations only, never under the record's lock, so
@@ -24,6 +24,7 @@
 // two sees the other (both sequentially consistent), so no wake-up is lost.
 #include <linux/futex.h>
 #include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/inotify.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -33,6 +34,7 @@
 #include <cerrno>
 #include <climits>
 #include <ctime>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -64,10 +66,10 @@ constexpr uint32_t kFileChanges =
 constexpr size_t kMostWatchedProcesses = 16;
 
 // The folders whose files a person reads, relative to the root.
-const char* const kWatchedFolders[] = {"", ".terminal", ".terminal/log", "DebugADV", "Zentrova", "IPSM"};
+const char* const kWatchedFolders[] = {"", ".terminal", ".terminal/log", ".terminal/peers", "DebugADV", "Zentrova", "IPSM"};
 
 std::mutex watcherMutex;
-std::string watcherRoot;  // the root the running watcher looks at (empty: none runs)
+std::string watcherRoot;  // the root the running watchers look at (empty: none run)
 
 void watchFolders(int fd, const std::string& root) {
     for (const char* folder : kWatchedFolders) {
@@ -86,85 +88,151 @@ int pidDescriptor(int pid) {
 }
 
 // The processes that show windows, each with a descriptor that becomes
-// readable when it ends.
+// readable when it ends. The list follows the windows: a thread of its own
+// sleeps on the change count and looks at the windows after each change
+// (ended processes' windows go then); a process gone from them is a change
+// too, and a new one is handed to the file watcher's poll.
 struct WatchedProcess {
     int pid;
     int fd;
 };
 
-void watchProcesses(std::vector<WatchedProcess>& watched) {
+struct Watch {
+    std::string root;
+    int files = -1;  // inotify
+    int wake = -1;   // eventfd: the list of processes changed
+    std::mutex mutex;
+    std::vector<WatchedProcess> processes;  // under mutex
+
+    ~Watch() {
+        for (const auto& p : processes) close(p.fd);
+        if (files >= 0) close(files);
+        if (wake >= 0) close(wake);
+    }
+};
+
+bool attachedTo(const Watch& w) {
+    return terminal::root() == w.root;
+}
+
+// Looks at the windows' processes again: those gone from the windows since
+// the last look, and those ended already, are a change; the new ones get a
+// descriptor for the file watcher's poll. True when something changed.
+bool lookAtWindows(Watch& w, std::vector<int>& shown) {
     std::vector<int> pids;
-    for (const auto& w : terminal::windows())
-        if (std::find(pids.begin(), pids.end(), w.pid) == pids.end() && pids.size() < kMostWatchedProcesses)
-            pids.push_back(w.pid);
-    for (size_t i = 0; i < watched.size();) {
-        if (std::find(pids.begin(), pids.end(), watched[i].pid) == pids.end()) {
-            close(watched[i].fd);
-            watched.erase(watched.begin() + static_cast<long>(i));
-        } else {
-            ++i;
+    for (const auto& win : terminal::windows())
+        if (std::find(pids.begin(), pids.end(), win.pid) == pids.end() && pids.size() < kMostWatchedProcesses)
+            pids.push_back(win.pid);
+    if (pids == shown) return false;
+    bool gone = std::any_of(shown.begin(), shown.end(),
+                            [&](int pid) { return std::find(pids.begin(), pids.end(), pid) == pids.end(); });
+    shown = pids;
+    {
+        std::lock_guard<std::mutex> hold(w.mutex);
+        for (size_t i = 0; i < w.processes.size();) {
+            if (std::find(pids.begin(), pids.end(), w.processes[i].pid) == pids.end()) {
+                close(w.processes[i].fd);
+                w.processes.erase(w.processes.begin() + static_cast<long>(i));
+            } else {
+                ++i;
+            }
+        }
+        for (int pid : pids) {
+            if (std::any_of(w.processes.begin(), w.processes.end(), [&](const WatchedProcess& p) { return p.pid == pid; }))
+                continue;
+            int fd = pidDescriptor(pid);
+            if (fd >= 0)
+                w.processes.push_back({pid, fd});
+            else
+                gone = true;  // ended already
         }
     }
-    for (int pid : pids) {
-        bool known = std::any_of(watched.begin(), watched.end(), [&](const WatchedProcess& p) { return p.pid == pid; });
-        if (known) continue;
-        int fd = pidDescriptor(pid);
-        if (fd >= 0) watched.push_back({pid, fd});
+    uint64_t one = 1;
+    ssize_t ignored = write(w.wake, &one, sizeof one);
+    (void)ignored;
+    return gone;
+}
+
+void windowsThread(std::shared_ptr<Watch> w, std::vector<int> shown, uint32_t seen) {
+    while (attachedTo(*w)) {
+        seen = static_cast<uint32_t>(terminal::waitForChange(seen, 2000));
+        if (lookAtWindows(*w, shown)) terminal::noteChange();
     }
 }
 
-void watcherThread(std::string root) {
-    int fd = inotify_init1(IN_CLOEXEC);
-    if (fd < 0) return;
-    watchFolders(fd, root);
-    std::vector<WatchedProcess> watched;
-    uint32_t lookedAt = ~0u;
+void filesThread(std::shared_ptr<Watch> w) {
     alignas(inotify_event) char buffer[8192];
-    for (;;) {
-        // The windows change with notifies; their processes are looked at again then.
-        if (uint32_t now = __atomic_load_n(&changes()->count, __ATOMIC_SEQ_CST); now != lookedAt) {
-            lookedAt = now;
-            watchProcesses(watched);
+    while (attachedTo(*w)) {
+        std::vector<pollfd> fds{{w->files, POLLIN, 0}, {w->wake, POLLIN, 0}};
+        std::vector<int> pids;
+        {
+            std::lock_guard<std::mutex> hold(w->mutex);
+            for (const auto& p : w->processes) {
+                fds.push_back({p.fd, POLLIN, 0});
+                pids.push_back(p.pid);
+            }
         }
-        std::vector<pollfd> fds;
-        fds.push_back({fd, POLLIN, 0});
-        for (const auto& p : watched) fds.push_back({p.fd, POLLIN, 0});
-        // The windows' processes are looked at again at least every few seconds.
         int rc = poll(fds.data(), fds.size(), 2000);
         if (rc < 0 && errno != EINTR) break;
         if (rc <= 0) continue;
         bool changed = false;
         if (fds[0].revents & POLLIN) {
-            ssize_t got = read(fd, buffer, sizeof buffer);
+            ssize_t got = read(w->files, buffer, sizeof buffer);
             if (got > 0) {
                 changed = true;
-                // A folder made later (DebugADV by a person, .terminal/log) is watched from then on.
+                // A folder made later (DebugADV by a person, .terminal/peers) is watched from then on.
                 for (ssize_t at = 0; at < got;) {
                     auto* e = reinterpret_cast<inotify_event*>(buffer + at);
-                    if ((e->mask & IN_ISDIR) && (e->mask & (IN_CREATE | IN_MOVED_TO))) watchFolders(fd, root);
+                    if ((e->mask & IN_ISDIR) && (e->mask & (IN_CREATE | IN_MOVED_TO))) watchFolders(w->files, w->root);
                     at += static_cast<ssize_t>(sizeof(inotify_event) + e->len);
                 }
             }
         }
-        for (size_t i = 1; i < fds.size(); ++i)
-            if (fds[i].revents != 0) {
-                changed = true;
-                close(watched[i - 1].fd);
-                watched[i - 1].fd = -1;
+        if (fds[1].revents & POLLIN) {
+            uint64_t n = 0;
+            ssize_t ignored = read(w->wake, &n, sizeof n);
+            (void)ignored;
+        }
+        std::vector<int> ended;
+        for (size_t i = 2; i < fds.size(); ++i)
+            if (fds[i].revents != 0) ended.push_back(pids[i - 2]);
+        if (!ended.empty()) {
+            changed = true;
+            std::lock_guard<std::mutex> hold(w->mutex);
+            for (size_t i = 0; i < w->processes.size();) {
+                if (std::find(ended.begin(), ended.end(), w->processes[i].pid) != ended.end()) {
+                    close(w->processes[i].fd);
+                    w->processes.erase(w->processes.begin() + static_cast<long>(i));
+                } else {
+                    ++i;
+                }
             }
-        watched.erase(std::remove_if(watched.begin(), watched.end(), [](const WatchedProcess& p) { return p.fd < 0; }),
-                      watched.end());
+        }
         if (changed) terminal::noteChange();
     }
-    close(fd);
 }
 
+// The watches are made before the call returns, so that a change made after
+// it is seen; the threads read them. They end, closing them, within a poll's
+// time once the process is attached to another root.
 void startWatcher() {
     std::lock_guard<std::mutex> hold(watcherMutex);
     const std::string& root = terminal::root();
     if (watcherRoot == root) return;
+    auto w = std::make_shared<Watch>();
+    w->root = root;
+    w->files = inotify_init1(IN_CLOEXEC);
+    w->wake = eventfd(0, EFD_CLOEXEC);
+    if (w->files < 0 || w->wake < 0) return;  // no watch: changes of records still wake
+    watchFolders(w->files, root);
+    // The windows shown now are watched before the call returns too.
+    ChangeRecord* r = changes();
+    uint32_t seen = r == nullptr ? 0 : __atomic_load_n(&r->count, __ATOMIC_SEQ_CST);
+    std::vector<int> shown;
+    if (lookAtWindows(*w, shown)) terminal::noteChange();
     watcherRoot = root;
-    std::thread(watcherThread, root).detach();
+    std::thread(filesThread, w).detach();
+    std::thread(windowsThread, w, std::move(shown), seen).detach();
 }
 
 }  // namespace
@@ -179,6 +247,7 @@ void noteChange() {
 }
 
 uint64_t changeCount() {
+    startWatcher();
     ChangeRecord* r = changes();
     hostinternal::heardFromOutside();
     return r == nullptr ? 0 : __atomic_load_n(&r->count, __ATOMIC_SEQ_CST);

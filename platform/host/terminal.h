@@ -53,10 +53,11 @@ bool insideRoot(const std::string& path);
 // sounds, message boxes, engine, view, Bluetooth, ports), a log line, the
 // trace log, a port's peer log, the settings files, terminal.conf, a wedge's
 // exit code written, a process that showed a window ended (changes.cpp).
+// The first call (of either) starts the process's watcher thread of those
+// files and processes for the attached root; a change after it is seen.
 uint64_t changeCount();
 // Sleeps until the count differs from `seen` or `realMilliseconds` pass, and
-// returns the count. The first call starts the process's watcher thread (of
-// the files and processes above) for the attached root.
+// returns the count.
 uint64_t waitForChange(uint64_t seen, int realMilliseconds);
 // Raises the count (and wakes every waiter of the terminal).
 void noteChange();
