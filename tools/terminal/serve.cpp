@@ -245,6 +245,7 @@ int serveCommand(const Options& given, const Args& args, std::ostream& out, std:
     site.listen = listen;
     site.webFolder = web;
     site.uploads = options.root + "/.terminal/serve";
+    site.console = fs::read_symlink("/proc/self/exe", ec).string();
     mkdir(site.uploads.c_str(), 0700);
     if (!terminal::insideRoot(site.uploads)) return failure(args[0], err, site.uploads + " leaves the terminal root");
     site.token = siteToken(site.uploads);
@@ -254,7 +255,8 @@ int serveCommand(const Options& given, const Args& args, std::ostream& out, std:
     httplib::Server server;
     server.new_task_queue = [] { return new httplib::ThreadPool(kThreads); };
     server.set_payload_max_length(serve::largestBody());
-    server.set_read_timeout(10, 0);
+    server.set_read_timeout(5, 0);
+    server.set_idle_interval(0, 100000);
     server.set_write_timeout(10, 0);
     server.set_keep_alive_timeout(5);
     auto handler = [&](const httplib::Request& in, httplib::Response& res) { answer(site, hub, in, res); };

@@ -226,7 +226,7 @@ Response runAction(const Site& site, Args fixed, const Args& given) {
 Response runChild(const Site& site, const Args& args, int realMilliseconds) {
     if (!site.actions) return json(200, "{\"rc\":0,\"out\":null,\"problems\":\"\"}");
     std::string out, err;
-    int rc = runSelf(site.options, args, out, err, realMilliseconds);
+    int rc = runConsole(site.console, site.options, args, out, err, realMilliseconds);
     while (!out.empty() && (out.back() == '\n' || out.back() == ' ')) out.pop_back();
     return json(200, "{\"rc\":" + std::to_string(rc) + ",\"out\":" + (out.empty() ? "null" : out) +
                          ",\"problems\":" + jsonString(err) + "}");
@@ -414,8 +414,8 @@ Response checkSettings(const Site& site, const Request& r) {
     Draft draft(site);
     if (!draft.write(name, r.body)) return text(500, "cannot write the draft");
     std::string findings, effective, err;
-    runSelf(site.options, {"check", draft.path}, findings, err, 20000);
-    if (name == "Keyvane.ini") runSelf(site.options, {"settings", "--effective", draft.path}, effective, err, 20000);
+    runConsole(site.console, site.options, {"check", draft.path}, findings, err, 20000);
+    if (name == "Keyvane.ini") runConsole(site.console, site.options, {"settings", "--effective", draft.path}, effective, err, 20000);
     auto value = [](std::string t) {
         while (!t.empty() && (t.back() == '\n' || t.back() == ' ')) t.pop_back();
         return t.empty() ? std::string("null") : t;
@@ -464,7 +464,9 @@ Response saveSettings(const Site& site, const Request& r) {
         Draft draft(site);
         if (!draft.write(name, r.body)) return text(500, "cannot write the draft");
         std::string err;
-        runSelf(site.options, {"check", draft.path}, findings, err, 20000);
+        // check exits 0 (clean) or 1 (findings); anything else is no answer, and nothing is saved on none.
+        int rc = runConsole(site.console, site.options, {"check", draft.path}, findings, err, 20000);
+        if (rc != 0 && rc != 1) return text(500, "cannot check " + name + ": " + err);
     }
     bool errors = hasErrors(findings);
     if (errors && !force)

@@ -38,6 +38,7 @@ struct Site {
     std::string token;       // 32 hex digits
     std::string webFolder;   // index.html, app.js, style.css
     std::string uploads;     // <root>/.terminal/serve: pictures, labels and drafts the server writes
+    std::string console;     // the console program that checks and explains (keyvane-terminal)
     bool actions = true;     // false: the routes that change things answer without doing them (the fuzz target)
 };
 

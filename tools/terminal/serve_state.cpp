@@ -147,15 +147,11 @@ std::string commandJson(const Options& given, const Args& args, int* rc, std::st
     return text.empty() ? "null" : text;
 }
 
-int runSelf(const Options& options, const Args& args, std::string& out, std::string& err, int realMilliseconds,
-            size_t mostBytes) {
+int runConsole(const std::string& program, const Options& options, const Args& args, std::string& out,
+               std::string& err, int realMilliseconds, size_t mostBytes) {
     out.clear();
     err.clear();
-    char self[4096];
-    ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
-    if (n <= 0) return -1;
-    self[n] = 0;
-    std::vector<std::string> words{self, "--root", options.root, "--json"};
+    std::vector<std::string> words{program, "--root", options.root, "--json"};
     words.insert(words.end(), args.begin(), args.end());
     std::vector<char*> argv;
     for (auto& w : words) argv.push_back(w.data());
@@ -177,7 +173,7 @@ int runSelf(const Options& options, const Args& args, std::string& out, std::str
         if (null >= 0) dup2(null, 0);
         dup2(toOut[1], 1);
         dup2(toErr[1], 2);
-        execv(self, argv.data());
+        execv(argv[0], argv.data());
         _exit(127);
     }
     close(toOut[1]);

@@ -15,12 +15,12 @@ namespace console::serve {
 // it said on standard error in `problems`.
 std::string commandJson(const Options& options, const Args& args, int* rc = nullptr, std::string* problems = nullptr);
 
-// Runs this program with `args` (after --root ROOT --json) as a process of
-// its own, without standard input, for at most `realMilliseconds` (then it is
-// killed); its output is kept up to `mostBytes` each. Returns its exit code
-// (-1: it could not run or was killed).
-int runSelf(const Options& options, const Args& args, std::string& out, std::string& err, int realMilliseconds,
-            size_t mostBytes = 4u << 20);
+// Runs the console `program` with `args` (after --root ROOT --json) as a
+// process of its own, without standard input, for at most `realMilliseconds`
+// (then it is killed); its output is kept up to `mostBytes` each. Returns its
+// exit code (-1: it could not run or was killed).
+int runConsole(const std::string& program, const Options& options, const Args& args, std::string& out,
+               std::string& err, int realMilliseconds, size_t mostBytes = 4u << 20);
 
 // Everything the page shows, as one JSON object: the screen, the wedge, the
 // focused application and its text, lights, vibrator, sounds, message boxes,
