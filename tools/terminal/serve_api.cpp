@@ -620,7 +620,8 @@ Response handle(const Site& site, const Request& r) {
     if (!tokenOk) return text(403, "open the address keyvane-terminal serve printed (it carries the token)");
     if (!pathKnown) return text(404, "no such page");
     if (route == nullptr) {
-        Response out = text(405, "not with " + r.method);
+        // The request's own words are not echoed back.
+        Response out = text(405, "not with this method");
         std::string allowed;
         for (const Route& candidate : kRoutes)
             if (r.path == candidate.path) allowed += (allowed.empty() ? "" : ", ") + std::string(candidate.method);
