@@ -42,6 +42,10 @@ namespace fs = std::filesystem;
 // The open pages at most (each holds a connection and a thread of the pool).
 constexpr int kMostPages = 64;
 constexpr int kThreads = kMostPages + 8;
+// How long the terminal is still before a burst of changes is drawn, and
+// the longest a burst waits (milliseconds).
+constexpr int kSettleMs = 3;
+constexpr int kMostSettleMs = 15;
 // A quiet stream says it still stands this often, so that a page gone away is noticed.
 constexpr int kKeepAliveSeconds = 10;
 
@@ -127,7 +131,16 @@ void eventThread(const Options& options, Hub& hub) {
                 hub.changed.notify_all();
             }
         }
-        seen = terminal::waitForChange(seen, 5000);
+        uint64_t now = terminal::waitForChange(seen, 5000);
+        // A burst (a barcode's keys, one by one) is drawn once: the state is
+        // made when the terminal has been still for a moment, or a little
+        // later at the most, not once per key.
+        auto first = std::chrono::steady_clock::now();
+        while (now != seen && std::chrono::steady_clock::now() - first < std::chrono::milliseconds(kMostSettleMs)) {
+            seen = now;
+            now = terminal::waitForChange(seen, kSettleMs);
+        }
+        seen = now;
     }
 }
 
@@ -259,6 +272,8 @@ int serveCommand(const Options& given, const Args& args, std::ostream& out, std:
     server.set_idle_interval(0, 100000);
     server.set_write_timeout(10, 0);
     server.set_keep_alive_timeout(5);
+    // A state is written as it is made: no waiting for the last one's acknowledgement.
+    server.set_tcp_nodelay(true);
     auto handler = [&](const httplib::Request& in, httplib::Response& res) { answer(site, hub, in, res); };
     server.Get(".*", handler);
     server.Post(".*", handler);
