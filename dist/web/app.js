@@ -107,6 +107,7 @@ function renderDevice(s) {
   renderDialog(boxes.length, boxes[boxes.length - 1]);
 }
 
+// The last popup menu of the tray, on the screen until a click closes it.
 let menuSeen = 0;
 function renderMenu(popup) {
   const menu = $('menu');
@@ -114,14 +115,10 @@ function renderMenu(popup) {
     if (!popup) menu.hidden = true;
     return;
   }
-  menu.replaceChildren(...popup.items.split('|').map((item, i) => {
-    const d = el('div', { textContent: item });
-    if (popup.choice && i === popup.items.split('|').length - 1 && /exit/i.test(item)) d.classList.add('chosen');
-    d.addEventListener('click', () => { menu.hidden = true; menuSeen = popup.popup; });
-    return d;
-  }), el('div', { className: 'dim', textContent: popup.choice ? `chosen: ${popup.choice}` : 'dismissed' }));
+  const close = () => { menu.hidden = true; menuSeen = popup.popup; };
+  menu.replaceChildren(...popup.items.split('|').map((item) => el('div', { textContent: item, onclick: close })),
+    el('div', { className: 'dim', textContent: popup.choice ? `chosen: command ${popup.choice}` : 'closed without a choice', onclick: close }));
   menu.hidden = false;
-  menu.onclick = () => { menu.hidden = true; menuSeen = popup.popup; };
 }
 
 const kAnswers = { 1: 'OK', 2: 'Cancel', 3: 'Abort', 4: 'Retry', 5: 'Ignore', 6: 'Yes', 7: 'No' };
@@ -240,6 +237,8 @@ function wireDevice() {
     b.addEventListener('click', () => act('POST', '/api/command', { word: b.dataset.word }));
   $('clear-text').addEventListener('click', () => act('POST', '/api/clear-text'));
   $('tray-icon').addEventListener('click', () => act('POST', '/api/tray'));
+  for (const b of document.querySelectorAll('[data-menu]'))
+    b.addEventListener('click', () => act('POST', '/api/menu', { choice: b.dataset.menu }));
 }
 
 // ------------------------------------------------------------------ the viewfinder

@@ -80,6 +80,26 @@ async function replaceInEditor(page, from, to) {
     assert.equal(frame[4], 'ok', 'the CRC');
     await t.until(page, 'the good-read sound', () => document.getElementById('sound').textContent === 'sound: good read');
 
+    // The tray: its menu's Exit chosen asks first, in a message box on the screen; No keeps the wedge.
+    await page.click('[data-menu="exit"]');
+    await t.until(page, 'the choice scripted', () => document.getElementById('action-result').textContent === '');
+    await page.click('#tray-icon');
+    await t.until(page, 'the tray menu on the screen', () => !document.getElementById('menu').hidden &&
+      /Exit/.test(document.getElementById('menu').textContent));
+    await t.until(page, 'the message box on the screen', () => !document.getElementById('dialog').hidden);
+    const dialog = await page.$eval('#dialog', (e) => ({
+      caption: e.querySelector('#dialog-caption').textContent,
+      text: e.querySelector('#dialog-text').textContent,
+      buttons: [...e.querySelectorAll('#dialog-buttons button')].map((b) => b.textContent + (b.classList.contains('answered') ? '*' : '')),
+    }));
+    assert.match(dialog.caption, /^Keyvane /);
+    assert.equal(dialog.text, 'Are you sure you want to close Keyvane');
+    assert.deepEqual(dialog.buttons, ['Yes', 'No*'], 'Yes/No, answered No');
+    await page.click('#dialog-buttons button:last-child');
+    await t.until(page, 'the message box closed', () => document.getElementById('dialog').hidden);
+    await page.click('#menu div');
+    assert.match(await page.$eval('#wedge-state', (e) => e.textContent), /running/);
+
     // The settings: a planted mistake is marked on its line.
     await t.until(page, 'the settings file in the editor', () => document.getElementById('source').value.includes('[Barcode1]'));
     await replaceInEditor(page, 'prefix = 67,49,50,56,32\n', 'prefix = 67,49,50,56,32,X\n');
