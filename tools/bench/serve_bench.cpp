@@ -271,9 +271,11 @@ void BM_ServeScanToPage(benchmark::State& state) {
     for (int i = 0; i < kPages; ++i) pages.push_back(std::make_unique<Page>(t.server));
     Page& watched = *pages.front();
     Use before{}, after{}, wedgeBefore{}, wedgeAfter{};
+    size_t statesBefore = 0, statesAfter = 0;
     for (auto _ : state) {
         before = useOf(t.server.pid);
         wedgeBefore = useOf(t.wedge);
+        statesBefore = watched.received();
         for (int n = 0; n < kScans; ++n) {
             Clock::time_point pressed, typed, shown;
             std::string data;
@@ -290,7 +292,9 @@ void BM_ServeScanToPage(benchmark::State& state) {
         }
         after = useOf(t.server.pid);
         wedgeAfter = useOf(t.wedge);
+        statesAfter = watched.received();
     }
+    state.counters["states_per_scan"] = static_cast<double>(statesAfter - statesBefore) / kScans;
     double pageMedian = percentile(toPage, 0.5), page99 = percentile(toPage, 0.99);
     double deliveryMedian = percentile(delivery, 0.5), delivery99 = percentile(delivery, 0.99);
     state.counters["page_median_ms"] = pageMedian;

@@ -277,8 +277,11 @@ Response view(const Site& site, const Request& r) {
     if (const std::string* sym = parameter(r, "sym"); sym != nullptr && !sym->empty()) {
         std::string problem;
         if (wordRefused("view", *sym, problem)) return text(400, problem);
-        // The symbology is both the reported letter and the engine's id, as a scanned label is.
-        fixed = {"view", "--sym", *sym, "--symid", *sym};
+        // A symbology named by its name is both the reported letter and the
+        // engine's id, as a scanned label is; a letter or a number names the
+        // letter alone (a number given to --symid would be an engine id).
+        bool named = sym->size() > 1 && std::any_of(sym->begin(), sym->end(), [](char c) { return c < '0' || c > '9'; });
+        fixed = named ? Args{"view", "--sym", *sym, "--symid", *sym} : Args{"view", "--sym", *sym};
     }
     return runAction(site, fixed, given);
 }
