@@ -68,8 +68,17 @@ constexpr size_t kMostWatchedProcesses = 16;
 // The folders whose files a person reads, relative to the root.
 const char* const kWatchedFolders[] = {"", ".terminal", ".terminal/log", ".terminal/peers", "DebugADV", "Zentrova", "IPSM"};
 
-std::mutex watcherMutex;
-std::string watcherRoot;  // the root the running watchers look at (empty: none run)
+// Never destroyed: the watchers are detached threads that may still look at
+// them while the process exits.
+std::mutex& watcherMutex() {
+    static auto* m = new std::mutex;
+    return *m;
+}
+// The root the running watchers look at (empty: none run); under watcherMutex.
+std::string& watcherRoot() {
+    static auto* root = new std::string;
+    return *root;
+}
 
 void watchFolders(int fd, const std::string& root) {
     for (const char* folder : kWatchedFolders) {
@@ -216,9 +225,9 @@ void filesThread(std::shared_ptr<Watch> w) {
 // it is seen; the threads read them. They end, closing them, within a poll's
 // time once the process is attached to another root.
 void startWatcher() {
-    std::lock_guard<std::mutex> hold(watcherMutex);
+    std::lock_guard<std::mutex> hold(watcherMutex());
     const std::string& root = terminal::root();
-    if (watcherRoot == root) return;
+    if (watcherRoot() == root) return;
     auto w = std::make_shared<Watch>();
     w->root = root;
     w->files = inotify_init1(IN_CLOEXEC);
@@ -230,7 +239,7 @@ void startWatcher() {
     uint32_t seen = r == nullptr ? 0 : __atomic_load_n(&r->count, __ATOMIC_SEQ_CST);
     std::vector<int> shown;
     if (lookAtWindows(*w, shown)) terminal::noteChange();
-    watcherRoot = root;
+    watcherRoot() = root;
     std::thread(filesThread, w).detach();
     std::thread(windowsThread, w, std::move(shown), seen).detach();
 }
