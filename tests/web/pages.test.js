@@ -1,9 +1,10 @@
 // Many pages and a server that comes and goes: 50 pages open at once (each
 // in a browser context of its own, as 50 people's browsers: one browser
 // holds only six connections to one server) all see one scan made by the
-// console; a page open across a wedge killed and the server ended and
-// started again shows the wedge ended with its exit code, says it is
-// reconnecting, and comes back by itself.
+// console; a page open across a wedge killed, a wedge started from the
+// console and the server ended and started again shows the wedge ended with
+// its exit code and the new one running, says it is reconnecting, and comes
+// back by itself.
 'use strict';
 
 const assert = require('node:assert/strict');
@@ -62,10 +63,17 @@ async function aPageOutlivesTheWedgeAndTheServer(browser) {
     await t.until(page, 'the wedge shown ended by SIGKILL',
       () => document.getElementById('wedge-state').textContent === 'wedge: not running, ended with exit code 137');
 
+    // A wedge started from the console shows up.
+    terminalCommand(root, 'start');
+    const started = JSON.parse(terminalCommand(root, '--json', 'status')).pid;
+    await t.until(page, 'the wedge started from the console',
+      (pid) => document.getElementById('wedge-state').textContent === `wedge: running, pid ${pid}`, started);
+
     // The server ends: the page says so and waits for it.
     await t.stopServer(server);
     await t.until(page, 'the page reconnecting', () => document.getElementById('link').textContent === 'reconnecting');
-    // A wedge started from the console meanwhile.
+    // The wedge started again meanwhile.
+    terminalCommand(root, 'stop');
     terminalCommand(root, 'start');
     server = await t.startServer(['--root', root, 'serve', '--port', port]);
     try {
