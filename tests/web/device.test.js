@@ -3,7 +3,8 @@
 // type "C128 ... END" on the device's screen and show the XR1 frame with a
 // good CRC; a mistake planted in the settings editor is marked on its line,
 // fixed, saved, the wedge started again, and the next scan follows the new
-// settings. A screenshot of the page is kept in the test artifacts.
+// settings, and explain tells what a barcode becomes under it. A screenshot
+// of the page is kept in the test artifacts.
 'use strict';
 
 const assert = require('node:assert/strict');
@@ -139,6 +140,12 @@ async function replaceInEditor(page, from, to) {
     await putLabelInView(page, 'KV-2027');
     await holdScanKeyUntil(page, 'the next scan under the new settings',
       () => document.getElementById('typed').textContent.includes('<<KV-2027 END'));
+
+    // What a barcode becomes under the file in the editor.
+    await page.$eval('#explain-data', (e) => { e.value = 'E-1'; });
+    await page.click('#explain-form button');
+    await t.until(page, 'explain\'s answer', () => document.getElementById('explain').textContent.includes('typed: <<E-1 END'), undefined, 60000);
+    assert.match(await page.$eval('#explain', (e) => e.textContent), /serial: xr1 sequence 1 length 3 crc ok data E-1/);
 
     const shot = await page.screenshot({ fullPage: true });
     console.log(`screenshot: ${t.keepArtifact('device.png', shot)}`);
