@@ -3,11 +3,15 @@
 // type "C128 ... END" on the device's screen and show the XR1 frame with a
 // good CRC; a mistake planted in the settings editor is marked on its line,
 // fixed, saved, the wedge started again, and the next scan follows the new
-// settings, and explain tells what a barcode becomes under it. A screenshot
+// settings, and explain tells what a barcode becomes under it; a photo
+// chosen on the page is read by the engine and a card swiped. A screenshot
 // of the page is kept in the test artifacts.
 'use strict';
 
 const assert = require('node:assert/strict');
+const { execFileSync } = require('node:child_process');
+const fs = require('node:fs');
+const path = require('node:path');
 const t = require('./support');
 
 t.skipUnlessReady();
@@ -146,6 +150,25 @@ async function replaceInEditor(page, from, to) {
     await page.click('#explain-form button');
     await t.until(page, 'explain\'s answer', () => document.getElementById('explain').textContent.includes('typed: <<E-1 END'), undefined, 60000);
     assert.match(await page.$eval('#explain', (e) => e.textContent), /serial: xr1 sequence 1 length 3 crc ok data E-1/);
+
+    // A photo chosen from the disk, read by the real engine; a card swiped.
+    const photo = path.join(server.root, '..', `keyvane-photo-${process.pid}.png`);
+    execFileSync(path.join(t.build, 'keyvane-terminal'), ['--root', server.root, 'label', 'PIC-9', '--sym', 'Code128',
+      '--out', photo, '--rotate', '4', '--blur', '0.6']);
+    try {
+      await page.click('#clear-text');
+      await t.until(page, 'the screen cleared', () => document.getElementById('typed').textContent === '');
+      const chooser = await page.$('#picture');
+      await chooser.uploadFile(photo);
+      await t.until(page, 'the photo in view', () => /picture .*picture-/.test(document.getElementById('in-view').textContent));
+      await holdScanKeyUntil(page, 'the photo\'s barcode typed',
+        () => document.getElementById('typed').textContent.includes('<<PIC-9 END'));
+    } finally {
+      fs.rmSync(photo, { force: true });
+    }
+    await page.$eval('#swipe-data', (e) => { e.value = '%B4111111111111111^DOE/JOHN^2512?'; });
+    await page.click('#swipe-form button');
+    await t.until(page, 'the card typed', () => document.getElementById('typed').textContent.includes('4111111111111111\n'));
 
     const shot = await page.screenshot({ fullPage: true });
     console.log(`screenshot: ${t.keepArtifact('device.png', shot)}`);
