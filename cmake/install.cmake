@@ -5,6 +5,7 @@
 #   lib[/<multiarch>]/keyvane/keyvane-reader  its image reader process
 #   share/man/man1/keyvane.1, keyvane-terminal.1; man5/keyvane.ini.5
 #   share/bash-completion/completions/keyvane-terminal
+#   share/keyvane/web/                        the page keyvane-terminal serve serves
 #   share/doc/keyvane/README.md and samples/ (terminal/, sync/, scenarios/)
 # The Windows program installs flat: Keyvane.exe, Decoder.dll, the sample
 # settings and a short text on running it (packaged as a .zip).
@@ -48,6 +49,15 @@ cmake_path(ABSOLUTE_PATH KEYVANE_INSTALL_DECODERDIR BASE_DIRECTORY /prefix OUTPU
 file(RELATIVE_PATH KEYVANE_DECODER_FROM_BINDIR ${_bindir} ${_decoderdir})
 set_property(SOURCE ${CMAKE_SOURCE_DIR}/platform/host/loader.cpp APPEND PROPERTY
   COMPILE_DEFINITIONS KEYVANE_DECODER_FROM_BINDIR="${KEYVANE_DECODER_FROM_BINDIR}")
+
+# The console's served page: plain files under share/keyvane/web, found by
+# the console relative to itself (in the build tree: <build>/web).
+set(KEYVANE_INSTALL_WEBDIR ${CMAKE_INSTALL_DATADIR}/keyvane/web)
+install(DIRECTORY ${CMAKE_SOURCE_DIR}/dist/web/ DESTINATION ${KEYVANE_INSTALL_WEBDIR})
+cmake_path(ABSOLUTE_PATH KEYVANE_INSTALL_WEBDIR BASE_DIRECTORY /prefix OUTPUT_VARIABLE _webdir)
+file(RELATIVE_PATH KEYVANE_WEB_FROM_BINDIR ${_bindir} ${_webdir})
+set_property(SOURCE ${CMAKE_SOURCE_DIR}/tools/terminal/serve.cpp TARGET_DIRECTORY keyvane-terminal APPEND PROPERTY
+  COMPILE_DEFINITIONS KEYVANE_WEB_FROM_BINDIR="${KEYVANE_WEB_FROM_BINDIR}")
 
 include(manpages)
 install(FILES ${CMAKE_SOURCE_DIR}/dist/bash-completion/keyvane-terminal

@@ -9,6 +9,8 @@
 #   - the demo and images scenarios of the installed documentation pass
 #     (the image reader process installed beside the decoder library);
 #   - KEYVANE_DECODER still chooses the decoder library;
+#   - serve --from the installed samples serves the installed page, with the
+#     wedge running, and removes its terminal when it ends;
 #   - the man pages render without warnings; the bash completion completes.
 #
 #   tools/package-check.sh BUILD_DIR
@@ -44,7 +46,8 @@ check_prefix() {
   echo "-- $(basename "$2") unpacked into $prefix"
   for f in bin/keyvane bin/keyvane-terminal share/man/man1/keyvane.1.gz share/man/man1/keyvane-terminal.1.gz \
            share/man/man5/keyvane.ini.5.gz share/bash-completion/completions/keyvane-terminal share/doc/keyvane/samples/scenarios/demo.scenario \
-           share/doc/keyvane/samples/terminal/Zentrova/Keyvane.ini; do
+           share/doc/keyvane/samples/terminal/Zentrova/Keyvane.ini share/keyvane/web/index.html \
+           share/keyvane/web/app.js share/keyvane/web/style.css; do
     [[ -e "$prefix/$f" ]] || fail "$f is missing"
   done
   library=$(find "$prefix/lib" -name libDecoder.so)
@@ -74,6 +77,26 @@ check_prefix() {
   grep -qF '   typed:    "C128 12345 END\n"' "$work/explain" || fail "explain typed: $(cat "$work/explain")"
   grep -qF '   serial:   COM3 xr1, sequence 1, length 5, CRC ok: "12345"' "$work/explain" \
     || fail "explain serial: $(cat "$work/explain")"
+
+  echo "-- serve from the installed files: the sample terminal's page, the wedge running"
+  installed keyvane-terminal serve --from "$prefix/share/doc/keyvane/samples/terminal" --port 0 >"$work/serve" 2>&1 &
+  served=$!
+  for _ in $(seq 100); do grep -q '^open http' "$work/serve" && break; sleep 0.1; done
+  url=$(sed -n 's/^open \(http[^ ]*\)/\1/p' "$work/serve")
+  [[ -n "$url" ]] || { kill "$served"; fail "serve printed no address: $(cat "$work/serve")"; }
+  port=${url#http://127.0.0.1:}; port=${port%%/*}; token=${url##*token=}
+  page() {  # GET $1 with the token, the whole answer
+    exec 3<>"/dev/tcp/127.0.0.1/$port"
+    printf 'GET %s HTTP/1.1\r\nHost: 127.0.0.1:%s\r\nX-Keyvane-Token: %s\r\nConnection: close\r\n\r\n' "$1" "$port" "$token" >&3
+    cat <&3
+    exec 3<&-
+  }
+  page / | grep -q '<title>Keyvane terminal</title>' || { kill "$served"; fail "serve: no page"; }
+  page /api/state | grep -q '"status":{"running": true' || { kill "$served"; fail "serve: the wedge not running"; }
+  root=$(sed -n 's/^serving //p' "$work/serve")
+  kill -INT "$served"
+  wait "$served" || fail "serve did not end cleanly"
+  [[ ! -e "$root" ]] || fail "serve left its temporary terminal $root"
 
   echo "-- KEYVANE_DECODER chooses the decoder library"
   cp "$library" "$work/home/libDecoder.so"

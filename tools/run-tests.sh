@@ -19,7 +19,7 @@ need=()
 for pkg in cmake g++ make pkg-config libgtest-dev libgmock-dev libbenchmark-dev libinih-dev \
            libzxing-dev libspng-dev libturbojpeg0-dev zbar-tools tmux \
            libx11-dev libxtst-dev xvfb xdotool xterm x11-xkb-utils xkb-data x11-apps x11-utils \
-           x11-xserver-utils imagemagick; do
+           x11-xserver-utils imagemagick libcpp-httplib-dev chromium; do
   dpkg -s "$pkg" >/dev/null 2>&1 || need+=("$pkg")
 done
 if [[ $quick == 0 ]]; then
@@ -33,6 +33,20 @@ if ((${#need[@]})); then
   $SUDO apt-get update -qq
   DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq "${need[@]}" >/dev/null
 fi
+
+# The browser tests drive Chromium with puppeteer-core (tests/web): node and
+# npm from Debian where the machine has no node of its own, the package
+# pinned by tests/web/package-lock.json.
+if ! command -v node >/dev/null || ! command -v npm >/dev/null; then
+  echo "== installing: nodejs npm"
+  SUDO=""; [[ $(id -u) != 0 ]] && SUDO="sudo"
+  $SUDO apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq nodejs npm >/dev/null
+fi
+echo "== npm ci: tests/web"
+(cd tests/web && npm ci --no-audit --no-fund --loglevel=error)
+# Here the browser tests must run: a missing browser fails them instead of skipping.
+export KEYVANE_REQUIRE_BROWSER=1
 
 jobs=$(nproc 2>/dev/null || echo 2)
 

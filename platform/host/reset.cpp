@@ -23,7 +23,7 @@ void reset() {
         std::vector<std::pair<std::string, size_t>> records;
         while (dirent* e = readdir(d)) {
             std::string name = e->d_name;
-            if (name == "." || name == ".." || name == "clock") continue;
+            if (name == "." || name == ".." || name == "clock" || name == "changes") continue;  // both keep running
             struct stat st {};
             if (stat((stateDir + "/" + name).c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
             if (static_cast<size_t>(st.st_size) <= sizeof(host::SharedHeader)) continue;

@@ -150,6 +150,7 @@ void appendLog(const std::string& fileName, const std::string& line) {
     ssize_t ignored = write(fd, text.data(), text.size());
     (void)ignored;
     close(fd);
+    terminal::noteChange();
 }
 
 }  // namespace host

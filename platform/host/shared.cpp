@@ -17,6 +17,7 @@
 
 #include "platform/host/internal.h"
 #include "platform/host/root.h"
+#include "platform/host/terminal.h"
 
 namespace host {
 
@@ -168,6 +169,7 @@ Lock::~Lock() {
 
 void notifyAll(SharedHeader* header) {
     __atomic_add_fetch(&header->generation, 1u, __ATOMIC_RELEASE);
+    terminal::noteChange();
     // A waiter counts itself in under the lock before it lets the lock go, so
     // with the lock held here none can be between its count and its sleep
     // unseen; with nobody waiting the wake call is saved.

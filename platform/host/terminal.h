@@ -47,6 +47,21 @@ std::string safetyProblem();
 // the root once symbolic links are followed.
 bool insideRoot(const std::string& path);
 
+// ------------------------------------------------------------------ changes
+// One count for the whole terminal, raised by every change a person could
+// see: a shared record changed (keys, text, windows, tray, events, lights,
+// sounds, message boxes, engine, view, Bluetooth, ports), a log line, the
+// trace log, a port's peer log, the settings files, terminal.conf, a wedge's
+// exit code written, a process that showed a window ended (changes.cpp).
+// The first call (of either) starts the process's watcher thread of those
+// files and processes for the attached root; a change after it is seen.
+uint64_t changeCount();
+// Sleeps until the count differs from `seen` or `realMilliseconds` pass, and
+// returns the count.
+uint64_t waitForChange(uint64_t seen, int realMilliseconds);
+// Raises the count (and wakes every waiter of the terminal).
+void noteChange();
+
 // ------------------------------------------------------------------ configuration
 // Stored in <root>/.terminal/terminal.conf ("key = value" lines):
 //   model = 0x....        device model number answered to the model request (0 = none)

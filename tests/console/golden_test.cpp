@@ -96,7 +96,7 @@ TEST_F(ConsoleGolden, HelpOfTheConsoleAndOfEveryCommand) {
     EXPECT_EQ(viaHelp.out, top.out) << "help and --help print the same";
 
     std::vector<std::string> names = listedCommands(top.out);
-    EXPECT_EQ(names.size(), 56u);
+    EXPECT_EQ(names.size(), 57u);
     std::string each;
     for (const std::string& name : names) {
         each += transcript({name, "--help"});
@@ -246,6 +246,12 @@ TEST_F(ConsoleGolden, AnswersToArgumentsRightAndWrong) {
         {"bt"},
         {"watch", "--interval", "5"},
         {"watch"},
+        {"serve", "--port", "70000"},
+        {"serve", "--port"},
+        {"serve", "--listen"},
+        {"serve", "--from", "/nonexistent"},
+        {"serve", "extra"},
+        {"serve", "--listen", "203.0.113.9"},
         {"decode", "123"},
         {"decode", "01 02 41 42"},
         {"decode", "--text", "AB", "--framing", "bogus"},

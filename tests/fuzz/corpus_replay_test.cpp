@@ -20,6 +20,7 @@
 #include "tools/fuzz-framing/framing_fuzz_check.h"
 #include "tools/fuzz-rc/rc_fuzz_check.h"
 #include "tools/fuzz-scansync/scansync_fuzz_check.h"
+#include "tools/fuzz-serve/serve_fuzz_check.h"
 #include "tools/fuzz-settings/settings_fuzz_check.h"
 #include "tools/fuzz-termconf/termconf_fuzz_check.h"
 #include "tools/fuzz-viewline/viewline_fuzz_check.h"
@@ -89,6 +90,10 @@ TEST_F(TerminalCorpus, ScanSyncAnswersAgreeWithTheSlots) {
 TEST_F(TerminalCorpus, SettingsFilesLeaveEveryFieldTerminated) {
     replay("settings", 20, settingsfuzz::check);
     resetProcessState();
+}
+
+TEST_F(TerminalCorpus, ServedRequestsAreCheckedBeforeTheirRoutes) {
+    replay("serve", 20, servefuzz::check);
 }
 
 TEST_F(TerminalCorpus, DecodeSettingsKeepLengthsInOrder) {

@@ -203,6 +203,15 @@ const Command kCommands[] = {
      "the last frames at each serial peer and Bluetooth device; redrawn when something changes (looked at "
      "every DURATION, default 200 ms). q leaves.",
      {0, 2, nullptr}, true, kNoQuery, watchCommand},
+    {"serve", "serve [--listen ADDR] [--port N] [--from DIR]",
+     "The handheld in a browser: serves the terminal (or, with --from, a temporary one made from a settings "
+     "folder such as samples/terminal, with the wedge started, removed at the end) to a live page and prints "
+     "the address to open, which carries a random token. The page shows the device's screen, scan key, lights, "
+     "sounds, tray and message boxes, the viewfinder (barcodes, pictures, labels, cards), the frames at each "
+     "serial peer and Bluetooth device, the trace log, and the settings files in an editor that check marks "
+     "as you type. Listens on 127.0.0.1 (--listen another address) on port N (default: any free one); Ctrl-C "
+     "ends it.",
+     {0, 6, nullptr}, false, kNoQuery, serveCommand},
     {"check", "check [--strict] [FILE ...]",
      "Read Keyvane.ini and DecodeSettings.Vqf files (default: those the wedge would find on the terminal) with "
      "the wedge's own readers and print FILE:LINE: error|warning|note: message for every mistake. Exit 0 when "

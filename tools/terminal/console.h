@@ -402,6 +402,9 @@ std::string soundName(const std::string& sound);
 
 // ------------------------------------------------------------------ the live view
 int watchCommand(const Options& options, const Args& args, std::ostream& out, std::ostream& err);
+// The handheld in a browser (serve.cpp): serves the terminal to a page on
+// the loopback address until SIGINT or SIGTERM.
+int serveCommand(const Options& options, const Args& args, std::ostream& out, std::ostream& err);
 
 // ------------------------------------------------------------------ scenarios
 // Reads barcodes, pictures and cards with the real wedge on a temporary

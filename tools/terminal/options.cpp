@@ -79,6 +79,9 @@ constexpr OptionRule kLeds[] = {flag("--now")};
 constexpr OptionRule kTrace[] = {flag("--clear"), flag("--tidy")};
 constexpr OptionRule kWatch[] = {duration("--interval", 20, 10000)};
 constexpr OptionRule kRun[] = {flag("--keep"), flag("--quiet")};
+constexpr OptionRule kServe[] = {word("--listen", ValueKind::Text, "--listen needs an address (e.g. 127.0.0.1)"),
+                                 count("--port", 0, 65535, "--port needs 0..65535 (0: any free port)"),
+                                 word("--from", ValueKind::Folder, "--from needs a settings folder")};
 // explain reads its own (explain.cpp): listed here for help and completion.
 constexpr OptionRule kExplain[] = {
     word("--settings", ValueKind::File), word("--decode-settings", ValueKind::File),
@@ -103,7 +106,7 @@ constexpr CommandOptions kCommandOptions[] = {
     {"text", kText, {}},       {"peer", {}, kFrames},         {"bt-peer", {}, kFrames},
     {"decode", {}, kFrames},   {"bt-device", kBtDevice, {}},  {"leds", kLeds, {}},
     {"trace", kTrace, {}},     {"watch", kWatch, {}},         {"run", kRun, {}},
-    {"explain", kExplain, {}},
+    {"explain", kExplain, {}},  {"serve", kServe, {}},
 };
 
 const OptionRule* findIn(std::span<const OptionRule> rules, const std::string& name) {
