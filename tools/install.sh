@@ -13,7 +13,7 @@ cd "$(dirname "$0")/.."
 
 SUDO=""; [[ $(id -u) != 0 ]] && SUDO="sudo"
 need=()
-for pkg in cmake g++ make; do
+for pkg in cmake g++ make pkg-config libzxing-dev libspng-dev libturbojpeg0-dev libcpp-httplib-dev; do
   dpkg -s "$pkg" >/dev/null 2>&1 || need+=("$pkg")
 done
 [[ "${1:-}" == "--deb" ]] && { dpkg -s dpkg-dev >/dev/null 2>&1 || need+=(dpkg-dev); }

@@ -11,7 +11,7 @@ set -euo pipefail
 cd "$(dirname "$0")/../.."
 
 need=()
-for pkg in cmake g++ make pkg-config libzxing-dev libspng-dev libturbojpeg0-dev; do
+for pkg in cmake g++ make pkg-config libzxing-dev libspng-dev libturbojpeg0-dev libcpp-httplib-dev; do
   dpkg -s "$pkg" >/dev/null 2>&1 || need+=("$pkg")
 done
 if ((${#need[@]})); then
