@@ -339,6 +339,8 @@ struct Frame {
 // Splits a peer's byte stream into frames of the given framing ("auto"
 // recognises each frame by its first bytes).
 std::vector<Frame> decodeStream(const std::string& bytes, const std::string& framing);
+// A decoded frame as `peer` shows it, numbered from 1.
+Record frameRecord(const Frame& frame, size_t number);
 
 // The steps of scenario text (what `run` reads, nothing run): their number,
 // or -1 with one message a wrong line on `err`. The first checks the steps

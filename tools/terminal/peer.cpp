@@ -181,6 +181,17 @@ std::vector<Frame> decodeStream(const std::string& bytes, const std::string& fra
     return frames;
 }
 
+Record frameRecord(const Frame& f, size_t number) {
+    Record r{{"frame", number}, {"framing", f.framing}};
+    if (!f.kind.empty()) r.emplace_back("kind", f.kind);
+    if (f.sequence >= 0) r.emplace_back("sequence", f.sequence);
+    if (f.length >= 0) r.emplace_back("length", f.length);
+    if (!f.crc.empty()) r.emplace_back("crc", f.crc);
+    r.emplace_back("data", f.data);
+    r.emplace_back("hex", hex(f.bytes));
+    return r;
+}
+
 namespace {
 
 bool knownFraming(const std::string& f) {
@@ -224,17 +235,7 @@ int printFrames(const Options& options, const std::string& bytes, const Args& ar
         return kOk;
     }
     std::vector<Record> records;
-    for (size_t i = 0; i < frames.size(); ++i) {
-        const Frame& f = frames[i];
-        Record r{{"frame", i + 1}, {"framing", f.framing}};
-        if (!f.kind.empty()) r.emplace_back("kind", f.kind);
-        if (f.sequence >= 0) r.emplace_back("sequence", f.sequence);
-        if (f.length >= 0) r.emplace_back("length", f.length);
-        if (!f.crc.empty()) r.emplace_back("crc", f.crc);
-        r.emplace_back("data", f.data);
-        r.emplace_back("hex", hex(f.bytes));
-        records.push_back(r);
-    }
+    for (size_t i = 0; i < frames.size(); ++i) records.push_back(frameRecord(frames[i], i + 1));
     printRecords(options, records, out);
     return kOk;
 }

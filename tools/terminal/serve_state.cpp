@@ -36,17 +36,7 @@ std::string framesJson(const Options& given, const std::string& bytes) {
     std::vector<Frame> frames = decodeStream(bytes, "auto");
     std::vector<Record> records;
     size_t first = frames.size() > kShownFrames ? frames.size() - kShownFrames : 0;
-    for (size_t i = first; i < frames.size(); ++i) {
-        const Frame& f = frames[i];
-        Record r{{"frame", i + 1}, {"framing", f.framing}};
-        if (!f.kind.empty()) r.emplace_back("kind", f.kind);
-        if (f.sequence >= 0) r.emplace_back("sequence", f.sequence);
-        if (f.length >= 0) r.emplace_back("length", f.length);
-        if (!f.crc.empty()) r.emplace_back("crc", f.crc);
-        r.emplace_back("data", f.data);
-        r.emplace_back("hex", hex(f.bytes));
-        records.push_back(r);
-    }
+    for (size_t i = first; i < frames.size(); ++i) records.push_back(frameRecord(frames[i], i + 1));
     std::ostringstream out;
     printRecords(options, records, out);
     return "{\"count\":" + std::to_string(frames.size()) + ",\"bytes\":" + std::to_string(bytes.size()) +
