@@ -547,11 +547,16 @@ std::string joined(const std::vector<std::string>& list, const char* separator) 
 
 }  // namespace
 
-int explainBarcodes(const Dispatcher& commands, const Options& options, const Args& args, std::ostream& out,
-                    std::ostream& err) {
+// What explain was asked: the settings, the model and the barcodes.
+struct Request {
     std::string settingsFile, decodeFile;
     long long model = 0;
     bool allModels = false;
+    std::vector<Item> items;
+};
+
+// Reads explain's words; kOk, or kUsage after saying what is wrong.
+int readRequest(const Args& args, Request& q, std::ostream& err) {
     size_t first = 1;
     for (; first < args.size(); ++first) {
         const std::string& a = args[first];
@@ -559,130 +564,157 @@ int explainBarcodes(const Dispatcher& commands, const Options& options, const Ar
             first + 1 >= args.size())
             return usage(args[0], err, a + " needs a value");
         if (a == "--settings") {
-            settingsFile = fs::absolute(args[++first]).string();
+            q.settingsFile = fs::absolute(args[++first]).string();
         } else if (a == "--decode-settings") {
-            decodeFile = fs::absolute(args[++first]).string();
+            q.decodeFile = fs::absolute(args[++first]).string();
         } else if (a == "--model") {
-            if (!parseNumber(args[++first], 1, 0x7FFFFFFF, model))
+            if (!parseNumber(args[++first], 1, 0x7FFFFFFF, q.model))
                 return usage(args[0], err, "--model takes a device model number");
         } else if (a == "--models") {
             if (args[++first] != "all") return usage(args[0], err, "--models takes all");
-            allModels = true;
+            q.allModels = true;
         } else {
             break;
         }
     }
-    std::vector<Item> items;
     std::string problem;
-    if (!parseItems(args, first, items, problem)) return usage(args[0], err, problem);
-    for (const Item& item : items)
+    if (!parseItems(args, first, q.items, problem)) return usage(args[0], err, problem);
+    for (const Item& item : q.items)
         if (item.kind == Item::Picture && !fs::is_regular_file(imagePath(item.data)))
             return usage(args[0], err, "no picture " + item.data);
-    Settings s;
-    if (!settingsFile.empty() && !readSettings(settingsFile, s)) {
-        err << "keyvane-terminal explain: cannot read " << settingsFile << "\n";
-        return kUsage;
-    }
-    std::string shownName = settingsFile.empty() ? "" : fs::path(settingsFile).filename().string();
+    return kOk;
+}
 
-    if (allModels) {
-        // What each keypad family types, where the families differ.
-        auto models = familyModels();
-        std::vector<std::vector<Outcome>> runs;
-        for (const auto& [family, number] : models) {
-            std::vector<Outcome> outcomes;
-            if (!readItems(commands, options, items, settingsFile, decodeFile, s, number, outcomes, err)) return kFailed;
-            runs.push_back(outcomes);
-        }
-        std::vector<Record> rows;
-        for (size_t i = 0; i < items.size(); ++i) {
-            bool differ = false;
-            for (const auto& r : runs) differ = differ || joined(r[i].keys, " ") != joined(runs[0][i].keys, " ");
-            if (!differ) {
-                rows.push_back({{"barcode", i + 1}, {"data", items[i].data}, {"family", "all"},
-                                {"keys", joined(runs[0][i].keys, " ")}});
-                continue;
-            }
-            for (size_t m = 0; m < models.size(); ++m)
-                rows.push_back({{"barcode", i + 1},
-                                {"data", items[i].data},
-                                {"family", models[m].first},
-                                {"model", models[m].second},
-                                {"keys", joined(runs[m][i].keys, " ")}});
-        }
-        printRecords(options, rows, out);
-        return kOk;
+// What each keypad family types, where the families differ.
+int familyTable(const Dispatcher& commands, const Options& options, const Request& q, const Settings& s,
+                std::ostream& out, std::ostream& err) {
+    auto models = familyModels();
+    std::vector<std::vector<Outcome>> runs;
+    for (const auto& [family, number] : models) {
+        std::vector<Outcome> outcomes;
+        if (!readItems(commands, options, q.items, q.settingsFile, q.decodeFile, s, number, outcomes, err))
+            return kFailed;
+        runs.push_back(outcomes);
     }
-
-    std::vector<Outcome> outcomes;
-    if (!readItems(commands, options, items, settingsFile, decodeFile, s, static_cast<int>(model), outcomes, err))
-        return kFailed;
-    std::vector<Record> records;
-    for (size_t i = 0; i < items.size(); ++i) {
-        const Item& item = items[i];
-        const Outcome& o = outcomes[i];
-        char letter = item.symbol.empty() ? 0 : symbologyLetterOf(item.symbol);
-        std::vector<int> ruleLines;
-        std::string rule = ruleFor(s, item, letter, ruleLines);
-        // The findings on the general keys and on the rule that takes the barcode.
-        std::vector<std::string> findings;
-        for (const Finding& f : s.findings) {
-            if (f.severity == "note" && f.line == 0) continue;
-            bool general = f.line > 0 && !s.sections.empty() && f.line <= s.sections.front().second;
-            bool inRule = false;
-            for (int line : ruleLines)
-                for (const auto& [from, to] : s.sections)
-                    if (from == line && f.line >= from && f.line <= to) inRule = true;
-            if (general || inRule)
-                findings.push_back(shownName + ":" + std::to_string(f.line) + ": " + f.severity + ": " + f.message);
-        }
-        std::string why = notDelivered(s, item, o, std::vector<Item>(items.begin(), items.begin() + i));
-        std::string what = item.kind == Item::Swipe     ? "card \"" + escape(item.data) + "\""
-                           : item.kind == Item::Picture ? "picture " + item.data
-                                                        : "\"" + escape(item.data) + "\"" +
-                                                              (letter ? std::string(" symbology ") + letter : "");
-        if (options.json) {
-            Record r{{"barcode", i + 1}, {"what", what}, {"rule", rule}, {"reads", o.reads},
-                     {"typed", o.typed}, {"keys", joined(o.keys, " ")}};
-            std::string frames, hexes;
-            for (const auto& f : o.frames) {
-                frames += (frames.empty() ? "" : "; ") + f.at("framing") +
-                          (f.count("sequence") ? " sequence " + f.at("sequence") : "") +
-                          (f.count("length") ? " length " + f.at("length") : "") +
-                          (f.count("crc") ? " crc " + f.at("crc") : "") + " data " + escape(f.at("data"));
-                hexes += (hexes.empty() ? "" : " ") + f.at("hex");
-            }
-            r.emplace_back("serial", frames);
-            r.emplace_back("hex", hexes);
-            r.emplace_back("feedback", joined(o.feedback, ", "));
-            r.emplace_back("findings", joined(findings, "; "));
-            r.emplace_back("delivered", why.empty());
-            if (!why.empty()) r.emplace_back("why", why);
-            records.push_back(r);
+    std::vector<Record> rows;
+    for (size_t i = 0; i < q.items.size(); ++i) {
+        bool differ = false;
+        for (const auto& r : runs) differ = differ || joined(r[i].keys, " ") != joined(runs[0][i].keys, " ");
+        if (!differ) {
+            rows.push_back({{"barcode", i + 1}, {"data", q.items[i].data}, {"family", "all"},
+                            {"keys", joined(runs[0][i].keys, " ")}});
             continue;
         }
-        out << i + 1 << ". " << what << "\n";
-        out << "   rule:     " << rule << "\n";
-        if (o.setWith)
-            out << "   read:     together with the barcodes in view, in the press of barcode " << o.setWith
-                << " (scan sync)\n";
-        for (const std::string& f : findings) out << "   finding:  " << f << "\n";
-        if (!o.typed.empty() || !o.keys.empty()) {
-            out << "   typed:    \"" << escape(o.typed) << "\"\n";
-            out << "   keys:     " << joined(o.keys, " ") << "\n";
-        }
-        for (const auto& f : o.frames) {
-            out << "   serial:   COM" << s.port << " " << f.at("framing");
-            if (f.count("kind")) out << " " << f.at("kind");
-            if (f.count("sequence")) out << ", sequence " << f.at("sequence");
-            if (f.count("length")) out << ", length " << f.at("length");
-            if (f.count("crc")) out << ", CRC " << f.at("crc");
-            out << ": \"" << escape(f.at("data")) << "\"\n";
-            out << "             " << f.at("hex") << "\n";
-        }
-        if (!o.feedback.empty()) out << "   feedback: " << joined(o.feedback, ", ") << "\n";
-        for (const std::string& b : o.boxes) out << "   message:  " << escape(b) << "\n";
-        if (!why.empty()) out << "   not delivered: " << why << "\n";
+        for (size_t m = 0; m < models.size(); ++m)
+            rows.push_back({{"barcode", i + 1},
+                            {"data", q.items[i].data},
+                            {"family", models[m].first},
+                            {"model", models[m].second},
+                            {"keys", joined(runs[m][i].keys, " ")}});
+    }
+    printRecords(options, rows, out);
+    return kOk;
+}
+
+// The findings on the general keys and on the rule that takes the barcode.
+std::vector<std::string> findingsFor(const Settings& s, const std::vector<int>& ruleLines, const std::string& file) {
+    std::vector<std::string> findings;
+    for (const Finding& f : s.findings) {
+        if (f.severity == "note" && f.line == 0) continue;
+        bool general = f.line > 0 && !s.sections.empty() && f.line <= s.sections.front().second;
+        bool inRule = false;
+        for (int line : ruleLines)
+            for (const auto& [from, to] : s.sections)
+                if (from == line && f.line >= from && f.line <= to) inRule = true;
+        if (general || inRule) findings.push_back(file + ":" + std::to_string(f.line) + ": " + f.severity + ": " + f.message);
+    }
+    return findings;
+}
+
+// One barcode's account, as explain tells it.
+struct Account {
+    std::string what, rule, why;
+    std::vector<std::string> findings;
+};
+
+Record accountRecord(size_t number, const Account& a, const Outcome& o) {
+    Record r{{"barcode", number}, {"what", a.what}, {"rule", a.rule}, {"reads", o.reads},
+             {"typed", o.typed},  {"keys", joined(o.keys, " ")}};
+    std::string frames, hexes;
+    for (const auto& f : o.frames) {
+        frames += (frames.empty() ? "" : "; ") + f.at("framing") +
+                  (f.count("sequence") ? " sequence " + f.at("sequence") : "") +
+                  (f.count("length") ? " length " + f.at("length") : "") +
+                  (f.count("crc") ? " crc " + f.at("crc") : "") + " data " + escape(f.at("data"));
+        hexes += (hexes.empty() ? "" : " ") + f.at("hex");
+    }
+    r.emplace_back("serial", frames);
+    r.emplace_back("hex", hexes);
+    r.emplace_back("feedback", joined(o.feedback, ", "));
+    r.emplace_back("findings", joined(a.findings, "; "));
+    r.emplace_back("delivered", a.why.empty());
+    if (!a.why.empty()) r.emplace_back("why", a.why);
+    return r;
+}
+
+void printAccount(size_t number, const Account& a, const Outcome& o, int port, std::ostream& out) {
+    out << number << ". " << a.what << "\n";
+    out << "   rule:     " << a.rule << "\n";
+    if (o.setWith)
+        out << "   read:     together with the barcodes in view, in the press of barcode " << o.setWith
+            << " (scan sync)\n";
+    for (const std::string& f : a.findings) out << "   finding:  " << f << "\n";
+    if (!o.typed.empty() || !o.keys.empty()) {
+        out << "   typed:    \"" << escape(o.typed) << "\"\n";
+        out << "   keys:     " << joined(o.keys, " ") << "\n";
+    }
+    for (const auto& f : o.frames) {
+        out << "   serial:   COM" << port << " " << f.at("framing");
+        if (f.count("kind")) out << " " << f.at("kind");
+        if (f.count("sequence")) out << ", sequence " << f.at("sequence");
+        if (f.count("length")) out << ", length " << f.at("length");
+        if (f.count("crc")) out << ", CRC " << f.at("crc");
+        out << ": \"" << escape(f.at("data")) << "\"\n";
+        out << "             " << f.at("hex") << "\n";
+    }
+    if (!o.feedback.empty()) out << "   feedback: " << joined(o.feedback, ", ") << "\n";
+    for (const std::string& b : o.boxes) out << "   message:  " << escape(b) << "\n";
+    if (!a.why.empty()) out << "   not delivered: " << a.why << "\n";
+}
+
+int explainBarcodes(const Dispatcher& commands, const Options& options, const Args& args, std::ostream& out,
+                    std::ostream& err) {
+    Request q;
+    if (int rc = readRequest(args, q, err); rc != kOk) return rc;
+    Settings s;
+    if (!q.settingsFile.empty() && !readSettings(q.settingsFile, s)) {
+        err << "keyvane-terminal explain: cannot read " << q.settingsFile << "\n";
+        return kUsage;
+    }
+    if (q.allModels) return familyTable(commands, options, q, s, out, err);
+
+    std::vector<Outcome> outcomes;
+    if (!readItems(commands, options, q.items, q.settingsFile, q.decodeFile, s, static_cast<int>(q.model), outcomes,
+                   err))
+        return kFailed;
+    std::string shownName = q.settingsFile.empty() ? "" : fs::path(q.settingsFile).filename().string();
+    std::vector<Record> records;
+    for (size_t i = 0; i < q.items.size(); ++i) {
+        const Item& item = q.items[i];
+        char letter = item.symbol.empty() ? 0 : symbologyLetterOf(item.symbol);
+        std::vector<int> ruleLines;
+        Account a;
+        a.rule = ruleFor(s, item, letter, ruleLines);
+        a.findings = findingsFor(s, ruleLines, shownName);
+        a.why = notDelivered(s, item, outcomes[i], std::vector<Item>(q.items.begin(), q.items.begin() + i));
+        a.what = item.kind == Item::Swipe     ? "card \"" + escape(item.data) + "\""
+                 : item.kind == Item::Picture ? "picture " + item.data
+                                              : "\"" + escape(item.data) + "\"" +
+                                                    (letter ? std::string(" symbology ") + letter : "");
+        if (options.json)
+            records.push_back(accountRecord(i + 1, a, outcomes[i]));
+        else
+            printAccount(i + 1, a, outcomes[i], s.port, out);
     }
     if (options.json) printRecords(options, records, out);
     return kOk;
