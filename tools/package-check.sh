@@ -79,7 +79,10 @@ check_prefix() {
     || fail "explain serial: $(cat "$work/explain")"
 
   echo "-- serve from the installed files: the sample terminal's page, the wedge running"
-  installed keyvane-terminal serve --from "$prefix/share/doc/keyvane/samples/terminal" --port 0 >"$work/serve" 2>&1 &
+  # Started so that $! is the server itself, which SIGINT ends (a shell
+  # between them would wait for it and never pass the signal on).
+  (cd "$work/home" && exec env -i HOME="$work/home" PATH="$prefix/bin:/usr/bin:/bin" LC_ALL=C.UTF-8 \
+    keyvane-terminal serve --from "$prefix/share/doc/keyvane/samples/terminal" --port 0) >"$work/serve" 2>&1 &
   served=$!
   for _ in $(seq 100); do grep -q '^open http' "$work/serve" && break; sleep 0.1; done
   url=$(sed -n 's/^open \(http[^ ]*\)/\1/p' "$work/serve")
@@ -95,6 +98,8 @@ check_prefix() {
   page /api/state | grep -q '"status":{"running": true' || { kill "$served"; fail "serve: the wedge not running"; }
   root=$(sed -n 's/^serving //p' "$work/serve")
   kill -INT "$served"
+  for _ in $(seq 300); do kill -0 "$served" 2>/dev/null || break; sleep 0.1; done
+  kill -0 "$served" 2>/dev/null && { kill -KILL "$served"; fail "serve did not end within 30 s of Ctrl-C"; }
   wait "$served" || fail "serve did not end cleanly"
   [[ ! -e "$root" ]] || fail "serve left its temporary terminal $root"
 
