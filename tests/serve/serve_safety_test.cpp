@@ -24,6 +24,7 @@
 #include "platform/host/terminal.h"
 #include "tests/support/files.h"
 #include "tests/support/temp_root.h"
+#include "tests/support/served.h"
 #include "tests/support/test_child.h"
 #include "tests/support/wedge_process.h"
 #include "tools/terminal/serve_api.h"
@@ -332,40 +333,10 @@ TEST_F(ServeSafety, AFileWithErrorsIsSavedOnlyWhenAskedTwice) {
 }
 
 // ------------------------------------------------------------------ the real server on loopback
-struct Served {
-    pid_t pid = -1;
-    int port = 0;
-    std::string token;
-};
+using Served = served::Server;
 
 Served startServer(const std::string& root) {
-    int out[2];
-    Served s;
-    if (pipe(out) != 0) return s;
-    s.pid = testchild::forkTestChild();
-    if (s.pid == 0) {
-        dup2(out[1], 1);
-        close(out[0]);
-        std::string program = std::string(KEYVANE_BINARY_DIR) + "/keyvane-terminal";
-        execl(program.c_str(), program.c_str(), "--root", root.c_str(), "serve", "--port", "0",
-              static_cast<char*>(nullptr));
-        _exit(127);
-    }
-    close(out[1]);
-    std::string text;
-    char buffer[512];
-    while (text.find("(Ctrl-C ends)") == std::string::npos) {
-        ssize_t n = read(out[0], buffer, sizeof buffer);
-        if (n <= 0) break;
-        text.append(buffer, static_cast<size_t>(n));
-    }
-    close(out[0]);
-    size_t at = text.find("http://127.0.0.1:");
-    size_t token = text.find("?token=");
-    if (at == std::string::npos || token == std::string::npos) return s;
-    s.port = std::stoi(text.substr(at + 17));
-    s.token = text.substr(token + 7, 32);
-    return s;
+    return served::start(std::string(KEYVANE_BINARY_DIR) + "/keyvane-terminal", root);
 }
 
 // One request over a socket of its own; the whole answer.

@@ -13,7 +13,6 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <signal.h>
-#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -33,6 +32,7 @@
 #include <vector>
 
 #include "platform/host/terminal.h"
+#include "tests/support/served.h"
 
 namespace {
 
@@ -50,39 +50,10 @@ int console(const std::vector<std::string>& words) {
     return std::system((command + " >/dev/null 2>&1").c_str());
 }
 
-struct Server {
-    pid_t pid = -1;
-    int port = 0;
-    std::string token;
-};
+using Server = served::Server;
 
 Server startServer(const std::string& root) {
-    Server s;
-    int out[2];
-    if (pipe(out) != 0) return s;
-    s.pid = fork();
-    if (s.pid == 0) {
-        prctl(PR_SET_PDEATHSIG, SIGKILL);
-        dup2(out[1], 1);
-        close(out[0]);
-        execl(kConsole.c_str(), kConsole.c_str(), "--root", root.c_str(), "serve", "--port", "0",
-              static_cast<char*>(nullptr));
-        _exit(127);
-    }
-    close(out[1]);
-    std::string text;
-    char buffer[512];
-    while (text.find("(Ctrl-C ends)") == std::string::npos) {
-        ssize_t n = read(out[0], buffer, sizeof buffer);
-        if (n <= 0) break;
-        text.append(buffer, static_cast<size_t>(n));
-    }
-    close(out[0]);
-    size_t at = text.find("http://127.0.0.1:"), token = text.find("?token=");
-    if (at == std::string::npos || token == std::string::npos) return s;
-    s.port = std::stoi(text.substr(at + 17));
-    s.token = text.substr(token + 7, 32);
-    return s;
+    return served::start(kConsole, root);
 }
 
 // A page's event stream: the states as they arrive, each with its moment.
